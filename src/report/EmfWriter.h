@@ -1,0 +1,130 @@
+#pragma once
+
+#include <QByteArray>
+#include <QColor>
+#include <QFont>
+#include <QHash>
+#include <QRect>
+#include <QSize>
+
+#include "report/Canvas.h"
+
+namespace zeplo {
+
+// Record types of the enhanced metafile format that the writer and the player use.
+namespace emf {
+enum RecordType : quint32 {
+    Header = 1,
+    PolyBezier = 2,
+    SetWindowExtEx = 9,
+    SetWindowOrgEx = 10,
+    SetViewportExtEx = 11,
+    SetViewportOrgEx = 12,
+    Eof = 14,
+    SetMapMode = 17,
+    SetBkMode = 18,
+    SetTextAlign = 22,
+    SetTextColor = 24,
+    SetBkColor = 25,
+    MoveToEx = 27,
+    IntersectClipRect = 30,
+    SaveDC = 33,
+    RestoreDC = 34,
+    SelectObject = 37,
+    CreatePen = 38,
+    CreateBrushIndirect = 39,
+    DeleteObject = 40,
+    Rectangle = 43,
+    LineTo = 54,
+    ExtCreateFontIndirectW = 82,
+    ExtTextOutW = 84,
+    Polygon16 = 86,
+    Polyline16 = 87,
+};
+
+constexpr quint32 Signature = 0x464D4520; // " EMF"
+constexpr quint32 Version = 0x10000;
+constexpr int HeaderSize = 108;
+constexpr int LogFontSize = 92;
+constexpr int TextOutHeadSize = 76;
+
+constexpr quint32 StockObject = 0x80000000u;
+enum Stock : quint32 {
+    WhiteBrush = 0,
+    LtGrayBrush = 1,
+    GrayBrush = 2,
+    DkGrayBrush = 3,
+    BlackBrush = 4,
+    NullBrush = 5,
+    WhitePen = 6,
+    BlackPen = 7,
+    NullPen = 8,
+    SystemFont = 13,
+    LastStock = 19,
+};
+
+inline quint32 colorRef(const QColor &c)
+{
+    return quint32(c.red()) | (quint32(c.green()) << 8) | (quint32(c.blue()) << 16);
+}
+} // namespace emf
+
+// Records one page as an enhanced metafile whose reference device is the page
+// itself at the given resolution. Fonts, pens and brushes are created once per
+// picture and selected again when needed, which keeps pages small.
+class EmfCanvas : public Canvas {
+public:
+    EmfCanvas(const QSize &pagePixels, int dpiX, int dpiY);
+    EmfCanvas(const QSize &pagePixels, int dpi) : EmfCanvas(pagePixels, dpi, dpi) {}
+
+    int dpiX() const override { return m_dpiX; }
+    int dpiY() const override { return m_dpiY; }
+    void setFont(const ReportFont &font) override;
+    int textWidth(const QString &text) const override;
+    int lineHeight() const override;
+    void fillRect(const QRect &r, const QColor &c) override;
+    void drawText(const QPoint &topLeft, const QString &text) override;
+    void drawLine(const QPoint &from, const QPoint &to) override;
+
+    // Ends the picture and returns it; the canvas accepts no drawing afterwards.
+    QByteArray finish();
+
+private:
+    void beginRecord(quint32 type, quint32 size);
+    void put32(quint32 v);
+    void putI32(qint32 v) { put32(quint32(v)); }
+    void put16(quint16 v);
+    void putF32(float v);
+    void putRect(const QRect &r);
+    void simple(quint32 type, quint32 value);
+    void select(quint32 handle);
+    quint32 newHandle();
+    void selectFont();
+    void selectBrush(const QColor &c);
+    void selectPen(quint32 which);
+    void include(const QRect &r);
+    void checkOpen() const;
+
+    QSize m_page;
+    int m_dpiX;
+    int m_dpiY;
+    QByteArray m_data;
+    quint32 m_records = 0;
+    quint32 m_handleCount = 1; // slot 0 is reserved by the format
+    QVector<quint32> m_freeHandles;
+    bool m_finished = false;
+
+    ReportFont m_font;
+    QFont m_qfont;
+    bool m_haveFont = false;
+    QHash<QString, quint32> m_fonts; // font key -> handle
+    QHash<quint32, quint32> m_brushes; // colour -> handle
+    quint32 m_linePen = 0;
+    quint32 m_selFont = 0;
+    quint32 m_selBrush = emf::StockObject | emf::WhiteBrush;
+    quint32 m_selPen = emf::StockObject | emf::BlackPen;
+    quint32 m_textColor = 0;
+    QRect m_bounds;
+};
+
+} // namespace zeplo

@@ -1,0 +1,305 @@
+#include "report/PageStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSaveFile>
+#include <QTemporaryFile>
+#include <QtEndian>
+
+#include <cstring>
+
+#include "app/ErrorGuard.h"
+#include "report/EmfPlayer.h"
+
+namespace zeplo {
+
+namespace {
+
+constexpr qint64 MaxStreamSize = 0xFFFFFFFFll; // offsets in the file are 32-bit
+constexpr qint64 MinPictureSize = 88 + 20; // a header and an end record
+constexpr qint64 RecordOverhead = 12;
+constexpr qint64 CopyChunk = 1 << 16;
+
+QByteArray u32Bytes(quint32 v)
+{
+    QByteArray b(4, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+[[noreturn]] void damagedFile(const QString &why)
+{
+    throw Error(QStringLiteral("The file is not a readable report (%1)").arg(why));
+}
+
+} // namespace
+
+double dayCount(const QDateTime &when)
+{
+    const qint64 days = QDate(1899, 12, 30).daysTo(when.date());
+    return double(days) + when.time().msecsSinceStartOfDay() / 86400000.0;
+}
+
+PageStore::PageStore() = default;
+
+PageStore::~PageStore() = default; // the temporary file removes itself
+
+PageStore::Status PageStore::status() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_status;
+}
+
+void PageStore::begin()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_status == Status::Ready)
+        m_status = Status::Busy;
+}
+
+int PageStore::pageCount() const
+{
+    QMutexLocker lock(&m_mutex);
+    return int(m_index.size());
+}
+
+QString PageStore::title() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_title;
+}
+
+void PageStore::setTitle(const QString &title)
+{
+    QMutexLocker lock(&m_mutex);
+    m_title = title;
+}
+
+bool PageStore::inMemory() const
+{
+    QMutexLocker lock(&m_mutex);
+    return !m_file;
+}
+
+QString PageStore::temporaryFileName() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_file ? m_file->fileName() : QString();
+}
+
+qint64 PageStore::streamSize() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_size;
+}
+
+void PageStore::writeAt(qint64 pos, const QByteArray &bytes)
+{
+    if (!m_file) {
+        if (pos + bytes.size() > m_memory.size())
+            m_memory.resize(pos + bytes.size());
+        std::memcpy(m_memory.data() + pos, bytes.constData(), size_t(bytes.size()));
+    } else if (!m_file->seek(pos) || m_file->write(bytes) != bytes.size()) {
+        throw Error(QStringLiteral("Cannot write the report's pages to %1: %2")
+                        .arg(QDir::toNativeSeparators(m_file->fileName()), m_file->errorString()));
+    }
+    m_size = qMax(m_size, pos + bytes.size());
+}
+
+void PageStore::appendRaw(const QByteArray &bytes)
+{
+    writeAt(m_size, bytes);
+    if (!m_file && !m_noTemporaryFile && m_size > MemoryLimit)
+        moveToTemporaryFile();
+}
+
+QByteArray PageStore::readAt(qint64 pos, qint64 length) const
+{
+    if (pos < 0 || length < 0 || pos + length > m_size)
+        throw Error(QStringLiteral("The report's pages are damaged"));
+    if (!m_file)
+        return m_memory.mid(pos, length);
+    QByteArray out;
+    if (m_file->seek(pos))
+        out = m_file->read(length);
+    if (out.size() != length)
+        throw Error(QStringLiteral("Cannot read the report's pages from %1: %2")
+                        .arg(QDir::toNativeSeparators(m_file->fileName()), m_file->errorString()));
+    return out;
+}
+
+void PageStore::moveToTemporaryFile()
+{
+    auto file = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/QRPXXXXXX"));
+    // Without a usable temporary directory the pages simply stay in memory.
+    if (!file->open() || file->write(m_memory) != m_memory.size() || !file->flush()) {
+        m_noTemporaryFile = true;
+        return;
+    }
+    m_file = std::move(file);
+    m_memory = QByteArray();
+}
+
+void PageStore::writeHeader()
+{
+    QByteArray header(m_headerSize, '\0');
+    qToLittleEndian<quint16>(FormatVersion, header.data());
+    qToLittleEndian<quint16>(WriterVersion, header.data() + 2);
+    qToLittleEndian<quint32>(quint32(m_index.size()), header.data() + 8);
+    qToLittleEndian<double>(dayCount(QDateTime::currentDateTime()), header.data() + 16);
+    header[25] = 0; // pages stored as they are
+    writeAt(0, header);
+}
+
+void PageStore::stampDate()
+{
+    QByteArray date(8, '\0');
+    qToLittleEndian<double>(dayCount(QDateTime::currentDateTime()), date.data());
+    writeAt(16, date);
+}
+
+void PageStore::appendPage(const QByteArray &emf)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_status == Status::Finished)
+        throw Error(QStringLiteral("No page can be added to a finished report"));
+    if (m_size == 0)
+        writeHeader();
+    m_status = Status::Busy;
+    const qint64 start = m_size;
+    const qint64 next = start + RecordOverhead + emf.size();
+    if (next > MaxStreamSize)
+        throw Error(QStringLiteral("The report has grown too large"));
+    QByteArray record;
+    record.reserve(emf.size() + RecordOverhead);
+    record += u32Bytes(quint32(m_index.size() + 1));
+    record += u32Bytes(quint32(next));
+    record += emf;
+    record += u32Bytes(quint32(start));
+    appendRaw(record);
+    m_index.append(Record{start, emf.size()});
+}
+
+QByteArray PageStore::page(int n) const
+{
+    QMutexLocker lock(&m_mutex);
+    if (n < 1 || n > m_index.size())
+        throw Error(QStringLiteral("Page %1 does not exist").arg(n));
+    const Record &r = m_index.at(n - 1);
+    return readAt(r.start + 8, r.size);
+}
+
+void PageStore::finish()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_status == Status::Finished)
+        return;
+    writeHeader();
+    if (m_file)
+        m_file->flush();
+    m_status = Status::Finished;
+}
+
+bool PageStore::saveToFile(const QString &path)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_status != Status::Finished)
+        return false;
+    stampDate();
+    QSaveFile out(path);
+    const auto fail = [&]() {
+        throw Error(QStringLiteral("Cannot write the file %1: %2")
+                        .arg(QDir::toNativeSeparators(path), out.errorString()));
+    };
+    if (!out.open(QIODevice::WriteOnly))
+        fail();
+    for (qint64 pos = 0; pos < m_size; pos += CopyChunk) {
+        const QByteArray chunk = readAt(pos, qMin(CopyChunk, m_size - pos));
+        if (out.write(chunk) != chunk.size())
+            fail();
+    }
+    if (!out.commit())
+        fail();
+    return true;
+}
+
+std::unique_ptr<PageStore> PageStore::loadFromFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir())
+        throw Error(QStringLiteral("File does not exist"));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("Cannot open the file %1: %2")
+                        .arg(QDir::toNativeSeparators(path), file.errorString()));
+    const qint64 size = file.size();
+    const auto read = [&](qint64 pos, qint64 length) {
+        QByteArray out;
+        if (pos >= 0 && length >= 0 && pos + length <= size && file.seek(pos))
+            out = file.read(length);
+        if (out.size() != length)
+            damagedFile(QStringLiteral("it ends too early"));
+        return out;
+    };
+
+    if (size < OldHeaderSize)
+        damagedFile(QStringLiteral("it is too short"));
+    if (size > MaxStreamSize)
+        damagedFile(QStringLiteral("it is too large"));
+    // An older header is four bytes shorter; it shows by the first picture's
+    // signature sitting four bytes earlier.
+    int headerSize = HeaderSize;
+    if (size >= 177) {
+        const QByteArray probe = read(173, 4);
+        const qsizetype zero = probe.indexOf('\0');
+        if ((zero < 0 ? probe : probe.left(zero)) == "EMF")
+            headerSize = OldHeaderSize;
+    }
+    if (size < headerSize)
+        damagedFile(QStringLiteral("it is too short"));
+    const QByteArray header = read(0, headerSize);
+    const quint8 compression = quint8(header.at(25));
+    if (compression == 1)
+        throw Error(QStringLiteral("The report file holds compressed pages, which this program cannot read"));
+    if (compression != 0)
+        damagedFile(QStringLiteral("unknown page format"));
+    const quint32 count = qFromLittleEndian<quint32>(header.constData() + 8);
+    if (qint64(count) > (size - headerSize) / (RecordOverhead + MinPictureSize))
+        damagedFile(QStringLiteral("the page count does not fit the file"));
+
+    auto store = std::make_unique<PageStore>();
+    store->m_headerSize = headerSize;
+    store->appendRaw(header);
+    store->m_index.reserve(qsizetype(count));
+    qint64 off = headerSize;
+    for (quint32 n = 1; n <= count; ++n) {
+        const QByteArray head = read(off, 8);
+        const quint32 number = qFromLittleEndian<quint32>(head.constData());
+        const qint64 next = qFromLittleEndian<quint32>(head.constData() + 4);
+        if (number != n)
+            damagedFile(QStringLiteral("page %1 is numbered %2").arg(n).arg(number));
+        if (next < off + RecordOverhead + MinPictureSize || next > size)
+            damagedFile(QStringLiteral("page %1 points outside the file").arg(n));
+        const QByteArray picture = read(off + 8, next - off - RecordOverhead);
+        const qint64 back = qFromLittleEndian<quint32>(read(next - 4, 4).constData());
+        if (back != off)
+            damagedFile(QStringLiteral("the record of page %1 ends with a wrong offset").arg(n));
+        try {
+            readEmfHeader(picture);
+        } catch (const Error &e) {
+            damagedFile(QStringLiteral("page %1: %2").arg(n).arg(e.message()));
+        }
+        store->appendRaw(head + picture + u32Bytes(quint32(back)));
+        store->m_index.append(Record{off, picture.size()});
+        off = next;
+    }
+    if (off != size)
+        damagedFile(QStringLiteral("there is data after the last page"));
+    store->m_status = Status::Finished;
+    store->m_loaded = true;
+    return store;
+}
+
+} // namespace zeplo

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QMutex>
+#include <QString>
+#include <QVector>
+
+#include <atomic>
+#include <memory>
+
+class QTemporaryFile;
+
+namespace zeplo {
+
+// The rendered pages of one report, in order. The pages are kept as one stream
+// laid out exactly as a saved report file: a header, then one record per page
+// (page number, offset of the next record, the page picture, offset of this
+// record). The stream stays in memory while it is small and moves to a
+// temporary file once it grows beyond MemoryLimit bytes.
+class PageStore {
+public:
+    enum class Status { Ready, Busy, Finished };
+
+    static constexpr int HeaderSize = 128;
+    static constexpr int OldHeaderSize = 124;
+    static constexpr qint64 MemoryLimit = 100000;
+    static constexpr quint16 FormatVersion = 3;
+    static constexpr quint16 WriterVersion = 309;
+
+    PageStore();
+    ~PageStore();
+    PageStore(const PageStore &) = delete;
+    PageStore &operator=(const PageStore &) = delete;
+
+    Status status() const;
+    // Marks the store busy: a rendering has begun.
+    void begin();
+    // Stores the next page; the first page also writes the header.
+    void appendPage(const QByteArray &emf);
+    // Ends the store; writes the header again with the final page count.
+    void finish();
+
+    int pageCount() const;
+    // Page n, from 1. Throws zeplo::Error for a page that is not stored.
+    QByteArray page(int n) const;
+
+    bool loaded() const { return m_loaded; }
+    QString title() const;
+    void setTitle(const QString &title);
+    bool cancelled() const { return m_cancelled.load(); }
+    void setCancelled(bool cancelled) { m_cancelled.store(cancelled); }
+
+    // Where the stream lives, for those who care about memory.
+    bool inMemory() const;
+    QString temporaryFileName() const;
+    qint64 streamSize() const;
+
+    // Writes the stream to `path`, byte for byte, with the date of writing in
+    // its header. Only a finished store is written; returns whether it was.
+    bool saveToFile(const QString &path);
+
+    // Reads a saved report file, checking every record against the file.
+    // Throws zeplo::Error "File does not exist" for a missing file and a
+    // zeplo::Error naming the fault for a damaged or foreign one.
+    static std::unique_ptr<PageStore> loadFromFile(const QString &path);
+
+private:
+    struct Record {
+        qint64 start; // of the record
+        qint64 size; // of its picture
+    };
+
+    void writeAt(qint64 pos, const QByteArray &bytes);
+    void appendRaw(const QByteArray &bytes);
+    QByteArray readAt(qint64 pos, qint64 length) const;
+    void writeHeader();
+    void stampDate();
+    void moveToTemporaryFile();
+
+    mutable QMutex m_mutex;
+    Status m_status = Status::Ready;
+    QByteArray m_memory;
+    std::unique_ptr<QTemporaryFile> m_file;
+    bool m_noTemporaryFile = false;
+    qint64 m_size = 0;
+    int m_headerSize = HeaderSize;
+    QVector<Record> m_index;
+    bool m_loaded = false;
+    QString m_title;
+    std::atomic<bool> m_cancelled{false};
+};
+
+// Days since 30 December 1899, with the time of day as the fraction.
+double dayCount(const QDateTime &when);
+
+} // namespace zeplo
