@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QTimer;
+
+// The splash window: the program's picture and name, shown modally at start
+// and closed by its timer two seconds after it was created.
+class TForm2 : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TForm2(QWidget *parent = nullptr);
+
+    QLabel *Image1;
+    QLabel *Label2;
+    QTimer *Timer1;
+
+    void Timer1Timer();
+};
