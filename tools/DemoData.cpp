@@ -1,0 +1,231 @@
+#include "DemoData.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <QString>
+
+#include "Catalogue.h"
+
+namespace fs = std::filesystem;
+
+namespace zeplo::tool {
+
+namespace {
+
+// The genres the program offers, in its order.
+constexpr std::array<std::string_view, 35> kGenres = {
+    "Astrologie",    "Atlas",       "Beletrie",     "Cestopis",       "Časopis",
+    "Detektivka",    "Dětská liter.", "Divadelní hra", "Dívčí román",  "Dobrodružné",
+    "Dokument",      "Encyklopedie", "Erotika",      "Fantasy",        "Historie",
+    "Horor",         "Komedie",     "Kuchařka",     "Krimy",          "Návod/manuál",
+    "Noviny",        "Odborná liter.", "Poezie",     "Pohádka",        "Průvodce",
+    "Příručka",      "Psychologie", "Romantika",    "Slovník",        "SCI-FI",
+    "Učebnice",      "Válečný",     "Western",      "Životopis",      "Jiné"};
+
+// Authors are written "Příjmení Jméno".
+constexpr std::string_view kKnownAuthors[] = {
+    "Čapek Karel", "Němcová Božena", "Hašek Jaroslav", "Hrabal Bohumil", "Škvorecký Josef",
+    "Seifert Jaroslav", "Neruda Jan", "Erben Karel Jaromír", "Mácha Karel Hynek", "Jirásek Alois",
+    "Vančura Vladislav", "Olbracht Ivan", "Poláček Karel", "Havel Václav", "Klíma Ivan",
+    "Körner Vladimír", "Fuks Ladislav", "Otčenášek Jan", "Řezáč Václav", "Šrámek Fráňa",
+    "Zeyer Julius", "Vrchlický Jaroslav", "Hrubín František", "Nezval Vítězslav", "Wolker Jiří",
+    "Foglar Jaroslav", "Sekora Ondřej", "Žáček Jiří", "Tučková Kateřina", "Šabach Petr",
+    "Christie Agatha", "Verne Jules", "May Karel", "Dumas Alexandre", "Dostojevskij Fjodor Michajlovič",
+    "Tolstoj Lev Nikolajevič", "Hemingway Ernest", "Remarque Erich Maria", "Orwell George",
+    "Asimov Isaac", "Lem Stanisław", "Bradbury Ray", "Simenon Georges", "Tolkien John Ronald Reuel",
+    "Saint-Exupéry Antoine de", "García Márquez Gabriel", "Mann Thomas", "Lagerlöfová Selma",
+    "Čechov Anton Pavlovič", "Andersen Hans Christian"};
+
+constexpr std::string_view kMaleSurnames[] = {
+    "Novák", "Svoboda", "Dvořák", "Černý", "Procházka", "Kučera", "Veselý", "Horák", "Němec",
+    "Pokorný", "Marek", "Pospíšil", "Hájek", "Král", "Jelínek", "Růžička", "Beneš", "Fiala",
+    "Sedláček", "Doležal", "Zeman", "Kolář", "Navrátil", "Čermák", "Vaněk", "Urban", "Blažek",
+    "Kříž", "Kovář", "Bartoš", "Vlček", "Polák", "Musil", "Šimek", "Konečný", "Malý", "Holub",
+    "Štěpánek", "Kadlec", "Říha"};
+constexpr std::string_view kFemaleSurnames[] = {
+    "Nováková", "Svobodová", "Dvořáková", "Černá", "Procházková", "Kučerová", "Veselá",
+    "Horáková", "Němcová", "Pokorná", "Marková", "Pospíšilová", "Hájková", "Králová", "Jelínková",
+    "Růžičková", "Benešová", "Fialová", "Sedláčková", "Doležalová", "Zemanová", "Kolářová",
+    "Navrátilová", "Čermáková", "Vaňková", "Urbanová", "Blažková", "Křížová", "Kovářová",
+    "Bartošová", "Vlčková", "Poláková", "Musilová", "Šimková", "Konečná", "Malá", "Holubová",
+    "Štěpánková", "Kadlecová", "Říhová"};
+constexpr std::string_view kMaleNames[] = {
+    "Jan", "Petr", "Jiří", "Josef", "Pavel", "Martin", "Tomáš", "Jaroslav", "Miroslav", "Zdeněk",
+    "Václav", "Karel", "Milan", "Michal", "František", "Lukáš", "Jakub", "Vojtěch", "Ondřej",
+    "Stanislav", "Radek", "Aleš", "Bohumil", "Přemysl", "Dušan"};
+constexpr std::string_view kFemaleNames[] = {
+    "Jana", "Marie", "Eva", "Hana", "Anna", "Lenka", "Kateřina", "Věra", "Lucie", "Alena",
+    "Petra", "Jitka", "Zdeňka", "Božena", "Tereza", "Markéta", "Veronika", "Dagmar", "Šárka",
+    "Ludmila", "Jiřina", "Iva", "Radka", "Michaela", "Blanka"};
+
+constexpr std::string_view kNouns[] = {
+    "Tajemství", "Dobrodružství", "Návrat", "Cesta", "Píseň", "Stín", "Dům", "Zahrada", "Kniha",
+    "Příběh", "Noc", "Léto", "Zima", "Poklad", "Ostrov", "Město", "Hrad", "Most", "Krajina",
+    "Dcera", "Syn", "Král", "Kronika", "Legenda", "Sen", "Pád", "Útěk", "Dopisy", "Deník",
+    "Vzpomínky", "Povídky", "Hlas", "Světlo", "Brána", "Čas", "Srdce", "Mlýn", "Les", "Řeka",
+    "Stopy", "Hledání", "Konec", "Zrcadlo"};
+constexpr std::string_view kGenitives[] = {
+    "starého mlýna", "ztraceného času", "modré hory", "černého lesa", "zlaté řeky", "tiché vody",
+    "dlouhé noci", "posledního léta", "stříbrného jezera", "Šumavy", "Prahy", "Krkonoš", "Moravy",
+    "dalekého severu", "horského údolí", "mého dědečka", "zapomenutého království", "bílé paní",
+    "hvězd", "moře", "pouště", "lásky", "války", "svobody", "dětství", "naděje", "mlčení", "větru",
+    "sněhu", "ohně", "kapitána Nováka", "malé vesnice", "jednoho podzimu", "železné koruny"};
+constexpr std::string_view kAdjectiveNouns[] = {
+    "Zlatý klíč", "Stará hora", "Modrý pták", "Tichá voda", "Ztracený ráj", "Poslední bitva",
+    "Černá kočka", "Železná koruna", "Krvavý měsíc", "Zelené údolí", "Skleněný dům",
+    "Divoké srdce", "Věčné světlo", "Dlouhá cesta", "Bílé město", "Horká krev", "Malá čarodějnice",
+    "Tajná zahrada", "Severní vítr", "Rudé jablko", "Ocelový kůň", "Šedý vlk", "Žlutý dopis",
+    "Prázdný pokoj", "Hořká čokoláda", "Cizí země"};
+constexpr std::string_view kAbouts[] = {
+    "Román o lásce a zradě.", "Příběh z doby první republiky.", "Vyprávění z prostředí malého města.",
+    "Kniha o přátelství a odvaze.", "Pro děti i dospělé.", "Vzpomínky na válečná léta.",
+    "Příběh o hledání domova.", "Ze života na venkově.", "Cesta kolem světa ve čtyřech dílech.",
+    "Plné humoru a laskavé ironie.", "Napínavé pátrání po pachateli.", "Soubor krátkých povídek.",
+    "Praktické rady a postupy.", "Poutavý výklad pro začátečníky.", "Sbírka veršů z mládí."};
+constexpr std::string_view kNotes[] = {
+    "Výborný stav.", "Obálka mírně poškozená.", "S věnováním autora.", "První vydání.",
+    "Ilustrace v textu.", "Chybí přebal.", "Dárek k narozeninám."};
+
+// splitmix64: small, fast and the same everywhere, unlike the standard distributions.
+class Random {
+public:
+    explicit Random(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t next()
+    {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    }
+    std::uint64_t below(std::uint64_t n) { return next() % n; }
+    bool chance(unsigned percent) { return below(100) < percent; }
+    template <class T, std::size_t N>
+    const T &pick(const T (&items)[N]) { return items[below(N)]; }
+    template <class T, std::size_t N>
+    const T &pick(const std::array<T, N> &items) { return items[below(N)]; }
+
+private:
+    std::uint64_t state_;
+};
+
+std::size_t characters(std::string_view s)
+{
+    std::size_t n = 0;
+    for (unsigned char c : s)
+        n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+void makePerson(Random &random, std::string &out, bool surnameFirst)
+{
+    const bool woman = random.chance(45);
+    const std::string_view surname = woman ? random.pick(kFemaleSurnames) : random.pick(kMaleSurnames);
+    const std::string_view name = woman ? random.pick(kFemaleNames) : random.pick(kMaleNames);
+    out.assign(surnameFirst ? surname : name);
+    out += ' ';
+    out += surnameFirst ? name : surname;
+}
+
+void makeTitle(Random &random, std::string &out)
+{
+    switch (random.below(5)) {
+    case 0:
+    case 1:
+        out.assign(random.pick(kNouns));
+        out += ' ';
+        out += random.pick(kGenitives);
+        break;
+    case 2:
+        out.assign(random.pick(kAdjectiveNouns));
+        break;
+    case 3:
+        out.assign(random.pick(kNouns));
+        out += " a ";
+        out += QString::fromUtf8(random.pick(kNouns)).toLower().toStdString();
+        break;
+    default:
+        out.assign(random.pick(kAdjectiveNouns));
+        out += ' ';
+        out += random.pick(kGenitives);
+        break;
+    }
+    if (random.chance(4)) {
+        out += " ";
+        out += std::to_string(2 + random.below(3));
+        out += ". díl";
+    }
+    if (characters(out) > 60)
+        out.assign(random.pick(kAdjectiveNouns));
+}
+
+} // namespace
+
+void makeDemoCatalogue(const fs::path &dir, std::uint64_t count, std::uint64_t seed)
+{
+    const fs::path file = catalogueFile(dir);
+    std::optional<Database> created;
+    created.emplace(Database::createNew(file));
+    Database &db = *created;
+    try {
+        // Nothing to protect yet: filling runs without a journal and without syncs.
+        db.exec("PRAGMA synchronous=OFF");
+        db.setJournalMode("OFF");
+        db.exec(kSchema);
+        db.exec("BEGIN");
+        {
+            Statement insert(db, "INSERT INTO zeplo (autor,nazev,zanr,rok_vydani,popis,vlastnim,"
+                                 "precteno,pujceno) VALUES (?,?,?,?,?,?,?,?)");
+            Random random(seed);
+            std::string author, title, about, lentTo;
+            for (std::uint64_t i = 0; i < count; ++i) {
+                if (random.chance(30))
+                    author.assign(random.pick(kKnownAuthors));
+                else
+                    makePerson(random, author, true);
+                makeTitle(random, title);
+                insert.bindText(1, author);
+                insert.bindText(2, title);
+                insert.bindText(3, random.pick(kGenres));
+                if (random.chance(3))
+                    insert.bindNull(4);
+                else // more recent books than old ones
+                    insert.bindInt(4, 1850 + static_cast<std::int64_t>(std::max(random.below(176), random.below(176))));
+                if (random.chance(60)) {
+                    about.assign(random.pick(kAbouts));
+                    if (random.chance(40)) {
+                        about += ' ';
+                        about += random.pick(kNotes);
+                    }
+                    insert.bindText(5, about);
+                } else {
+                    insert.bindNull(5);
+                }
+                const bool owned = random.chance(85);
+                insert.bindInt(6, owned ? 1 : 0);
+                insert.bindInt(7, random.chance(55) ? 1 : 0);
+                if (owned && random.chance(8)) {
+                    makePerson(random, lentTo, false);
+                    insert.bindText(8, lentTo);
+                } else {
+                    insert.bindNull(8);
+                }
+                const std::string error = insert.run();
+                if (!error.empty())
+                    fail(file.string() + ": " + error);
+            }
+        }
+        db.exec("COMMIT");
+        db.setJournalMode("WAL");
+    } catch (...) {
+        // A half-made catalogue is worth nothing; without a journal it cannot be rolled back.
+        created.reset();
+        removeCatalogueFiles(file);
+        throw;
+    }
+}
+
+} // namespace zeplo::tool
