@@ -162,6 +162,7 @@ namespace {
 
 struct PenObj {
     QPen pen;
+    double width = 0; // logical units
 };
 struct BrushObj {
     QBrush brush;
@@ -183,6 +184,7 @@ struct DcState {
     QSizeF winExt{1, 1};
     QSizeF vpExt{1, 1};
     QPen pen{Qt::black, 0};
+    double penWidth = 0;
     QBrush brush{Qt::white};
     FontObj font;
     QColor textColor{Qt::black};
@@ -331,8 +333,10 @@ private:
             need(16);
             const QPointF to = pt(8);
             if (m_state.pen.style() != Qt::NoPen && sane({m_state.current, to})) {
-                m_p.setPen(m_state.pen);
+                m_p.setPen(effectivePen());
+                useLineTransform();
                 m_p.drawLine(m_state.current, to);
+                m_p.setWorldTransform(m_logicalToTarget);
             }
             m_state.current = to;
             return;
@@ -378,7 +382,7 @@ private:
         case emf::CreatePen: {
             need(28);
             const quint32 ih = objectIndex(u(8));
-            m_objects[ih] = PenObj{makePen(u(12), i(16), u(24))};
+            m_objects[ih] = PenObj{makePen(u(12), u(24)), double(i(16))};
             return;
         }
         case emf::CreateBrushIndirect: {
@@ -431,7 +435,7 @@ private:
         }
     }
 
-    QPen makePen(quint32 style, qint32 width, quint32 color)
+    QPen makePen(quint32 style, quint32 color)
     {
         QPen pen(colorFromRef(color));
         switch (style & 0x0F) {
@@ -442,12 +446,32 @@ private:
         case 5: pen.setStyle(Qt::NoPen); break;
         default: pen.setStyle(Qt::SolidLine); break;
         }
-        // Thin pens stay one device pixel wide at any zoom.
-        if (width <= 1 || width > 100000)
+        pen.setCosmetic(true);
+        pen.setWidth(0);
+        return pen;
+    }
+
+    // The pen as it draws on the target: thin pens stay one pixel wide at any
+    // zoom, thick ones scale with the page up to a sane limit.
+    QPen effectivePen() const
+    {
+        QPen pen = m_state.pen;
+        const double scale = (std::abs(m_logicalToTarget.m11()) + std::abs(m_logicalToTarget.m22())) / 2;
+        const double w = std::abs(m_state.penWidth) * scale;
+        pen.setCosmetic(true);
+        if (!(w > 1.5))
             pen.setWidth(0);
         else
-            pen.setWidthF(width);
+            pen.setWidthF(qMin(w, 1000.0));
         return pen;
+    }
+
+    // Lines and outlines run through the centres of the reference device's
+    // pixels, so that they land on the same pixel rows at any scale.
+    void useLineTransform()
+    {
+        m_p.setWorldTransform(m_logicalToTarget
+                              * QTransform::fromTranslate(0.5 * m_deviceToTarget.m11(), 0.5 * m_deviceToTarget.m22()));
     }
 
     QBrush makeBrush(quint32 style, quint32 color, quint32 hatch)
@@ -476,9 +500,9 @@ private:
             case emf::DkGrayBrush: m_state.brush = QBrush(QColor(64, 64, 64)); break;
             case emf::BlackBrush: m_state.brush = QBrush(Qt::black); break;
             case emf::NullBrush: m_state.brush = QBrush(Qt::NoBrush); break;
-            case emf::WhitePen: m_state.pen = QPen(Qt::white, 0); break;
-            case emf::BlackPen: m_state.pen = QPen(Qt::black, 0); break;
-            case emf::NullPen: m_state.pen = QPen(Qt::NoPen); break;
+            case emf::WhitePen: m_state.pen = QPen(Qt::white, 0); m_state.penWidth = 0; break;
+            case emf::BlackPen: m_state.pen = QPen(Qt::black, 0); m_state.penWidth = 0; break;
+            case emf::NullPen: m_state.pen = QPen(Qt::NoPen); m_state.penWidth = 0; break;
             case 10: case 11: case 12: case 13: case 14: case 16: case 17:
                 m_state.font = FontObj{QStringLiteral("Sans Serif"), -12, 400, false, false, false};
                 break;
@@ -487,8 +511,10 @@ private:
             return;
         }
         const GdiObject &o = m_objects[objectIndex(h)];
-        if (auto pen = std::get_if<PenObj>(&o))
+        if (auto pen = std::get_if<PenObj>(&o)) {
             m_state.pen = pen->pen;
+            m_state.penWidth = pen->width;
+        }
         else if (auto brush = std::get_if<BrushObj>(&o))
             m_state.brush = brush->brush;
         else if (auto font = std::get_if<FontObj>(&o))
@@ -549,9 +575,11 @@ private:
                 m_p.fillRect(QRectF(l, t, w - 1, h - 1), m_state.brush);
             return;
         }
-        m_p.setPen(m_state.pen);
+        m_p.setPen(effectivePen());
         m_p.setBrush(m_state.brush);
+        useLineTransform();
         m_p.drawRect(QRectF(l, t, qMax(0.0, w - 1), qMax(0.0, h - 1)));
+        m_p.setWorldTransform(m_logicalToTarget);
     }
 
     void drawPoly16(bool polygon)
@@ -570,13 +598,15 @@ private:
         }
         if (poly.size() < 2)
             return;
-        m_p.setPen(m_state.pen);
+        m_p.setPen(effectivePen());
+        useLineTransform();
         if (polygon) {
             m_p.setBrush(m_state.brush);
             m_p.drawPolygon(poly);
         } else {
             m_p.drawPolyline(poly);
         }
+        m_p.setWorldTransform(m_logicalToTarget);
     }
 
     void drawTextOut()
