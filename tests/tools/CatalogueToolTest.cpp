@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+namespace {
+
+const char *const kExpectedSchema =
+    "CREATE TABLE zeplo (\n"
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+    "  autor VARCHAR(40), nazev VARCHAR(60), zanr VARCHAR(20),\n"
+    "  rok_vydani SMALLINT, popis MEMO, vlastnim BOOLEAN, precteno BOOLEAN, pujceno MEMO)";
+
+const std::set<std::string> kGenres = {
+    "Astrologie", "Atlas", "Beletrie", "Cestopis", "Časopis", "Detektivka", "Dětská liter.",
+    "Divadelní hra", "Dívčí román", "Dobrodružné", "Dokument", "Encyklopedie", "Erotika",
+    "Fantasy", "Historie", "Horor", "Komedie", "Kuchařka", "Krimy", "Návod/manuál", "Noviny",
+    "Odborná liter.", "Poezie", "Pohádka", "Průvodce", "Příručka", "Psychologie", "Romantika",
+    "Slovník", "SCI-FI", "Učebnice", "Válečný", "Western", "Životopis", "Jiné"};
+
+const std::string kNull = "<NULL>";
+using Rows = std::vector<std::vector<std::string>>;
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun runTool(const QStringList &args)
+{
+    QProcess process;
+    process.start(QStringLiteral(ZEPLO_TOOL_PATH), args);
+    ToolRun run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = "the tool did not finish";
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput().toStdString();
+    run.err = process.readAllStandardError().toStdString();
+    return run;
+}
+
+// Every row of a query, each value as text, NULL as kNull.
+Rows query(const QString &dbFile, const char *sql)
+{
+    Rows rows;
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(dbFile.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        ADD_FAILURE() << "cannot open " << dbFile.toStdString();
+        sqlite3_close(db);
+        return rows;
+    }
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+        ADD_FAILURE() << sqlite3_errmsg(db);
+    } else {
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            std::vector<std::string> row;
+            for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+                const auto *text = sqlite3_column_text(stmt, i);
+                row.push_back(text ? reinterpret_cast<const char *>(text) : kNull);
+            }
+            rows.push_back(std::move(row));
+        }
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return rows;
+}
+
+std::string scalar(const QString &dbFile, const char *sql)
+{
+    const Rows rows = query(dbFile, sql);
+    return rows.empty() || rows[0].empty() ? kNull : rows[0][0];
+}
+
+const char *const kAllColumns =
+    "select id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno from zeplo order by id";
+
+class CatalogueTool : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
+
+    QString path(const QString &name) const { return tmp.filePath(name); }
+    QString dbIn(const QString &dir) const { return path(dir + "/zeplo.db"); }
+
+    QString writeCsv(const QString &name, const std::string &content) const
+    {
+        QFile file(path(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content.data(), static_cast<qint64>(content.size()));
+        return file.fileName();
+    }
+
+    QTemporaryDir tmp;
+};
+
+} // namespace
+
+TEST_F(CatalogueTool, CreateMakesTheExactSchemaInWalMode)
+{
+    const ToolRun run = runTool({"create", path("a/b")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const QString db = dbIn("a/b");
+    EXPECT_EQ(scalar(db, "select sql from sqlite_master where type='table' and name='zeplo'"),
+              kExpectedSchema);
+    EXPECT_EQ(scalar(db, "pragma journal_mode"), "wal");
+    EXPECT_EQ(scalar(db, "select count(*) from zeplo"), "0");
+}
+
+TEST_F(CatalogueTool, CreateRefusesAnExistingCatalogueAndLeavesItAlone)
+{
+    ASSERT_EQ(runTool({"create", path("c")}).exitCode, 0);
+    query(dbIn("c"), "insert into zeplo (nazev) values ('Krakatit')");
+
+    const ToolRun again = runTool({"create", path("c")});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_NE(again.err.find("already exists"), std::string::npos) << again.err;
+    EXPECT_EQ(scalar(dbIn("c"), "select nazev from zeplo"), "Krakatit");
+
+    const ToolRun demo = runTool({"demo", path("c"), "5"});
+    EXPECT_EQ(demo.exitCode, 1);
+    EXPECT_EQ(scalar(dbIn("c"), "select count(*) from zeplo"), "1");
+}
+
+TEST_F(CatalogueTool, ImportReadsQuotedCzechCsvWithColumnsInAnyOrder)
+{
+    // Byte-order mark, CRLF line ends, a header in mixed case and another order,
+    // quoted commas, doubled quotes, a line break inside a field, an empty line,
+    // empty fields, and a 40-character author of two-byte letters.
+    const std::string longAuthor = "ČŘŠŽÁÉĚÍÝÚŮčřšžáéěíýúůČŘŠŽÁÉĚÍÝÚŮčřšžáé";
+    const std::string csv = "\xEF\xBB\xBF"
+                            "Nazev, AUTOR ,rok_vydani,Vlastnim,precteno,popis,zanr\r\n"
+                            "\"Válka s mloky\",\"Čapek, Karel\",1936,ano,NE,\"Mloci \"\"mluví\"\"\r\n"
+                            "druhý řádek\",Beletrie\r\n"
+                            "\r\n"
+                            "Babička,Němcová Božena,,true,0,,\r\n"
+                            "Krakatit," + longAuthor + ",-32768,1,False,\"\",SCI-FI\r\n";
+    const QString file = writeCsv("books.csv", csv);
+
+    const ToolRun run = runTool({"import", path("new"), file});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Rows rows = query(dbIn("new"), kAllColumns);
+    const Rows expected = {
+        {"1", "Čapek, Karel", "Válka s mloky", "Beletrie", "1936", "Mloci \"mluví\"\r\ndruhý řádek",
+         "1", "0", kNull},
+        {"2", "Němcová Božena", "Babička", kNull, kNull, kNull, "1", "0", kNull},
+        {"3", longAuthor, "Krakatit", "SCI-FI", "-32768", kNull, "1", "0", kNull}};
+    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(scalar(dbIn("new"), "select typeof(vlastnim) || typeof(rok_vydani) from zeplo where id=1"),
+              "integerinteger");
+    // The catalogue made on the way is a proper one.
+    EXPECT_EQ(scalar(dbIn("new"), "select sql from sqlite_master where name='zeplo'"), kExpectedSchema);
+    EXPECT_EQ(scalar(dbIn("new"), "pragma journal_mode"), "wal");
+}
+
+TEST_F(CatalogueTool, ImportAddsToAnExistingCatalogue)
+{
+    ASSERT_EQ(runTool({"create", path("d")}).exitCode, 0);
+    const QString first = writeCsv("1.csv", "id,nazev,pujceno\n10,Osudy dobrého vojáka,Jana Nová\n");
+    const QString second = writeCsv("2.csv", "nazev\nRUR\n");
+    ASSERT_EQ(runTool({"import", path("d"), first}).exitCode, 0);
+    ASSERT_EQ(runTool({"import", path("d"), second}).exitCode, 0);
+    const Rows expected = {{"10", "Osudy dobrého vojáka", "Jana Nová"}, {"11", "RUR", kNull}};
+    EXPECT_EQ(query(dbIn("d"), "select id,nazev,pujceno from zeplo order by id"), expected);
+}
+
+TEST_F(CatalogueTool, BadCsvNamesItsLineAndStoresNothing)
+{
+    struct Case {
+        const char *what;
+        std::string csv;
+        int line;
+        const char *says;
+    };
+    // Line 2 holds a record that spans two lines, so the physical line differs
+    // from the record's number.
+    const std::string head = "nazev,autor,rok_vydani,vlastnim\nA,\"Jan\nNeruda\",1900,1\n";
+    const std::vector<Case> cases = {
+        {"unknown column", "nazev,barva\nA,modrá\n", 1, "barva"},
+        {"bad year", head + "B,X,19x5,0\n", 4, "19x5"},
+        {"year out of range", head + "B,X,32768,0\n", 4, "32768"},
+        {"bad logical", head + "B,X,1999,možná\n", 4, "možná"},
+        {"too long text", head + "B," + std::string(20, 'x') + std::string(21, 'z') + ",1999,0\n", 4,
+         "41 characters"},
+        {"too long Czech text", "nazev,zanr\nB,Odborná literatura ok\n", 2, "21 characters"},
+        {"unterminated quote", head + "B,X,1999,0\n\"C,D,2000,1\nE,F,2001,0\n", 5, "closing quote"},
+        {"text after a closing quote", head + "\"B\"x,X,1999,0\n", 4, "closing quote"},
+        {"missing field", head + "B,X,1999\n", 4, "3 fields"},
+        {"invalid UTF-8", head + "B,\xC8\x41,1999,0\n", 4, "UTF-8"},
+        // Clashes with the stored book; in an empty catalogue the second row clashes with the first.
+        {"duplicate id", "id,nazev\n1,Stará kniha\n1,Nová kniha\n", 2, "UNIQUE"},
+    };
+    ASSERT_EQ(runTool({"create", path("e")}).exitCode, 0);
+    query(dbIn("e"), "insert into zeplo (id,nazev,autor) values (1,'Kytice','Erben Karel Jaromír')");
+    const Rows before = query(dbIn("e"), kAllColumns);
+
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString file = writeCsv("bad.csv", c.csv);
+        const ToolRun run = runTool({"import", path("e"), file});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_NE(run.err.find("line " + std::to_string(c.line) + ":"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(query(dbIn("e"), kAllColumns), before);
+
+        // Into a folder without a catalogue: none is left behind.
+        const ToolRun fresh = runTool({"import", path("none"), file});
+        EXPECT_EQ(fresh.exitCode, 1);
+        EXPECT_FALSE(QFile::exists(dbIn("none")));
+    }
+    // The good rows after a failure were not stored either, and ids go on from the last one.
+    ASSERT_EQ(runTool({"import", path("e"), writeCsv("ok.csv", "nazev\nRUR\n")}).exitCode, 0);
+    EXPECT_EQ(scalar(dbIn("e"), "select group_concat(id) from zeplo"), "1,2");
+}
+
+TEST_F(CatalogueTool, DemoMakesTheRequestedNumberOfPlausibleBooks)
+{
+    const ToolRun run = runTool({"demo", path("demo"), "400", "5"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const QString db = dbIn("demo");
+    EXPECT_EQ(scalar(db, "select count(*) from zeplo"), "400");
+    EXPECT_EQ(scalar(db, "select sql from sqlite_master where name='zeplo'"), kExpectedSchema);
+    EXPECT_EQ(scalar(db, "pragma journal_mode"), "wal");
+
+    for (const auto &row : query(db, "select distinct zanr from zeplo"))
+        EXPECT_EQ(kGenres.count(row[0]), 1u) << row[0];
+    EXPECT_EQ(scalar(db, "select count(*) from zeplo where autor is null or nazev is null "
+                         "or length(autor) > 40 or length(nazev) > 60"),
+              "0");
+    EXPECT_EQ(scalar(db, "select count(*) from zeplo where rok_vydani is not null "
+                         "and rok_vydani not between 1850 and 2025"),
+              "0");
+    EXPECT_EQ(scalar(db, "select count(*) from zeplo where vlastnim not in (0,1) or precteno not in (0,1)"),
+              "0");
+    // A realistic mix: Czech letters in names, some lent, some read, most owned.
+    EXPECT_NE(scalar(db, "select count(*) from zeplo where autor glob '*[čřšžěýáíéůú]*'"), "0");
+    const int owned = std::stoi(scalar(db, "select count(*) from zeplo where vlastnim = 1"));
+    EXPECT_GT(owned, 200);
+    EXPECT_LT(owned, 400);
+    EXPECT_NE(scalar(db, "select count(*) from zeplo where pujceno is not null"), "0");
+    EXPECT_NE(scalar(db, "select count(*) from zeplo where precteno = 1"), "0");
+    EXPECT_NE(scalar(db, "select count(*) from zeplo where popis is not null"), "0");
+
+    // The same seed gives the same books, another seed others.
+    ASSERT_EQ(runTool({"demo", path("same"), "400", "5"}).exitCode, 0);
+    ASSERT_EQ(runTool({"demo", path("other"), "400", "6"}).exitCode, 0);
+    EXPECT_EQ(query(dbIn("same"), kAllColumns), query(db, kAllColumns));
+    EXPECT_NE(query(dbIn("other"), kAllColumns), query(db, kAllColumns));
+}
+
+TEST_F(CatalogueTool, HelpAndBadUsage)
+{
+    const ToolRun help = runTool({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("import DIR FILE.csv"), std::string::npos);
+
+    EXPECT_EQ(runTool({}).exitCode, 1);
+    EXPECT_EQ(runTool({"frobnicate"}).exitCode, 1);
+    EXPECT_EQ(runTool({"demo", path("f"), "many"}).exitCode, 1);
+    EXPECT_FALSE(QDir(path("f")).exists());
+    EXPECT_EQ(runTool({"import", path("f"), path("missing.csv")}).exitCode, 1);
+}
