@@ -214,10 +214,11 @@ TEST(Splash, CorruptScanNeverCrashes)
 
 TEST(Splash, AbsurdDimensionsAreRefused)
 {
+    // A header claiming 65000 x 65000 pixels is refused at once, before any
+    // picture memory is taken.
     QByteArray huge = splashBytes();
     const qsizetype at = frameDimensionsOffset(huge);
     ASSERT_GT(at, 0);
-    // height and width both 65000: four gigapixels
     huge[at] = '\xFD';
     huge[at + 1] = '\xE8';
     huge[at + 2] = '\xFD';
@@ -227,13 +228,16 @@ TEST(Splash, AbsurdDimensionsAreRefused)
     EXPECT_TRUE(decodeJpeg(huge).isNull());
     EXPECT_LT(clock.elapsed(), 1000);
 
-    // A long, thin picture within the side limit but beyond the pixel limit.
-    QByteArray thin = splashBytes();
-    thin[at] = '\x1F'; // height 8000
-    thin[at + 1] = '\x40';
-    thin[at + 2] = '\x1F'; // width 8000
-    thin[at + 3] = '\x40';
-    EXPECT_TRUE(decodeJpeg(thin).isNull());
+    // Sound pictures past either limit are refused too; one just inside
+    // both decodes.
+    const auto plain = [](int width, int height) {
+        return encodeJpeg(width, height, 1, JCS_GRAYSCALE,
+                          std::vector<unsigned char>(static_cast<size_t>(width) * height, 200));
+    };
+    EXPECT_TRUE(decodeJpeg(plain(zeplo::kJpegMaxSide + 1, 8)).isNull());
+    EXPECT_EQ(decodeJpeg(plain(zeplo::kJpegMaxSide, 8)).width(), zeplo::kJpegMaxSide);
+    EXPECT_TRUE(decodeJpeg(plain(4200, 4000)).isNull()); // 16.8 million pixels
+    EXPECT_EQ(decodeJpeg(plain(4096, 4096)).height(), 4096);
 }
 
 // ------------------------------------------------------------- TForm2 --
