@@ -132,8 +132,13 @@ QByteArray PageStore::readAt(qint64 pos, qint64 length) const
 
 void PageStore::moveToTemporaryFile()
 {
-    auto file = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/QRPXXXXXX"));
     // Without a usable temporary directory the pages simply stay in memory.
+    const QString dir = QDir::tempPath();
+    if (dir.isEmpty() || !QFileInfo(dir).isDir()) {
+        m_noTemporaryFile = true;
+        return;
+    }
+    auto file = std::make_unique<QTemporaryFile>(dir + QStringLiteral("/QRPXXXXXX"));
     if (!file->open() || file->write(m_memory) != m_memory.size() || !file->flush()) {
         m_noTemporaryFile = true;
         return;
