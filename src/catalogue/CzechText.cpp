@@ -293,32 +293,39 @@ bool isSpaceOrPunctuation(char32_t c)
     return category == QChar::Other_Control || category == QChar::Other_Format;
 }
 
+// Writes the key into buffers sized for the worst case up front: a text of n
+// bytes has at most n level-1 units (of at most 4 bytes) and two bytes per unit at
+// the other levels. Appending byte by byte to growing strings was most of the cost.
 class KeyBuilder {
 public:
-    explicit KeyBuilder(std::size_t textSize)
+    explicit KeyBuilder(std::size_t textSize) : key_(6 * textSize + 2, '\0')
     {
-        primary_.reserve(textSize + 8);
-        secondary_.reserve(textSize);
-        tertiary_.reserve(textSize);
+        out_ = key_.data();
+        if (2 * textSize > small_.size()) {
+            large_.resize(2 * textSize);
+            marks_ = large_.data();
+        } else {
+            marks_ = small_.data();
+        }
     }
+    KeyBuilder(const KeyBuilder &) = delete;
+    KeyBuilder &operator=(const KeyBuilder &) = delete;
 
     void letter(unsigned char weight, unsigned char secondary, unsigned char tertiary)
     {
-        primary_ += static_cast<char>(weight);
-        secondary_ += static_cast<char>(secondary);
-        tertiary_ += static_cast<char>(tertiary);
+        out_[length_++] = static_cast<char>(weight);
+        addMarks(secondary, tertiary);
         lastLetter_ = weight;
     }
 
     void codePoint(unsigned char group, char32_t c, unsigned char tertiary)
     {
         // 7 bits a byte, never zero, so order is kept and no byte is 0.
-        primary_ += static_cast<char>(group);
-        primary_ += static_cast<char>(((c >> 14) & 0x7F) + 1);
-        primary_ += static_cast<char>(((c >> 7) & 0x7F) + 1);
-        primary_ += static_cast<char>((c & 0x7F) + 1);
-        secondary_ += static_cast<char>(kPlain);
-        tertiary_ += static_cast<char>(tertiary);
+        out_[length_++] = static_cast<char>(group);
+        out_[length_++] = static_cast<char>(((c >> 14) & 0x7F) + 1);
+        out_[length_++] = static_cast<char>(((c >> 7) & 0x7F) + 1);
+        out_[length_++] = static_cast<char>((c & 0x7F) + 1);
+        addMarks(kPlain, tertiary);
         lastLetter_ = 0;
     }
 
@@ -326,32 +333,44 @@ public:
     // or makes c, r, s, z into č, ř, š, ž. False when there is no character before it.
     bool combine(char32_t mark)
     {
-        if (secondary_.empty())
+        if (marksLength_ == 0)
             return false;
-        if (static_cast<unsigned char>(secondary_.back()) != kPlain)
+        char &secondary = marks_[marksLength_ - 2];
+        if (static_cast<unsigned char>(secondary) != kPlain)
             return true;
-        if (mark == 0x30C && takesOwnCaron(lastLetter_)) {
-            primary_.back() = static_cast<char>(++lastLetter_);
-            return true;
-        }
-        secondary_.back() = static_cast<char>(accentWeight(mark));
+        if (mark == 0x30C && takesOwnCaron(lastLetter_))
+            out_[length_ - 1] = static_cast<char>(++lastLetter_);
+        else
+            secondary = static_cast<char>(accentWeight(mark));
         return true;
     }
 
     std::string finish()
     {
-        std::string key;
-        key.reserve(primary_.size() + secondary_.size() + tertiary_.size() + 2);
-        key += primary_;
-        key += static_cast<char>(kLevelSeparator);
-        key += secondary_;
-        key += static_cast<char>(kLevelSeparator);
-        key += tertiary_;
-        return key;
+        out_[length_++] = static_cast<char>(kLevelSeparator);
+        for (std::size_t i = 0; i < marksLength_; i += 2)
+            out_[length_++] = marks_[i];
+        out_[length_++] = static_cast<char>(kLevelSeparator);
+        for (std::size_t i = 1; i < marksLength_; i += 2)
+            out_[length_++] = marks_[i];
+        key_.resize(length_);
+        return std::move(key_);
     }
 
 private:
-    std::string primary_, secondary_, tertiary_;
+    void addMarks(unsigned char secondary, unsigned char tertiary)
+    {
+        marks_[marksLength_++] = static_cast<char>(secondary);
+        marks_[marksLength_++] = static_cast<char>(tertiary);
+    }
+
+    std::string key_; // level 1, then the others when finished
+    char *out_;
+    std::size_t length_ = 0;
+    std::array<char, 256> small_;
+    std::string large_;
+    char *marks_;              // levels 2 and 3, a pair of bytes per level-1 unit
+    std::size_t marksLength_ = 0;
     unsigned char lastLetter_ = 0; // weight of the last unit when it is a single letter
 };
 
