@@ -410,30 +410,27 @@ bool likeMatch(std::string_view patternUtf8, std::string_view textUtf8)
                 retryFrom = ti;
                 continue;
             }
+            // One pattern character against one text character; '_' is ASCII,
+            // so both are single bytes on the common path.
+            std::size_t plen = 1, tlen = 1;
+            bool same;
             if (p[pi] < 0x80 && t[ti] < 0x80) {
-                if (p[pi] == '_' || table[p[pi]] == table[t[ti]]) {
-                    ++pi;
-                    ++ti;
-                    continue;
+                same = p[pi] == '_' || table[p[pi]] == table[t[ti]];
+            } else {
+                const char32_t tc = decodeUtf8(t + ti, tn - ti, tlen);
+                if (p[pi] == '_') {
+                    same = true;
+                } else {
+                    const char32_t pc = decodeUtf8(p + pi, pn - pi, plen);
+                    same = pc == tc || foldCase(table, pc) == foldCase(table, tc);
                 }
-                goto mismatch;
             }
-            std::size_t tlen;
-            const char32_t tc = decodeUtf8(t + ti, tn - ti, tlen);
-            if (p[pi] == '_') {
-                ++pi;
-                ti += tlen;
-                continue;
-            }
-            std::size_t plen;
-            const char32_t pc = decodeUtf8(p + pi, pn - pi, plen);
-            if (pc == tc || foldCase(table, pc) == foldCase(table, tc)) {
+            if (same) {
                 pi += plen;
                 ti += tlen;
                 continue;
             }
         }
-    mismatch:
         if (afterPercent == kNotFound)
             return false;
         std::size_t skip;
