@@ -81,21 +81,11 @@ void Database::exec(const char *sql)
 
 void Database::setJournalMode(const char *mode)
 {
-    sqlite3_stmt *stmt = nullptr;
     // The pragma answers with the mode now in force, which may differ from the one asked for.
-    if (sqlite3_prepare_v2(db_, (std::string("PRAGMA journal_mode=") + mode).c_str(), -1, &stmt,
-                           nullptr)
-        != SQLITE_OK)
-        failWithEngineError(file_.string());
-    std::string now;
-    if (sqlite3_step(stmt) == SQLITE_ROW)
-        now = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
-    sqlite3_finalize(stmt);
-    std::string wanted(mode);
-    std::transform(now.begin(), now.end(), now.begin(), ::tolower);
-    std::transform(wanted.begin(), wanted.end(), wanted.begin(), ::tolower);
-    if (now != wanted)
-        fail(file_.string() + ": the engine refused journal mode " + mode);
+    Statement pragma(*this, std::string("PRAGMA journal_mode=") + mode);
+    const std::string now = pragma.firstText();
+    if (sqlite3_stricmp(now.c_str(), mode) != 0)
+        fail(file_.string() + ": the engine refused journal mode " + mode + " (it keeps \"" + now + "\")");
 }
 
 Statement::Statement(const Database &db, const std::string &sql) : db_(db)
@@ -105,6 +95,20 @@ Statement::Statement(const Database &db, const std::string &sql) : db_(db)
 }
 
 Statement::~Statement() { sqlite3_finalize(stmt_); }
+
+std::string Statement::firstText()
+{
+    std::string text;
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) {
+        if (const unsigned char *value = sqlite3_column_text(stmt_, 0))
+            text = reinterpret_cast<const char *>(value);
+    } else if (rc != SQLITE_DONE) {
+        db_.failWithEngineError(db_.file().string());
+    }
+    sqlite3_reset(stmt_);
+    return text;
+}
 
 void Statement::bindNull(int index) { sqlite3_bind_null(stmt_, index); }
 

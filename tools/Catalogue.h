@@ -61,6 +61,8 @@ public:
     // Runs a statement that returns no rows, then makes it ready to run again.
     // On failure the engine's message is returned, empty on success.
     std::string run();
+    // Runs a query and returns the first column of its first row as text.
+    std::string firstText();
 
 private:
     const Database &db_;
