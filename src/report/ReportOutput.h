@@ -1,0 +1,138 @@
+#pragma once
+
+#include <QList>
+#include <QPageSize>
+#include <QPainter>
+#include <QSizeF>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+#include "report/ReportLayout.h"
+
+class QPrinter;
+
+namespace zeplo {
+
+class EmfCanvas;
+class PageStore;
+class PainterCanvas;
+
+// The report's printer choices, kept for the whole run: at first the default
+// printer, one copy, portrait, every page.
+struct PrinterSettings {
+    QString printerName;
+    int copies = 1;
+    bool landscape = false;
+    int firstPage = 0; // 0 and 0: every page
+    int lastPage = 0;
+
+    static PrinterSettings initial();
+};
+
+// Whether the page `number` (from 1) lies in the range first..last, where 0
+// leaves that end open.
+bool pageInRange(int number, int firstPage, int lastPage);
+
+// The paper to lay out on: the one asked for when the printer offers it (or
+// when there is no printer to ask), otherwise the printer's own paper.
+QPageSize choosePaper(const QPageSize &wanted, bool printerKnown, const QList<QPageSize> &offered,
+                      const QPageSize &printerPaper);
+
+// The same choice for an installed printer by name (the default printer for an
+// empty or unknown name); A4 when no printer is installed.
+QPageSize paperForPrinter(const QString &printerName, const QPageSize &wanted);
+
+// Pixels per inch of the primary screen, 96 without a screen.
+int screenDpi();
+
+// Where the rendered pages go. A rendering applies the settings, opens the
+// document, begins and ends each page, and then closes or abandons it.
+class ReportOutput {
+public:
+    virtual ~ReportOutput() = default;
+
+    // Paper size, orientation, copies, bin and page range; afterwards paper()
+    // tells the paper that the layout is made for.
+    virtual void applySettings(const PageSettings &page, const QString &printerName) = 0;
+    // Width and length of the paper as it lies under the layout (turned for
+    // landscape), in native units.
+    virtual QSizeF paper() const = 0;
+    // Offset of the device's origin from the paper's corner, in native units.
+    virtual QPointF unprintableMargin() const { return {}; }
+
+    virtual void openDocument() = 0;
+    // The surface of page `number`; null when the page is laid out but not
+    // sent anywhere.
+    virtual Canvas *beginPage(int number) = 0;
+    virtual void endPage() = 0;
+    virtual void closeDocument() = 0;
+    // Drops the document; must not throw, it runs on the way out of a failure.
+    virtual void abandonDocument() noexcept = 0;
+    // A cancelled printout still delivers the pages made so far; cancelled
+    // page pictures are thrown away.
+    virtual bool keepsPagesWhenCancelled() const = 0;
+
+    // Told after each finished page: how many pages are now available.
+    std::function<void(int)> pageFinished;
+    // Told after each row: the progress in percent.
+    std::function<void(int)> progress;
+};
+
+// One page picture per page, at the screen's resolution, into a page store.
+// The store must outlive the rendering.
+class PagePictureOutput : public ReportOutput {
+public:
+    explicit PagePictureOutput(PageStore &store, int dpi = screenDpi());
+    ~PagePictureOutput() override;
+
+    void applySettings(const PageSettings &page, const QString &printerName) override;
+    QSizeF paper() const override { return m_paper; }
+    void openDocument() override;
+    Canvas *beginPage(int number) override;
+    void endPage() override;
+    void closeDocument() override;
+    void abandonDocument() noexcept override;
+    bool keepsPagesWhenCancelled() const override { return false; }
+
+    int dpi() const { return m_dpi; }
+    // Size of every page picture in pixels.
+    QSize pagePixels() const;
+
+private:
+    PageStore &m_store;
+    int m_dpi;
+    QSizeF m_paper{2100, 2970};
+    std::unique_ptr<EmfCanvas> m_canvas;
+};
+
+// Straight onto a printer's pages. Pages outside the page range are laid out
+// but drawn nowhere; a new printer page separates two printed pages.
+class PrinterOutput : public ReportOutput {
+public:
+    explicit PrinterOutput(QPrinter &printer);
+    ~PrinterOutput() override;
+
+    void applySettings(const PageSettings &page, const QString &printerName) override;
+    QSizeF paper() const override;
+    QPointF unprintableMargin() const override;
+    void openDocument() override;
+    Canvas *beginPage(int number) override;
+    void endPage() override;
+    void closeDocument() override;
+    void abandonDocument() noexcept override;
+    bool keepsPagesWhenCancelled() const override { return true; }
+
+    int pagesPrinted() const { return m_printed; }
+
+private:
+    QPrinter &m_printer;
+    QPainter m_painter;
+    std::unique_ptr<PainterCanvas> m_canvas;
+    int m_firstPage = 0;
+    int m_lastPage = 0;
+    int m_printed = 0;
+};
+
+} // namespace zeplo
