@@ -36,7 +36,7 @@ public:
     virtual void drawLine(const QPoint &from, const QPoint &to) = 0; // black pen, 1 device pixel
 };
 
-// Both canvases measure text through these helpers, so that a page picture and
+// Both canvases measure text through these functions, so that a page picture and
 // a page printed directly at the same resolution lay out identically.
 inline int fontPixelSize(int pointSize, int dpiY)
 {
