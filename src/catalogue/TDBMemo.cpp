@@ -1,0 +1,198 @@
+#include "catalogue/TDBMemo.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTextDocument>
+
+#include "app/ErrorGuard.h"
+#include "catalogue/TField.h"
+
+using namespace zeplo;
+
+namespace {
+
+const QString kTooLong = QStringLiteral("(Text exceeds memo capacity)");
+
+// Every stored line break ("\r\n", "\n", a lone "\r") becomes one "\n".
+QString toDisplayBreaks(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+bool isPrintable(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    for (QChar c : text)
+        if (!c.isPrint())
+            return false;
+    return true;
+}
+
+} // namespace
+
+TDBMemo::TDBMemo(QWidget *parent) : QPlainTextEdit(parent), FieldLink(this)
+{
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setTabChangesFocus(true);
+    connect(this, &QPlainTextEdit::textChanged, this, [this] {
+        if (!loading())
+            markModified();
+    });
+    editingChanged();
+}
+
+TDBMemo::~TDBMemo() = default;
+
+void TDBMemo::setCapacity(qsizetype characters)
+{
+    capacity_ = characters;
+    reload();
+}
+
+QString TDBMemo::memoText() const
+{
+    // The raw text keeps no-break spaces, which toPlainText() would turn into
+    // ordinary ones; only the block and line separators need mapping.
+    QString text = document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
+    text.replace(QChar::LineSeparator, QLatin1String("\r\n"));
+    return text;
+}
+
+bool TDBMemo::showsWholeText() const
+{
+    return field() && field()->kind() == FieldKind::Memo;
+}
+
+bool TDBMemo::refuses(const QString &text) const
+{
+    if (!field())
+        return false;
+    for (QChar c : text)
+        if (!field()->acceptsChar(c))
+            return true;
+    return false;
+}
+
+void TDBMemo::showField()
+{
+    QString shown;
+    tooLong_ = false;
+    if (TField *f = field()) {
+        if (showsWholeText())
+            shown = f->text();
+        else
+            shown = entered() && f->canModify() ? f->text() : f->displayText();
+        shown = toDisplayBreaks(shown);
+        if (shown.size() > capacity_) {
+            shown = kTooLong;
+            tooLong_ = true;
+        }
+    }
+    editingChanged();
+    if (toDisplayBreaks(memoText()) == shown)
+        return;   // keeps the cursor and the scroll position
+    Loading loading(this);
+    setPlainText(shown);
+}
+
+void TDBMemo::storeField()
+{
+    field()->setAsText(memoText());
+}
+
+void TDBMemo::editingChanged()
+{
+    QPlainTextEdit::setReadOnly(!takesTyping());
+}
+
+bool TDBMemo::startTyping()
+{
+    return !tooLong_ && startEditing();
+}
+
+bool TDBMemo::event(QEvent *event)
+{
+    // Esc belongs to the memo (it brings the stored text back), not to a
+    // window's cancel shortcut.
+    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        event->accept();
+        return true;
+    }
+    return QPlainTextEdit::event(event);
+}
+
+void TDBMemo::keyPressEvent(QKeyEvent *event)
+{
+    bool passOn = false;
+    runGuarded([&] {
+        const int key = event->key();
+        if (key == Qt::Key_Escape) {
+            reload();
+            return;
+        }
+        if (event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut) || key == Qt::Key_Backspace
+            || key == Qt::Key_Delete || key == Qt::Key_Return || key == Qt::Key_Enter) {
+            passOn = startTyping();
+            return;
+        }
+        const QString typed = event->text();
+        const bool control = (event->modifiers() & Qt::ControlModifier) && !(event->modifiers() & Qt::AltModifier);
+        if (isPrintable(typed) && !control) {
+            if (refuses(typed)) {
+                QApplication::beep();
+                return;
+            }
+            passOn = startTyping();
+            return;
+        }
+        if (typed == QLatin1String("\n")) {   // line feed (Ctrl+J)
+            passOn = startTyping();
+            return;
+        }
+        passOn = true;   // moving, scrolling, selecting, copying
+    });
+    if (passOn)
+        QPlainTextEdit::keyPressEvent(event);
+    else
+        event->accept();
+}
+
+void TDBMemo::insertFromMimeData(const QMimeData *source)
+{
+    if (!source || !source->hasText())
+        return;
+    runGuarded([&] {
+        if (refuses(source->text())) {
+            QApplication::beep();
+            return;
+        }
+        if (takesTyping())
+            QPlainTextEdit::insertFromMimeData(source);
+    });
+}
+
+void TDBMemo::focusInEvent(QFocusEvent *event)
+{
+    runGuarded([&] {
+        // A column of another kind swaps its display text for the text to edit.
+        if (enter() && !showsWholeText() && !modified())
+            reload();
+    });
+    QPlainTextEdit::focusInEvent(event);
+}
+
+void TDBMemo::focusOutEvent(QFocusEvent *event)
+{
+    QPlainTextEdit::focusOutEvent(event);
+    runGuarded([&] {
+        if (leave(event->reason()) && !showsWholeText() && !modified())
+            reload();
+    });
+}
