@@ -259,14 +259,25 @@ void TDBGrid::ensureColumnVisible(int column)
 {
     QScrollBar *bar = horizontalScrollBar();
     const int available = viewport()->width() - (kIndicatorWidth + kLineWidth);
-    int left = 0;
-    for (int c = 0; c < column; ++c)
-        left += columns_[size_t(c)].width + kLineWidth;
+    std::vector<int> starts(size_t(column) + 1, 0);
+    for (int c = 1; c <= column; ++c)
+        starts[size_t(c)] = starts[size_t(c) - 1] + columns_[size_t(c) - 1].width + kLineWidth;
+    const int left = starts[size_t(column)];
     const int right = left + columns_[size_t(column)].width + kLineWidth;
-    if (left < bar->value())
+    if (left < bar->value()) {
         bar->setValue(left);
-    else if (right > bar->value() + available)
-        bar->setValue(std::min(left, right - available));
+    } else if (right > bar->value() + available) {
+        // Scroll by whole columns: the first column shown is the leftmost one
+        // that still leaves room for the current column.
+        int target = left;
+        for (int c = 0; c < column; ++c) {
+            if (right - starts[size_t(c)] <= available) {
+                target = starts[size_t(c)];
+                break;
+            }
+        }
+        bar->setValue(target);
+    }
 }
 
 // ---- data events -----------------------------------------------------------
@@ -336,7 +347,17 @@ void TDBGrid::syncScrollBars()
 
     QScrollBar *h = horizontalScrollBar();
     const int available = std::max(0, viewport()->width() - (kIndicatorWidth + kLineWidth));
-    h->setRange(0, std::max(0, totalColumnsWidth() - available));
+    // The bar ends where the last columns fit whole, at the start of a column.
+    const int total = totalColumnsWidth();
+    // A last column wider than the grid is scrolled through pixel by pixel.
+    int maximum = std::max(0, total - available);
+    for (int c = 0, start = 0; c < columnCount() && maximum > 0; start += columns_[size_t(c)].width + kLineWidth, ++c) {
+        if (start >= maximum) {
+            maximum = start;
+            break;
+        }
+    }
+    h->setRange(0, maximum);
     h->setPageStep(std::max(1, available));
     syncingBars_ = false;
 }

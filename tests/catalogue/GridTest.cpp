@@ -501,12 +501,39 @@ TEST(GridScrollBar, HorizontalBarOnlyWhenTheColumnsAreWiderThanTheGrid)
     Fixture f(3);
     QScrollBar *bar = f.grid->horizontalScrollBar();
     ASSERT_GT(bar->maximum(), 0);   // nine columns do not fit 636 pixels
+    auto firstShownStartsAtTheEdge = [&] {
+        for (int c = 0; c < 9; ++c)
+            if (f.grid->cellRect(0, c).left() == TDBGrid::kIndicatorWidth + 1)
+                return true;
+        return false;
+    };
+    f.key(Qt::Key_Right);
+    f.key(Qt::Key_Right);
+    EXPECT_GT(bar->value(), 0);   // nazev did not fit behind id and autor
+    EXPECT_LE(f.grid->cellRect(0, 2).right(), f.grid->viewport()->width());
+    EXPECT_TRUE(firstShownStartsAtTheEdge());   // scrolled by whole columns
+    f.key(Qt::Key_Left);
+    f.key(Qt::Key_Left);
+    EXPECT_EQ(bar->value(), 0);
     f.key(Qt::Key_End);
     EXPECT_GT(bar->value(), 0);     // the last column was scrolled into view
+    EXPECT_TRUE(firstShownStartsAtTheEdge());
     EXPECT_LE(f.grid->cellRect(0, 8).right(), f.grid->viewport()->width());
     f.key(Qt::Key_Home);
     EXPECT_EQ(bar->value(), 0);
     EXPECT_EQ(f.grid->cellRect(0, 0).left(), TDBGrid::kIndicatorWidth + 1);
+
+    // One column wider than the grid: its right edge can still be scrolled to.
+    f.query.setSql({QStringLiteral("select nazev from zeplo"), QString(), QString()});
+    f.query.open();
+    const QRect title = f.grid->cellRect(-1, 0);
+    const QPoint border(title.right() + 1, title.center().y());
+    QTest::mousePress(f.grid->viewport(), Qt::LeftButton, Qt::NoModifier, border);
+    QTest::mouseMove(f.grid->viewport(), border + QPoint(700, 0));
+    QTest::mouseRelease(f.grid->viewport(), Qt::LeftButton, Qt::NoModifier, border + QPoint(700, 0));
+    ASSERT_EQ(f.grid->columnWidth(0), title.width() + 700);
+    bar->setValue(bar->maximum());
+    EXPECT_EQ(f.grid->cellRect(0, 0).right() + 1, f.grid->viewport()->width() - 1);   // then its line
 
     f.query.setSql({QStringLiteral("select id, zanr from zeplo"), QString(), QString()});
     f.query.open();
