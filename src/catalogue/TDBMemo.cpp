@@ -109,7 +109,13 @@ void TDBMemo::storeField()
 
 void TDBMemo::editingChanged()
 {
-    QPlainTextEdit::setReadOnly(!takesTyping());
+    const bool readOnly = !takesTyping();
+    if (readOnly == isReadOnly())
+        return;
+    QPlainTextEdit::setReadOnly(readOnly);
+    // Still readable from the keyboard: the caret moves, scrolls and selects.
+    if (readOnly)
+        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 }
 
 bool TDBMemo::startTyping()

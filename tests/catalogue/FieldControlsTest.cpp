@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTest>
 #include <QTimer>
 
@@ -641,4 +642,25 @@ TEST(FieldControlsMemo, AMemoOverAnotherKindOfColumnShowsItsDisplayText)
     EXPECT_EQ(f.pujceno->toPlainText(), QStringLiteral("19501"));
     f.focus(f.nazev);
     EXPECT_EQ(f.query.fieldByName(QStringLiteral("rok_vydani"))->value().toLongLong(), 19501);
+}
+
+TEST(FieldControlsKeys, EscapeIsTheMemosButLeavesAWindowsCancelShortcutToTheOthers)
+{
+    Form f;
+    f.catalogue.addBook(QStringLiteral("A"), QStringLiteral("N"), QString(), QVariant(), true, QVariant(), QVariant(),
+                        QStringLiteral("popis"));
+    f.open();
+    int cancels = 0;
+    QShortcut cancel(QKeySequence(Qt::Key_Escape), &f.window);
+    QObject::connect(&cancel, &QShortcut::activated, [&] { ++cancels; });
+
+    f.focus(f.popis);
+    QTest::keyClick(f.popis, Qt::Key_Escape);
+    EXPECT_EQ(cancels, 0);
+    f.focus(f.vlastnim);
+    QTest::keyClick(f.vlastnim, Qt::Key_Escape);
+    EXPECT_EQ(cancels, 1);
+    f.focus(f.nazev);
+    QTest::keyClick(f.nazev, Qt::Key_Escape);
+    EXPECT_EQ(cancels, 2);
 }
