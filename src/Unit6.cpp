@@ -1,6 +1,16 @@
 #include "Unit6.h"
 
+#include <QApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QPageSize>
+#include <QPrinter>
+
 #include "app/ErrorGuard.h"
+#include "report/PageStore.h"
+#include "report/PreviewWindow.h"
+#include "report/PrintProgressWindow.h"
+#include "report/ReportPrinting.h"
 
 namespace {
 
@@ -52,4 +62,201 @@ TTisk::~TTisk() = default;
 bool TTisk::render(zeplo::ReportOutput &output)
 {
     return m_renderer.render(output, m_printer);
+}
+
+// ---- the preview and printing ----------------------------------------------
+
+zeplo::TQRPreview *TTisk::previewWindow() const
+{
+    return m_preview;
+}
+
+void TTisk::setMainWindow(QWidget *window)
+{
+    m_mainWindow = window;
+}
+
+QWidget *TTisk::ownerWindow() const
+{
+    if (m_mainWindow)
+        return m_mainWindow;
+    if (auto *widget = qobject_cast<QWidget *>(parent()))
+        return widget->window();
+    return nullptr;
+}
+
+void TTisk::Preview()
+{
+    QCoreApplication::processEvents();
+    if (busy() || m_preview || m_printingLoaded)
+        return;
+    zeplo::checkDefaultPrinter();
+
+    // The window whose closing ends the program takes the preview with it;
+    // without one named, the window the command came from.
+    QPointer<QWidget> owner = ownerWindow();
+    if (!owner)
+        owner = QApplication::activeWindow();
+    if (owner)
+        owner->installEventFilter(this);
+    m_watched = owner;
+
+    auto store = std::make_shared<zeplo::PageStore>();
+    store->setTitle(m_layout.page.title);
+    auto preview = std::make_unique<zeplo::TQRPreview>();
+    m_preview = preview.get();
+    m_renderingPreview = false;
+
+    // Whatever way this ends, the window goes, and the pages with it.
+    struct Cleanup {
+        TTisk *self;
+        std::unique_ptr<zeplo::TQRPreview> &preview;
+        std::shared_ptr<zeplo::PageStore> &store;
+        ~Cleanup()
+        {
+            if (preview && !preview->closed())
+                preview->close();
+            preview.reset();
+            store.reset();
+            self->m_preview = nullptr;
+            self->m_renderingPreview = false;
+            if (self->m_watched)
+                self->m_watched->removeEventFilter(self);
+            self->m_watched = nullptr;
+        }
+    } cleanup{this, preview, store};
+
+    if (!m_layout.page.title.isEmpty())
+        preview->setWindowTitle(m_layout.page.title);
+    preview->setStore(store);
+    QSizeF paper = zeplo::paperForPrinter(m_printer.printerName, zeplo::pageSizeFor(m_layout.page.paper))
+                       .size(QPageSize::Millimeter);
+    if (m_printer.landscape)
+        paper.transpose();
+    preview->setPaperMm(paper);
+
+    zeplo::TQRPreview::Host host;
+    host.pagesBegun = [this] { return m_renderingPreview ? pageCount() : 0; };
+    host.closing = [this] { PreviewClosing(); };
+    host.discardingStore = [this] {
+        // A file replaces the pages: the rendering that makes them stops.
+        if (m_renderingPreview)
+            cancel();
+    };
+    host.printerSetup = [this](int pages) { PrinterSetup(pages); };
+    host.printReport = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { zeplo::runGuarded([this] { PrintRequest(); }); }, Qt::QueuedConnection);
+    };
+    host.printLoaded = [this](std::shared_ptr<zeplo::PageStore> pages, const zeplo::LoadedPaper &loaded) {
+        PrintLoaded(std::move(pages), loaded);
+    };
+    preview->setHost(host);
+    preview->showMaximized();
+    preview->updatePagePanel();
+
+    // The notices travel through the message queue, handled when the
+    // rendering next lets the loop run; a closed preview hears nothing more.
+    zeplo::PagePictureOutput output(*store);
+    QPointer<zeplo::TQRPreview> target = preview.get();
+    output.pageFinished = [target](int available) {
+        if (target)
+            QMetaObject::invokeMethod(target.data(), "pageNotice", Qt::QueuedConnection, Q_ARG(int, available));
+    };
+    output.progress = [target](int percent) {
+        if (target)
+            QMetaObject::invokeMethod(target.data(), "progressNotice", Qt::QueuedConnection, Q_ARG(int, percent));
+    };
+
+    m_renderingPreview = true;
+    const bool rendered = render(output);
+    m_renderingPreview = false;
+    if (!rendered || preview->closed() || QCoreApplication::closingDown())
+        return;
+    // The rendering's own pages are no longer needed here once it is over;
+    // the preview keeps them, or a file loaded meanwhile replaced them.
+    store.reset();
+
+    QEventLoop loop;
+    connect(preview.get(), &zeplo::TQRPreview::previewClosed, &loop, &QEventLoop::quit);
+    connect(qApp, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void TTisk::PreviewClosing()
+{
+    // Stops whatever rendering runs (the preview's, or a printout started
+    // from it) and any printing of loaded pages; the pages go with the window.
+    if (busy())
+        cancel();
+    m_cancelLoadedPrint = true;
+}
+
+bool TTisk::eventFilter(QObject *watched, QEvent *event)
+{
+    // The main window closing ends the program: the preview closes with it,
+    // which stops a rendering and lets the command return.
+    if (watched == m_watched && m_preview && event->type() == QEvent::Hide && !event->spontaneous()) {
+        QWidget *window = qobject_cast<QWidget *>(watched);
+        if (window && !window->isMinimized())
+            m_preview->close();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void TTisk::PrinterSetup(int pageCount)
+{
+    QWidget *owner = ownerWindow();
+    if (!owner)
+        owner = m_preview;
+    zeplo::runPrinterSetup(m_printer, pageCount, owner);
+}
+
+void TTisk::PrintRequest()
+{
+    if (busy() || m_printingLoaded)
+        return;
+    std::unique_ptr<QPrinter> printer = zeplo::makePrinter(m_printer);
+    if (!printer)
+        return;
+    zeplo::PrinterOutput output(*printer);
+    zeplo::TPrintProgress progress;
+    progress.onCancel = [this] { cancel(); };
+    output.progress = [&progress](int percent) { progress.setProgress(percent); };
+    progress.show();
+    render(output);
+    progress.hide();
+}
+
+void TTisk::PrintLoaded(std::shared_ptr<zeplo::PageStore> store, const zeplo::LoadedPaper &paper)
+{
+    if (!store || busy() || m_printingLoaded)
+        return;
+    std::unique_ptr<QPrinter> printer = zeplo::makePrinter(m_printer);
+    if (!printer)
+        return;
+    printer->setPageSize(paper.size);
+    printer->setPageOrientation(paper.orientation);
+    printer->setCopyCount(qMax(1, m_printer.copies));
+    printer->setPaperSource(QPrinter::Auto);
+    printer->setDocName(store->title());
+    printer->setFullPage(false);
+
+    m_printingLoaded = true;
+    m_cancelLoadedPrint = false;
+    struct Done {
+        bool &flag;
+        ~Done() { flag = false; }
+    } done{m_printingLoaded};
+    zeplo::TPrintProgress progress;
+    progress.onCancel = [this] { m_cancelLoadedPrint = true; };
+    progress.show();
+    zeplo::printStoredPages(*store, *printer, m_printer.firstPage, m_printer.lastPage, [&](int printed, int total) {
+        QCoreApplication::processEvents();
+        if (m_cancelLoadedPrint)
+            return false;
+        progress.setProgress(printed * 100 / total);
+        return true;
+    });
+    progress.hide();
 }

@@ -1,13 +1,21 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
+
+#include <memory>
 
 #include "report/ReportLayout.h"
 #include "report/ReportOutput.h"
 #include "report/ReportRenderer.h"
 
+class QWidget;
+
 namespace zeplo {
 class TQuery;
+class TQRPreview;
+class PageStore;
+struct LoadedPaper;
 }
 
 // The report holder: the book list's definition over the main result set and
@@ -62,8 +70,38 @@ public:
     bool cancelled() const { return m_renderer.cancelled(); }
     int pageCount() const { return m_renderer.pageCount(); }
 
+    // "&Tisk": opens the preview, renders the report into it and returns once
+    // the preview has closed. Does nothing while a rendering runs or a preview
+    // is open.
+    void Preview();
+    zeplo::TQRPreview *previewWindow() const;
+    // The window whose closing ends the program; the preview closes with it.
+    // Without one, the parent's window, else the window active at "&Tisk".
+    void setMainWindow(QWidget *window);
+    // The preview's printer set-up: the print dialog over the report's
+    // settings, which take the choices on OK.
+    void PrinterSetup(int pageCount);
+    // The preview's print request, handled from the message queue: the
+    // report rendered again onto the printer.
+    void PrintRequest();
+    // Printing pages loaded from a file, as they are.
+    void PrintLoaded(std::shared_ptr<zeplo::PageStore> store, const zeplo::LoadedPaper &paper);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     zeplo::TQuery *m_query;
     zeplo::PrinterSettings m_printer;
     zeplo::ReportRenderer m_renderer;
+
+    void PreviewClosing();
+    QWidget *ownerWindow() const;
+
+    QPointer<zeplo::TQRPreview> m_preview;
+    QPointer<QWidget> m_mainWindow;
+    QPointer<QWidget> m_watched;
+    bool m_renderingPreview = false;
+    bool m_printingLoaded = false;
+    bool m_cancelLoadedPrint = false;
 };
