@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
+#include "QtPrinting.h"
+
 #include <sqlite3.h>
 
 // A catalogue in a fresh temporary folder that becomes the working directory

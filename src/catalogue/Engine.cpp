@@ -101,7 +101,11 @@ Engine::~Engine()
 sqlite3 *Engine::openConnection(bool forReading)
 {
     sqlite3 *db = nullptr;
-    const int flags = (forReading ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+    // A file whose permissions forbid writing is opened for reading only, even
+    // for a user (root) whom the system would let write it anyway.
+    const QFile::Permissions writable = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    const bool readOnlyFile = QFileInfo::exists(path_) && !(QFileInfo(path_).permissions() & writable);
+    const int flags = (forReading || readOnlyFile ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     const int rc = sqlite3_open_v2(QFile::encodeName(path_).constData(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {
         QString text = errorText(db, rc);

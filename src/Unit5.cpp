@@ -1,0 +1,192 @@
+#include "Unit5.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+
+#include "Unit1.h"
+#include "app/ErrorGuard.h"
+#include "app/Scaling.h"
+#include "app/TypingLimit.h"
+#include "catalogue/TDBCheckBox.h"
+#include "catalogue/TDBEdit.h"
+#include "catalogue/TDBMemo.h"
+#include "catalogue/TDataSource.h"
+#include "catalogue/TQuery.h"
+
+using zeplo::guarded;
+
+namespace {
+
+template <class W>
+W *place(W *widget, QWidget *parent, const char *name, int left, int top, int width, int height)
+{
+    widget->setParent(parent);
+    widget->setObjectName(QLatin1String(name));
+    zeplo::placeScaled(widget, left, top, width, height);
+    return widget;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int left, int top)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    QFont bold = parent->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    label->adjustSize();
+    label->move(zeplo::scaled(left, parent), zeplo::scaled(top, parent));
+    return label;
+}
+
+template <class W>
+W *bind(W *control, zeplo::TDataSource *source, const char *field)
+{
+    control->setDataField(QLatin1String(field));
+    control->setDataSource(source);
+    return control;
+}
+
+} // namespace
+
+TForm5::TForm5(TForm1 *mainWindow) : QDialog(mainWindow), main_(mainWindow)
+{
+    setObjectName(QStringLiteral("Form5"));
+    setWindowTitle(QStringLiteral("Editor Knih"));
+    // No system menu, so no close box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(192, 220, 192));   // money green
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    zeplo::TDataSource *source = main_->DataSource1;
+    QFont bold = font();
+    bold.setBold(true);
+
+    Label3 = makeLabel(this, "Label3", QStringLiteral("Autor:"), 16, 24);
+    DBEdit3 = bind(place(new TDBEdit, this, "DBEdit3", 16, 40, 121, 21), source, "Autor");
+    Label1 = makeLabel(this, "Label1", QStringLiteral("Název:"), 152, 24);
+    DBEdit1 = bind(place(new TDBEdit, this, "DBEdit1", 152, 40, 121, 21), source, "Nazev");
+    Label2 = makeLabel(this, "Label2", QStringLiteral("Žánr:"), 288, 24);
+    DBEdit2 = bind(place(new TDBEdit, this, "DBEdit2", 288, 40, 137, 21), source, "Zanr");
+    ComboBox1 = place(new QComboBox, this, "ComboBox1", 288, 72, 137, 21);
+    ComboBox1->setEditable(true);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox1->addItems(Unit1::kGenres);
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setEditText(QString());
+    zeplo::limitTyping(ComboBox1, 10);
+    Label6 = makeLabel(this, "Label6", QStringLiteral("Rok vydání:"), 16, 80);
+    DBEdit5 = place(new TDBEdit, this, "DBEdit5", 16, 96, 121, 21);
+    DBEdit5->setMaxLength(4);
+    bind(DBEdit5, source, "Rok_vydani");
+    DBCheckBox1 = place(new TDBCheckBox, this, "DBCheckBox1", 152, 104, 113, 17);
+    DBCheckBox1->setText(QStringLiteral("vlastním knihu"));
+    DBCheckBox1->setFont(bold);
+    bind(DBCheckBox1, source, "Vlastnim");
+    DBCheckBox2 = place(new TDBCheckBox, this, "DBCheckBox2", 288, 104, 97, 17);
+    DBCheckBox2->setText(QStringLiteral("přečteno"));
+    DBCheckBox2->setFont(bold);
+    bind(DBCheckBox2, source, "Precteno");
+    Label8 = makeLabel(this, "Label8", QStringLiteral("Popis knihy:"), 16, 136);
+    DBMemo1 = bind(place(new TDBMemo, this, "DBMemo1", 16, 152, 185, 105), source, "Popis");
+    Label11 = makeLabel(this, "Label11", QStringLiteral("Půjčeno:"), 240, 136);
+    DBMemo3 = bind(place(new TDBMemo, this, "DBMemo3", 240, 152, 185, 105), source, "Pujceno");
+
+    BitBtn1 = place(new QPushButton(QStringLiteral("Storno")), this, "BitBtn1", 464, 208, 107, 25);
+    BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    BitBtn2 = place(new QPushButton(QStringLiteral("OK")), this, "BitBtn2", 464, 240, 107, 25);
+    BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    // Enter presses the default button, except on Storno, which it presses itself.
+    BitBtn2->setDefault(true);
+    BitBtn2->setAutoDefault(false);
+    BitBtn1->setAutoDefault(true);
+    // A click on Storno leaves the focus where it is, so that a box holding
+    // text its field cannot take does not hold the user back from discarding.
+    BitBtn1->setFocusPolicy(Qt::TabFocus);
+
+    const QList<QWidget *> order = {DBEdit3, DBEdit1, ComboBox1, DBEdit5, DBMemo1, DBMemo3,
+                                    BitBtn1, BitBtn2, DBEdit2, DBCheckBox1, DBCheckBox2};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+
+    connect(ComboBox1, &QComboBox::editTextChanged, this, guarded([this] { ComboBox1Change(); }));
+    connect(BitBtn2, &QPushButton::clicked, this, guarded([this] { BitBtn2Click(); }));
+    connect(BitBtn1, &QPushButton::clicked, this, guarded([this] { BitBtn1Click(); }));
+
+    zeplo::fixScaledClientSize(this, 580, 276);
+}
+
+void TForm5::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!activated_) {
+        activated_ = true;
+        QMetaObject::invokeMethod(this, [this] { zeplo::runGuarded([this] { FormActivate(); }); },
+                                  Qt::QueuedConnection);
+    }
+}
+
+void TForm5::FormActivate()
+{
+    zeplo::TDataSource *source = main_->DataSource1;
+    zeplo::TQuery *query = main_->Query1;
+    if (Unit1::editorMode == QLatin1String("upravit")) {
+        BitBtn2->setText(QStringLiteral("Návrat zpět"));
+        BitBtn1->setEnabled(true);
+        source->AutoEdit = true;
+        query->edit();
+    } else if (Unit1::editorMode == QLatin1String("novy")) {
+        BitBtn2->setText(QStringLiteral("Vložit záznam"));
+        BitBtn1->setEnabled(true);
+        source->AutoEdit = true;
+        query->append();
+    }
+}
+
+void TForm5::ComboBox1Change()
+{
+    DBEdit2->setText(ComboBox1->currentText());
+}
+
+void TForm5::BitBtn2Click()
+{
+    main_->Query1->post();
+    main_->DataSource1->AutoEdit = false;
+    finish();
+}
+
+void TForm5::BitBtn1Click()
+{
+    zeplo::TQuery *query = main_->Query1;
+    query->close();
+    // The editor has no close box: when the list cannot be opened again the
+    // user is told why, and the editor closes all the same.
+    zeplo::runGuarded([query] { query->open(); });
+    main_->DataSource1->AutoEdit = false;
+    finish();
+}
+
+void TForm5::finish()
+{
+    closing_ = true;
+    done(QDialog::Accepted);
+    main_->RefreshCount();
+}
+
+void TForm5::reject()
+{
+}
+
+void TForm5::closeEvent(QCloseEvent *event)
+{
+    if (closing_)
+        QDialog::closeEvent(event);
+    else
+        event->ignore();
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <ostream>
+
+#include <QString>
+
+// Lets GoogleTest print texts in its failure messages.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
