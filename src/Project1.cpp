@@ -18,6 +18,7 @@ int main(int argc, char **argv)
         return 1;
     }
     TTisk tisk(form1->Query1);
+    tisk.setMainWindow(form1);
     form1->setReport(&tisk);
 
     form1->show();

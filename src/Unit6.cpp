@@ -118,6 +118,10 @@ void TTisk::Preview()
                 preview->close();
             preview.reset();
             store.reset();
+            // Back to the window the command came from, as a window manager
+            // would do; its activation refreshes the record count.
+            if (self->m_watched && self->m_watched->isVisible())
+                self->m_watched->activateWindow();
             self->m_preview = nullptr;
             self->m_renderingPreview = false;
             if (self->m_watched)
@@ -153,6 +157,7 @@ void TTisk::Preview()
     };
     preview->setHost(host);
     preview->showMaximized();
+    preview->activateWindow();
     preview->updatePagePanel();
 
     // The notices travel through the message queue, handled when the

@@ -8,16 +8,19 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "ModalAnswerer.h"
 #include "TempCatalogue.h"
 #include "Unit1.h"
+#include "Unit6.h"
 #include "app/TApplication.h"
 #include "catalogue/Engine.h"
 #include "catalogue/TDBCheckBox.h"
 #include "catalogue/TDBGrid.h"
 #include "catalogue/TDBMemo.h"
 #include "catalogue/TQuery.h"
+#include "report/PreviewWindow.h"
 
 using namespace zeplo;
 
@@ -274,4 +277,39 @@ TEST(MainWindowCommands, DeleteAsksAndDeletesOnlyOnYesAndAlwaysRefreshesTheCount
         EXPECT_EQ(answerer.texts.value(1), QStringLiteral("Nepodařilo se smazat záznam!"));
     }
     EXPECT_EQ(catalogue.count(), 2);
+}
+
+TEST(MainWindow, ComingBackFromThePreviewRefreshesTheCountAndAModalWindowDoesNot)
+{
+    TempCatalogue catalogue;
+    catalogue.addBooks(3);
+    TForm1 form;
+    TTisk tisk(form.Query1);
+    tisk.setMainWindow(&form);
+    form.setReport(&tisk);
+    Unit1::firstActivationDone = true;
+    form.show();
+    QApplication::setActiveWindow(&form);
+    form.RefreshCount();
+    QTest::qWait(50);
+
+    catalogue.addBooks(1);   // behind the program's back
+    {
+        ModalAnswerer answerer({QStringLiteral("&No")});
+        form.Button8Click();   // the question closes: no activation that counts
+        QTest::qWait(50);
+    }
+    const QString afterDialog = form.Panel1->text();
+    EXPECT_EQ(afterDialog, QStringLiteral("celkový počet záznamů uložených v databázi: 4"));   // the delete refreshed it
+    catalogue.addBooks(1);
+    QTest::qWait(50);
+    EXPECT_EQ(form.Panel1->text(), afterDialog);
+
+    QTimer::singleShot(300, [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<zeplo::TQRPreview *>(w) && w->isVisible())
+                w->close();
+    });
+    form.Tisk1Click();
+    QTRY_COMPARE(form.Panel1->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 5"));
 }
