@@ -313,3 +313,22 @@ TEST(MainWindow, ComingBackFromThePreviewRefreshesTheCountAndAModalWindowDoesNot
     form.Tisk1Click();
     QTRY_COMPARE(form.Panel1->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 5"));
 }
+
+TEST(MainWindow, TheCheckBoxesAndMemosOnlyShowTheRow)
+{
+    TempCatalogue catalogue;
+    catalogue.addBook(QStringLiteral("A"), QStringLiteral("B"), {}, {}, true, QVariant());
+    TForm1 form;
+    Unit1::firstActivationDone = true;
+    form.show();
+    QTest::mouseClick(form.DBCheckBox1, Qt::LeftButton);
+    form.DBCheckBox2->setFocus();
+    QTest::keyClick(form.DBCheckBox2, Qt::Key_Space);
+    EXPECT_EQ(form.DBCheckBox1->checkState(), Qt::Checked);
+    EXPECT_EQ(form.DBCheckBox2->checkState(), Qt::PartiallyChecked);
+    form.DBMemo1->setFocus();
+    QTest::keyClicks(form.DBMemo1, QStringLiteral("abc"));
+    EXPECT_TRUE(form.DBMemo1->toPlainText().isEmpty());
+    EXPECT_EQ(form.Query1->state(), DataSetState::Browse);
+    EXPECT_EQ(catalogue.scalar(QStringLiteral("select vlastnim from zeplo")).toLongLong(), 1);
+}
