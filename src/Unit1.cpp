@@ -52,6 +52,16 @@ const QStringList kGenres = {
     QStringLiteral("Western"), QStringLiteral("Životopis"), QStringLiteral("Jiné")};
 } // namespace Unit1
 
+void Unit1::setUpGenreBox(QComboBox *box)
+{
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->addItems(kGenres);
+    box->setCurrentIndex(-1);
+    box->setEditText(QString());
+    zeplo::limitTyping(box, 10);
+}
+
 QColor inactiveCaptionGradient()
 {
     return QColor(215, 228, 242);
@@ -204,12 +214,7 @@ void TForm1::createControls()
     Edit1->setToolTip(QStringLiteral("zadejte část, či celý název hledané knihy"));
     Button1 = makeButton(client, "Button1", QStringLiteral("Hledej název knihy"), 664, 384, 97, 25);
     ComboBox1 = place(new QComboBox, client, "ComboBox1", 488, 416, 153, 21);
-    ComboBox1->setEditable(true);
-    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-    ComboBox1->addItems(Unit1::kGenres);
-    ComboBox1->setCurrentIndex(-1);
-    ComboBox1->setEditText(QString());
-    zeplo::limitTyping(ComboBox1, 10);
+    Unit1::setUpGenreBox(ComboBox1);
     ComboBox1->setToolTip(QStringLiteral("vyberte či vepište hledaný žánr"));
     Button11 = makeButton(client, "Button11", QStringLiteral("Hledej žánr"), 664, 416, 97, 25);
     Button13 = makeButton(client, "Button13", QStringLiteral("Zobrazit půjčené knihy"), 488, 448, 153, 25);

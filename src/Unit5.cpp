@@ -10,7 +10,6 @@
 #include "Unit1.h"
 #include "app/ErrorGuard.h"
 #include "app/Scaling.h"
-#include "app/TypingLimit.h"
 #include "catalogue/TDBCheckBox.h"
 #include "catalogue/TDBEdit.h"
 #include "catalogue/TDBMemo.h"
@@ -75,12 +74,7 @@ TForm5::TForm5(TForm1 *mainWindow) : QDialog(mainWindow), main_(mainWindow)
     Label2 = makeLabel(this, "Label2", QStringLiteral("Žánr:"), 288, 24);
     DBEdit2 = bind(place(new TDBEdit, this, "DBEdit2", 288, 40, 137, 21), source, "Zanr");
     ComboBox1 = place(new QComboBox, this, "ComboBox1", 288, 72, 137, 21);
-    ComboBox1->setEditable(true);
-    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-    ComboBox1->addItems(Unit1::kGenres);
-    ComboBox1->setCurrentIndex(-1);
-    ComboBox1->setEditText(QString());
-    zeplo::limitTyping(ComboBox1, 10);
+    Unit1::setUpGenreBox(ComboBox1);
     Label6 = makeLabel(this, "Label6", QStringLiteral("Rok vydání:"), 16, 80);
     DBEdit5 = place(new TDBEdit, this, "DBEdit5", 16, 96, 121, 21);
     DBEdit5->setMaxLength(4);

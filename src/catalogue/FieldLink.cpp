@@ -1,5 +1,7 @@
 #include "catalogue/FieldLink.h"
 
+#include <QKeyEvent>
+
 #include <exception>
 
 #include <QApplication>
@@ -7,6 +9,7 @@
 #include <QWidget>
 
 #include "app/ErrorGuard.h"
+#include "catalogue/PaintPacer.h"
 #include "catalogue/TField.h"
 #include "catalogue/TQuery.h"
 
@@ -78,6 +81,18 @@ bool FieldLink::acceptsInput() const
     return field_ && editing() && field_->canModify();
 }
 
+bool FieldLink::typesText(const QKeyEvent *event)
+{
+    const QString text = event->text();
+    const bool chord = (event->modifiers() & Qt::ControlModifier) && !(event->modifiers() & Qt::AltModifier);
+    if (text.isEmpty() || chord)
+        return false;
+    for (QChar c : text)
+        if (!c.isPrint())
+            return false;
+    return true;
+}
+
 bool FieldLink::enter()
 {
     if (entered_)
@@ -134,6 +149,9 @@ void FieldLink::dataEvent(DataEvent event, TField *field)
         break;
     case DataEvent::DataSetChanged:
     case DataEvent::Scrolled:
+        if (!pacer_)
+            pacer_ = new PaintPacer(control_);
+        pacer_->beforeChange();
         reload();
         break;
     case DataEvent::RecordChanged:

@@ -6,6 +6,8 @@
 
 class QWidget;
 
+class QKeyEvent;
+
 namespace zeplo {
 
 class TField;
@@ -18,6 +20,9 @@ class TField;
 // it shows the field (showField) and how it stores its content (storeField).
 class FieldLink : public DataLink {
 public:
+    // Whether a key press types printable text (Ctrl chords do not; AltGr, seen as Ctrl+Alt, does).
+    static bool typesText(const QKeyEvent *event);
+
     explicit FieldLink(QWidget *control);
     ~FieldLink() override;
     FieldLink(const FieldLink &) = delete;
@@ -92,6 +97,7 @@ private:
     bool canTakeFocus() const;
 
     QWidget *control_;
+    class PaintPacer *pacer_ = nullptr;
     QString dataField_;
     TField *field_ = nullptr;
     bool readOnly_ = false;

@@ -33,20 +33,6 @@ private:
     TDBEdit *edit_;
 };
 
-namespace {
-
-bool isPrintable(const QString &text)
-{
-    if (text.isEmpty())
-        return false;
-    for (QChar c : text)
-        if (!c.isPrint())
-            return false;
-    return true;
-}
-
-} // namespace
-
 TDBEdit::TDBEdit(QWidget *parent) : QLineEdit(parent), FieldLink(this)
 {
     // The box's own limit would cut long values when they are shown; the
@@ -158,8 +144,7 @@ void TDBEdit::keyPressEvent(QKeyEvent *event)
             return;
         }
         const QString typed = event->text();
-        const bool control = (event->modifiers() & Qt::ControlModifier) && !(event->modifiers() & Qt::AltModifier);
-        if (isPrintable(typed) && !control) {
+        if (typesText(event)) {
             if (refuses(typed)) {
                 QApplication::beep();
                 return;

@@ -24,16 +24,6 @@ QString toDisplayBreaks(QString text)
     return text;
 }
 
-bool isPrintable(const QString &text)
-{
-    if (text.isEmpty())
-        return false;
-    for (QChar c : text)
-        if (!c.isPrint())
-            return false;
-    return true;
-}
-
 } // namespace
 
 TDBMemo::TDBMemo(QWidget *parent) : QPlainTextEdit(parent), FieldLink(this)
@@ -149,8 +139,7 @@ void TDBMemo::keyPressEvent(QKeyEvent *event)
             return;
         }
         const QString typed = event->text();
-        const bool control = (event->modifiers() & Qt::ControlModifier) && !(event->modifiers() & Qt::AltModifier);
-        if (isPrintable(typed) && !control) {
+        if (typesText(event)) {
             if (refuses(typed)) {
                 QApplication::beep();
                 return;

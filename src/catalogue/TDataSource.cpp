@@ -78,21 +78,7 @@ void TDataSource::removeLink(DataLink *link)
 
 void TDataSource::notify(DataEvent event, TField *field)
 {
-    // Every link hears the event even when one of them fails; the first
-    // failure is passed on afterwards.
-    std::exception_ptr first;
-    for (DataLink *link : std::vector<DataLink *>(links_)) {
-        if (std::find(links_.begin(), links_.end(), link) == links_.end())
-            continue;
-        try {
-            link->dataEvent(event, field);
-        } catch (...) {
-            if (!first)
-                first = std::current_exception();
-        }
-    }
-    if (first)
-        std::rethrow_exception(first);
+    deliverToEach(links_, [&](DataLink *link) { link->dataEvent(event, field); });
 }
 
 } // namespace zeplo

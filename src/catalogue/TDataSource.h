@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <exception>
 #include <vector>
 
 #include <QObject>
@@ -20,6 +22,26 @@ enum class DataEvent {
     UpdateData,       // about to post: write back
     FocusControl,     // put the focus on the control of the given field
 };
+
+// Calls `deliver` for every item of `items` still in it when its turn comes,
+// even when an earlier one fails; the first failure is passed on afterwards.
+template <class T, class F>
+void deliverToEach(const std::vector<T *> &items, F deliver)
+{
+    std::exception_ptr first;
+    for (T *item : std::vector<T *>(items)) {
+        if (std::find(items.begin(), items.end(), item) == items.end())
+            continue;
+        try {
+            deliver(item);
+        } catch (...) {
+            if (!first)
+                first = std::current_exception();
+        }
+    }
+    if (first)
+        std::rethrow_exception(first);
+}
 
 // A control's connection to a data source.
 class DataLink {

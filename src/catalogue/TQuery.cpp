@@ -148,6 +148,31 @@ void TQuery::fillWindow()
         window_.push_back(rowAt(p));
 }
 
+void TQuery::shiftWindow(qsizetype top)
+{
+    // A move keeps the rows it still shows and reads only the ones it brings
+    // in: a step down by one reads one row, not a whole screen.
+    const qsizetype oldTop = top_;
+    const qsizetype oldEnd = top_ + qsizetype(window_.size());
+    if (state_ != DataSetState::Browse || top + bufferCount_ <= oldTop || top >= oldEnd) {
+        top_ = top;
+        fillWindow();
+        return;
+    }
+    std::vector<RowValues> rows;
+    rows.reserve(size_t(bufferCount_));
+    for (qsizetype p = top; p < top + bufferCount_; ++p) {
+        if (p >= oldTop && p < oldEnd)
+            rows.push_back(std::move(window_[size_t(p - oldTop)]));
+        else if (hasRow(p))
+            rows.push_back(rowAt(p));
+        else
+            break;
+    }
+    top_ = top;
+    window_ = std::move(rows);
+}
+
 void TQuery::placeWindow(qsizetype current, qsizetype line)
 {
     line = std::clamp<qsizetype>(line, 0, bufferCount_ - 1);
@@ -269,8 +294,7 @@ int TQuery::moveBy(qsizetype distance)
         return 0;
     const qsizetype line = std::clamp<qsizetype>(activeLine() + moved, 0, bufferCount_ - 1);
     current_ = target;
-    top_ = target - line;
-    fillWindow();
+    shiftWindow(target - line);
     notify(DataEvent::Scrolled);
     return int(moved);
 }
@@ -496,17 +520,7 @@ void TQuery::removeDataSource(TDataSource *source)
 
 void TQuery::notify(DataEvent event, TField *field)
 {
-    std::exception_ptr first;
-    for (TDataSource *source : std::vector<TDataSource *>(sources_)) {
-        try {
-            source->notify(event, field);
-        } catch (...) {
-            if (!first)
-                first = std::current_exception();
-        }
-    }
-    if (first)
-        std::rethrow_exception(first);
+    deliverToEach(sources_, [&](TDataSource *source) { source->notify(event, field); });
 }
 
 } // namespace zeplo
