@@ -94,6 +94,7 @@ private:
     qsizetype cursorIndex(qsizetype position) const;
     void placeWindow(qsizetype current, qsizetype line);
     void fillWindow();
+    void shiftWindow(qsizetype top);
     void reread(qsizetype preferred, qsizetype line);
     void discardPending();
 
