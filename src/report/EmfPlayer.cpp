@@ -2,6 +2,7 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPolygonF>
 #include <QTransform>
 #include <QtEndian>
@@ -24,6 +25,11 @@ constexpr qint64 MaxDeviceExtent = 1000000; // pixels or millimetres: beyond any
 constexpr int MaxSavedStates = 1024;
 constexpr qint64 MaxFontHeight = 100000;
 constexpr double MaxCoordinate = 1e7; // target pixels; anything further is not drawn
+// The text renderer's glyph cache breaks on glyphs stretched far out of shape
+// (a picture whose device size in micrometres disagrees with its size in
+// pixels) and has no use for very large ones: those are filled from outlines.
+constexpr double MaxTextStretch = 4;
+constexpr double MaxCachedGlyphPixels = 1024;
 
 [[noreturn]] void damaged(const QString &what)
 {
@@ -712,8 +718,21 @@ private:
         if (m_state.bkMode == 2)
             m_p.fillRect(QRectF(x0, baseline - fm.ascent(), width, fm.height()), m_state.bkColor);
         m_p.setPen(QPen(m_state.textColor));
+        const double larger = std::max(sx, sy);
+        const double smaller = std::min(sx, sy);
+        const bool outlines =
+            smaller <= 0 || larger / smaller > MaxTextStretch || px * larger > MaxCachedGlyphPixels;
+        const auto drawRun = [&](const QPointF &at, const QString &run) {
+            if (!outlines) {
+                m_p.drawText(at, run);
+                return;
+            }
+            QPainterPath path;
+            path.addText(at, font, run);
+            m_p.fillPath(path, m_state.textColor);
+        };
         if (!hasDx) {
-            m_p.drawText(QPointF(x0, baseline), text);
+            drawRun(QPointF(x0, baseline), text);
         } else {
             double x = x0;
             for (qsizetype k = 0; k < text.size(); ++k) {
@@ -721,7 +740,7 @@ private:
                 if (text.at(k).isHighSurrogate() && k + 1 < text.size() && text.at(k + 1).isLowSurrogate())
                     len = 2;
                 if (std::abs(x) <= MaxCoordinate)
-                    m_p.drawText(QPointF(x, baseline), text.mid(k, len));
+                    drawRun(QPointF(x, baseline), text.mid(k, len));
                 for (qsizetype j = 0; j < len; ++j)
                     x += adv[k + j];
                 k += len - 1;

@@ -1,0 +1,202 @@
+// Closing the main window while the preview renders or a print runs ends the
+// work cleanly: the report stops, its windows go, and no temporary file stays.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QPrinter>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QTimer>
+
+#include <functional>
+
+#include "TempCatalogue.h"
+#include "Unit1.h"
+#include "Unit6.h"
+#include "catalogue/TQuery.h"
+#include "report/PageStore.h"
+#include "report/PreviewWindow.h"
+#include "report/PrintProgressWindow.h"
+#include "report/ReportPrinting.h"
+
+using namespace zeplo;
+
+namespace {
+
+QStringList qrpTempFiles()
+{
+    return QDir(QDir::tempPath()).entryList({QStringLiteral("QRP*")}, QDir::Files);
+}
+
+TPrintProgress *visibleProgressWindow()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *p = dynamic_cast<TPrintProgress *>(w); p && p->isVisible())
+            return p;
+    return nullptr;
+}
+
+// Runs `step` from the message loop until it returns true, while a blocking
+// command (the preview's own loop) runs.
+class Poller : public QObject {
+public:
+    explicit Poller(std::function<bool()> step) : m_step(std::move(step))
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (!m_done && m_step())
+                m_done = true;
+        });
+        m_timer.start(0);
+    }
+    bool done() const { return m_done; }
+
+private:
+    std::function<bool()> m_step;
+    QTimer m_timer;
+    bool m_done = false;
+};
+
+// Points the temporary folder elsewhere for the life of the object.
+class TemporaryFolder {
+public:
+    explicit TemporaryFolder(const QString &path) : m_saved(qgetenv("TMPDIR"))
+    {
+        qputenv("TMPDIR", path.toLocal8Bit());
+    }
+    ~TemporaryFolder()
+    {
+        if (m_saved.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", m_saved);
+    }
+
+private:
+    QByteArray m_saved;
+};
+
+// The program as its start-up puts it together: the main window, and the
+// report over its result set, closing with it.
+struct Program {
+    TempCatalogue catalogue;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<TTisk> tisk;
+
+    explicit Program(int books)
+    {
+        catalogue.addBooks(books);
+        form = std::make_unique<TForm1>();
+        tisk = std::make_unique<TTisk>(form->Query1);
+        tisk->setMainWindow(form.get());
+        form->setReport(tisk.get());
+        Unit1::firstActivationDone = true; // no splash
+        form->show();
+    }
+};
+
+} // namespace
+
+TEST(ClosingDuringWork, ClosingTheMainWindowWhileThePreviewRendersEndsCleanly)
+{
+    const QStringList before = qrpTempFiles();
+    Program program(1500);
+    QString spilled;
+    Poller poller([&] {
+        TQRPreview *p = program.tisk->previewWindow();
+        // Wait until the pages have moved to a temporary file.
+        if (!p || !p->store() || p->store()->inMemory())
+            return false;
+        spilled = p->store()->temporaryFileName();
+        EXPECT_TRUE(program.tisk->busy());
+        program.form->close();
+        return true;
+    });
+    program.form->Tisk1Click(); // returns once the preview has gone
+    ASSERT_TRUE(poller.done());
+    ASSERT_FALSE(spilled.isEmpty());
+    EXPECT_FALSE(QFile::exists(spilled));
+    EXPECT_EQ(qrpTempFiles(), before);
+    EXPECT_FALSE(program.form->isVisible());
+    EXPECT_FALSE(program.tisk->busy());
+    EXPECT_EQ(program.tisk->previewWindow(), nullptr);
+    EXPECT_EQ(program.catalogue.count(), 1500);
+    // Taken apart in the start-up's order, as at the end of the program.
+    program.tisk.reset();
+    program.form.reset();
+    EXPECT_EQ(qrpTempFiles(), before);
+}
+
+TEST(ClosingDuringWork, ClosingTheMainWindowWhileAPrintRunsEndsCleanly)
+{
+    QTemporaryDir out;
+    const QString pdf = out.filePath(QStringLiteral("out.pdf"));
+    setPrinterFactory([&](const PrinterSettings &) {
+        auto printer = std::make_unique<QPrinter>(QPrinter::ScreenResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        return printer;
+    });
+    const QStringList before = qrpTempFiles();
+    {
+        Program program(900);
+        int step = 0;
+        bool closedWhilePrinting = false;
+        Poller poller([&] {
+            TQRPreview *p = program.tisk->previewWindow();
+            if (step == 0) {
+                if (!p || !p->Print->isEnabled())
+                    return false;
+                p->Print->trigger();
+                step = 1;
+                return false;
+            }
+            TPrintProgress *w = visibleProgressWindow();
+            if (!w || w->ProgressBar1->value() < 10)
+                return false;
+            closedWhilePrinting = program.tisk->busy();
+            program.form->close();
+            return true;
+        });
+        program.form->Tisk1Click();
+        ASSERT_TRUE(poller.done());
+        EXPECT_TRUE(closedWhilePrinting);
+        // Let the stopped printout wind down.
+        for (int i = 0; i < 50 && (program.tisk->busy() || visibleProgressWindow()); ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        EXPECT_FALSE(program.tisk->busy());
+        EXPECT_EQ(visibleProgressWindow(), nullptr);
+        EXPECT_EQ(program.tisk->previewWindow(), nullptr);
+        EXPECT_FALSE(program.form->isVisible());
+    }
+    setPrinterFactory({});
+    EXPECT_EQ(qrpTempFiles(), before);
+}
+
+TEST(ClosingDuringWork, WithoutAWritableTemporaryFolderThePreviewKeepsItsPagesInMemory)
+{
+    const QString unwritable = QStringLiteral("/proc");
+    if (QTemporaryFile(unwritable + QStringLiteral("/QRPXXXXXX")).open())
+        GTEST_SKIP() << "files can be made in " << unwritable.toStdString();
+    Program program(1200);
+    const TemporaryFolder folder(unwritable);
+    int pages = 0;
+    bool inMemory = false, shown = false;
+    Poller poller([&] {
+        TQRPreview *p = program.tisk->previewWindow();
+        if (!p || !p->Print->isEnabled())
+            return false;
+        pages = p->pageCount();
+        inMemory = p->store()->inMemory();
+        p->lastPage();
+        shown = p->pageShown();
+        p->close();
+        return true;
+    });
+    program.form->Tisk1Click();
+    ASSERT_TRUE(poller.done());
+    EXPECT_EQ(pages, 20);
+    EXPECT_TRUE(inMemory);
+    EXPECT_TRUE(shown);
+}

@@ -1,0 +1,178 @@
+// A catalogue or a machine that is not as it should be gives the expected
+// behaviour or a clear error: never a crash, never a lost or changed record.
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+
+#include "ChildRoles.h"
+#include "TempCatalogue.h"
+#include "app/ErrorGuard.h"
+#include "catalogue/Engine.h"
+#include "catalogue/TField.h"
+#include "catalogue/TQuery.h"
+
+using namespace zeplo;
+
+namespace {
+
+QByteArray digest(const QString &file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256)
+                                       : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+// Opens the base query; returns the error's message, empty when it opened.
+QString openError(TQuery &q)
+{
+    q.RequestLive = true;
+    q.setSql({kBookColumns, QString(), QString()});
+    try {
+        q.open();
+    } catch (const Error &e) {
+        return e.message();
+    }
+    return QString();
+}
+
+template <class F>
+QString errorOf(F &&f)
+{
+    try {
+        f();
+    } catch (const Error &e) {
+        return e.message();
+    }
+    return QString();
+}
+
+const char *kWithoutPujceno =
+    "CREATE TABLE zeplo (id INTEGER PRIMARY KEY AUTOINCREMENT, autor VARCHAR(40), nazev VARCHAR(60), "
+    "zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, vlastnim BOOLEAN, precteno BOOLEAN)";
+const char *kWithExtraColumn =
+    "CREATE TABLE zeplo (id INTEGER PRIMARY KEY AUTOINCREMENT, autor VARCHAR(40), nazev VARCHAR(60), "
+    "zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, vlastnim BOOLEAN, precteno BOOLEAN, pujceno MEMO, "
+    "isbn VARCHAR(13) DEFAULT 'neznámé')";
+const char *kWithRequiredExtraColumn =
+    "CREATE TABLE zeplo (id INTEGER PRIMARY KEY AUTOINCREMENT, autor VARCHAR(40), nazev VARCHAR(60), "
+    "zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, vlastnim BOOLEAN, precteno BOOLEAN, pujceno MEMO, "
+    "isbn VARCHAR(13) NOT NULL)";
+
+} // namespace
+
+TEST(HostileCatalogue, AFileWithoutWritePermissionIsShownButNeverChanged)
+{
+    TempCatalogue c;
+    c.addBooks(3);
+    ASSERT_TRUE(QFile::setPermissions(c.file(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const QByteArray before = digest(c.file());
+    {
+        TQuery q(QStringLiteral("Query1"));
+        ASSERT_EQ(openError(q), QString());
+        EXPECT_FALSE(q.canModify());
+        EXPECT_EQ(q.fieldByName(QStringLiteral("nazev"))->displayText(), QStringLiteral("Kniha 1"));
+        const QString refused = QStringLiteral("Query1: Cannot modify a read-only dataset");
+        EXPECT_EQ(errorOf([&] { q.append(); }), refused);
+        EXPECT_EQ(errorOf([&] { q.edit(); }), refused);
+        // Deleting is left to the engine, which refuses.
+        EXPECT_EQ(errorOf([&] { q.deleteRecord(); }), QStringLiteral("attempt to write a readonly database"));
+        EXPECT_EQ(q.state(), DataSetState::Browse);
+        EXPECT_EQ(q.fieldByName(QStringLiteral("nazev"))->displayText(), QStringLiteral("Kniha 1"));
+        q.last();
+        EXPECT_EQ(q.fieldByName(QStringLiteral("nazev"))->displayText(), QStringLiteral("Kniha 3"));
+    }
+    EXPECT_EQ(digest(c.file()), before);
+    QFile::setPermissions(c.file(), QFile::ReadOwner | QFile::WriteOwner);
+    EXPECT_EQ(c.count(), 3);
+}
+
+TEST(HostileCatalogue, ATableWithoutAColumnIsRefusedWithTheEnginesMessage)
+{
+    TempCatalogue c(kWithoutPujceno);
+    c.exec(QStringLiteral("insert into zeplo (autor, nazev) values ('A', 'B')"));
+    TQuery q(QStringLiteral("Query1"));
+    EXPECT_EQ(openError(q), QStringLiteral("no such column: pujceno"));
+    EXPECT_FALSE(q.active());
+    EXPECT_EQ(c.count(), 1);
+}
+
+TEST(HostileCatalogue, AnExtraColumnIsLeftToItsDefaultAndARequiredOneStopsThePost)
+{
+    {
+        TempCatalogue c(kWithExtraColumn);
+        c.addBooks(1);
+        TQuery q(QStringLiteral("Query1"));
+        ASSERT_EQ(openError(q), QString());
+        EXPECT_EQ(q.fields().size(), 9u);
+        q.append();
+        q.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Nová"));
+        q.post();
+        EXPECT_EQ(c.scalar(QStringLiteral("select isbn from zeplo where nazev = 'Nová'")).toString(),
+                  QStringLiteral("neznámé"));
+        q.first();
+        q.edit();
+        q.fieldByName(QStringLiteral("autor"))->setAsText(QStringLiteral("Jiný"));
+        q.post();
+        EXPECT_EQ(c.scalar(QStringLiteral("select autor from zeplo where id = 1")).toString(), QStringLiteral("Jiný"));
+    }
+    {
+        TempCatalogue c(kWithRequiredExtraColumn);
+        TQuery q(QStringLiteral("Query1"));
+        ASSERT_EQ(openError(q), QString());
+        q.append();
+        q.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Nová"));
+        EXPECT_EQ(errorOf([&] { q.post(); }), QStringLiteral("NOT NULL constraint failed: zeplo.isbn"));
+        EXPECT_EQ(q.state(), DataSetState::Insert);
+        EXPECT_EQ(q.fieldByName(QStringLiteral("nazev"))->text(), QStringLiteral("Nová"));
+        EXPECT_EQ(c.count(), 0);
+    }
+}
+
+TEST(HostileCatalogue, AFileThatIsNotADatabaseGivesAClearError)
+{
+    TempCatalogue c(nullptr);
+    writeFile(c.file(), QByteArray("Toto není databáze, jen text.\n").repeated(200));
+    const QByteArray before = digest(c.file());
+    TQuery q(QStringLiteral("Query1"));
+    EXPECT_EQ(openError(q), QStringLiteral("file is not a database"));
+    EXPECT_FALSE(q.active());
+    EXPECT_EQ(digest(c.file()), before);
+
+    // An empty file is an empty database: the table is missing.
+    writeFile(c.file(), QByteArray());
+    TQuery empty(QStringLiteral("Query1"));
+    EXPECT_EQ(openError(empty), QStringLiteral("no such table: zeplo"));
+}
+
+TEST(HostileCatalogue, ATruncatedCatalogueFailsWithAnErrorWhereverItIsRead)
+{
+    TempCatalogue source(TempCatalogue::kSchema, false);
+    for (int i = 0; i < 40; ++i)
+        source.addBook(QStringLiteral("Autor %1").arg(i), QStringLiteral("Kniha %1").arg(i), QString(), QVariant(),
+                       QVariant(), QVariant(), QVariant(), QString(3000, QLatin1Char('x')));
+    QFile f(source.file());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray whole = f.readAll();
+    f.close();
+    for (const qsizetype keep : {whole.size() / 2, qsizetype(4096), qsizetype(100)}) {
+        TempCatalogue c(nullptr);
+        writeFile(c.file(), whole.left(keep));
+        TQuery q(QStringLiteral("Query1"));
+        QString error = openError(q);
+        // Opening reads only the first rows; walking reads the rest.
+        if (error.isEmpty())
+            error = errorOf([&] {
+                for (q.first(); !q.eof(); q.next())
+                    q.fieldByName(QStringLiteral("popis"))->value();
+            });
+        EXPECT_FALSE(error.isEmpty()) << keep;
+    }
+}

@@ -1,0 +1,150 @@
+// Two copies of the program on one catalogue: a change posted by one is never
+// silently overwritten by the other, and a catalogue locked by another writer
+// gives a clear error after a bounded wait.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+#include <sqlite3.h>
+
+#include "ChildProcess.h"
+#include "ChildRoles.h"
+#include "TempCatalogue.h"
+#include "app/ErrorGuard.h"
+#include "catalogue/TField.h"
+#include "catalogue/TQuery.h"
+
+using namespace zeplo;
+
+namespace {
+
+struct Copy {
+    TempCatalogue catalogue;
+    TQuery query{QStringLiteral("Query1")};
+
+    Copy()
+    {
+        catalogue.addBooks(3);
+        query.RequestLive = true;
+        query.setSql({kBookColumns, QString(), QStringLiteral("order by nazev")});
+        query.open();
+    }
+    TField *field(const char *name) { return query.fieldByName(QString::fromLatin1(name)); }
+    QString stored(int id, const char *column)
+    {
+        return catalogue.scalar(QStringLiteral("select %1 from zeplo where id = %2").arg(QLatin1String(column)).arg(id))
+            .toString();
+    }
+    // The other copy, in a process of its own, changes or deletes row `id`.
+    QString other(const QStringList &args)
+    {
+        ChildProcess child(catalogue.path(), QStringLiteral("change"), args);
+        return child.finish().join(QLatin1Char('|'));
+    }
+    QString postError()
+    {
+        try {
+            query.post();
+        } catch (const Error &e) {
+            return e.message();
+        }
+        return QString();
+    }
+};
+
+} // namespace
+
+TEST(TwoCopies, APostOverAChangeOfTheOtherCopyFailsAndKeepsThePendingRow)
+{
+    Copy c;
+    c.query.moveBy(1);
+    const int id = int(c.field("id")->asInteger());
+    c.query.edit();
+    c.field("nazev")->setAsText(QStringLiteral("Moje změna"));
+    ASSERT_EQ(c.other({QStringLiteral("edit"), QString::number(id), QStringLiteral("autor"), QStringLiteral("Cizí")}),
+              QStringLiteral("ok"));
+
+    EXPECT_EQ(c.postError(), QStringLiteral("The record was changed by another user after it was read; the change "
+                                            "has not been saved, so that the other change is not lost"));
+    EXPECT_EQ(c.query.state(), DataSetState::Edit);
+    EXPECT_EQ(c.field("nazev")->text(), QStringLiteral("Moje změna"));
+    EXPECT_EQ(c.stored(id, "autor"), QStringLiteral("Cizí"));
+    EXPECT_EQ(c.stored(id, "nazev"), QStringLiteral("Kniha 2"));
+
+    // Having seen the other change, the user can make theirs on top of it.
+    c.query.cancel();
+    c.query.close();
+    c.query.open();
+    c.query.moveBy(1);
+    EXPECT_EQ(c.field("autor")->displayText(), QStringLiteral("Cizí"));
+    c.query.edit();
+    c.field("nazev")->setAsText(QStringLiteral("Moje změna"));
+    c.query.post();
+    EXPECT_EQ(c.stored(id, "autor"), QStringLiteral("Cizí"));
+    EXPECT_EQ(c.stored(id, "nazev"), QStringLiteral("Moje změna"));
+}
+
+TEST(TwoCopies, AnEditBegunAfterTheOtherCopysPostStartsFromItsValues)
+{
+    // Editing reads the row again, so a change begun after the other copy's
+    // post carries that post's values along instead of undoing them.
+    Copy c;
+    const int id = int(c.field("id")->asInteger());
+    c.query.edit();
+    c.field("zanr")->setAsText(QStringLiteral("Poezie"));
+    c.query.post();
+    ASSERT_EQ(c.other({QStringLiteral("edit"), QString::number(id), QStringLiteral("zanr"), QStringLiteral("Drama")}),
+              QStringLiteral("ok"));
+    c.query.edit();
+    EXPECT_EQ(c.field("zanr")->text(), QStringLiteral("Drama"));
+    c.field("rok_vydani")->setAsText(QStringLiteral("1999"));
+    EXPECT_EQ(c.postError(), QString());
+    EXPECT_EQ(c.stored(id, "zanr"), QStringLiteral("Drama"));
+    EXPECT_EQ(c.stored(id, "rok_vydani"), QStringLiteral("1999"));
+}
+
+TEST(TwoCopies, EditingARowTheOtherCopyDeletedFailsAtPostAndBringsNothingBack)
+{
+    Copy c;
+    c.query.last();
+    const int id = int(c.field("id")->asInteger());
+    c.query.edit();
+    c.field("nazev")->setAsText(QStringLiteral("Oprava"));
+    ASSERT_EQ(c.other({QStringLiteral("delete"), QString::number(id)}), QStringLiteral("ok"));
+
+    EXPECT_EQ(c.postError(), QStringLiteral("The record was deleted by another user after it was read; "
+                                            "the change has not been saved"));
+    EXPECT_EQ(c.query.state(), DataSetState::Edit);
+    EXPECT_EQ(c.field("nazev")->text(), QStringLiteral("Oprava"));
+    EXPECT_EQ(c.catalogue.count(), 2);
+    EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select count(*) from zeplo where nazev = 'Oprava'")).toInt(), 0);
+}
+
+TEST(TwoCopies, ALockedCatalogueGivesAClearErrorAfterABoundedWaitAndWorksOnceFreed)
+{
+    Copy c;
+    sqlite3 *other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(c.catalogue.file()).constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    c.query.append();
+    c.field("autor")->setAsText(QStringLiteral("Nový"));
+    c.field("nazev")->setAsText(QStringLiteral("Za zámkem"));
+    QElapsedTimer waited;
+    waited.start();
+    const QString error = c.postError();
+    const qint64 ms = waited.elapsed();
+    EXPECT_TRUE(error.startsWith(QStringLiteral("The catalogue is locked by another program and stayed locked for 5 "
+                                                "seconds; try again when it has finished")))
+        << error.toStdString();
+    EXPECT_GE(ms, 4000);
+    EXPECT_LT(ms, 15000);
+    EXPECT_EQ(c.query.state(), DataSetState::Insert);
+    EXPECT_EQ(c.field("nazev")->text(), QStringLiteral("Za zámkem"));
+
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    c.query.post();
+    EXPECT_EQ(c.query.state(), DataSetState::Browse);
+    EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select count(*) from zeplo where nazev = 'Za zámkem'")).toInt(), 1);
+}
