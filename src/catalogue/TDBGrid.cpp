@@ -54,6 +54,8 @@ TDBGrid::TDBGrid(QWidget *parent) : QAbstractScrollArea(parent)
     connect(bar, &QScrollBar::sliderReleased, this, [this] { onVerticalReleased(); });
     horizontalScrollBar()->setSingleStep(16);
 
+    pacer_ = new zeplo::PaintPacer(this);
+
     connect(this, &QObject::objectNameChanged, this, [this](const QString &name) { setAccessibleName(name); });
 
     buildColumns();
@@ -300,6 +302,7 @@ void TDBGrid::dataEvent(DataEvent event, TField *)
 
 void TDBGrid::refresh()
 {
+    pacer_->beforeChange();
     syncScrollBars();
     updateDescription();
     viewport()->update();

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QRect>
 
+#include "catalogue/PaintPacer.h"
 #include "catalogue/TDataSource.h"
 
 namespace zeplo {
@@ -101,6 +102,7 @@ private:
     int currentColumn_ = 0;
     bool syncingBars_ = false;
     int wheelRemainder_ = 0;
+    zeplo::PaintPacer *pacer_ = nullptr;
 
     Drag drag_ = Drag::None;
     int dragColumn_ = -1;

@@ -1,5 +1,7 @@
 #include "report/EmfWriter.h"
 
+#include <QHash>
+
 #include <QtEndian>
 
 #include <cmath>
@@ -115,19 +117,47 @@ void EmfCanvas::include(const QRect &r)
 void EmfCanvas::setFont(const ReportFont &font)
 {
     checkOpen();
+    // Every printable sets its font; most set the one already in use.
+    const bool sameFace = m_haveFont && font.family == m_font.family && font.pointSize == m_font.pointSize
+                          && font.bold == m_font.bold;
     m_font = font;
-    m_qfont = canvasFont(font, m_dpiY);
     m_haveFont = true;
+    if (sameFace)
+        return;
+    m_qfont = canvasFont(font, m_dpiY);
+    m_fontKey = m_qfont.key();
+    m_lineHeight = -1;
+}
+
+const EmfCanvas::Measured &EmfCanvas::measure(const QString &text) const
+{
+    // Shaping a text is the costly part of laying out a page, and the same
+    // authors, genres and years recur on many lines: measurements are kept
+    // for the run, a bounded number of them.
+    static QHash<QString, Measured> kept;
+    constexpr qsizetype kKeptLimit = 20000;
+    const QString key = m_fontKey + QChar(0x1f) + text;
+    auto it = kept.constFind(key);
+    if (it != kept.constEnd())
+        return *it;
+    if (kept.size() >= kKeptLimit)
+        kept.clear();
+    Measured m;
+    m.width = canvasTextWidth(m_qfont, text);
+    m.advances = canvasAdvances(m_qfont, text);
+    return *kept.insert(key, std::move(m));
 }
 
 int EmfCanvas::textWidth(const QString &text) const
 {
-    return canvasTextWidth(m_qfont, text);
+    return measure(text).width;
 }
 
 int EmfCanvas::lineHeight() const
 {
-    return canvasLineHeight(m_qfont);
+    if (m_lineHeight < 0)
+        m_lineHeight = canvasLineHeight(m_qfont);
+    return m_lineHeight;
 }
 
 void EmfCanvas::selectFont()
@@ -244,7 +274,7 @@ void EmfCanvas::drawText(const QPoint &topLeft, const QString &text)
         simple(emf::SetTextColor, color);
         m_textColor = color;
     }
-    const QVector<int> dx = canvasAdvances(m_qfont, text);
+    const QVector<int> dx = measure(text).advances;
     const int n = int(text.size());
     const int textBytes = (n * 2 + 3) & ~3;
     const quint32 size = quint32(emf::TextOutHeadSize + textBytes + n * 4);

@@ -116,6 +116,13 @@ private:
 
     ReportFont m_font;
     QFont m_qfont;
+    QString m_fontKey;
+    mutable int m_lineHeight = -1;
+    struct Measured {
+        int width = 0;
+        QVector<int> advances;
+    };
+    const Measured &measure(const QString &text) const;
     bool m_haveFont = false;
     QHash<QString, quint32> m_fonts; // font key -> handle
     QHash<quint32, quint32> m_brushes; // colour -> handle

@@ -1,0 +1,132 @@
+#include "Fixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlError>
+
+#include <stdexcept>
+
+#include "Unit1.h"
+#include "catalogue/SqlDialect.h"
+
+namespace bench {
+
+QStringList mainQuery(const QString &filter, const QString &order)
+{
+    return {Unit1::kBaseQuery, filter, order};
+}
+
+QString titleSearch(const QString &text)
+{
+    return QStringLiteral("where (nazev like\"%") + zeplo::quoteSearchText(text) + QStringLiteral("%\")");
+}
+
+QString stockSql(const QString &filter, const QString &order)
+{
+    // SQLite's own dialect: single-quoted literals, its own LIKE and collation.
+    QString f = filter;
+    f.replace(QLatin1Char('"'), QLatin1Char('\''));
+    return Unit1::kBaseQuery + QLatin1Char(' ') + f + QLatin1Char(' ') + order;
+}
+
+long peakKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+Ours::Ours()
+    : grid(*new TDBGrid(&window)), memo1(*new TDBMemo(&window)), memo3(*new TDBMemo(&window)),
+      check1(*new TDBCheckBox(&window)), check2(*new TDBCheckBox(&window))
+{
+    query.RequestLive = true;
+    source.setDataSet(&query);
+    window.setFixedSize(774, 664);
+    grid.setGeometry(0, 8, kGridWidth, kGridHeight);
+    memo1.setGeometry(8, 352, 185, 305);
+    memo3.setGeometry(208, 352, 185, 305);
+    check2.setGeometry(648, 272, 97, 17);
+    check1.setGeometry(648, 296, 121, 17);
+    grid.setDataSource(&source);
+    memo1.setReadOnly(true);
+    memo1.setDataField(QStringLiteral("Popis"));
+    memo1.setDataSource(&source);
+    memo3.setReadOnly(true);
+    memo3.setDataField(QStringLiteral("Pujceno"));
+    memo3.setDataSource(&source);
+    check1.setDataField(QStringLiteral("Vlastnim"));
+    check1.setDataSource(&source);
+    check2.setDataField(QStringLiteral("Precteno"));
+    check2.setDataSource(&source);
+    window.show();
+}
+
+Ours::~Ours()
+{
+    query.close();
+}
+
+void Ours::openWith(const QStringList &sql)
+{
+    query.sqlClear();
+    for (const QString &line : sql)
+        query.sqlAdd(line);
+    query.open();
+    show();
+}
+
+void Ours::show()
+{
+    grid.viewport()->repaint();
+}
+
+Stock::Stock(bool tableModel)
+{
+    const QString name = QStringLiteral("stock");
+    db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name)
+                                      : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(QDir::current().absoluteFilePath(QStringLiteral("zeplo.db")));
+    if (!db.open())
+        throw std::runtime_error(db.lastError().text().toStdString());
+    if (tableModel)
+        model = std::make_unique<QSqlTableModel>(nullptr, db);
+    else
+        model = std::make_unique<QSqlQueryModel>();
+    view.resize(kGridWidth, kGridHeight);
+    view.setModel(model.get());
+    view.show();
+}
+
+Stock::~Stock()
+{
+    view.setModel(nullptr);
+    model.reset();
+    db.close();
+}
+
+void Stock::setQuery(const QString &sql)
+{
+    model->setQuery(sql, db);
+    if (model->lastError().isValid())
+        throw std::runtime_error(model->lastError().text().toStdString());
+    view.setCurrentIndex(model->index(0, 0));
+    show();
+}
+
+void Stock::show()
+{
+    view.viewport()->repaint();
+}
+
+void Stock::fetchAll()
+{
+    while (model->canFetchMore())
+        model->fetchMore();
+}
+
+} // namespace bench

@@ -1,0 +1,68 @@
+#pragma once
+
+// The two sides measured by the benchmarks: the program's own result set,
+// data source, grid and field controls, composed as the main window composes
+// them; and the stock way, an item model over the same SQLite file seen
+// through a table view of the same size.
+
+#include <memory>
+
+#include <QSqlDatabase>
+#include <QSqlQueryModel>
+#include <QSqlTableModel>
+#include <QString>
+#include <QStringList>
+#include <QTableView>
+#include <QWidget>
+
+#include "catalogue/TDBCheckBox.h"
+#include "catalogue/TDBGrid.h"
+#include "catalogue/TDBMemo.h"
+#include "catalogue/TDataSource.h"
+#include "catalogue/TQuery.h"
+
+namespace bench {
+
+constexpr int kGridWidth = 636;
+constexpr int kGridHeight = 321;
+
+// The main query's three clauses as the list commands write them.
+QStringList mainQuery(const QString &filter = QString(), const QString &order = QString());
+QString titleSearch(const QString &text);    // the title search's filter clause
+QString stockSql(const QString &filter = QString(), const QString &order = QString());
+
+// Peak resident memory of this process so far, in kilobytes.
+long peakKb();
+
+// Query1 with DataSource1 and the main window's data controls, shown offscreen.
+struct Ours {
+    Ours();
+    ~Ours();
+    zeplo::TQuery query{QStringLiteral("Query1")};
+    zeplo::TDataSource source;
+    QWidget window;   // the controls where the main window has them
+    TDBGrid &grid;
+    TDBMemo &memo1;
+    TDBMemo &memo3;
+    TDBCheckBox &check1;
+    TDBCheckBox &check2;
+
+    void openWith(const QStringList &sql);   // replace the text, open, first screen shown
+    void show();                               // forced repaint of the grid
+};
+
+// QSqlQueryModel (or QSqlTableModel) in a QTableView of the grid's size.
+struct Stock {
+    explicit Stock(bool tableModel = false);
+    ~Stock();
+    QSqlDatabase db;
+    std::unique_ptr<QSqlQueryModel> model;
+    QTableView view;
+
+    QSqlTableModel *table() const { return static_cast<QSqlTableModel *>(model.get()); }
+    void setQuery(const QString &sql);         // run it, first screen shown
+    void show();
+    void fetchAll();
+};
+
+} // namespace bench

@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""Runs every benchmark scenario over demo catalogues of several sizes and
+prints one table. Called by scripts/bench, which builds the programs first.
+
+Each scenario runs in its own process, so that the peak memory it reports (the
+process's high-water mark) belongs to that scenario alone.
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+build = sys.argv[1]
+bench = os.path.join(build, "zeplo_bench")
+tool = os.path.join(build, "zeplo-catalogue")
+cache = os.environ.get("ZEPLO_BENCH_CACHE", os.path.join(build, "bench-catalogues"))
+sizes = [int(s) for s in os.environ.get("ZEPLO_BENCH_SIZES", "1000 100000 1000000").split()]
+
+SCENARIOS = [
+    # name, label, with a stock counterpart
+    ("open", "1 open, first screen", True),
+    ("ctrl_end_home", "2 Ctrl+End, Ctrl+Home", True),
+    ("page_down_200", "3 200 x Page Down", True),
+    ("search_common", "4 title search, common", True),
+    ("search_none", "4 title search, no match", True),
+    ("sort_nazev", "5 sort by title", True),
+    ("sort_zanr", "5 sort by genre", True),
+    ("sort_autor", "5 sort by author", True),
+    ("sort_rok_vydani", "5 sort by year", True),
+    ("count", "6 record count", True),
+    ("append_post", "7 append + post", True),
+    ("edit_post", "7 edit + post", True),
+    ("report", "8 report to page store", False),
+    ("report_without_controls", "8 same, no bound controls", False),
+]
+WRITES = {"append_post", "edit_post"}
+
+
+def repetitions(name, side, n):
+    if name.startswith("report"):
+        return 3 if n <= 1000 else 1
+    if n >= 1000000:
+        slow = side == "stock" and name in ("ctrl_end_home", "append_post")
+        return 3 if slow or name.startswith("sort") else 5
+    return 7 if n >= 100000 else 15
+
+
+def catalogue(n):
+    folder = os.path.join(cache, "empty" if n == 0 else str(n))
+    if not os.path.exists(os.path.join(folder, "zeplo.db")):
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(cache, exist_ok=True)
+        if n == 0:
+            subprocess.run([tool, "create", folder], check=True, stdout=subprocess.DEVNULL)
+        else:
+            print(f"making a catalogue of {n} books ...", file=sys.stderr, flush=True)
+            subprocess.run([tool, "demo", folder, str(n)], check=True, stdout=subprocess.DEVNULL)
+    return folder
+
+
+def scratch_copy(folder):
+    # Writes go to a copy, so that no run changes the cached catalogues.
+    work = os.path.join(cache, "scratch")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    shutil.copy(os.path.join(folder, "zeplo.db"), work)
+    return work
+
+
+def run(name, side, folder, reps):
+    env = dict(os.environ, ZEPLO_BENCH_CATALOGUE=folder, QT_QPA_PLATFORM="offscreen")
+    args = [bench, f"--benchmark_filter=^{name}/{side}/", f"--benchmark_repetitions={reps}",
+            "--benchmark_format=json"]
+    done = subprocess.run(args, env=env, capture_output=True, text=True, cwd=folder)
+    if done.returncode != 0:
+        return {"error": (done.stderr.strip().splitlines() or ["failed"])[-1]}
+    runs = [b for b in json.loads(done.stdout)["benchmarks"] if b.get("run_type") == "iteration"]
+    errors = [b["error_message"] for b in runs if b.get("error_occurred")]
+    if errors or not runs:
+        return {"error": errors[0] if errors else "no result"}
+    times = sorted(b["real_time"] for b in runs)   # milliseconds
+    median = times[len(times) // 2] if len(times) % 2 else (times[len(times) // 2 - 1] + times[len(times) // 2]) / 2
+    result = {"median_ms": median, "peak_mb": max(b["peak_kb"] for b in runs) / 1024}
+    for key in ("lines_per_s", "pages_per_s", "first_page_ms", "pages"):
+        if key in runs[0]:
+            values = sorted(b[key] for b in runs)
+            result[key] = values[len(values) // 2]
+    return result
+
+
+def ms(v):
+    if v >= 1000:
+        return f"{v / 1000:.2f} s"
+    if v >= 10:
+        return f"{v:.0f} ms"
+    return f"{v:.2f} ms"
+
+
+def main():
+    rows = []
+    plan = [(0, "open")] + [(n, s[0]) for n in sizes for s in SCENARIOS]
+    labels = {s[0]: (s[1], s[2]) for s in SCENARIOS}
+    for n, name in plan:
+        label, has_stock = labels[name]
+        folder = catalogue(n)
+        print(f"{label} / {n} books ...", file=sys.stderr, flush=True)
+        results = {}
+        for side in ("ours", "stock") if has_stock else ("ours",):
+            target = scratch_copy(folder) if name in WRITES else folder
+            results[side] = run(name, side, target, repetitions(name, side, n))
+        rows.append((label, n, results))
+
+    header = ["scenario", "books", "ours (median)", "stock Qt (median)", "stock / ours", "ours peak",
+              "stock peak", "notes"]
+    table = []
+    for label, n, results in rows:
+        ours, stock = results.get("ours", {}), results.get("stock")
+        cells = [label, "empty" if n == 0 else f"{n:,}"]
+        notes = []
+        if "error" in ours:
+            cells += ["error", "", "", "", ""]
+            notes.append(ours["error"])
+        else:
+            cells.append(ms(ours["median_ms"]))
+            if stock is None:
+                cells += ["—", "—"]
+            elif "error" in stock:
+                cells += ["error", ""]
+                notes.append("stock: " + stock["error"])
+            else:
+                cells += [ms(stock["median_ms"]), f"{stock['median_ms'] / ours['median_ms']:.1f} x"]
+            cells.append(f"{ours['peak_mb']:.0f} MB")
+            cells.append("—" if stock is None or "error" in stock else f"{stock['peak_mb']:.0f} MB")
+            if "lines_per_s" in ours:
+                notes.append(f"{ours['lines_per_s']:,.0f} lines/s, {ours['pages_per_s']:,.0f} pages/s, "
+                             f"first page {ours['first_page_ms']:.0f} ms, {ours['pages']:,.0f} pages")
+        cells.append("; ".join(notes))
+        table.append(cells)
+
+    widths = [max(len(str(r[i])) for r in table + [header]) for i in range(len(header))]
+    line = lambda r: "| " + " | ".join(str(c).ljust(w) for c, w in zip(r, widths)) + " |"
+    print(line(header))
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for r in table:
+        print(line(r))
+
+
+main()
