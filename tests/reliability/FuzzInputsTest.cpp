@@ -32,16 +32,18 @@ QByteArray contents(const QFileInfo &info)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Plays a picture; returns the error's message, empty when it played through.
+// Plays a picture onto a page as small as the fuzzers' (the faults found
+// depend on the scale); returns the error's message, empty when it played
+// through.
 QString play(const QByteArray &emf)
 {
-    QImage page(210, 297, QImage::Format_RGB32);
+    QImage page(120, 170, QImage::Format_RGB32);
     page.fill(Qt::white);
     QPainter painter(&page);
     try {
         // A copy of exactly the picture's size, so that any overrun is one.
         const QByteArray exact(emf.constData(), emf.size());
-        playEmf(exact, painter, QRectF(0, 0, 210, 297));
+        playEmf(exact, painter, QRectF(4, 4, 112, 162));
     } catch (const Error &e) {
         return e.message().isEmpty() ? QStringLiteral("(empty message)") : e.message();
     }
@@ -102,4 +104,17 @@ TEST(FuzzInputs, KeptPicturesPlayOrFailCleanly)
         } catch (const Error &) {
         }
     }
+}
+
+TEST(FuzzInputs, TextStretchedFarOutOfShapeIsDrawnFromItsOutlines)
+{
+    // A page whose header gives a width in micrometres 640 times too large:
+    // the text comes out 640 times wider than high. It used to bring the
+    // program down inside the glyph cache; now every text is played and the
+    // damaged object after them is reported.
+    const QByteArray emf =
+        contents(QFileInfo(fuzzFolder(QStringLiteral("regressions/emf_player"))
+                               .filePath(QStringLiteral("stretched-text-then-bad-object.emf"))));
+    ASSERT_FALSE(emf.isEmpty());
+    EXPECT_EQ(play(emf), QStringLiteral("The page picture is damaged: object index 0 is out of range"));
 }

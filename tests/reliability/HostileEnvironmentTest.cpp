@@ -7,6 +7,8 @@
 
 #include "ChildRoles.h"
 #include "TempCatalogue.h"
+#include "Unit1.h"
+#include "app/TApplication.h"
 #include "app/ErrorGuard.h"
 #include "catalogue/Engine.h"
 #include "catalogue/TField.h"
@@ -174,5 +176,30 @@ TEST(HostileCatalogue, ATruncatedCatalogueFailsWithAnErrorWhereverItIsRead)
                     q.fieldByName(QStringLiteral("popis"))->value();
             });
         EXPECT_FALSE(error.isEmpty()) << keep;
+    }
+}
+
+TEST(HostileCatalogue, AtStartUpABrokenCatalogueStopsTheProgramWithTheEnginesMessage)
+{
+    // The start-up shows this text in its "Application Error" box and ends
+    // with exit code 1; the main window is never shown half made.
+    const auto startupError = [] {
+        try {
+            TForm1 form;
+        } catch (const EngineError &e) {
+            return startupErrorText(e);
+        }
+        return QString();
+    };
+    {
+        TempCatalogue c(kWithoutPujceno);
+        const QString text = startupError();
+        EXPECT_TRUE(text.startsWith(QStringLiteral("Exception EngineError in module "))) << text.toStdString();
+        EXPECT_TRUE(text.endsWith(QStringLiteral(".\nno such column: pujceno."))) << text.toStdString();
+    }
+    {
+        TempCatalogue c(nullptr);
+        writeFile(c.file(), QByteArray("not a catalogue at all\n").repeated(100));
+        EXPECT_TRUE(startupError().endsWith(QStringLiteral(".\nfile is not a database.")));
     }
 }
