@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <sqlite3.h>
@@ -99,13 +100,45 @@ std::vector<ColumnInfo> describeColumns(sqlite3 *db, sqlite3_stmt *stmt)
     return columns;
 }
 
+// "count(distinct(c)) from t", where c is t's row id (its INTEGER PRIMARY
+// KEY: never null, never twice), is the number of t's rows. SQLite does not
+// see that and reads every row; asked for count(*), it counts the rows from
+// the table's pages alone, several times faster on a large catalogue.
+QString withPlainRowCount(sqlite3 *db, const QString &sql)
+{
+    static const QRegularExpression shape(
+        QStringLiteral(R"re(^\s*select\s+(count\s*\(\s*distinct\s*(?:\(\s*([A-Za-z_]\w*)\s*\)|\s([A-Za-z_]\w*))\s*\)))re"
+                       R"re((\s+as\s+[A-Za-z_]\w*)?\s+from\s+([A-Za-z_]\w*)\s*$)re"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = shape.match(sql);
+    if (!m.hasMatch())
+        return sql;
+    const QString column = m.captured(2).isEmpty() ? m.captured(3) : m.captured(2);
+    const QString table = m.captured(5);
+    const char *type = nullptr;
+    int primaryKey = 0;
+    if (sqlite3_table_column_metadata(db, "main", table.toUtf8().constData(), column.toUtf8().constData(), &type,
+                                      nullptr, nullptr, &primaryKey, nullptr) != SQLITE_OK
+        || !primaryKey || !type || QString::fromUtf8(type).compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) != 0)
+        return sql;
+    // Only a primary key of that one column is the row id.
+    Statement keys(db, QStringLiteral("select count(*) from pragma_table_info(:zeplo_table) where pk > 0"));
+    keys.bindText(1, table);
+    if (!keys.step() || sqlite3_column_int(keys.get(), 0) != 1)
+        return sql;
+    const QString alias = m.captured(4).isEmpty()
+                              ? QStringLiteral(" as \"%1\"").arg(m.captured(1).replace(QLatin1Char('"'), QStringLiteral("\"\"")))
+                              : m.captured(4);
+    return QStringLiteral("select count(*)%1 from %2").arg(alias, table);
+}
+
 // A result read whole when it is opened: aggregates, joins and anything else
 // that has no row ids. It cannot be changed.
 class StaticCursor final : public Cursor {
 public:
     StaticCursor(const std::shared_ptr<Engine> &engine, const TranslatedSql &sql) : engine_(engine)
     {
-        Statement stmt(engine->db(), sql.sql);
+        Statement stmt(engine->db(), withPlainRowCount(engine->db(), sql.sql));
         sql.bind(stmt);
         columns_ = describeColumns(engine->db(), stmt.get());
         while (stmt.step())
