@@ -50,7 +50,12 @@ bool printersInstalled()
 
 void checkDefaultPrinter()
 {
-    if (printersInstalled() && QPrinterInfo::defaultPrinterName().isEmpty())
+    checkDefaultPrinter(QPrinterInfo::availablePrinterNames(), QPrinterInfo::defaultPrinterName());
+}
+
+void checkDefaultPrinter(const QStringList &installed, const QString &defaultName)
+{
+    if (!installed.isEmpty() && defaultName.isEmpty())
         throw Error(QStringLiteral("There is no default printer currently selected"));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QPageSize>
 #include <QString>
 
@@ -29,8 +30,9 @@ bool printersInstalled();
 
 // With printers installed but none of them the default, a report cannot be
 // laid out for its printer: raises "There is no default printer currently
-// selected".
+// selected". The second form judges a given list of printers and default.
 void checkDefaultPrinter();
+void checkDefaultPrinter(const QStringList &installed, const QString &defaultName);
 
 // The print dialog of the printer set-up: page range 1..pageCount preset to
 // the whole range; copies, collation, all pages or a range; no selection and

@@ -760,6 +760,20 @@ TEST(PreviewPrinting, NoPrinterMeansNoSetUp)
     EXPECT_EQ(makePrinter(settings), nullptr);
 }
 
+TEST(PreviewPrinting, PrintersWithoutADefaultStopThePreview)
+{
+    // The printer list is the platform's; here it is given as the print
+    // system would report it.
+    try {
+        checkDefaultPrinter({QStringLiteral("Laser"), QStringLiteral("Inkoust")}, QString());
+        FAIL() << "no default printer went unnoticed";
+    } catch (const Error &e) {
+        EXPECT_EQ(e.message(), QStringLiteral("There is no default printer currently selected"));
+    }
+    EXPECT_NO_THROW(checkDefaultPrinter({QStringLiteral("Laser")}, QStringLiteral("Laser")));
+    EXPECT_NO_THROW(checkDefaultPrinter({}, QString()));
+}
+
 TEST(PreviewPrinting, StoredPagesPrintTheirRange)
 {
     QTemporaryDir dir;
