@@ -93,6 +93,16 @@ bool FieldLink::typesText(const QKeyEvent *event)
     return true;
 }
 
+bool FieldLink::refuses(const QString &text) const
+{
+    if (!field_)
+        return false;
+    for (QChar c : text)
+        if (!field_->acceptsChar(c))
+            return true;
+    return false;
+}
+
 bool FieldLink::enter()
 {
     if (entered_)

@@ -35,6 +35,8 @@ public:
     const QString &dataField() const { return dataField_; }
     void setDataField(const QString &name);
     TField *field() const { return field_; }
+    // Whether the text holds a character the field's kind does not take.
+    bool refuses(const QString &text) const;
 
     bool linkReadOnly() const override { return readOnly_; }
     bool modified() const { return modified_; }

@@ -50,16 +50,6 @@ TDBEdit::TDBEdit(QWidget *parent) : QLineEdit(parent), FieldLink(this)
 
 TDBEdit::~TDBEdit() = default;
 
-bool TDBEdit::refuses(const QString &text) const
-{
-    if (!field())
-        return false;
-    for (QChar c : text)
-        if (!field()->acceptsChar(c))
-            return true;
-    return false;
-}
-
 int TDBEdit::room() const
 {
     if (maxLength_ <= 0)

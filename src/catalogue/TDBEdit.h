@@ -43,7 +43,6 @@ private:
 
     void updateAlignment();
     void pasteChecked();
-    bool refuses(const QString &text) const;   // a character the field's kind does not take
     int room() const;                          // characters that may still be added
 
     int maxLength_ = 0;

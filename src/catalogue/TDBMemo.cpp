@@ -60,16 +60,6 @@ bool TDBMemo::showsWholeText() const
     return field() && field()->kind() == FieldKind::Memo;
 }
 
-bool TDBMemo::refuses(const QString &text) const
-{
-    if (!field())
-        return false;
-    for (QChar c : text)
-        if (!field()->acceptsChar(c))
-            return true;
-    return false;
-}
-
 void TDBMemo::showField()
 {
     QString shown;

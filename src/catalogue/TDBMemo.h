@@ -48,7 +48,6 @@ protected:
 
 private:
     bool showsWholeText() const;   // a memo column: the same text focused or not
-    bool refuses(const QString &text) const;
     bool takesTyping() const { return acceptsInput() && !tooLong_; }
     bool startTyping();
 
