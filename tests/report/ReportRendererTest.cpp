@@ -257,7 +257,7 @@ TEST(ReportPages, RowsFillFiftySixOnTheFirstPageAndSixtyOneOnLaterOnesWithTheSum
     };
     // 51 rows leave room for the summary on page 1, 52 do not; 56 fill page 1.
     for (const Case c : {Case{0, 1, 1}, Case{1, 1, 1}, Case{51, 1, 1}, Case{52, 2, 2}, Case{56, 2, 2},
-                         Case{57, 2, 2}, Case{117, 3, 3}, Case{118, 3, 3}}) {
+                         Case{57, 2, 2}, Case{117, 3, 3}, Case{118, 3, 3}, Case{10000, 165, 165}}) {
         SCOPED_TRACE(c.rows);
         Catalogue cat(c.rows);
         Rendering r;
