@@ -14,6 +14,10 @@
 // for the lifetime of the object (the engine finds zeplo.db there).
 class TempCatalogue {
 public:
+    // The main window's base query, the select list every catalogue test reads.
+    static inline const QString kBaseQuery =
+        QStringLiteral("select id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno from zeplo");
+
     static constexpr const char *kSchema =
         "CREATE TABLE zeplo (id INTEGER PRIMARY KEY AUTOINCREMENT, autor VARCHAR(40), nazev VARCHAR(60), "
         "zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, vlastnim BOOLEAN, precteno BOOLEAN, pujceno MEMO)";

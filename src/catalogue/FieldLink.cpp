@@ -103,6 +103,14 @@ bool FieldLink::refuses(const QString &text) const
     return false;
 }
 
+bool FieldLink::acceptsTyped(const QString &typed) const
+{
+    if (!refuses(typed))
+        return true;
+    QApplication::beep();
+    return false;
+}
+
 bool FieldLink::enter()
 {
     if (entered_)

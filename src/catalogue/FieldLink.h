@@ -37,6 +37,8 @@ public:
     TField *field() const { return field_; }
     // Whether the text holds a character the field's kind does not take.
     bool refuses(const QString &text) const;
+    // Typed text the field's kind refuses is answered with the system beep.
+    bool acceptsTyped(const QString &typed) const;
 
     bool linkReadOnly() const override { return readOnly_; }
     bool modified() const { return modified_; }

@@ -133,13 +133,8 @@ void TDBEdit::keyPressEvent(QKeyEvent *event)
             passOn = startEditing();
             return;
         }
-        const QString typed = event->text();
         if (typesText(event)) {
-            if (refuses(typed)) {
-                QApplication::beep();
-                return;
-            }
-            passOn = startEditing() && typed.size() <= room();
+            passOn = acceptsTyped(event->text()) && startEditing() && event->text().size() <= room();
             return;
         }
         passOn = true;   // moving, selecting, copying, Enter, Tab

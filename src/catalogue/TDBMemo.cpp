@@ -128,16 +128,11 @@ void TDBMemo::keyPressEvent(QKeyEvent *event)
             passOn = startTyping();
             return;
         }
-        const QString typed = event->text();
         if (typesText(event)) {
-            if (refuses(typed)) {
-                QApplication::beep();
-                return;
-            }
-            passOn = startTyping();
+            passOn = acceptsTyped(event->text()) && startTyping();
             return;
         }
-        if (typed == QLatin1String("\n")) {   // line feed (Ctrl+J)
+        if (event->text() == QLatin1String("\n")) {   // line feed (Ctrl+J)
             passOn = startTyping();
             return;
         }

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include "TempCatalogue.h"
+#include "WindowLink.h"
 #include "catalogue/PaintPacer.h"
 #include "catalogue/TQuery.h"
 #include "report/Canvas.h"
@@ -19,13 +20,8 @@ using namespace zeplo;
 
 namespace {
 
-const QString kBase = QStringLiteral("select id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno from zeplo");
+const QString kBase = TempCatalogue::kBaseQuery;
 
-struct Lines : DataLink {
-    int lines = 7;
-    int bufferCount() const override { return lines; }
-    void dataEvent(DataEvent, TField *) override {}
-};
 
 // Every line of the window must hold the row of its position: "Kniha n" on
 // the line of row n.
@@ -66,7 +62,7 @@ TEST(FastWalk, MovesKeepTheWindowInStepWithThePositionsWhicheverWayTheyGo)
     catalogue.addBooks(40);
     TQuery q(QStringLiteral("Query1"));
     TDataSource source;
-    Lines link;
+    WindowLink link{7};
     source.setDataSet(&q);
     link.setDataSource(&source);
     q.RequestLive = true;

@@ -22,7 +22,7 @@ using namespace zeplo;
 
 namespace {
 
-const QString kBase = QStringLiteral("select id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno from zeplo");
+const QString kBase = TempCatalogue::kBaseQuery;
 
 template <class Control>
 Control *bound(QWidget *parent, TDataSource *source, const char *name, const char *field, int x, int y)

@@ -17,7 +17,7 @@ using namespace zeplo;
 
 namespace {
 
-const QString kBase = QStringLiteral("select id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno from zeplo");
+const QString kBase = TempCatalogue::kBaseQuery;
 const QStringList kTitles{QStringLiteral("id"),         QStringLiteral("autor"),   QStringLiteral("nazev"),
                           QStringLiteral("zanr"),       QStringLiteral("rok_vydani"), QStringLiteral("popis"),
                           QStringLiteral("vlastnim"),   QStringLiteral("precteno"), QStringLiteral("pujceno")};

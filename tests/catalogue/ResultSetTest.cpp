@@ -1,20 +1,15 @@
 #include <gtest/gtest.h>
 
 #include "TempCatalogue.h"
+#include "WindowLink.h"
 #include "catalogue/TQuery.h"
 
 using namespace zeplo;
 
 namespace {
 
-const QString kBase = QStringLiteral("select id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno from zeplo");
+const QString kBase = TempCatalogue::kBaseQuery;
 
-// A link that only asks for a window of rows, as a grid of that many lines would.
-struct WindowLink : DataLink {
-    int lines = 5;
-    int bufferCount() const override { return lines; }
-    void dataEvent(DataEvent, TField *) override {}
-};
 
 struct Fixture {
     TempCatalogue catalogue;

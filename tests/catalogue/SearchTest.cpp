@@ -10,7 +10,7 @@ using namespace zeplo;
 
 namespace {
 
-const QString kBase = QStringLiteral("select id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno from zeplo");
+const QString kBase = TempCatalogue::kBaseQuery;
 
 QString titleSearch(const QString &text)
 {

@@ -44,7 +44,7 @@ using namespace zeplo;
 namespace {
 
 const QString kBase =
-    QStringLiteral("select id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno from zeplo");
+    TempCatalogue::kBaseQuery;
 
 // An A4 page picture at the screen's resolution with `mark` written on it,
 // so that pages can be told apart.

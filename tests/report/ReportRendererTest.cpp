@@ -28,7 +28,7 @@ using namespace zeplo;
 namespace {
 
 const QString kBase =
-    QStringLiteral("select id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno from zeplo");
+    TempCatalogue::kBaseQuery;
 constexpr int kDpi = 96;
 // One pixel at the pictures' resolution, in native units.
 constexpr double kPixel = 254.0 / kDpi;
