@@ -22,6 +22,7 @@
 #include "app/ErrorGuard.h"
 #include "app/MessageDialog.h"
 #include "app/TypingLimit.h"
+#include "catalogue/Genres.h"
 #include "catalogue/SqlDialect.h"
 #include "catalogue/TDBCheckBox.h"
 #include "catalogue/TDBGrid.h"
@@ -40,23 +41,13 @@ bool firstActivationDone = false;
 
 const QString kBaseQuery = QStringLiteral("select id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno from zeplo");
 const QString kCountQuery = QStringLiteral("select count (distinct(id)) as x from zeplo");
-const QStringList kGenres = {
-    QStringLiteral("Astrologie"), QStringLiteral("Atlas"), QStringLiteral("Beletrie"), QStringLiteral("Cestopis"),
-    QStringLiteral("Časopis"), QStringLiteral("Detektivka"), QStringLiteral("Dětská liter."), QStringLiteral("Divadelní hra"),
-    QStringLiteral("Dívčí román"), QStringLiteral("Dobrodružné"), QStringLiteral("Dokument"), QStringLiteral("Encyklopedie"),
-    QStringLiteral("Erotika"), QStringLiteral("Fantasy"), QStringLiteral("Historie"), QStringLiteral("Horor"),
-    QStringLiteral("Komedie"), QStringLiteral("Kuchařka"), QStringLiteral("Krimy"), QStringLiteral("Návod/manuál"),
-    QStringLiteral("Noviny"), QStringLiteral("Odborná liter."), QStringLiteral("Poezie"), QStringLiteral("Pohádka"),
-    QStringLiteral("Průvodce"), QStringLiteral("Příručka"), QStringLiteral("Psychologie"), QStringLiteral("Romantika"),
-    QStringLiteral("Slovník"), QStringLiteral("SCI-FI"), QStringLiteral("Učebnice"), QStringLiteral("Válečný"),
-    QStringLiteral("Western"), QStringLiteral("Životopis"), QStringLiteral("Jiné")};
 } // namespace Unit1
 
 void Unit1::setUpGenreBox(QComboBox *box)
 {
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
-    box->addItems(kGenres);
+    box->addItems(zeplo::genres());
     box->setCurrentIndex(-1);
     box->setEditText(QString());
     zeplo::limitTyping(box, 10);

@@ -33,7 +33,6 @@ extern bool firstActivationDone;
 
 extern const QString kBaseQuery;
 extern const QString kCountQuery;
-extern const QStringList kGenres;
 
 // An editable genre box: the genre list, empty, at most 10 typed characters.
 void setUpGenreBox(QComboBox *box);

@@ -5,26 +5,18 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <QString>
 
 #include "Catalogue.h"
+#include "catalogue/Genres.h"
 
 namespace fs = std::filesystem;
 
 namespace zeplo::tool {
 
 namespace {
-
-// The genres the program offers, in its order.
-constexpr std::array<std::string_view, 35> kGenres = {
-    "Astrologie",    "Atlas",       "Beletrie",     "Cestopis",       "Časopis",
-    "Detektivka",    "Dětská liter.", "Divadelní hra", "Dívčí román",  "Dobrodružné",
-    "Dokument",      "Encyklopedie", "Erotika",      "Fantasy",        "Historie",
-    "Horor",         "Komedie",     "Kuchařka",     "Krimy",          "Návod/manuál",
-    "Noviny",        "Odborná liter.", "Poezie",     "Pohádka",        "Průvodce",
-    "Příručka",      "Psychologie", "Romantika",    "Slovník",        "SCI-FI",
-    "Učebnice",      "Válečný",     "Western",      "Životopis",      "Jiné"};
 
 // Authors are written "Příjmení Jméno".
 constexpr std::string_view kKnownAuthors[] = {
@@ -107,6 +99,8 @@ public:
     const T &pick(const T (&items)[N]) { return items[below(N)]; }
     template <class T, std::size_t N>
     const T &pick(const std::array<T, N> &items) { return items[below(N)]; }
+    template <class T>
+    const T &pick(const std::vector<T> &items) { return items[below(items.size())]; }
 
 private:
     std::uint64_t state_;
@@ -180,6 +174,9 @@ void makeDemoCatalogue(const fs::path &dir, std::uint64_t count, std::uint64_t s
             Statement insert(db, "INSERT INTO zeplo (autor,nazev,zanr,rok_vydani,popis,vlastnim,"
                                  "precteno,pujceno) VALUES (?,?,?,?,?,?,?,?)");
             Random random(seed);
+            std::vector<std::string> genres;
+            for (const QString &genre : zeplo::genres())
+                genres.push_back(genre.toStdString());
             std::string author, title, about, lentTo;
             for (std::uint64_t i = 0; i < count; ++i) {
                 if (random.chance(30))
@@ -189,7 +186,7 @@ void makeDemoCatalogue(const fs::path &dir, std::uint64_t count, std::uint64_t s
                 makeTitle(random, title);
                 insert.bindText(1, author);
                 insert.bindText(2, title);
-                insert.bindText(3, random.pick(kGenres));
+                insert.bindText(3, random.pick(genres));
                 if (random.chance(3))
                     insert.bindNull(4);
                 else // more recent books than old ones
