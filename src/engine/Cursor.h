@@ -40,10 +40,29 @@ public:
     virtual qsizetype countRows() = 0;
     // The row's current values; an empty vector when it no longer exists.
     virtual RowValues row(qsizetype index) = 0;
+    // The rows from `first` on, `count` of them or as many as there are, in
+    // one go: an engine that can reads them together.
+    virtual std::vector<RowValues> rows(qsizetype first, qsizetype count)
+    {
+        std::vector<RowValues> out;
+        for (qsizetype i = first; i < first + count && fetchTo(i); ++i)
+            out.push_back(row(i));
+        return out;
+    }
+
+    // Whether the cursor also reads its result from the last row back. Such a
+    // cursor takes an index below zero as counted from the end (-1 is the last
+    // row) in fetchTo, row, rows, update, insert and remove, and reaches the
+    // last rows without reading the ones before them. knownCount() then counts
+    // the rows known at either end until the two ends meet and the cursor is
+    // complete. A cursor that reads forwards only keeps the default.
+    virtual bool readsFromEnd() const { return false; }
 
     // Each write is one transaction. `original` is the row as it was read: a
     // row changed or removed since then is not overwritten.
     virtual void update(qsizetype index, const RowValues &original, const RowValues &values) = 0;
+    // The new row takes position `index`: before the row that held it, or
+    // (from the end) after it, so insert(-1) appends.
     virtual void insert(qsizetype index, const RowValues &values) = 0;
     virtual void remove(qsizetype index) = 0;
 

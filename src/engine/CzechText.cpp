@@ -1,9 +1,12 @@
 #include "engine/CzechText.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include <QChar>
 #include <QList>
@@ -113,9 +116,9 @@ std::size_t findFolded(const char32_t *table, char32_t folded, const unsigned ch
 // equal at level 1 have levels 2 and 3 of equal length. A level-1 unit's length
 // follows from its first byte, so the units never run into each other.
 
-constexpr unsigned char kLevelSeparator = 0x01;
-constexpr unsigned char kPunctuation = 0x02; // then 3 bytes of the code point
-constexpr unsigned char kDigitZero = 0x03;   // '0'..'9' are 0x03..0x0C
+constexpr unsigned char kLevelSeparator = 0x02;
+constexpr unsigned char kPunctuation = 0x03; // then 3 bytes of the code point
+constexpr unsigned char kDigitZero = 0x04;   // '0'..'9' are 0x04..0x0D
 constexpr unsigned char kLetterA = 0x20;     // the alphabet, one byte per letter
 constexpr unsigned char kOther = 0x60;       // then 3 bytes of the code point
 
@@ -144,27 +147,27 @@ constexpr bool takesOwnCaron(unsigned char weight)
 }
 
 // Level 2: no accent first, then acute before caron and ring (é before ě, ú before ů).
-constexpr unsigned char kPlain = 0x02;
-constexpr unsigned char kStroke = 0x10;   // ł, ø, đ ...: letters without a decomposition
-constexpr unsigned char kLigature = 0x11; // ß, æ, œ ...: one character written as two letters
-constexpr unsigned char kOtherMark = 0x12;
+constexpr unsigned char kPlain = 0x03;
+constexpr unsigned char kStroke = 0x11;   // ł, ø, đ ...: letters without a decomposition
+constexpr unsigned char kLigature = 0x12; // ß, æ, œ ...: one character written as two letters
+constexpr unsigned char kOtherMark = 0x13;
 
 constexpr unsigned char accentWeight(char32_t mark)
 {
     switch (mark) {
-    case 0x301: return 0x03; // acute
-    case 0x30C: return 0x04; // caron
-    case 0x30A: return 0x05; // ring above
-    case 0x300: return 0x06; // grave
-    case 0x302: return 0x07; // circumflex
-    case 0x308: return 0x08; // diaeresis
-    case 0x30B: return 0x09; // double acute
-    case 0x303: return 0x0A; // tilde
-    case 0x327: return 0x0B; // cedilla
-    case 0x328: return 0x0C; // ogonek
-    case 0x304: return 0x0D; // macron
-    case 0x306: return 0x0E; // breve
-    case 0x307: return 0x0F; // dot above
+    case 0x301: return 0x04; // acute
+    case 0x30C: return 0x05; // caron
+    case 0x30A: return 0x06; // ring above
+    case 0x300: return 0x07; // grave
+    case 0x302: return 0x08; // circumflex
+    case 0x308: return 0x09; // diaeresis
+    case 0x30B: return 0x0A; // double acute
+    case 0x303: return 0x0B; // tilde
+    case 0x327: return 0x0C; // cedilla
+    case 0x328: return 0x0D; // ogonek
+    case 0x304: return 0x0E; // macron
+    case 0x306: return 0x0F; // breve
+    case 0x307: return 0x10; // dot above
     default: return kOtherMark;
     }
 }
@@ -172,8 +175,8 @@ constexpr unsigned char accentWeight(char32_t mark)
 constexpr bool isCombiningMark(char32_t c) { return c >= 0x300 && c < 0x370; }
 
 // Level 3.
-constexpr unsigned char kLower = 0x02;
-constexpr unsigned char kUpper = 0x03;
+constexpr unsigned char kLower = 0x03;
+constexpr unsigned char kUpper = 0x04;
 
 // How a Latin letter outside ASCII sorts: one or two alphabet letters and an accent.
 struct LatinLetter {
@@ -293,14 +296,17 @@ bool isSpaceOrPunctuation(char32_t c)
     return category == QChar::Other_Control || category == QChar::Other_Format;
 }
 
-// Writes the key into buffers sized for the worst case up front: a text of n
-// bytes has at most n level-1 units (of at most 4 bytes) and two bytes per unit at
-// the other levels. Appending byte by byte to growing strings was most of the cost.
+// Writes the key into a buffer sized for the worst case up front: a text of n
+// bytes has at most n level-1 units (of at most 4 bytes) and two bytes per unit
+// at the other levels. The buffer is the caller's and is reused from row to
+// row, so a key costs no allocation once the buffer has grown.
 class KeyBuilder {
 public:
-    explicit KeyBuilder(std::size_t textSize) : key_(6 * textSize + 2, '\0')
+    KeyBuilder(std::size_t textSize, std::string &out) : out_(out)
     {
-        out_ = key_.data();
+        if (out_.size() < 6 * textSize + 2)
+            out_.resize(6 * textSize + 2);
+        key_ = out_.data();
         if (2 * textSize > small_.size()) {
             large_.resize(2 * textSize);
             marks_ = large_.data();
@@ -313,18 +319,19 @@ public:
 
     void letter(unsigned char weight, unsigned char secondary, unsigned char tertiary)
     {
-        out_[length_++] = static_cast<char>(weight);
+        key_[length_++] = static_cast<char>(weight);
         addMarks(secondary, tertiary);
         lastLetter_ = weight;
     }
 
     void codePoint(unsigned char group, char32_t c, unsigned char tertiary)
     {
-        // 7 bits a byte, never zero, so order is kept and no byte is 0.
-        out_[length_++] = static_cast<char>(group);
-        out_[length_++] = static_cast<char>(((c >> 14) & 0x7F) + 1);
-        out_[length_++] = static_cast<char>(((c >> 7) & 0x7F) + 1);
-        out_[length_++] = static_cast<char>((c & 0x7F) + 1);
+        // Three digits in base 126, each written as 0x02..0x7F: order is
+        // kept and the key stays within ASCII.
+        key_[length_++] = static_cast<char>(group);
+        key_[length_++] = static_cast<char>(c / (126 * 126) + 2);
+        key_[length_++] = static_cast<char>(c / 126 % 126 + 2);
+        key_[length_++] = static_cast<char>(c % 126 + 2);
         addMarks(kPlain, tertiary);
         lastLetter_ = 0;
     }
@@ -339,22 +346,36 @@ public:
         if (static_cast<unsigned char>(secondary) != kPlain)
             return true;
         if (mark == 0x30C && takesOwnCaron(lastLetter_))
-            out_[length_ - 1] = static_cast<char>(++lastLetter_);
+            key_[length_ - 1] = static_cast<char>(++lastLetter_);
         else
             secondary = static_cast<char>(accentWeight(mark));
         return true;
     }
 
-    std::string finish()
+    // Levels 2 and 3 leave out their trailing plain / lower-case weights, and a
+    // level left empty its separator: the separator sorts below every weight,
+    // and texts equal at level 1 have levels of equal length, so a shorter
+    // level stands exactly for the one padded with the lowest weight. Most
+    // keys end up little longer than their letters.
+    std::size_t finish()
     {
-        out_[length_++] = static_cast<char>(kLevelSeparator);
-        for (std::size_t i = 0; i < marksLength_; i += 2)
-            out_[length_++] = marks_[i];
-        out_[length_++] = static_cast<char>(kLevelSeparator);
-        for (std::size_t i = 1; i < marksLength_; i += 2)
-            out_[length_++] = marks_[i];
-        key_.resize(length_);
-        return std::move(key_);
+        std::size_t units = marksLength_ / 2;
+        std::size_t accents = units, cases = units;
+        while (accents > 0 && static_cast<unsigned char>(marks_[2 * (accents - 1)]) == kPlain)
+            --accents;
+        while (cases > 0 && static_cast<unsigned char>(marks_[2 * (cases - 1) + 1]) == kLower)
+            --cases;
+        if (accents > 0 || cases > 0) {
+            key_[length_++] = static_cast<char>(kLevelSeparator);
+            for (std::size_t i = 0; i < accents; ++i)
+                key_[length_++] = marks_[2 * i];
+        }
+        if (cases > 0) {
+            key_[length_++] = static_cast<char>(kLevelSeparator);
+            for (std::size_t i = 0; i < cases; ++i)
+                key_[length_++] = marks_[2 * i + 1];
+        }
+        return length_;
     }
 
 private:
@@ -364,8 +385,8 @@ private:
         marks_[marksLength_++] = static_cast<char>(tertiary);
     }
 
-    std::string key_; // level 1, then the others when finished
-    char *out_;
+    std::string &out_;
+    char *key_;                // level 1, then the others when finished
     std::size_t length_ = 0;
     std::array<char, 256> small_;
     std::string large_;
@@ -374,13 +395,68 @@ private:
     unsigned char lastLetter_ = 0; // weight of the last unit when it is a single letter
 };
 
+// Every character that folds to `folded` (itself included when it folds to
+// itself), found once in a table of all characters that fold to another.
+std::vector<char32_t> foldedForms(char32_t folded)
+{
+    static const std::vector<std::pair<char32_t, char32_t>> folding = [] {
+        const char32_t *table = foldTable();
+        std::vector<std::pair<char32_t, char32_t>> pairs;
+        for (char32_t c = 0x80; c <= 0x10FFFF; ++c) {
+            if (c == 0xD800)
+                c = 0xE000;   // surrogates are no characters
+            const char32_t f = foldCase(table, c);
+            if (f != c)
+                pairs.emplace_back(f, c);
+        }
+        std::sort(pairs.begin(), pairs.end());
+        return pairs;
+    }();
+    std::vector<char32_t> forms;
+    if (foldCase(foldTable(), folded) == folded)
+        forms.push_back(folded);
+    auto it = std::lower_bound(folding.begin(), folding.end(), std::make_pair(folded, char32_t(0)));
+    for (; it != folding.end() && it->first == folded; ++it)
+        forms.push_back(it->second);
+    return forms;
+}
+
 } // namespace
 
-bool likeMatch(std::string_view patternUtf8, std::string_view textUtf8)
+LikePattern::LikePattern(std::string_view patternUtf8) : pattern_(patternUtf8)
 {
-    const auto *p = reinterpret_cast<const unsigned char *>(patternUtf8.data());
+    const auto *p = reinterpret_cast<const unsigned char *>(pattern_.data());
+    const std::size_t pn = pattern_.size();
+    const char32_t *table = foldTable();
+    for (std::size_t pi = 0; pi < pn; ++pi) {
+        if (p[pi] != '%')
+            continue;
+        while (pi < pn && p[pi] == '%')
+            ++pi;
+        if (pi == pn || p[pi] == '_')
+            continue;
+        std::size_t len;
+        Anchor anchor;
+        anchor.at = pi;
+        anchor.folded = foldCase(table, decodeUtf8(p + pi, pn - pi, len));
+        placeAnchor(anchor);
+        anchors_.push_back(anchor);
+    }
+}
+
+const LikePattern::Anchor *LikePattern::anchorAt(std::size_t at) const
+{
+    for (const Anchor &a : anchors_)
+        if (a.at == at)
+            return &a;
+    return nullptr;
+}
+
+bool LikePattern::matches(std::string_view textUtf8) const
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(pattern_.data());
     const auto *t = reinterpret_cast<const unsigned char *>(textUtf8.data());
-    const std::size_t pn = patternUtf8.size(), tn = textUtf8.size();
+    const std::size_t pn = pattern_.size(), tn = textUtf8.size();
     const char32_t *table = foldTable();
 
     // Greedy matching that returns to the last '%' on a mismatch: a later '%'
@@ -389,8 +465,7 @@ bool likeMatch(std::string_view patternUtf8, std::string_view textUtf8)
     // character occurs, which is what makes "%word%" fast.
     std::size_t pi = 0, ti = 0;
     std::size_t afterPercent = kNotFound, retryFrom = 0;
-    char32_t literalAfterPercent = 0;
-    bool skipToLiteral = false;
+    const Anchor *anchor = nullptr;
     while (ti < tn) {
         if (pi < pn) {
             if (p[pi] == '%') {
@@ -399,11 +474,9 @@ bool likeMatch(std::string_view patternUtf8, std::string_view textUtf8)
                 if (pi == pn)
                     return true;
                 afterPercent = pi;
-                skipToLiteral = p[pi] != '_';
-                if (skipToLiteral) {
-                    std::size_t len;
-                    literalAfterPercent = foldCase(table, decodeUtf8(p + pi, pn - pi, len));
-                    ti = findFolded(table, literalAfterPercent, t, ti, tn);
+                anchor = anchorAt(pi);
+                if (anchor) {
+                    ti = find(*anchor, t, ti, tn);
                     if (ti == kNotFound)
                         return false;
                 }
@@ -436,8 +509,8 @@ bool likeMatch(std::string_view patternUtf8, std::string_view textUtf8)
         std::size_t skip;
         decodeUtf8(t + retryFrom, tn - retryFrom, skip);
         retryFrom += skip;
-        if (skipToLiteral) {
-            retryFrom = findFolded(table, literalAfterPercent, t, retryFrom, tn);
+        if (anchor) {
+            retryFrom = find(*anchor, t, retryFrom, tn);
             if (retryFrom == kNotFound)
                 return false;
         }
@@ -449,13 +522,84 @@ bool likeMatch(std::string_view patternUtf8, std::string_view textUtf8)
     return pi == pn;
 }
 
+void LikePattern::placeAnchor(Anchor &anchor)
+{
+    // A letter outside ASCII is looked for by the bytes of its forms (Ž and ž
+    // are C5 BD and C5 BE): memchr finds their shared first byte, which no
+    // other character can hide, since a byte of 0xC2 and above only ever
+    // starts a character. Letters whose forms start differently, and bytes
+    // that are not UTF-8, are looked for character by character.
+    if (anchor.folded < 0x80 || anchor.folded >= kInvalidByte)
+        return;
+    const std::vector<char32_t> forms = foldedForms(anchor.folded);
+    if (forms.size() > anchor.forms.size())
+        return;
+    unsigned char lead = 0;
+    for (std::size_t i = 0; i < forms.size(); ++i) {
+        Form &f = anchor.forms[i];
+        const char32_t c = forms[i];
+        if (c < 0x800) {
+            f.bytes[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
+            f.bytes[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            f.length = 2;
+        } else if (c < 0x10000) {
+            f.bytes[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
+            f.bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            f.bytes[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            f.length = 3;
+        } else {
+            f.bytes[0] = static_cast<unsigned char>(0xF0 | (c >> 18));
+            f.bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+            f.bytes[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            f.bytes[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            f.length = 4;
+        }
+        if (i > 0 && f.bytes[0] != lead)
+            return;
+        lead = f.bytes[0];
+    }
+    anchor.formCount = forms.size();
+}
+
+std::size_t LikePattern::find(const Anchor &anchor, const unsigned char *t, std::size_t from, std::size_t n)
+{
+    if (anchor.formCount == 0)
+        return findFolded(foldTable(), anchor.folded, t, from, n);
+    const unsigned char lead = anchor.forms[0].bytes[0];
+    while (from < n) {
+        const void *hit = std::memchr(t + from, lead, n - from);
+        if (!hit)
+            return kNotFound;
+        const std::size_t i = static_cast<std::size_t>(static_cast<const unsigned char *>(hit) - t);
+        for (std::size_t k = 0; k < anchor.formCount; ++k) {
+            const Form &f = anchor.forms[k];
+            if (i + f.length <= n && std::memcmp(t + i, f.bytes.data(), f.length) == 0)
+                return i;
+        }
+        from = i + 1;
+    }
+    return kNotFound;
+}
+
+bool likeMatch(std::string_view patternUtf8, std::string_view textUtf8)
+{
+    return LikePattern(patternUtf8).matches(textUtf8);
+}
+
 std::string sortKey(std::string_view textUtf8)
 {
+    std::string key;
+    key.resize(sortKeyInto(textUtf8, key));
+    return key;
+}
+
+std::size_t sortKeyInto(std::string_view textUtf8, std::string &buffer)
+{
     if (textUtf8.empty())
-        return {};
+        return 0;
     const auto *s = reinterpret_cast<const unsigned char *>(textUtf8.data());
     const std::size_t n = textUtf8.size();
-    KeyBuilder key(n);
+    KeyBuilder key(n, buffer);
 
     std::size_t i = 0;
     while (i < n) {

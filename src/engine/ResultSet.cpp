@@ -60,7 +60,10 @@ void ResultSet::open()
     if (sql_.isEmpty() || text.size() < 2 || text.trimmed().isEmpty())
         fail(QStringLiteral("No SQL statement available"));
     try {
-        cursor_ = Engine::openDefault()->openCursor(text, RequestLive);
+        // The engine stays from one opening to the next: the connections,
+        // and the statements it keeps prepared, serve every list command.
+        engine_ = Engine::openDefault();
+        cursor_ = engine_->openCursor(text, RequestLive);
         canModify_ = RequestLive && cursor_->updatable();
         const auto &columns = cursor_->columns();
         for (int i = 0; i < int(columns.size()); ++i)
@@ -74,6 +77,7 @@ void ResultSet::open()
     state_ = DataSetState::Browse;
     current_ = 0;
     top_ = 0;
+    fromEnd_ = false;
     fillWindow();
     bof_ = true;
     eof_ = window_.empty();
@@ -88,8 +92,10 @@ void ResultSet::close()
     state_ = DataSetState::Closed;
     cursor_.reset();
     window_.clear();
+    ahead_.clear();
     canModify_ = false;
     current_ = top_ = 0;
+    fromEnd_ = false;
     bof_ = eof_ = true;
     // The controls let go of their fields before the fields go.
     std::exception_ptr failure;
@@ -107,18 +113,29 @@ void ResultSet::close()
 
 qsizetype ResultSet::cursorIndex(qsizetype position) const
 {
-    if (state_ == DataSetState::Insert && position > insertPos_)
-        return position - 1;
+    if (state_ == DataSetState::Insert) {
+        // The rows on the far side of the new row from where positions count shift by one.
+        if (fromEnd_)
+            return position < insertPos_ ? position + 1 : position;
+        return position > insertPos_ ? position - 1 : position;
+    }
     return position;
 }
 
 bool ResultSet::hasRow(qsizetype position)
 {
-    if (position < 0 || !cursor_)
+    if (!cursor_)
         return false;
     if (state_ == DataSetState::Insert && position == insertPos_)
         return true;
+    if (fromEnd_ ? position >= 0 : position < 0)
+        return false;
     return cursor_->fetchTo(cursorIndex(position));
+}
+
+bool ResultSet::hasAnyRow()
+{
+    return cursor_ && (state_ == DataSetState::Insert || cursor_->fetchTo(0));
 }
 
 RowValues ResultSet::rowAt(qsizetype position)
@@ -131,9 +148,58 @@ RowValues ResultSet::rowAt(qsizetype position)
     return row;
 }
 
+void ResultSet::readRows(qsizetype from, qsizetype count, std::vector<RowValues> &out)
+{
+    // The pending row comes from memory; the runs of stored rows on either
+    // side of it are each read from the engine in one go.
+    const qsizetype end = from + count;
+    const bool insert = state_ == DataSetState::Insert;
+    const qsizetype pendingAt = insert ? insertPos_ : state_ == DataSetState::Edit ? current_ : end;
+    qsizetype p = from;
+    while (p < end) {
+        if ((insert || state_ == DataSetState::Edit) && p == pendingAt) {
+            out.push_back(pending_);
+            ++p;
+            continue;
+        }
+        qsizetype runEnd = pendingAt > p && pendingAt < end ? pendingAt : end;
+        if (fromEnd_)
+            runEnd = std::min<qsizetype>(runEnd, 0);
+        else if (p < 0)
+            return;
+        if (runEnd <= p)
+            return;
+        std::vector<RowValues> rows = cursor_->rows(cursorIndex(p), runEnd - p);
+        const qsizetype got = qsizetype(rows.size());
+        for (RowValues &row : rows) {
+            if (row.isEmpty())   // removed by someone else since the keys were read
+                row.resize(qsizetype(fields_.size()));
+            out.push_back(std::move(row));
+        }
+        if (got < runEnd - p)
+            return;   // the result ends here
+        p += got;
+    }
+}
+
+void ResultSet::readRowsBelow(qsizetype from, qsizetype count, std::vector<RowValues> &out)
+{
+    if (readAhead_ <= count) {
+        readRows(from, count, out);
+        return;
+    }
+    if (ahead_.empty() || from < aheadTop_ || from >= aheadTop_ + qsizetype(ahead_.size())) {
+        ahead_.clear();
+        aheadTop_ = from;
+        readRows(from, readAhead_, ahead_);
+    }
+    for (qsizetype p = from; p < from + count && p < aheadTop_ + qsizetype(ahead_.size()); ++p)
+        out.push_back(ahead_[size_t(p - aheadTop_)]);
+}
+
 bool ResultSet::isEmpty() const
 {
-    return !const_cast<ResultSet *>(this)->hasRow(0);
+    return !const_cast<ResultSet *>(this)->hasAnyRow();
 }
 
 qsizetype ResultSet::knownRecordCount() const
@@ -144,8 +210,8 @@ qsizetype ResultSet::knownRecordCount() const
 void ResultSet::fillWindow()
 {
     window_.clear();
-    for (qsizetype p = top_; p < top_ + bufferCount_ && hasRow(p); ++p)
-        window_.push_back(rowAt(p));
+    ahead_.clear();
+    readRows(top_, bufferCount_, window_);
 }
 
 void ResultSet::shiftWindow(qsizetype top)
@@ -161,36 +227,62 @@ void ResultSet::shiftWindow(qsizetype top)
     }
     std::vector<RowValues> rows;
     rows.reserve(size_t(bufferCount_));
-    for (qsizetype p = top; p < top + bufferCount_; ++p) {
-        if (p >= oldTop && p < oldEnd)
-            rows.push_back(std::move(window_[size_t(p - oldTop)]));
-        else if (hasRow(p))
-            rows.push_back(rowAt(p));
-        else
-            break;
-    }
+    const qsizetype end = top + bufferCount_;
+    if (top < oldTop)
+        readRows(top, oldTop - top, rows);
+    for (qsizetype p = std::max(top, oldTop); p < std::min(end, oldEnd); ++p)
+        rows.push_back(std::move(window_[size_t(p - oldTop)]));
+    if (end > oldEnd)
+        readRowsBelow(oldEnd, end - oldEnd, rows);
     top_ = top;
     window_ = std::move(rows);
 }
 
 void ResultSet::placeWindow(qsizetype current, qsizetype line)
 {
+    current_ = current;
     line = std::clamp<qsizetype>(line, 0, bufferCount_ - 1);
-    qsizetype top = std::max<qsizetype>(0, current - line);
+    if (fromEnd_) {
+        // The window cannot run past the last row, at -1. When the rows do
+        // not fill it, the cursor has read them all and positions count from
+        // the first row again.
+        const qsizetype top = std::min<qsizetype>(current_ - line, -bufferCount_);
+        if (hasRow(top)) {
+            top_ = top;
+            fillWindow();
+            return;
+        }
+        settle();
+    }
+    qsizetype top = std::max<qsizetype>(0, current_ - line);
     if (!hasRow(top + bufferCount_ - 1)) {
         // The rows after the current one do not fill the window: show more before it.
         const qsizetype count = cursor_->knownCount() + (state_ == DataSetState::Insert ? 1 : 0);
         top = std::max<qsizetype>(0, std::min(top, count - bufferCount_));
     }
     top_ = top;
-    current_ = current;
     fillWindow();
+}
+
+qsizetype ResultSet::settle()
+{
+    if (!fromEnd_ || !cursor_ || !cursor_->complete())
+        return 0;
+    const qsizetype shift = cursor_->knownCount() + (state_ == DataSetState::Insert ? 1 : 0);
+    current_ += shift;
+    top_ += shift;
+    aheadTop_ += shift;
+    if (state_ == DataSetState::Insert)
+        insertPos_ += shift;
+    fromEnd_ = false;
+    return shift;
 }
 
 void ResultSet::reread(qsizetype preferred, qsizetype line)
 {
-    if (!hasRow(0)) {
+    if (!hasAnyRow()) {
         current_ = top_ = 0;
+        fromEnd_ = false;
         window_.clear();
         bof_ = eof_ = true;
         return;
@@ -198,6 +290,7 @@ void ResultSet::reread(qsizetype preferred, qsizetype line)
     qsizetype position = preferred;
     if (!hasRow(position)) {
         cursor_->fetchTo(kToEnd);
+        position += settle();
         position = std::max<qsizetype>(0, std::min(position, cursor_->knownCount() - 1));
     }
     placeWindow(position, line);
@@ -247,6 +340,7 @@ void ResultSet::first()
     requireOpen();
     checkBrowseMode();
     current_ = top_ = 0;
+    fromEnd_ = false;
     fillWindow();
     bof_ = true;
     eof_ = window_.empty();
@@ -257,13 +351,19 @@ void ResultSet::last()
 {
     requireOpen();
     checkBrowseMode();
-    cursor_->fetchTo(kToEnd);
-    const qsizetype count = cursor_->knownCount();
-    current_ = std::max<qsizetype>(0, count - 1);
-    top_ = std::max<qsizetype>(0, count - bufferCount_);
-    fillWindow();
+    if (cursor_->readsFromEnd() && !cursor_->complete()) {
+        // The last rows are read from the end, the ones before them not at all.
+        fromEnd_ = true;
+        placeWindow(-1, bufferCount_ - 1);
+    } else {
+        cursor_->fetchTo(kToEnd);
+        const qsizetype count = cursor_->knownCount();
+        current_ = std::max<qsizetype>(0, count - 1);
+        top_ = std::max<qsizetype>(0, count - bufferCount_);
+        fillWindow();
+    }
     eof_ = true;
-    bof_ = count == 0;
+    bof_ = window_.empty();
     notify(DataEvent::DataSetChanged);
 }
 
@@ -273,7 +373,7 @@ int ResultSet::moveBy(qsizetype distance)
     checkBrowseMode();
     if (distance == 0)
         return 0;
-    if (!hasRow(0)) {
+    if (!hasAnyRow()) {
         bof_ = eof_ = true;
         return 0;
     }
@@ -282,10 +382,15 @@ int ResultSet::moveBy(qsizetype distance)
         bof_ = false;
         eof_ = !hasRow(target);
         if (eof_)
-            target = cursor_->knownCount() - 1;
+            target = fromEnd_ ? -1 : cursor_->knownCount() - 1;
     } else {
         eof_ = false;
-        bof_ = target < 0;
+        // Counted from the end, a row before the first one is found missing
+        // only once the cursor has read every row: then counting starts again
+        // from the first row.
+        if (fromEnd_ && !hasRow(target))
+            target += settle();
+        bof_ = !fromEnd_ && target < 0;
         if (bof_)
             target = 0;
     }
@@ -301,7 +406,7 @@ int ResultSet::moveBy(qsizetype distance)
 
 bool ResultSet::hasSequenceNumbers() const
 {
-    return cursor_ && cursor_->complete();
+    return cursor_ && cursor_->complete() && !fromEnd_;
 }
 
 void ResultSet::moveToRecNo(qsizetype number)
@@ -312,6 +417,7 @@ void ResultSet::moveToRecNo(qsizetype number)
         return;
     }
     cursor_->fetchTo(kToEnd);
+    settle();
     if (number >= cursor_->knownCount()) {
         last();
         return;
@@ -352,16 +458,24 @@ void ResultSet::append()
     checkBrowseMode();
     if (!canModify_)
         fail(QStringLiteral("Cannot modify a read-only dataset"));
-    cursor_->fetchTo(kToEnd);
-    const qsizetype count = cursor_->knownCount();
-    // The new row goes after the last one, on the line after it or on the
-    // bottom line when the list fills the window.
-    insertPos_ = count;
     pending_ = RowValues(qsizetype(fields_.size()));
     original_.clear();
     changed_ = false;
-    state_ = DataSetState::Insert;
-    placeWindow(count, std::min<qsizetype>(count, bufferCount_ - 1));
+    // The new row goes after the last one, on the line after it or on the
+    // bottom line when the list fills the window. A cursor that reads from
+    // the end finds the last rows without reading the ones before them.
+    if (cursor_->readsFromEnd() && !cursor_->complete()) {
+        fromEnd_ = true;
+        insertPos_ = -1;
+        state_ = DataSetState::Insert;
+        placeWindow(-1, bufferCount_ - 1);
+    } else {
+        cursor_->fetchTo(kToEnd);
+        const qsizetype count = cursor_->knownCount();
+        insertPos_ = count;
+        state_ = DataSetState::Insert;
+        placeWindow(count, std::min<qsizetype>(count, bufferCount_ - 1));
+    }
     bof_ = false;
     eof_ = true;
     notify(DataEvent::StateChanged);
@@ -374,7 +488,9 @@ void ResultSet::insert()
     checkBrowseMode();
     if (!canModify_)
         fail(QStringLiteral("Cannot modify a read-only dataset"));
-    startInsert(hasRow(0) ? current_ : 0);
+    // The new row goes before the current one: counted from the end, that is
+    // one position further from it.
+    startInsert(!hasAnyRow() ? 0 : fromEnd_ ? current_ - 1 : current_);
 }
 
 void ResultSet::edit()
@@ -382,7 +498,7 @@ void ResultSet::edit()
     if (editing())
         return;
     requireOpen();
-    if (!hasRow(0)) {
+    if (!hasAnyRow()) {
         insert();
         return;
     }
@@ -452,9 +568,12 @@ void ResultSet::cancel()
     state_ = DataSetState::Browse;
     discardPending();
     // Without the new row the row that followed it takes its place; failing
-    // that, the row before it.
+    // that, the row before it. Counted from the end, the row that followed
+    // keeps its position.
     qsizetype preferred = current_;
-    if (wasInsert && !hasRow(preferred))
+    if (wasInsert && fromEnd_)
+        preferred = std::min<qsizetype>(current_ + 1, -1);
+    else if (wasInsert && !hasRow(preferred))
         preferred = current_ - 1;
     reread(preferred, line);
     notify(DataEvent::StateChanged);
@@ -470,12 +589,16 @@ void ResultSet::deleteRecord()
     }
     if (state_ == DataSetState::Edit)
         cancel();
-    if (!hasRow(0))
+    if (!hasAnyRow())
         fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
     const qsizetype line = activeLine();
     const qsizetype position = current_;
     cursor_->remove(cursorIndex(position));
-    reread(hasRow(position) ? position : position - 1, line);
+    // The row that followed takes the place; after the last row, the one before it.
+    if (fromEnd_)
+        reread(std::min<qsizetype>(position + 1, -1), line);
+    else
+        reread(hasRow(position) ? position : position - 1, line);
     notify(DataEvent::DataSetChanged);
 }
 
@@ -507,6 +630,12 @@ Field *ResultSet::fieldByName(const QString &name) const
     return field;
 }
 
+void ResultSet::setReadAhead(int rows)
+{
+    readAhead_ = std::max(0, rows);
+    ahead_.clear();
+}
+
 void ResultSet::addDataSource(DataSource *source)
 {
     sources_.push_back(source);
@@ -520,6 +649,7 @@ void ResultSet::removeDataSource(DataSource *source)
 
 void ResultSet::notify(DataEvent event, Field *field)
 {
+    settle();
     deliverToEach(sources_, [&](DataSource *source) { source->notify(event, field); });
 }
 

@@ -17,6 +17,11 @@ enum class DataSetState { Closed, Browse, Edit, Insert };
 // A result set: a scrollable, live view of one query's rows with one current
 // row. It holds in memory only the window of rows its largest consumer shows,
 // plus the pending row while a row is edited or inserted.
+//
+// Positions count from the first row, 0 on. After a move to the last row or an
+// append on a cursor that reads from the end, and until that cursor has seen
+// every row, they count from the end instead: -1 is the last row. Moves keep
+// working either way; row numbers (recNo) are known only from the first row.
 class ResultSet : public QObject {
     Q_OBJECT
 public:
@@ -62,7 +67,8 @@ public:
     qsizetype recordCount();
     // Rows are numbered once the engine has seen the whole result.
     bool hasSequenceNumbers() const;
-    qsizetype recNo() const { return current_ + 1; }
+    // The current row's number from 1; -1 while it is known only from the end.
+    qsizetype recNo() const { return fromEnd_ ? -1 : current_ + 1; }
     qsizetype knownRecordCount() const;
     void moveToRecNo(qsizetype number);
 
@@ -76,6 +82,9 @@ public:
     QVariant windowValue(int line, int fieldIndex) const;   // typed
     int bufferCount() const { return bufferCount_; }
     void updateBufferCount();   // after a link's bufferCount changed
+    // While a walk moves through every row (the report), a move down reads
+    // this many rows ahead in one go, to serve the moves after it; 0 ends it.
+    void setReadAhead(int rows);
 
     // Values of the current (or pending) row; used by Field.
     QVariant currentRaw(int fieldIndex) const;
@@ -90,7 +99,13 @@ private:
     void requireOpen() const;
     void startInsert(qsizetype position);
     bool hasRow(qsizetype position);
+    bool hasAnyRow();
     RowValues rowAt(qsizetype position);
+    // Appends the rows from `from` on (stored ones read together) to `out`,
+    // stopping at the end of the result.
+    void readRows(qsizetype from, qsizetype count, std::vector<RowValues> &out);
+    void readRowsBelow(qsizetype from, qsizetype count, std::vector<RowValues> &out);
+    qsizetype settle();   // back to counting from the first row once that is known; returns the shift
     qsizetype cursorIndex(qsizetype position) const;
     void placeWindow(qsizetype current, qsizetype line);
     void fillWindow();
@@ -101,13 +116,18 @@ private:
     QString name_;
     QStringList sql_;
     DataSetState state_ = DataSetState::Closed;
+    std::shared_ptr<Engine> engine_;   // kept from one opening to the next
     std::unique_ptr<Cursor> cursor_;
     std::vector<std::unique_ptr<Field>> fields_;
     bool canModify_ = false;
 
     qsizetype current_ = 0;      // position of the current row (the pending new row counts while inserting)
     qsizetype top_ = 0;          // position of the window's first row
+    bool fromEnd_ = false;       // positions count from the end
     std::vector<RowValues> window_;
+    int readAhead_ = 0;
+    qsizetype aheadTop_ = 0;     // position of the first row read ahead
+    std::vector<RowValues> ahead_;
     int bufferCount_ = 1;
     bool bof_ = true, eof_ = true;
 

@@ -93,7 +93,7 @@ std::optional<SimpleSelect> parseSimpleSelect(const QString &sql)
     return s;
 }
 
-QString withCzechOrdering(const QString &rest)
+KeysetOrder keysetOrder(const QString &rest)
 {
     static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\s+)"),
                                             QRegularExpression::CaseInsensitiveOption);
@@ -103,18 +103,38 @@ QString withCzechOrdering(const QString &rest)
     static const QRegularExpression tail(QStringLiteral(R"(\b(limit|offset)\b)"),
                                          QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = orderBy.match(rest);
-    if (!m.hasMatch())
-        return rest;
+    if (!m.hasMatch()) {
+        // Without an order the rows come in row id order, which the engine
+        // reads from either end of the table without sorting.
+        if (tail.match(rest).hasMatch())
+            return {rest, QString()};
+        return {rest + QStringLiteral(" order by rowid"), rest + QStringLiteral(" order by rowid desc")};
+    }
     const qsizetype start = m.capturedEnd();
     const QRegularExpressionMatch t = tail.match(rest, start);
     const qsizetype end = t.hasMatch() ? t.capturedStart() : rest.size();
-    QStringList items = rest.mid(start, end - start).split(QLatin1Char(','));
-    for (QString &item : items) {
+    QStringList forward, backward;
+    bool plain = true;
+    for (const QString &item : rest.mid(start, end - start).split(QLatin1Char(','))) {
         const QRegularExpressionMatch p = plainItem.match(item);
-        if (p.hasMatch())
-            item = QStringLiteral("zeplo_sortkey(%1)%2").arg(p.captured(1), p.captured(2));
+        if (!p.hasMatch()) {
+            plain = false;
+            forward << item;
+            continue;
+        }
+        const bool descending = p.captured(3).compare(QLatin1String("desc"), Qt::CaseInsensitive) == 0;
+        const QString key = QStringLiteral("zeplo_sortkey(%1, rowid)").arg(p.captured(1));
+        forward << key + (descending ? QStringLiteral(" desc") : QString());
+        backward << key + (descending ? QString() : QStringLiteral(" desc"));
     }
-    return rest.left(start) + items.join(QLatin1Char(',')) + QLatin1Char(' ') + rest.mid(end);
+    // Equal keys are ordered by row id, so the order is total and the same
+    // rows come back in exactly the opposite order when it is turned round.
+    const QString head = rest.left(start);
+    const QString after = QLatin1Char(' ') + rest.mid(end);
+    if (!plain || t.hasMatch())
+        return {head + forward.join(QLatin1Char(',')) + after, QString()};
+    return {head + forward.join(QLatin1Char(',')) + QStringLiteral(", rowid") + after,
+            head + backward.join(QLatin1Char(',')) + QStringLiteral(", rowid desc") + after};
 }
 
 } // namespace zeplo

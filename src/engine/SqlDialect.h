@@ -36,8 +36,16 @@ struct SimpleSelect {
 };
 std::optional<SimpleSelect> parseSimpleSelect(const QString &translatedSql);
 
-// Sorting follows the engine's text rule (Czech alphabetical order): each plain
-// column of an ORDER BY is compared by its sort key.
-QString withCzechOrdering(const QString &rest);
+// The ordering of a simple select's keyset, as the rest of its text with the
+// ORDER BY rewritten. Sorting follows the engine's text rule (Czech
+// alphabetical order): each plain column of an ORDER BY is compared by its
+// sort key, and rows with equal keys by row id. `backward` gives the same rows
+// in the opposite order; it is empty when the order cannot be turned round
+// (an ORDER BY item other than a column, LIMIT or OFFSET).
+struct KeysetOrder {
+    QString forward;
+    QString backward;
+};
+KeysetOrder keysetOrder(const QString &rest);
 
 } // namespace zeplo

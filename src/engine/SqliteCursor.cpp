@@ -1,6 +1,7 @@
 #include "engine/Cursor.h"
 #include "engine/SqliteEngine.h"
 
+#include <algorithm>
 #include <limits>
 
 #include <QRegularExpression>
@@ -163,46 +164,58 @@ private:
 
 // A keyset cursor: the statement yields only row ids, stepped as far as the
 // caller looks; the values of a row are read by its id when they are needed.
+//
+// When the query's order can be turned round, a second statement yields the
+// ids from the last row back, so that the end of a long result is reached
+// without reading the ids before it. Both run on one connection inside one
+// read transaction, and ties in the order are broken by row id, so they give
+// exactly the same rows in opposite orders: when one of them yields the id
+// the other yielded last, the two ends have met and the keyset is complete.
 class KeysetCursor final : public Cursor {
 public:
     KeysetCursor(const std::shared_ptr<SqliteEngine> &engine, const TranslatedSql &sql, const SimpleSelect &select)
         : engine_(engine), sql_(sql), table_(select.table)
     {
-        rowSql_ = QStringLiteral("select %1 from %2 where rowid = :zeplo_rowid").arg(select.columns, select.table);
-        keysSql_ = QStringLiteral("select rowid from %1 %2").arg(select.table, withCzechOrdering(select.rest));
-        rowStmt_ = Statement(engine->db(), rowSql_);
+        const KeysetOrder order = keysetOrder(select.rest);
+        keysSql_ = QStringLiteral("select rowid from %1 %2").arg(select.table, order.forward);
+        if (!order.backward.isEmpty())
+            backSql_ = QStringLiteral("select rowid from %1 %2").arg(select.table, order.backward);
+        countSql_ = countQuery(select.table, select.rest);
+        rowStmt_ = engine->prepare(engine->db(), QStringLiteral("select %1 from %2 where rowid = :zeplo_rowid")
+                                                     .arg(select.columns, select.table));
         sql_.bind(rowStmt_);
         columns_ = describeColumns(engine->db(), rowStmt_.get());
         // The keys are read on the second connection so that a half-read
         // result holds no lock that a writer would wait for.
-        keysStmt_ = Statement(engine->walMode() ? engine->reader() : engine->db(), keysSql_);
+        keysDb_ = engine->walMode() ? engine->reader() : engine->db();
+        keysStmt_ = engine->prepare(keysDb_, keysSql_);
         sql_.bind(keysStmt_);
     }
 
     bool updatable() const override { return !engine_->readOnly(); }
+    bool readsFromEnd() const override { return !backSql_.isEmpty(); }
 
     bool fetchTo(qsizetype index) override
     {
-        if (index < 0)
-            return false;
-        while (!done_ && qsizetype(keys_.size()) <= index) {
-            if (keysStmt_.step()) {
-                keys_.push_back(sqlite3_column_int64(keysStmt_.get(), 0));
-            } else {
-                done_ = true;
-                keysStmt_.finalize();   // ends the read transaction
-            }
+        if (index >= 0) {
+            while (!done_ && qsizetype(front_.size()) <= index)
+                stepForward();
+            return index < knownCount();
         }
-        return index < qsizetype(keys_.size());
+        if (backSql_.isEmpty())
+            return false;
+        while (!done_ && qsizetype(back_.size()) < -index)
+            stepBackward();
+        return -index <= knownCount();
     }
     bool complete() const override { return done_; }
-    qsizetype knownCount() const override { return qsizetype(keys_.size()); }
+    qsizetype knownCount() const override { return qsizetype(front_.size() + back_.size()); }
 
     qsizetype countRows() override
     {
         if (done_)
-            return qsizetype(keys_.size());
-        Statement count(engine_->db(), QStringLiteral("select count(*) from (%1)").arg(keysSql_));
+            return knownCount();
+        Statement count = engine_->prepare(engine_->db(), countSql_);
         sql_.bind(count);
         count.step();
         return qsizetype(sqlite3_column_int64(count.get(), 0));
@@ -212,12 +225,29 @@ public:
     {
         if (!fetchTo(index))
             return {};
-        return readRow(keys_[size_t(index)]);
+        return readRow(idAt(index));
+    }
+
+    std::vector<RowValues> rows(qsizetype first, qsizetype count) override
+    {
+        std::vector<qint64> ids;
+        for (qsizetype i = first; i < first + count && (first >= 0 || i < 0) && fetchTo(i); ++i)
+            ids.push_back(idAt(i));
+        std::vector<RowValues> out;
+        if (ids.empty())
+            return out;
+        out.reserve(ids.size());
+        // One read transaction for them all: starting one costs more than
+        // reading a row.
+        ReadTransaction txn(*engine_);
+        for (qint64 id : ids)
+            out.push_back(readRow(id));
+        return out;
     }
 
     void update(qsizetype index, const RowValues &original, const RowValues &values) override
     {
-        const qint64 id = keys_.at(size_t(index));
+        const qint64 id = idAt(index);
         QStringList sets, same;
         QList<int> setColumns, sameColumns;
         for (int i = 0; i < int(columns_.size()); ++i) {
@@ -235,9 +265,9 @@ public:
             return;
         beforeWrite();
         Transaction txn(*engine_);
-        Statement stmt(engine_->db(), QStringLiteral("update %1 set %2 where rowid = ? and %3")
-                                          .arg(table_, sets.join(QStringLiteral(", ")),
-                                               same.join(QStringLiteral(" and "))));
+        Statement stmt = engine_->prepare(engine_->db(), QStringLiteral("update %1 set %2 where rowid = ? and %3")
+                                                             .arg(table_, sets.join(QStringLiteral(", ")),
+                                                                  same.join(QStringLiteral(" and "))));
         int p = 1;
         for (int i : setColumns)
             bindValue(engine_->db(), stmt.get(), p++, values.value(i));
@@ -269,29 +299,45 @@ public:
         }
         beforeWrite();
         Transaction txn(*engine_);
-        Statement stmt(engine_->db(), names.isEmpty()
-                                          ? QStringLiteral("insert into %1 default values").arg(table_)
-                                          : QStringLiteral("insert into %1 (%2) values (%3)")
-                                                .arg(table_, names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
+        Statement stmt = engine_->prepare(engine_->db(), names.isEmpty()
+                                                             ? QStringLiteral("insert into %1 default values").arg(table_)
+                                                             : QStringLiteral("insert into %1 (%2) values (%3)")
+                                                                   .arg(table_, names.join(QLatin1Char(',')),
+                                                                        marks.join(QLatin1Char(','))));
         int p = 1;
         for (int i : used)
             bindValue(engine_->db(), stmt.get(), p++, values.value(i));
         stmt.step();
         const qint64 id = sqlite3_last_insert_rowid(engine_->db());
         txn.commit();
-        keys_.insert(keys_.begin() + std::min<qsizetype>(index, qsizetype(keys_.size())), id);
+        // The statements read a snapshot taken before this row existed, so
+        // neither will ever yield it: it is placed here once and for all.
+        if (done_ && index < 0)
+            index += knownCount() + 1;
+        if (index >= 0)
+            front_.insert(front_.begin() + std::clamp<qsizetype>(index, 0, qsizetype(front_.size())), id);
+        else
+            back_.insert(back_.begin() + std::clamp<qsizetype>(-index - 1, 0, qsizetype(back_.size())), id);
     }
 
     void remove(qsizetype index) override
     {
-        const qint64 id = keys_.at(size_t(index));
+        const qint64 id = idAt(index);
         beforeWrite();
         Transaction txn(*engine_);
-        Statement stmt(engine_->db(), QStringLiteral("delete from %1 where rowid = ?").arg(table_));
+        Statement stmt = engine_->prepare(engine_->db(), QStringLiteral("delete from %1 where rowid = ?").arg(table_));
         bindValue(engine_->db(), stmt.get(), 1, QVariant(id));
         stmt.step();   // a row that is already gone is not an error
         txn.commit();
-        keys_.erase(keys_.begin() + index);
+        if (done_ && index < 0)
+            index += knownCount();
+        if (index >= 0)
+            front_.erase(front_.begin() + index);
+        else
+            back_.erase(back_.begin() + (-index - 1));
+        // A statement that has not reached the row yet would bring it back.
+        if (!done_)
+            removed_.push_back(id);
     }
 
 private:
@@ -316,11 +362,131 @@ private:
         bool done_ = false;
     };
 
+    // Several reads as one transaction on the writing connection, unless it
+    // is inside one already.
+    class ReadTransaction {
+    public:
+        explicit ReadTransaction(SqliteEngine &engine) : engine_(engine)
+        {
+            if (sqlite3_get_autocommit(engine_.db())) {
+                engine_.exec("BEGIN");
+                open_ = true;
+            }
+        }
+        ~ReadTransaction()
+        {
+            if (open_)
+                sqlite3_exec(engine_.db(), "COMMIT", nullptr, nullptr, nullptr);
+        }
+        ReadTransaction(const ReadTransaction &) = delete;
+        ReadTransaction &operator=(const ReadTransaction &) = delete;
+
+    private:
+        SqliteEngine &engine_;
+        bool open_ = false;
+    };
+
     static QString quoted(const QString &name)
     {
         QString q = name;
         q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
         return QLatin1Char('"') + q + QLatin1Char('"');
+    }
+
+    // The count of a result needs no order: without it, SQLite counts
+    // without sorting. Anything but a plain order at the end keeps the query whole.
+    static QString countQuery(const QString &table, const QString &rest)
+    {
+        static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\s.*$)"),
+                                                QRegularExpression::CaseInsensitiveOption
+                                                    | QRegularExpression::DotMatchesEverythingOption);
+        static const QRegularExpression whole(QStringLiteral(R"(\b(limit|offset|select)\b)"),
+                                              QRegularExpression::CaseInsensitiveOption);
+        if (whole.match(rest).hasMatch())
+            return QStringLiteral("select count(*) from (select rowid from %1 %2)").arg(table, rest);
+        QString where = rest;
+        return QStringLiteral("select count(*) from %1 %2").arg(table, where.remove(orderBy));
+    }
+
+    qint64 idAt(qsizetype index) const
+    {
+        if (done_ && index < 0)
+            index += knownCount();
+        if (index >= 0)
+            return front_.at(size_t(index));
+        return back_.at(size_t(-index - 1));
+    }
+
+    bool removedByUs(qint64 id) const { return std::find(removed_.begin(), removed_.end(), id) != removed_.end(); }
+
+    void stepForward()
+    {
+        if (!keysStmt_.step()) {
+            finish();
+            return;
+        }
+        const qint64 id = sqlite3_column_int64(keysStmt_.get(), 0);
+        if (backStarted_ && id == backLast_) {
+            meet();
+            return;
+        }
+        frontLast_ = id;
+        frontStarted_ = true;
+        if (!removedByUs(id))
+            front_.push_back(id);
+    }
+
+    void stepBackward()
+    {
+        if (!backStmt_) {
+            backStmt_ = engine_->prepare(keysDb_, backSql_);
+            sql_.bind(backStmt_);
+        }
+        if (!backStmt_.step()) {
+            finish();
+            return;
+        }
+        const qint64 id = sqlite3_column_int64(backStmt_.get(), 0);
+        if (frontStarted_ && id == frontLast_) {
+            meet();
+            return;
+        }
+        backLast_ = id;
+        backStarted_ = true;
+        if (!removedByUs(id))
+            back_.push_back(id);
+    }
+
+    // Each statement has read the ids up to the other's last one.
+    void meet()
+    {
+        front_.insert(front_.end(), back_.rbegin(), back_.rend());
+        back_.clear();
+        done();
+    }
+
+    // One statement ran to its end without meeting the other, so it read the
+    // whole result: the rows only the other end knows are the ones posted
+    // here, which go where they were placed, after the rest.
+    void finish()
+    {
+        if (!back_.empty()) {
+            std::vector<qint64> known(front_);
+            std::sort(known.begin(), known.end());
+            for (auto it = back_.rbegin(); it != back_.rend(); ++it)
+                if (!std::binary_search(known.begin(), known.end(), *it))
+                    front_.push_back(*it);
+            back_.clear();
+        }
+        done();
+    }
+
+    void done()
+    {
+        done_ = true;
+        removed_.clear();
+        keysStmt_.finalize();   // ends the read transaction
+        backStmt_.finalize();
     }
 
     // Without a write-ahead log the keys are read on the writing connection,
@@ -342,14 +508,21 @@ private:
         return values;
     }
 
-    std::shared_ptr<SqliteEngine> engine_;
+    std::shared_ptr<SqliteEngine> engine_;   // first: the statements go back to its pool
     TranslatedSql sql_;
     QString table_;
-    QString rowSql_;
     QString keysSql_;
+    QString backSql_;    // empty when the order cannot be turned round
+    QString countSql_;
+    sqlite3 *keysDb_ = nullptr;
     Statement rowStmt_;
     Statement keysStmt_;
-    std::vector<qint64> keys_;
+    Statement backStmt_;
+    std::vector<qint64> front_;    // ids from the first row on
+    std::vector<qint64> back_;     // ids from the last row back
+    qint64 frontLast_ = 0, backLast_ = 0;   // the last id each statement yielded
+    bool frontStarted_ = false, backStarted_ = false;
+    std::vector<qint64> removed_;  // deleted here while a statement may still yield them
     bool done_ = false;
 };
 

@@ -1,5 +1,7 @@
 #include "engine/SqliteEngine.h"
 
+#include <string>
+#include <string_view>
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,13 +18,14 @@ namespace {
 // How long a statement waits for another program's write lock before it gives up.
 constexpr int kBusyTimeoutMs = 5000;
 
-QByteArray utf8(sqlite3_value *v)
+std::string_view utf8(sqlite3_value *v)
 {
-    return QByteArray::fromRawData(reinterpret_cast<const char *>(sqlite3_value_text(v)),
-                                   sqlite3_value_bytes(v));
+    const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(v));
+    return std::string_view(text ? text : "", size_t(sqlite3_value_bytes(v)));
 }
 
 // The engine's own LIKE: case-insensitive for every letter, Czech ones included.
+// The pattern is prepared once per statement and kept with it.
 void likeFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 {
     if (argc == 3) {
@@ -31,23 +34,44 @@ void likeFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
     }
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL)
         return;   // NULL result
-    const QByteArray pattern = utf8(argv[0]);
-    const QByteArray text = utf8(argv[1]);
-    sqlite3_result_int(ctx, czech::likeMatch(std::string_view(pattern.constData(), size_t(pattern.size())),
-                                             std::string_view(text.constData(), size_t(text.size())))
-                                ? 1 : 0);
+    auto *pattern = static_cast<czech::LikePattern *>(sqlite3_get_auxdata(ctx, 0));
+    if (!pattern) {
+        pattern = new czech::LikePattern(utf8(argv[0]));
+        sqlite3_set_auxdata(ctx, 0, pattern, [](void *p) { delete static_cast<czech::LikePattern *>(p); });
+        // SQLite may drop the data at once (a pattern that is not constant).
+        pattern = static_cast<czech::LikePattern *>(sqlite3_get_auxdata(ctx, 0));
+        if (!pattern) {
+            sqlite3_result_int(ctx, czech::likeMatch(utf8(argv[0]), utf8(argv[1])) ? 1 : 0);
+            return;
+        }
+    }
+    sqlite3_result_int(ctx, pattern->matches(utf8(argv[1])) ? 1 : 0);
 }
 
-// Sort key for ORDER BY: texts in Czech alphabetical order; other values as they are.
-void sortKeyFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
+// Sort key for ORDER BY: texts in Czech alphabetical order; other values as
+// they are. With a second argument, the row id, a text's key ends in it, so
+// that rows with equal texts keep a fixed order while the sorter still
+// compares one text per row (SQLite's sorter compares a leading text by
+// memcmp, and anything else field by field). The key is ASCII, so it is the
+// same text in every database encoding.
+void sortKeyFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 {
     if (sqlite3_value_type(argv[0]) != SQLITE_TEXT) {
         sqlite3_result_value(ctx, argv[0]);
         return;
     }
-    const QByteArray text = utf8(argv[0]);
-    const std::string key = czech::sortKey(std::string_view(text.constData(), size_t(text.size())));
-    sqlite3_result_blob(ctx, key.data(), int(key.size()), SQLITE_TRANSIENT);
+    std::string &buffer = *static_cast<std::string *>(sqlite3_user_data(ctx));
+    std::size_t n = czech::sortKeyInto(utf8(argv[0]), buffer);
+    if (argc == 2) {
+        constexpr int kDigits = 11;   // 6 bits each, 66 in all
+        if (buffer.size() < n + 1 + kDigits)
+            buffer.resize(n + 1 + kDigits);
+        buffer[n++] = '\x01';   // below every byte of a key
+        const quint64 id = quint64(sqlite3_value_int64(argv[1])) ^ (quint64(1) << 63);
+        for (int i = kDigits - 1; i >= 0; --i)
+            buffer[n++] = char(0x02 + ((id >> (6 * i)) & 0x3F));
+    }
+    sqlite3_result_text(ctx, buffer.data(), int(n), SQLITE_TRANSIENT);
 }
 
 void registerFunctions(sqlite3 *db)
@@ -55,8 +79,11 @@ void registerFunctions(sqlite3 *db)
     const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
     sqlite3_create_function_v2(db, "like", 2, flags, nullptr, likeFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "like", 3, flags, nullptr, likeFunction, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db, "zeplo_sortkey", 1, flags, nullptr, sortKeyFunction, nullptr, nullptr,
-                               nullptr);
+    // One key buffer per connection, reused for every row.
+    auto *buffer = new std::string;
+    auto destroy = [](void *p) { delete static_cast<std::string *>(p); };
+    sqlite3_create_function_v2(db, "zeplo_sortkey", 1, flags, buffer, sortKeyFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "zeplo_sortkey", 2, flags, buffer, sortKeyFunction, nullptr, nullptr, destroy);
 }
 
 } // namespace
@@ -77,6 +104,7 @@ SqliteEngine::SqliteEngine(const QString &path) : path_(path)
 
 SqliteEngine::~SqliteEngine()
 {
+    pool_.clear();
     if (reader_)
         sqlite3_close_v2(reader_);
     if (db_)
@@ -145,14 +173,63 @@ void SqliteEngine::check(sqlite3 *db, int rc)
         raise(db, rc);
 }
 
-void SqliteEngine::exec(const char *sql)
+Statement SqliteEngine::prepare(sqlite3 *db, const QString &sql)
 {
-    check(db_, sqlite3_exec(db_, sql, nullptr, nullptr, nullptr));
+    return Statement(db, sql, &pool_);
 }
 
-Statement::Statement(sqlite3 *db, const QString &sql) : db_(db)
+void SqliteEngine::exec(const char *sql)
+{
+    Statement statement = prepare(db_, QString::fromLatin1(sql));
+    statement.step();
+}
+
+sqlite3_stmt *StatementPool::take(sqlite3 *db, const QByteArray &sql)
+{
+    for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+        if (it->db == db && it->sql == sql) {
+            sqlite3_stmt *stmt = it->stmt;
+            kept_.erase(it);
+            return stmt;
+        }
+    }
+    return nullptr;
+}
+
+void StatementPool::give(sqlite3 *db, const QByteArray &sql, sqlite3_stmt *stmt)
+{
+    constexpr std::size_t kLimit = 32;
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    for (const Kept &k : kept_) {
+        if (k.db == db && k.sql == sql) {   // a twin is kept already
+            sqlite3_finalize(stmt);
+            return;
+        }
+    }
+    if (kept_.size() >= kLimit) {
+        sqlite3_finalize(kept_.front().stmt);
+        kept_.erase(kept_.begin());
+    }
+    kept_.push_back({db, sql, stmt});
+}
+
+void StatementPool::clear()
+{
+    for (const Kept &k : kept_)
+        sqlite3_finalize(k.stmt);
+    kept_.clear();
+}
+
+Statement::Statement(sqlite3 *db, const QString &sql, StatementPool *pool) : db_(db), pool_(pool)
 {
     const QByteArray text = sql.toUtf8();
+    if (pool_) {
+        sql_ = text;
+        stmt_ = pool_->take(db, text);
+        if (stmt_)
+            return;
+    }
     const int rc = sqlite3_prepare_v3(db, text.constData(), int(text.size()), 0, &stmt_, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_finalize(stmt_);
@@ -174,6 +251,8 @@ Statement &Statement::operator=(Statement &&other) noexcept
         finalize();
         stmt_ = other.stmt_;
         db_ = other.db_;
+        pool_ = other.pool_;
+        sql_ = std::move(other.sql_);
         other.stmt_ = nullptr;
     }
     return *this;
@@ -199,7 +278,9 @@ void Statement::reset()
 
 void Statement::finalize()
 {
-    if (stmt_)
+    if (stmt_ && pool_)
+        pool_->give(db_, sql_, stmt_);
+    else if (stmt_)
         sqlite3_finalize(stmt_);
     stmt_ = nullptr;
 }

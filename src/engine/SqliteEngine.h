@@ -1,6 +1,9 @@
 #pragma once
 
 #include <memory>
+#include <vector>
+
+#include <QByteArray>
 
 #include <QString>
 
@@ -10,6 +13,31 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace zeplo {
+
+class Statement;
+
+// Prepared statements given back by their users, kept for the next one who
+// runs the same text on the same connection: a list command or a post then
+// spends nothing on preparing what the last one prepared.
+class StatementPool {
+public:
+    StatementPool() = default;
+    ~StatementPool() { clear(); }
+    StatementPool(const StatementPool &) = delete;
+    StatementPool &operator=(const StatementPool &) = delete;
+
+    sqlite3_stmt *take(sqlite3 *db, const QByteArray &sql);
+    void give(sqlite3 *db, const QByteArray &sql, sqlite3_stmt *stmt);   // resets it first
+    void clear();
+
+private:
+    struct Kept {
+        sqlite3 *db;
+        QByteArray sql;
+        sqlite3_stmt *stmt;
+    };
+    std::vector<Kept> kept_;
+};
 
 // The local database engine: the catalogue file zeplo.db in a folder, opened
 // for reading and writing and never created. One connection serves reads of
@@ -39,6 +67,8 @@ public:
     [[noreturn]] static void raise(sqlite3 *db, int rc);
     static void check(sqlite3 *db, int rc);   // raises unless rc is OK, ROW or DONE
 
+    // A statement that goes back to the engine's pool when it is done with.
+    Statement prepare(sqlite3 *db, const QString &sql);
     // Runs a statement without results on the writing connection.
     void exec(const char *sql);
 
@@ -49,15 +79,20 @@ private:
     sqlite3 *reader_ = nullptr;
     bool readOnly_ = false;
     bool wal_ = false;
+    StatementPool pool_;
 };
 
-// Owns a prepared statement and finalises it.
+// Owns a prepared statement and finalises it, or gives it back to its pool.
 class Statement {
 public:
     Statement() = default;
-    Statement(sqlite3 *db, const QString &sql);
+    Statement(sqlite3 *db, const QString &sql, StatementPool *pool = nullptr);
     ~Statement();
-    Statement(Statement &&other) noexcept : stmt_(other.stmt_), db_(other.db_) { other.stmt_ = nullptr; }
+    Statement(Statement &&other) noexcept
+        : stmt_(other.stmt_), db_(other.db_), pool_(other.pool_), sql_(std::move(other.sql_))
+    {
+        other.stmt_ = nullptr;
+    }
     Statement &operator=(Statement &&other) noexcept;
     Statement(const Statement &) = delete;
     Statement &operator=(const Statement &) = delete;
@@ -66,13 +101,15 @@ public:
     explicit operator bool() const { return stmt_ != nullptr; }
     bool step();            // true on a row, false when done; raises on error
     void reset();
-    void finalize();
+    void finalize();        // or back to the pool: either way the statement holds no lock
     void bindText(int index, const QString &text);
     void bindNamed(const char *name, qint64 value);
 
 private:
     sqlite3_stmt *stmt_ = nullptr;
     sqlite3 *db_ = nullptr;
+    StatementPool *pool_ = nullptr;
+    QByteArray sql_;   // kept only for the pool
 };
 
 } // namespace zeplo

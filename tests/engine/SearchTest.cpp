@@ -55,8 +55,17 @@ TEST(SqlDialect, OnlySingleTableSelectsAreAddressableByRowId)
     EXPECT_FALSE(parseSimpleSelect(QStringLiteral("select count (distinct(id)) as x from zeplo")).has_value());
     EXPECT_FALSE(parseSimpleSelect(QStringLiteral("select a from zeplo, other")).has_value());
     EXPECT_FALSE(parseSimpleSelect(QStringLiteral("select a from zeplo group by a")).has_value());
-    EXPECT_EQ(withCzechOrdering(QStringLiteral("\n\norder by autor")).simplified(),
-              QStringLiteral("order by zeplo_sortkey(autor)"));
+    // Czech order, ties broken by row id, and the same rows turned round.
+    const KeysetOrder sorted = keysetOrder(QStringLiteral("\n\norder by autor"));
+    EXPECT_EQ(sorted.forward.simplified(), QStringLiteral("order by zeplo_sortkey(autor, rowid), rowid"));
+    EXPECT_EQ(sorted.backward.simplified(), QStringLiteral("order by zeplo_sortkey(autor, rowid) desc, rowid desc"));
+    const KeysetOrder descending = keysetOrder(QStringLiteral("where (x) order by autor desc, nazev"));
+    EXPECT_EQ(descending.backward.simplified(),
+              QStringLiteral("where (x) order by zeplo_sortkey(autor, rowid), zeplo_sortkey(nazev, rowid) desc, rowid desc"));
+    EXPECT_EQ(keysetOrder(QStringLiteral("where (x)")).backward.simplified(), QStringLiteral("where (x) order by rowid desc"));
+    // What cannot be turned round is read from the first row only.
+    EXPECT_TRUE(keysetOrder(QStringLiteral("order by length(nazev)")).backward.isEmpty());
+    EXPECT_TRUE(keysetOrder(QStringLiteral("order by nazev limit 5")).backward.isEmpty());
 }
 
 TEST(Search, HostileTextsAreSearchedLiterallyAndTouchNothing)
