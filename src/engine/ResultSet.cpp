@@ -78,7 +78,17 @@ void ResultSet::open()
     current_ = 0;
     top_ = 0;
     fromEnd_ = false;
-    fillWindow();
+    try {
+        fillWindow();
+    } catch (...) {
+        // A result that cannot show its first rows is not open.
+        state_ = DataSetState::Closed;
+        cursor_.reset();
+        fields_.clear();
+        window_.clear();
+        canModify_ = false;
+        throw;
+    }
     bof_ = true;
     eof_ = window_.empty();
     notify(DataEvent::ActiveChanged);

@@ -108,7 +108,7 @@ KeysetOrder keysetOrder(const QString &rest)
         // reads from either end of the table without sorting.
         if (tail.match(rest).hasMatch())
             return {rest, QString()};
-        return {rest + QStringLiteral(" order by rowid"), rest + QStringLiteral(" order by rowid desc")};
+        return {rest + QStringLiteral(" order by rowid"), rest + QStringLiteral(" order by rowid desc"), true};
     }
     const qsizetype start = m.capturedEnd();
     const QRegularExpressionMatch t = tail.match(rest, start);

@@ -45,6 +45,7 @@ std::optional<SimpleSelect> parseSimpleSelect(const QString &translatedSql);
 struct KeysetOrder {
     QString forward;
     QString backward;
+    bool byRowId = false;   // the query has no order: rows come in row id order
 };
 KeysetOrder keysetOrder(const QString &rest);
 

@@ -2,6 +2,7 @@
 #include "engine/SqliteEngine.h"
 
 #include <algorithm>
+#include <deque>
 #include <limits>
 
 #include <QRegularExpression>
@@ -31,12 +32,11 @@ QVariant columnValue(sqlite3_stmt *stmt, int i)
     }
 }
 
-RowValues rowValues(sqlite3_stmt *stmt)
+RowValues rowValues(sqlite3_stmt *stmt, int n, int first = 0)
 {
-    const int n = sqlite3_column_count(stmt);
     RowValues values;
     values.reserve(n);
-    for (int i = 0; i < n; ++i)
+    for (int i = first; i < first + n; ++i)
         values << columnValue(stmt, i);
     return values;
 }
@@ -144,7 +144,7 @@ public:
         sql.bind(stmt);
         columns_ = describeColumns(engine->db(), stmt.get());
         while (stmt.step())
-            rows_.push_back(rowValues(stmt.get()));
+            rows_.push_back(rowValues(stmt.get(), sqlite3_column_count(stmt.get())));
     }
     bool updatable() const override { return false; }
     bool fetchTo(qsizetype index) override { return index >= 0 && index < qsizetype(rows_.size()); }
@@ -171,25 +171,45 @@ private:
 // read transaction, and ties in the order are broken by row id, so they give
 // exactly the same rows in opposite orders: when one of them yields the id
 // the other yielded last, the two ends have met and the keyset is complete.
+//
+// A query without an order has its ids read in row id order, and then the
+// statements yield the rows' values with their ids: the rows a move brings in
+// were just stepped over, so they come from there instead of being read a
+// second time. Those values are as the table was when the keys began to be
+// read; they are used only while no other program has changed the table since
+// (the writing connection's data version tells), and never for a row written
+// here.
 class KeysetCursor final : public Cursor {
 public:
     KeysetCursor(const std::shared_ptr<SqliteEngine> &engine, const TranslatedSql &sql, const SimpleSelect &select)
         : engine_(engine), sql_(sql), table_(select.table)
     {
         const KeysetOrder order = keysetOrder(select.rest);
-        keysSql_ = QStringLiteral("select rowid from %1 %2").arg(select.table, order.forward);
+        carries_ = order.byRowId;
+        const QString keys = carries_ ? QStringLiteral("rowid, %1").arg(select.columns) : QStringLiteral("rowid");
+        keysSql_ = QStringLiteral("select %1 from %2 %3").arg(keys, select.table, order.forward);
         if (!order.backward.isEmpty())
-            backSql_ = QStringLiteral("select rowid from %1 %2").arg(select.table, order.backward);
+            backSql_ = QStringLiteral("select %1 from %2 %3").arg(keys, select.table, order.backward);
         countSql_ = countQuery(select.table, select.rest);
         rowStmt_ = engine->prepare(engine->db(), QStringLiteral("select %1 from %2 where rowid = :zeplo_rowid")
                                                      .arg(select.columns, select.table));
+        rangeSql_ = QStringLiteral("select %1, rowid from %2 where rowid between :zeplo_low and :zeplo_high")
+                        .arg(select.columns, select.table);
         sql_.bind(rowStmt_);
+        if (rowStmt_.reused()) {
+            // Kept from an earlier opening, it was prepared against the table
+            // as it was then: a step has SQLite check the table and prepare it
+            // again if it changed, or fail as a fresh one would.
+            readRow(std::numeric_limits<qint64>::min());
+        }
         columns_ = describeColumns(engine->db(), rowStmt_.get());
         // The keys are read on the second connection so that a half-read
         // result holds no lock that a writer would wait for.
         keysDb_ = engine->walMode() ? engine->reader() : engine->db();
         keysStmt_ = engine->prepare(keysDb_, keysSql_);
         sql_.bind(keysStmt_);
+        if (carries_)
+            dataVersion_ = dataVersion();   // before the keys' snapshot begins
     }
 
     bool updatable() const override { return !engine_->readOnly(); }
@@ -197,15 +217,16 @@ public:
 
     bool fetchTo(qsizetype index) override
     {
+        // Values are kept only for the last rows stepped over on the way.
         if (index >= 0) {
             while (!done_ && qsizetype(front_.size()) <= index)
-                stepForward();
+                stepForward(index - qsizetype(front_.size()) < kCarried);
             return index < knownCount();
         }
         if (backSql_.isEmpty())
             return false;
         while (!done_ && qsizetype(back_.size()) < -index)
-            stepBackward();
+            stepBackward(-index - qsizetype(back_.size()) <= kCarried);
         return -index <= knownCount();
     }
     bool complete() const override { return done_; }
@@ -237,9 +258,18 @@ public:
         if (ids.empty())
             return out;
         out.reserve(ids.size());
+        if (carried(first, ids, out))
+            return out;
         // One read transaction for them all: starting one costs more than
         // reading a row.
         ReadTransaction txn(*engine_);
+        const auto [low, high] = std::minmax_element(ids.begin(), ids.end());
+        if (ids.size() >= 4 && quint64(*high - *low) < 2 * ids.size()) {
+            // Ids close together (a list in row id order) are read in one
+            // pass over the table, not looked up one by one.
+            readRange(ids, *low, *high, out);
+            return out;
+        }
         for (qint64 id : ids)
             out.push_back(readRow(id));
         return out;
@@ -275,6 +305,7 @@ public:
         for (int i : sameColumns)
             bindValue(engine_->db(), stmt.get(), p++, original.value(i));
         stmt.step();
+        forgetCarried(id);
         if (sqlite3_changes(engine_->db()) == 0) {
             if (readRow(id).isEmpty())
                 throw EngineError(QStringLiteral("The record was deleted by another user after it was read; "
@@ -310,6 +341,7 @@ public:
         stmt.step();
         const qint64 id = sqlite3_last_insert_rowid(engine_->db());
         txn.commit();
+        forgetCarried(0);   // positions shift
         // The statements read a snapshot taken before this row existed, so
         // neither will ever yield it: it is placed here once and for all.
         if (done_ && index < 0)
@@ -329,6 +361,7 @@ public:
         bindValue(engine_->db(), stmt.get(), 1, QVariant(id));
         stmt.step();   // a row that is already gone is not an error
         txn.commit();
+        forgetCarried(0);   // positions shift
         if (done_ && index < 0)
             index += knownCount();
         if (index >= 0)
@@ -419,7 +452,7 @@ private:
 
     bool removedByUs(qint64 id) const { return std::find(removed_.begin(), removed_.end(), id) != removed_.end(); }
 
-    void stepForward()
+    void stepForward(bool keep)
     {
         if (!keysStmt_.step()) {
             finish();
@@ -432,11 +465,14 @@ private:
         }
         frontLast_ = id;
         frontStarted_ = true;
-        if (!removedByUs(id))
-            front_.push_back(id);
+        if (removedByUs(id))
+            return;
+        if (carries_ && keep)
+            frontCarried_.put(qsizetype(front_.size()), rowValues(keysStmt_.get(), int(columns_.size()), 1));
+        front_.push_back(id);
     }
 
-    void stepBackward()
+    void stepBackward(bool keep)
     {
         if (!backStmt_) {
             backStmt_ = engine_->prepare(keysDb_, backSql_);
@@ -453,8 +489,11 @@ private:
         }
         backLast_ = id;
         backStarted_ = true;
-        if (!removedByUs(id))
-            back_.push_back(id);
+        if (removedByUs(id))
+            return;
+        if (carries_ && keep)
+            backCarried_.put(qsizetype(back_.size()), rowValues(backStmt_.get(), int(columns_.size()), 1));
+        back_.push_back(id);
     }
 
     // Each statement has read the ids up to the other's last one.
@@ -462,6 +501,7 @@ private:
     {
         front_.insert(front_.end(), back_.rbegin(), back_.rend());
         back_.clear();
+        backCarried_.clear();
         done();
     }
 
@@ -478,6 +518,7 @@ private:
                     front_.push_back(*it);
             back_.clear();
         }
+        backCarried_.clear();
         done();
     }
 
@@ -497,13 +538,105 @@ private:
             fetchTo(std::numeric_limits<qsizetype>::max() - 1);
     }
 
+    void readRange(const std::vector<qint64> &ids, qint64 low, qint64 high, std::vector<RowValues> &out)
+    {
+        Statement range = engine_->prepare(engine_->db(), rangeSql_);
+        sql_.bind(range);
+        range.bindNamed(":zeplo_low", low);
+        range.bindNamed(":zeplo_high", high);
+        const int n = int(columns_.size());
+        std::vector<std::pair<qint64, RowValues>> found;
+        found.reserve(size_t(high - low + 1));
+        while (range.step())
+            found.emplace_back(sqlite3_column_int64(range.get(), n), rowValues(range.get(), n));
+        // The pass yields rows in row id order; a row gone since its id was
+        // read comes back empty, as a single read would give it.
+        for (qint64 id : ids) {
+            auto it = std::lower_bound(found.begin(), found.end(), id,
+                                       [](const auto &row, qint64 wanted) { return row.first < wanted; });
+            out.push_back(it != found.end() && it->first == id ? std::move(it->second) : RowValues());
+        }
+    }
+
+    // Values kept while stepping, for the last rows stepped over, by position.
+    class Carried {
+    public:
+        void put(qsizetype at, RowValues &&values)
+        {
+            if (rows_.empty() || at != first_ + qsizetype(rows_.size())) {
+                rows_.clear();
+                first_ = at;
+            }
+            rows_.push_back(std::move(values));
+            if (qsizetype(rows_.size()) > kCarried) {
+                rows_.pop_front();
+                ++first_;
+            }
+        }
+        const RowValues *at(qsizetype at) const
+        {
+            return at >= first_ && at < first_ + qsizetype(rows_.size()) ? &rows_[size_t(at - first_)] : nullptr;
+        }
+        void clear() { rows_.clear(); }
+        bool empty() const { return rows_.empty(); }
+
+    private:
+        qsizetype first_ = 0;
+        std::deque<RowValues> rows_;
+    };
+    static constexpr qsizetype kCarried = 256;
+
+    qint64 dataVersion()
+    {
+        Statement version = engine_->prepare(engine_->db(), QStringLiteral("PRAGMA data_version"));
+        return version.step() ? sqlite3_column_int64(version.get(), 0) : -1;
+    }
+
+    // The rows [first, first + ids.size()) from the values kept while
+    // stepping, when every one of them is there and still as stored.
+    bool carried(qsizetype first, const std::vector<qint64> &ids, std::vector<RowValues> &out)
+    {
+        if (!carries_ || stale_ || (frontCarried_.empty() && backCarried_.empty()))
+            return false;
+        std::vector<const RowValues *> found;
+        found.reserve(ids.size());
+        for (qsizetype i = 0; i < qsizetype(ids.size()); ++i) {
+            qsizetype index = first + i;
+            if (done_ && index < 0)
+                index += knownCount();
+            const RowValues *row = index >= 0 ? frontCarried_.at(index) : backCarried_.at(-index - 1);
+            if (!row || std::find(written_.begin(), written_.end(), ids[size_t(i)]) != written_.end())
+                return false;
+            found.push_back(row);
+        }
+        // Another program's change since the keys' snapshot makes every kept
+        // value suspect for good.
+        if (dataVersion() != dataVersion_) {
+            stale_ = true;
+            frontCarried_.clear();
+            backCarried_.clear();
+            return false;
+        }
+        for (const RowValues *row : found)
+            out.push_back(*row);
+        return true;
+    }
+
+    void forgetCarried(qint64 written)
+    {
+        frontCarried_.clear();
+        backCarried_.clear();
+        if (written != 0)
+            written_.push_back(written);
+    }
+
     RowValues readRow(qint64 id)
     {
         rowStmt_.reset();
         rowStmt_.bindNamed(":zeplo_rowid", id);
         RowValues values;
         if (rowStmt_.step())
-            values = rowValues(rowStmt_.get());
+            values = rowValues(rowStmt_.get(), sqlite3_column_count(rowStmt_.get()));
         rowStmt_.reset();
         return values;
     }
@@ -514,6 +647,7 @@ private:
     QString keysSql_;
     QString backSql_;    // empty when the order cannot be turned round
     QString countSql_;
+    QString rangeSql_;
     sqlite3 *keysDb_ = nullptr;
     Statement rowStmt_;
     Statement keysStmt_;
@@ -524,6 +658,11 @@ private:
     bool frontStarted_ = false, backStarted_ = false;
     std::vector<qint64> removed_;  // deleted here while a statement may still yield them
     bool done_ = false;
+    bool carries_ = false;         // the statements yield the rows' values too
+    Carried frontCarried_, backCarried_;
+    qint64 dataVersion_ = -1;      // the writing connection's, before the keys' snapshot
+    bool stale_ = false;           // another program has written since
+    std::vector<qint64> written_;  // rows changed here since the snapshot
 };
 
 } // namespace

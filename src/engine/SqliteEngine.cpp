@@ -227,6 +227,7 @@ Statement::Statement(sqlite3 *db, const QString &sql, StatementPool *pool) : db_
     if (pool_) {
         sql_ = text;
         stmt_ = pool_->take(db, text);
+        reused_ = stmt_ != nullptr;
         if (stmt_)
             return;
     }
@@ -253,6 +254,7 @@ Statement &Statement::operator=(Statement &&other) noexcept
         db_ = other.db_;
         pool_ = other.pool_;
         sql_ = std::move(other.sql_);
+        reused_ = other.reused_;
         other.stmt_ = nullptr;
     }
     return *this;

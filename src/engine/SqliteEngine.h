@@ -89,7 +89,7 @@ public:
     Statement(sqlite3 *db, const QString &sql, StatementPool *pool = nullptr);
     ~Statement();
     Statement(Statement &&other) noexcept
-        : stmt_(other.stmt_), db_(other.db_), pool_(other.pool_), sql_(std::move(other.sql_))
+        : stmt_(other.stmt_), db_(other.db_), pool_(other.pool_), sql_(std::move(other.sql_)), reused_(other.reused_)
     {
         other.stmt_ = nullptr;
     }
@@ -98,6 +98,7 @@ public:
     Statement &operator=(const Statement &) = delete;
 
     sqlite3_stmt *get() const { return stmt_; }
+    bool reused() const { return reused_; }   // taken from the pool, prepared earlier
     explicit operator bool() const { return stmt_ != nullptr; }
     bool step();            // true on a row, false when done; raises on error
     void reset();
@@ -110,6 +111,7 @@ private:
     sqlite3 *db_ = nullptr;
     StatementPool *pool_ = nullptr;
     QByteArray sql_;   // kept only for the pool
+    bool reused_ = false;
 };
 
 } // namespace zeplo

@@ -79,14 +79,19 @@ int DataGrid::charWidth() const
     return QFontMetrics(font()).horizontalAdvance(QLatin1Char('0'));
 }
 
+// Measured once per font: every move asks for them several times.
 int DataGrid::titleHeight() const
 {
-    return QFontMetrics(titleFont_).size(Qt::TextSingleLine, QStringLiteral("Wg")).height() + 4;
+    if (titleHeight_ < 0)
+        titleHeight_ = QFontMetrics(titleFont_).size(Qt::TextSingleLine, QStringLiteral("Wg")).height() + 4;
+    return titleHeight_;
 }
 
 int DataGrid::rowHeight() const
 {
-    return QFontMetrics(font()).size(Qt::TextSingleLine, QStringLiteral("Wg")).height() + 3 + kLineWidth;
+    if (rowHeight_ < 0)
+        rowHeight_ = QFontMetrics(font()).size(Qt::TextSingleLine, QStringLiteral("Wg")).height() + 3 + kLineWidth;
+    return rowHeight_;
 }
 
 int DataGrid::visibleRowCount() const
@@ -451,6 +456,8 @@ void DataGrid::moveRows(qsizetype distance)
 
 bool DataGrid::event(QEvent *e)
 {
+    if (e->type() == QEvent::FontChange)
+        titleHeight_ = rowHeight_ = -1;
     // Tab and Shift+Tab move between rows; the grid never hands the focus on with them.
     if (e->type() == QEvent::KeyPress) {
         auto *k = static_cast<QKeyEvent *>(e);

@@ -101,6 +101,8 @@ private:
     const ResultSet *columnsFor_ = nullptr;   // result set the columns were made from
     int currentColumn_ = 0;
     bool syncingBars_ = false;
+    mutable int titleHeight_ = -1;   // measured on first use
+    mutable int rowHeight_ = -1;
     int wheelRemainder_ = 0;
     PaintPacer *pacer_ = nullptr;
 

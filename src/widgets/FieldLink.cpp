@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QMetaObject>
+#include <QScopedValueRollback>
 #include <QWidget>
 
 #include "widgets/ErrorGuard.h"
@@ -147,6 +148,11 @@ bool FieldLink::leave(int focusReason)
     return true;
 }
 
+bool FieldLink::paintHeld() const
+{
+    return following_ && pacer_ && pacer_->holding();
+}
+
 bool FieldLink::canTakeFocus() const
 {
     if (!control_->isVisible() || !control_->isEnabled() || control_->focusPolicy() == Qt::NoFocus)
@@ -167,10 +173,15 @@ void FieldLink::dataEvent(DataEvent event, Field *field)
         break;
     case DataEvent::DataSetChanged:
     case DataEvent::Scrolled:
-        if (!pacer_)
+        if (!pacer_) {
             pacer_ = new PaintPacer(control_);
+            pacer_->onRelease = [this] { frameEnded(); };
+        }
         pacer_->beforeChange();
-        reload();
+        {
+            const QScopedValueRollback following(following_, true);
+            reload();
+        }
         break;
     case DataEvent::RecordChanged:
         if (!field || field == field_)

@@ -81,6 +81,11 @@ protected:
     virtual void storeField() = 0;    // write the content into field()
     virtual void editingChanged() {}  // the link's editing state may have changed
     virtual void failedWriteBack() {}
+    // Whether the control is following a move of the current row within a
+    // frame whose painting waits (a walk faster than the screen's frames);
+    // frameEnded() runs when the wait is over.
+    bool paintHeld() const;
+    virtual void frameEnded() {}
 
     QWidget *control() const { return control_; }
 
@@ -107,6 +112,7 @@ private:
     bool readOnly_ = false;
     bool modified_ = false;
     bool entered_ = false;
+    bool following_ = false;   // showing the row a move brought
     int loading_ = 0;
 };
 

@@ -47,6 +47,12 @@ void FieldMemo::setCapacity(qsizetype characters)
 
 QString FieldMemo::memoText() const
 {
+    showWaitingText();
+    return documentText();
+}
+
+QString FieldMemo::documentText() const
+{
     // The raw text keeps no-break spaces, which toPlainText() would turn into
     // ordinary ones; only the block and line separators need mapping.
     QString text = document()->toRawText();
@@ -76,10 +82,43 @@ void FieldMemo::showField()
         }
     }
     editingChanged();
-    if (toDisplayBreaks(memoText()) == shown)
+    if (paintHeld()) {
+        // Laying a text out costs more than all else a move does; during a
+        // fast walk only the last row of each frame is ever seen.
+        waitingText_ = shown;
+        textWaits_ = true;
+        return;
+    }
+    show(shown);
+}
+
+void FieldMemo::show(const QString &text)
+{
+    textWaits_ = false;
+    waitingText_.clear();
+    if (toDisplayBreaks(documentText()) == text)
         return;   // keeps the cursor and the scroll position
     Loading loading(this);
-    setPlainText(shown);
+    setPlainText(text);
+}
+
+void FieldMemo::showWaitingText() const
+{
+    if (textWaits_) {
+        auto *self = const_cast<FieldMemo *>(this);
+        self->show(QString(waitingText_));
+    }
+}
+
+void FieldMemo::frameEnded()
+{
+    showWaitingText();
+}
+
+QString FieldMemo::toPlainText() const
+{
+    showWaitingText();
+    return QPlainTextEdit::toPlainText();
 }
 
 void FieldMemo::storeField()
@@ -116,6 +155,7 @@ bool FieldMemo::event(QEvent *event)
 
 void FieldMemo::keyPressEvent(QKeyEvent *event)
 {
+    showWaitingText();
     bool passOn = false;
     runGuarded([&] {
         const int key = event->key();
@@ -146,6 +186,7 @@ void FieldMemo::keyPressEvent(QKeyEvent *event)
 
 void FieldMemo::insertFromMimeData(const QMimeData *source)
 {
+    showWaitingText();
     if (!source || !source->hasText())
         return;
     runGuarded([&] {
@@ -160,6 +201,7 @@ void FieldMemo::insertFromMimeData(const QMimeData *source)
 
 void FieldMemo::focusInEvent(QFocusEvent *event)
 {
+    showWaitingText();
     runGuarded([&] {
         // A column of another kind swaps its display text for the text to edit.
         if (enter() && !showsWholeText() && !modified())

@@ -36,6 +36,9 @@ public:
 
     // The content as it would be written back: lines joined by "\r\n".
     QString memoText() const;
+    // The text shown. While the memo follows a fast walk it lays its text out
+    // once a frame; this is the latest text all the same.
+    QString toPlainText() const;
 
 protected:
     bool event(QEvent *event) override;
@@ -47,14 +50,20 @@ protected:
     void showField() override;
     void storeField() override;
     void editingChanged() override;
+    void frameEnded() override;
 
 private:
     bool showsWholeText() const;   // a memo column: the same text focused or not
     bool takesTyping() const { return acceptsInput() && !tooLong_; }
     bool startTyping();
+    QString documentText() const;   // memoText() of what the document holds now
+    void show(const QString &text);
+    void showWaitingText() const;   // what a held frame left to show
 
     qsizetype capacity_ = kDefaultCapacity;
     bool tooLong_ = false;
+    QString waitingText_;
+    bool textWaits_ = false;
 };
 
 } // namespace zeplo

@@ -25,6 +25,8 @@ void PaintPacer::release()
 {
     holding_ = false;
     lastChange_.start();
+    if (onRelease)
+        onRelease();
     if (widget_)
         widget_->setUpdatesEnabled(true);   // paints the whole control once
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -14,7 +16,9 @@ namespace zeplo {
 // shows frames. The first change in a frame paints as usual; further changes
 // within that frame hold the control's painting back until the frame ends,
 // when it paints once. What the control holds is always current; only its
-// painting waits. A user's moves, far slower than a frame, are never held.
+// painting waits, and a control may wait with costly work that only its
+// painting needs (laying text out) until the frame ends. A user's moves, far
+// slower than a frame, are never held.
 class PaintPacer : public QObject {
 public:
     static constexpr int kFrameMs = 16;
@@ -23,6 +27,8 @@ public:
     // Call before the control changes what it shows.
     void beforeChange();
     bool holding() const { return holding_; }
+    // Runs when a held frame ends, just before the control paints.
+    std::function<void()> onRelease;
 
 private:
     void release();

@@ -61,7 +61,7 @@ TEST(SqlDialect, OnlySingleTableSelectsAreAddressableByRowId)
     EXPECT_EQ(sorted.backward.simplified(), QStringLiteral("order by zeplo_sortkey(autor, rowid) desc, rowid desc"));
     const KeysetOrder descending = keysetOrder(QStringLiteral("where (x) order by autor desc, nazev"));
     EXPECT_EQ(descending.backward.simplified(),
-              QStringLiteral("where (x) order by zeplo_sortkey(autor, rowid), zeplo_sortkey(nazev, rowid) desc, rowid desc"));
+              QStringLiteral("where (x) order by zeplo_sortkey(autor, rowid),zeplo_sortkey(nazev, rowid) desc, rowid desc"));
     EXPECT_EQ(keysetOrder(QStringLiteral("where (x)")).backward.simplified(), QStringLiteral("where (x) order by rowid desc"));
     // What cannot be turned round is read from the first row only.
     EXPECT_TRUE(keysetOrder(QStringLiteral("order by length(nazev)")).backward.isEmpty());
