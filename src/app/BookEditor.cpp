@@ -12,6 +12,7 @@
 #include "app/Scaling.h"
 #include "widgets/FieldCheckBox.h"
 #include "widgets/FieldEdit.h"
+#include "widgets/WaitCursor.h"
 #include "widgets/FieldMemo.h"
 #include "engine/DataSource.h"
 #include "engine/ResultSet.h"
@@ -157,7 +158,10 @@ void BookEditor::discard()
     query->close();
     // The editor has no close box: when the list cannot be opened again the
     // user is told why, and the editor closes all the same.
-    runGuarded([query] { query->open(); });
+    runGuarded([query] {
+        const WaitCursor busy;
+        query->open();
+    });
     source_->AutoEdit = false;
     finish();
 }

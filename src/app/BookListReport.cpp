@@ -6,6 +6,7 @@
 #include <QPageSize>
 #include <QPrinter>
 
+#include "widgets/WaitCursor.h"
 #include "widgets/ErrorGuard.h"
 #include "report/PageStore.h"
 #include "widgets/ReportPreview.h"
@@ -64,6 +65,9 @@ BookListReport::~BookListReport() = default;
 
 bool BookListReport::render(ReportOutput &output)
 {
+    // The main window shows the wait cursor while its list is walked; the
+    // preview, which shows the pages as they come, stays as it is.
+    const WaitCursor walking(ownerWindow());
     return m_renderer.render(output, m_printer);
 }
 

@@ -26,6 +26,7 @@
 #include "widgets/FieldCheckBox.h"
 #include "widgets/DataGrid.h"
 #include "widgets/FieldMemo.h"
+#include "widgets/WaitCursor.h"
 #include "engine/DataSource.h"
 #include "engine/ResultSet.h"
 
@@ -335,6 +336,7 @@ void MainWindow::closeProgram()
 
 void MainWindow::reopenList()
 {
+    const WaitCursor busy;   // a sort of a large catalogue takes a moment
     books_->setSql(mainQuery(filter_, order_));
     books_->open();
 }

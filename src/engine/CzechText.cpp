@@ -115,12 +115,18 @@ std::size_t findFolded(const char32_t *table, char32_t folded, const unsigned ch
 // level 3 the case. Every level-1 unit has one byte at levels 2 and 3, so texts
 // equal at level 1 have levels 2 and 3 of equal length. A level-1 unit's length
 // follows from its first byte, so the units never run into each other.
+//
+// Level 1, in order: spaces, punctuation and controls of ASCII one byte each
+// by code point (0x03..0x44); other punctuation kPunctuation and 3 bytes of
+// the code point; digits; the alphabet; every other character kOther and 3
+// bytes of the code point.
 
 constexpr unsigned char kLevelSeparator = 0x02;
-constexpr unsigned char kPunctuation = 0x03; // then 3 bytes of the code point
-constexpr unsigned char kDigitZero = 0x04;   // '0'..'9' are 0x04..0x0D
-constexpr unsigned char kLetterA = 0x20;     // the alphabet, one byte per letter
-constexpr unsigned char kOther = 0x60;       // then 3 bytes of the code point
+constexpr unsigned char kAsciiPunctuation = 0x03;
+constexpr unsigned char kPunctuation = 0x45; // then 3 bytes of the code point
+constexpr unsigned char kDigitZero = 0x46;   // '0'..'9' are 0x46..0x4F
+constexpr unsigned char kLetterA = 0x50;     // the alphabet, one byte per letter
+constexpr unsigned char kOther = 0x7E;       // then 3 bytes of the code point
 
 // Weight of an ASCII letter (lower case) in the alphabet
 // a b c č d e f g h ch i j k l m n o p q r ř s š t u v w x y z ž.
@@ -296,104 +302,32 @@ bool isSpaceOrPunctuation(char32_t c)
     return category == QChar::Other_Control || category == QChar::Other_Format;
 }
 
-// Writes the key into a buffer sized for the worst case up front: a text of n
-// bytes has at most n level-1 units (of at most 4 bytes) and two bytes per unit
-// at the other levels. The buffer is the caller's and is reused from row to
-// row, so a key costs no allocation once the buffer has grown.
-class KeyBuilder {
-public:
-    KeyBuilder(std::size_t textSize, std::string &out) : out_(out)
-    {
-        if (out_.size() < 6 * textSize + 2)
-            out_.resize(6 * textSize + 2);
-        key_ = out_.data();
-        if (2 * textSize > small_.size()) {
-            large_.resize(2 * textSize);
-            marks_ = large_.data();
-        } else {
-            marks_ = small_.data();
-        }
-    }
-    KeyBuilder(const KeyBuilder &) = delete;
-    KeyBuilder &operator=(const KeyBuilder &) = delete;
-
-    void letter(unsigned char weight, unsigned char secondary, unsigned char tertiary)
-    {
-        key_[length_++] = static_cast<char>(weight);
-        addMarks(secondary, tertiary);
-        lastLetter_ = weight;
-    }
-
-    void codePoint(unsigned char group, char32_t c, unsigned char tertiary)
-    {
-        // Three digits in base 126, each written as 0x02..0x7F: order is
-        // kept and the key stays within ASCII.
-        key_[length_++] = static_cast<char>(group);
-        key_[length_++] = static_cast<char>(c / (126 * 126) + 2);
-        key_[length_++] = static_cast<char>(c / 126 % 126 + 2);
-        key_[length_++] = static_cast<char>(c % 126 + 2);
-        addMarks(kPlain, tertiary);
-        lastLetter_ = 0;
-    }
-
-    // A combining accent after a character: it changes that character's accent,
-    // or makes c, r, s, z into č, ř, š, ž. False when there is no character before it.
-    bool combine(char32_t mark)
-    {
-        if (marksLength_ == 0)
-            return false;
-        char &secondary = marks_[marksLength_ - 2];
-        if (static_cast<unsigned char>(secondary) != kPlain)
-            return true;
-        if (mark == 0x30C && takesOwnCaron(lastLetter_))
-            key_[length_ - 1] = static_cast<char>(++lastLetter_);
-        else
-            secondary = static_cast<char>(accentWeight(mark));
-        return true;
-    }
-
-    // Levels 2 and 3 leave out their trailing plain / lower-case weights, and a
-    // level left empty its separator: the separator sorts below every weight,
-    // and texts equal at level 1 have levels of equal length, so a shorter
-    // level stands exactly for the one padded with the lowest weight. Most
-    // keys end up little longer than their letters.
-    std::size_t finish()
-    {
-        std::size_t units = marksLength_ / 2;
-        std::size_t accents = units, cases = units;
-        while (accents > 0 && static_cast<unsigned char>(marks_[2 * (accents - 1)]) == kPlain)
-            --accents;
-        while (cases > 0 && static_cast<unsigned char>(marks_[2 * (cases - 1) + 1]) == kLower)
-            --cases;
-        if (accents > 0 || cases > 0) {
-            key_[length_++] = static_cast<char>(kLevelSeparator);
-            for (std::size_t i = 0; i < accents; ++i)
-                key_[length_++] = marks_[2 * i];
-        }
-        if (cases > 0) {
-            key_[length_++] = static_cast<char>(kLevelSeparator);
-            for (std::size_t i = 0; i < cases; ++i)
-                key_[length_++] = marks_[2 * i + 1];
-        }
-        return length_;
-    }
-
-private:
-    void addMarks(unsigned char secondary, unsigned char tertiary)
-    {
-        marks_[marksLength_++] = static_cast<char>(secondary);
-        marks_[marksLength_++] = static_cast<char>(tertiary);
-    }
-
-    std::string &out_;
-    char *key_;                // level 1, then the others when finished
-    std::size_t length_ = 0;
-    std::array<char, 256> small_;
-    std::string large_;
-    char *marks_;              // levels 2 and 3, a pair of bytes per level-1 unit
-    std::size_t marksLength_ = 0;
-    unsigned char lastLetter_ = 0; // weight of the last unit when it is a single letter
+// How an ASCII character sorts: one level-1 byte, plain, and its case.
+struct AsciiWeight {
+    unsigned char weight = 0;
+    unsigned char tertiary = 0;
+    bool c = false;   // c or C, which may start the letter ch
 };
+
+const AsciiWeight *asciiWeights()
+{
+    static const std::array<AsciiWeight, 128> table = [] {
+        std::array<AsciiWeight, 128> t{};
+        unsigned char punctuation = kAsciiPunctuation;
+        for (int c = 0; c < 128; ++c) {
+            const bool upper = c >= 'A' && c <= 'Z';
+            if (upper || (c >= 'a' && c <= 'z'))
+                t[size_t(c)] = {letterWeight(char(upper ? c - 'A' + 'a' : c)), upper ? kUpper : kLower, c == 'c' || c == 'C'};
+            else if (c >= '0' && c <= '9')
+                t[size_t(c)] = {static_cast<unsigned char>(kDigitZero + (c - '0')), kLower, false};
+            else
+                t[size_t(c)] = {punctuation++, kLower, false};
+        }
+        return t;
+    }();
+    return table.data();
+}
+static_assert(kAsciiPunctuation + 66 == kPunctuation, "128 ASCII codes less 62 letters and digits");
 
 // Every character that folds to `folded` (itself included when it folds to
 // itself), found once in a table of all characters that fold to another.
@@ -595,58 +529,114 @@ std::string sortKey(std::string_view textUtf8)
 
 std::size_t sortKeyInto(std::string_view textUtf8, std::string &buffer)
 {
-    if (textUtf8.empty())
-        return 0;
-    const auto *s = reinterpret_cast<const unsigned char *>(textUtf8.data());
     const std::size_t n = textUtf8.size();
-    KeyBuilder key(n, buffer);
+    if (n == 0)
+        return 0;
+    // Level 1 takes at most 4 bytes for a byte of text, levels 2 and 3 one
+    // byte each for a unit of level 1, and there are no more units than bytes:
+    // the accents and cases are gathered behind the room for level 1 and
+    // moved up to it at the end. One pass, no allocation once the buffer has grown.
+    if (buffer.size() < 8 * n + 8)
+        buffer.resize(8 * n + 8);
+    auto *const key = reinterpret_cast<unsigned char *>(buffer.data());
+    unsigned char *const accents = key + 4 * n + 4;
+    unsigned char *const cases = key + 6 * n + 6;
+    const auto *s = reinterpret_cast<const unsigned char *>(textUtf8.data());
+    const AsciiWeight *const ascii = asciiWeights();
+    std::size_t len = 0, units = 0;
+    std::size_t accented = 0, cased = 0;   // units up to the last accent, the last capital
+    unsigned char lastLetter = 0;   // weight of the last unit when it is one byte
+
+    const auto unit = [&](unsigned char weight, unsigned char accent, unsigned char tertiary) {
+        key[len++] = weight;
+        accents[units] = accent;
+        cases[units++] = tertiary;
+        if (accent != kPlain)
+            accented = units;
+        if (tertiary != kLower)
+            cased = units;
+        lastLetter = weight;
+    };
+    const auto codePoint = [&](unsigned char group, char32_t c, unsigned char tertiary) {
+        // Three digits in base 126, each written as 0x02..0x7F: order is
+        // kept and the key stays within ASCII.
+        key[len++] = group;
+        key[len++] = static_cast<unsigned char>(c / (126 * 126) + 2);
+        key[len++] = static_cast<unsigned char>(c / 126 % 126 + 2);
+        key[len++] = static_cast<unsigned char>(c % 126 + 2);
+        accents[units] = kPlain;
+        cases[units++] = tertiary;
+        if (tertiary != kLower)
+            cased = units;
+        lastLetter = 0;
+    };
 
     std::size_t i = 0;
     while (i < n) {
-        std::size_t len;
-        const char32_t c = decodeUtf8(s + i, n - i, len);
-        i += len;
-
-        if (c < 0x80) {
-            const bool upper = c >= 'A' && c <= 'Z';
-            if (upper || (c >= 'a' && c <= 'z')) {
-                const char lower = static_cast<char>(upper ? c - 'A' + 'a' : c);
-                if (lower == 'c' && i < n && (s[i] == 'h' || s[i] == 'H')) {
-                    // ch < cH < Ch < CH
-                    const int caseBits = (upper ? 2 : 0) + (s[i] == 'H' ? 1 : 0);
-                    key.letter(kCh, kPlain, static_cast<unsigned char>(kLower + caseBits));
-                    ++i;
-                } else {
-                    key.letter(letterWeight(lower), kPlain, upper ? kUpper : kLower);
-                }
-            } else if (c >= '0' && c <= '9') {
-                key.letter(static_cast<unsigned char>(kDigitZero + (c - '0')), kPlain, kLower);
+        const unsigned char b = s[i];
+        if (b < 0x80) {
+            ++i;
+            const AsciiWeight &w = ascii[b];
+            if (w.c && i < n && (s[i] == 'h' || s[i] == 'H')) {
+                // ch < cH < Ch < CH
+                const int caseBits = (w.tertiary == kUpper ? 2 : 0) + (s[i] == 'H' ? 1 : 0);
+                unit(kCh, kPlain, static_cast<unsigned char>(kLower + caseBits));
+                ++i;
             } else {
-                key.codePoint(kPunctuation, c, kLower);
+                unit(w.weight, kPlain, w.tertiary);
             }
             continue;
         }
+        std::size_t length;
+        const char32_t c = decodeUtf8(s + i, n - i, length);
+        i += length;
         if (c >= kInvalidByte) {
-            key.codePoint(kOther, c, kLower);
+            codePoint(kOther, c, kLower);
             continue;
         }
-        if (isCombiningMark(c) && key.combine(c))
+        if (isCombiningMark(c) && units > 0) {
+            // An accent after a character changes that character's accent, or
+            // makes c, r, s, z into č, ř, š, ž; only the first one counts.
+            if (accents[units - 1] == kPlain) {
+                if (c == 0x30C && takesOwnCaron(lastLetter)) {
+                    key[len - 1] = ++lastLetter;
+                } else {
+                    accents[units - 1] = accentWeight(c);
+                    accented = units;
+                }
+            }
             continue;
+        }
         if (const LatinLetter *letter = latinLetter(c)) {
             const unsigned char tertiary = letter->upper ? kUpper : kLower;
-            key.letter(letter->primary[0], letter->secondary, tertiary);
+            unit(letter->primary[0], letter->secondary, tertiary);
             if (letter->primary[1])
-                key.letter(letter->primary[1], letter->secondary, tertiary);
+                unit(letter->primary[1], letter->secondary, tertiary);
             continue;
         }
         if (isSpaceOrPunctuation(c)) {
-            key.codePoint(kPunctuation, c, kLower);
+            codePoint(kPunctuation, c, kLower);
             continue;
         }
         const char32_t lower = QChar::toLower(c);
-        key.codePoint(kOther, lower, lower != c ? kUpper : kLower);
+        codePoint(kOther, lower, lower != c ? kUpper : kLower);
     }
-    return key.finish();
+
+    // Levels 2 and 3 leave out their trailing plain / lower-case weights, and
+    // a level left empty its separator: the separator sorts below every
+    // weight, and texts equal at level 1 have levels of equal length, so a
+    // shorter level stands exactly for the one padded with the lowest weight.
+    if (accented > 0 || cased > 0) {
+        key[len++] = kLevelSeparator;
+        std::memmove(key + len, accents, accented);
+        len += accented;
+    }
+    if (cased > 0) {
+        key[len++] = kLevelSeparator;
+        std::memmove(key + len, cases, cased);
+        len += cased;
+    }
+    return len;
 }
 
 } // namespace zeplo::czech

@@ -63,6 +63,7 @@ void ResultSet::open()
         // The engine stays from one opening to the next: the connections,
         // and the statements it keeps prepared, serve every list command.
         engine_ = Engine::openDefault();
+        ++openings_;
         cursor_ = engine_->openCursor(text, RequestLive);
         canModify_ = RequestLive && cursor_->updatable();
         const auto &columns = cursor_->columns();
@@ -640,9 +641,11 @@ Field *ResultSet::fieldByName(const QString &name) const
     return field;
 }
 
-void ResultSet::setReadAhead(int rows)
+void ResultSet::setWalking(bool walking)
 {
-    readAhead_ = std::max(0, rows);
+    // One read of this many rows costs little more than one of a single row.
+    constexpr int kWalkBatch = 64;
+    readAhead_ = walking ? kWalkBatch : 0;
     ahead_.clear();
 }
 

@@ -82,9 +82,13 @@ public:
     QVariant windowValue(int line, int fieldIndex) const;   // typed
     int bufferCount() const { return bufferCount_; }
     void updateBufferCount();   // after a link's bufferCount changed
-    // While a walk moves through every row (the report), a move down reads
-    // this many rows ahead in one go, to serve the moves after it; 0 ends it.
-    void setReadAhead(int rows);
+    // A walk through every row (the report): meanwhile a move down reads the
+    // rows after the window in batches, one read serving many moves, and the
+    // controls that follow may bring what they show up to date once a frame.
+    void setWalking(bool walking);
+    bool walking() const { return readAhead_ > 0; }
+    // Counts the openings, so that what was looked up on one is known stale on the next.
+    quint64 openings() const { return openings_; }
 
     // Values of the current (or pending) row; used by Field.
     QVariant currentRaw(int fieldIndex) const;
@@ -125,7 +129,8 @@ private:
     qsizetype top_ = 0;          // position of the window's first row
     bool fromEnd_ = false;       // positions count from the end
     std::vector<RowValues> window_;
-    int readAhead_ = 0;
+    int readAhead_ = 0;          // rows read at once below the window during a walk
+    quint64 openings_ = 0;
     qsizetype aheadTop_ = 0;     // position of the first row read ahead
     std::vector<RowValues> ahead_;
     int bufferCount_ = 1;

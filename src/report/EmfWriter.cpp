@@ -127,6 +127,8 @@ void EmfCanvas::setFont(const ReportFont &font)
     m_qfont = canvasFont(font, m_dpiY);
     m_fontKey = m_qfont.key();
     m_lineHeight = -1;
+    m_kept = nullptr;
+    m_fontHandle = 0;
 }
 
 const EmfCanvas::Measured &EmfCanvas::measure(const QString &text) const
@@ -134,18 +136,20 @@ const EmfCanvas::Measured &EmfCanvas::measure(const QString &text) const
     // Shaping a text is the costly part of laying out a page, and the same
     // authors, genres and years recur on many lines: measurements are kept
     // for the run, a bounded number of them.
-    static QHash<QString, Measured> kept;
+    // for the run, a bounded number of them for each font.
+    static QHash<QString, QHash<QString, Measured>> kept;
     constexpr qsizetype kKeptLimit = 20000;
-    const QString key = m_fontKey + QChar(0x1f) + text;
-    auto it = kept.constFind(key);
-    if (it != kept.constEnd())
+    if (!m_kept)
+        m_kept = &kept[m_fontKey];
+    auto it = m_kept->constFind(text);
+    if (it != m_kept->constEnd())
         return *it;
-    if (kept.size() >= kKeptLimit)
-        kept.clear();
+    if (m_kept->size() >= kKeptLimit)
+        m_kept->clear();
     Measured m;
     m.width = canvasTextWidth(m_qfont, text);
     m.advances = canvasAdvances(m_qfont, text);
-    return *kept.insert(key, std::move(m));
+    return *m_kept->insert(text, std::move(m));
 }
 
 int EmfCanvas::textWidth(const QString &text) const
@@ -162,6 +166,8 @@ int EmfCanvas::lineHeight() const
 
 void EmfCanvas::selectFont()
 {
+    if (m_fontHandle != 0 && m_fontHandle == m_selFont)
+        return;   // the face in use is selected already
     const int px = m_qfont.pixelSize();
     const QString key = fontKey(m_font, px);
     auto it = m_fonts.constFind(key);
@@ -179,6 +185,7 @@ void EmfCanvas::selectFont()
             m_fonts.clear();
         }
         handle = newHandle();
+        m_fontHandle = 0;
         m_fonts.insert(key, handle);
 
         beginRecord(emf::ExtCreateFontIndirectW, 12 + emf::LogFontSize);
@@ -195,6 +202,7 @@ void EmfCanvas::selectFont()
         for (int i = 0; i < 32; ++i)
             put16(i < face.size() ? face.at(i).unicode() : 0);
     }
+    m_fontHandle = handle;
     if (m_selFont != handle) {
         select(handle);
         m_selFont = handle;
@@ -283,24 +291,47 @@ void EmfCanvas::drawText(const QPoint &topLeft, const QString &text)
         width += v;
     const QRect box(topLeft, QSize(qMax(width, 1), lineHeight()));
 
-    beginRecord(emf::ExtTextOutW, size);
-    putRect(box); // bounds
-    put32(GraphicsModeCompatible);
-    putF32(float(2540.0 / m_dpiX));
-    putF32(float(2540.0 / m_dpiY));
-    putI32(topLeft.x());
-    putI32(topLeft.y());
-    put32(quint32(n));
-    put32(emf::TextOutHeadSize); // string offset
-    put32(0); // options: no clipping, no opaque box
-    putRect(box);
-    put32(quint32(emf::TextOutHeadSize + textBytes)); // advances offset
-    for (QChar ch : text)
-        put16(ch.unicode());
+    // The whole record is written in place in one go: a line of a report is
+    // mostly these bytes.
+    const qsizetype at = m_data.size();
+    m_data.resize(at + qsizetype(size));
+    char *out = m_data.data() + at;
+    auto put = [&out](quint32 v) {
+        qToLittleEndian(v, out);
+        out += 4;
+    };
+    auto putBox = [&put](const QRect &r) {
+        put(quint32(r.left()));
+        put(quint32(r.top()));
+        put(quint32(r.right()));
+        put(quint32(r.bottom()));
+    };
+    const float scaleX = float(2540.0 / m_dpiX), scaleY = float(2540.0 / m_dpiY);
+    quint32 scaleXBits, scaleYBits;
+    std::memcpy(&scaleXBits, &scaleX, 4);
+    std::memcpy(&scaleYBits, &scaleY, 4);
+    put(emf::ExtTextOutW);
+    put(size);
+    ++m_records;
+    putBox(box); // bounds
+    put(GraphicsModeCompatible);
+    put(scaleXBits);
+    put(scaleYBits);
+    put(quint32(topLeft.x()));
+    put(quint32(topLeft.y()));
+    put(quint32(n));
+    put(emf::TextOutHeadSize); // string offset
+    put(0); // options: no clipping, no opaque box
+    putBox(box);
+    put(quint32(emf::TextOutHeadSize + textBytes)); // advances offset
+    for (QChar ch : text) {
+        qToLittleEndian(quint16(ch.unicode()), out);
+        out += 2;
+    }
     for (int i = n * 2; i < textBytes; ++i)
-        m_data.append('\0');
+        *out++ = '\0';
     for (int v : dx)
-        putI32(v);
+        put(quint32(v));
     include(box);
 }
 

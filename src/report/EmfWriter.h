@@ -123,6 +123,8 @@ private:
         QVector<int> advances;
     };
     const Measured &measure(const QString &text) const;
+    mutable QHash<QString, Measured> *m_kept = nullptr;   // the measurements of the current font
+    quint32 m_fontHandle = 0;   // the current face's handle, once made
     bool m_haveFont = false;
     QHash<QString, quint32> m_fonts; // font key -> handle
     QHash<quint32, quint32> m_brushes; // colour -> handle

@@ -1,6 +1,7 @@
 #include "report/ReportRenderer.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QDate>
 #include <QLocale>
 #include <QRect>
@@ -84,8 +85,24 @@ void ReportRenderer::walk()
         printBand(*title);
     if (header)
         printBand(*header);
+    struct Walk {
+        ResultSet *query;
+        explicit Walk(ResultSet *q) : query(q) { query->setWalking(true); }
+        ~Walk() { query->setWalking(false); }
+    } walking(m_query);
+    QElapsedTimer sinceMessages;
+    sinceMessages.start();
     while (!m_query->eof()) {
-        QCoreApplication::processEvents();
+        // Pending messages are handled before each row. The program's own
+        // (the preview's notices, a cancel) wait in its queue and are seen
+        // every time; asking the window system for input costs a system call,
+        // so that is done once a millisecond, unnoticeably later for a user.
+        if (sinceMessages.elapsed() >= 1) {
+            QCoreApplication::processEvents();
+            sinceMessages.restart();
+        } else {
+            QCoreApplication::sendPostedEvents();
+        }
         if (m_cancelled)
             return;
         ++m_detailNumber;
@@ -194,8 +211,13 @@ void ReportRenderer::drawBand(const ReportBand &band)
 void ReportRenderer::drawText(const ReportBand &band, const Printable &p)
 {
     QString text = textOf(p);
-    text.remove(QLatin1Char('\n'));
-    const QStringList lines = text.split(QLatin1Char('\r'));
+    QStringList lines;
+    if (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))) {
+        text.remove(QLatin1Char('\n'));
+        lines = text.split(QLatin1Char('\r'));
+    } else {
+        lines << text;   // the common case, without splitting
+    }
 
     m_canvas->setFont(p.font);
     const int lineHeight = m_canvas->lineHeight();
@@ -241,6 +263,15 @@ qsizetype ReportRenderer::detailCount() const
     return m_query->recordCount();
 }
 
+const Field *ReportRenderer::boundField(const Printable &p) const
+{
+    // Looked up by name once per opening of the result set, not once a row.
+    auto it = m_boundFields.find(&p);
+    if (it == m_boundFields.end() || it->second.first != m_query->openings())
+        it = m_boundFields.insert_or_assign(&p, std::make_pair(m_query->openings(), m_query->findField(p.content))).first;
+    return it->second.second;
+}
+
 QString ReportRenderer::textOf(const Printable &p) const
 {
     switch (p.kind) {
@@ -249,7 +280,7 @@ QString ReportRenderer::textOf(const Printable &p) const
     case PrintableKind::BoundText: {
         if (!m_query || !m_query->active())
             return QString();
-        const Field *field = m_query->findField(p.content);
+        const Field *field = boundField(p);
         if (!field)
             return QString();
         try {

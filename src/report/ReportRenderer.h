@@ -1,5 +1,8 @@
 #pragma once
 
+#include <unordered_map>
+#include <utility>
+
 #include <QPoint>
 #include <QPointF>
 #include <QSizeF>
@@ -10,6 +13,7 @@
 
 namespace zeplo {
 
+class Field;
 class ResultSet;
 
 // Lays a report out over the rows of a result set, page by page, onto an
@@ -46,6 +50,7 @@ private:
     void finishPage();
     void endDocument();
     QString textOf(const Printable &printable) const;
+    const Field *boundField(const Printable &printable) const;
     qsizetype detailCount() const;
 
     int pixelX(double x) const;
@@ -54,6 +59,8 @@ private:
 
     const ReportLayout &m_layout;
     ResultSet *m_query;
+    // Bound printables' fields, with the opening of the result set they belong to.
+    mutable std::unordered_map<const Printable *, std::pair<quint64, const Field *>> m_boundFields;
 
     bool m_busy = false;
     bool m_cancelled = false;

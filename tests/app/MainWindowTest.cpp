@@ -13,6 +13,7 @@
 #include "Children.h"
 #include "ModalAnswerer.h"
 #include "TempCatalogue.h"
+#include "WindowLink.h"
 #include "app/BookQueries.h"
 #include "app/MainWindow.h"
 #include "app/BookListReport.h"
@@ -226,9 +227,22 @@ TEST(MainWindowCommands, AFailedReopeningLeavesTheListClosedUntilTheNextGoodComm
     TempCatalogue catalogue;
     catalogue.addBooks(3);
     MainWindow form;
+    // The list is reopened under the wait cursor, which goes however the command ends.
+    struct CursorAtOpening : WindowLink {
+        QList<Qt::CursorShape> shapes;
+        void dataEvent(DataEvent event, Field *) override
+        {
+            if (event == DataEvent::ActiveChanged && QApplication::overrideCursor())
+                shapes << QApplication::overrideCursor()->shape();
+        }
+    } seen;
+    seen.setDataSource(child<DataSource>(form, "DataSource1"));
     form.sortByTitle();
+    EXPECT_EQ(seen.shapes, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::WaitCursor}));   // closed, opened
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     catalogue.exec(QStringLiteral("ALTER TABLE zeplo RENAME COLUMN zanr TO druh"));
     EXPECT_THROW(form.clearSort(), EngineError);   // the select names zanr
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_FALSE(child<ResultSet>(form, "Query1")->active());
     EXPECT_FALSE(child<QPushButton>(form, "Button6")->isEnabled());   // a failed "Neřadit" leaves them disabled
     EXPECT_TRUE(child<FieldMemo>(form, "DBMemo1")->toPlainText().isEmpty());

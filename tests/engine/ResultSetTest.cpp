@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include <QMap>
+
 #include "TempCatalogue.h"
 #include "WindowLink.h"
 #include "engine/ResultSet.h"
@@ -102,6 +106,70 @@ TEST(ResultSet, AppendOnAFullWindowPutsTheNewRowOnTheBottomLine)
     f.query.cancel();
     EXPECT_EQ(f.nazev(), QStringLiteral("Kniha 20"));
     EXPECT_EQ(f.catalogue.count(), 20);
+}
+
+// The last rows are read from the end of the list and the first ones from its
+// start. Where the two meet they must make one list in one order (equal titles
+// ordered by row id), with the rows posted and deleted at the end meanwhile.
+TEST(ResultSet, ReadFromBothEndsTheListIsOneListInOneOrder)
+{
+    for (const QString &order : {QString(), QStringLiteral("order by nazev")}) {
+        Fixture f(0, 5);
+        for (int i = 1; i <= 40; ++i)   // seven titles over forty books
+            f.catalogue.addBook(QStringLiteral("A"), QStringLiteral("Kniha %1").arg(i % 7));
+        f.query.setSql({kBase, QString(), order});
+        f.query.open();
+        QMap<qint64, int> title;
+        for (qint64 i = 1; i <= 40; ++i)
+            title[i] = int(i % 7);
+        const auto inOrder = [&] {
+            QList<qint64> ids = title.keys();
+            if (!order.isEmpty())
+                std::stable_sort(ids.begin(), ids.end(), [&](qint64 a, qint64 b) { return title[a] < title[b]; });
+            return ids;
+        };
+        const auto id = [&] { return f.query.fieldByName(QStringLiteral("id"))->asInteger(); };
+
+        f.query.last();
+        EXPECT_EQ(id(), inOrder().last());
+        EXPECT_EQ(f.query.recNo(), -1);   // known only from the end so far
+        f.query.append();
+        f.query.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Kniha 0"));
+        f.query.post();
+        const qint64 added = id();
+        EXPECT_EQ(f.query.activeLine(), 4);
+        f.query.prior();
+        const qint64 gone = id();
+        f.query.deleteRecord();
+        EXPECT_EQ(id(), added);   // the row that followed takes the place
+        // Posted here it stays after the last row, whatever its title.
+        QList<qint64> expected = inOrder();
+        expected.removeOne(gone);
+        expected << added;
+
+        QList<qint64> walked{id()};
+        while (f.query.moveBy(-1) != 0)
+            walked.prepend(id());
+        EXPECT_EQ(walked, expected) << order.toStdString();
+        EXPECT_TRUE(f.query.hasSequenceNumbers());
+        EXPECT_EQ(f.query.recNo(), 1);
+        EXPECT_EQ(f.query.knownRecordCount(), expected.size());
+        f.query.last();
+        EXPECT_EQ(f.query.recNo(), expected.size());
+
+        // Opened again, the rows read forwards meet the ones read from the end.
+        title.remove(gone);
+        title[added] = 0;
+        f.query.close();
+        f.query.open();
+        f.query.last();
+        f.query.first();
+        walked = {id()};
+        while (f.query.moveBy(1) != 0)
+            walked << id();
+        EXPECT_EQ(walked, inOrder()) << order.toStdString();
+        EXPECT_TRUE(f.query.eof());
+    }
 }
 
 TEST(ResultSet, EditOnAnEmptyResultStartsANewRow)
