@@ -482,11 +482,12 @@ void ResultSet::deleteRecord()
 qsizetype ResultSet::recordCount()
 {
     requireOpen();
-    try {
-        return cursor_->countRows();
-    } catch (const std::exception &) {
-        return -1;
-    }
+    // A count the engine cannot give is its error, not a number to print or
+    // divide by.
+    const qsizetype count = cursor_->countRows();
+    if (count < 0)
+        throw EngineError(QStringLiteral("The engine could not count the rows of the result"));
+    return count;
 }
 
 // ---- fields and notifications --------------------------------------------

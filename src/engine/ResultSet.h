@@ -58,7 +58,8 @@ public:
     void checkBrowseMode();   // ends a pending change: posts a changed row, drops an unchanged one
     bool modified() const { return changed_; }
 
-    // The engine's count of the result's rows; -1 when it cannot tell.
+    // The engine's count of the result's rows; an engine error when it
+    // cannot tell.
     qsizetype recordCount();
     // Rows are numbered once the engine has seen the whole result.
     bool hasSequenceNumbers() const;
