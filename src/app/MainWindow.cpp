@@ -330,6 +330,17 @@ bool MainWindow::isGridInput(QObject *watched, QEvent *e) const
 {
     switch (e->type()) {
     case QEvent::KeyPress:
+        switch (static_cast<QKeyEvent *>(e)->key()) {
+        case Qt::Key_Shift:
+        case Qt::Key_Control:
+        case Qt::Key_Alt:
+        case Qt::Key_AltGr:
+        case Qt::Key_Meta:
+            return false;   // a modifier alone moves nothing
+        default:
+            break;
+        }
+        break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
     case QEvent::Wheel:

@@ -9,22 +9,28 @@ namespace zeplo {
 namespace {
 
 // Refuses any edit that leaves the text longer than the limit and longer than
-// it was. A longer entry chosen from the list comes in whole (the validator
-// does not see text the program sets) and can then be shortened, never
-// lengthened.
+// it was. A longer entry chosen from the list comes in whole and can then be
+// shortened, never lengthened.
 class LengthLimit : public QValidator {
 public:
-    LengthLimit(QLineEdit *edit, int length) : QValidator(edit), length_(length), accepted_(edit->text().size())
+    LengthLimit(QLineEdit *edit, int length)
+        : QValidator(edit), edit_(edit), length_(length), accepted_(edit->text().size())
     {
         connect(edit, &QLineEdit::textChanged, this, [this](const QString &text) { accepted_ = text.size(); });
     }
 
     State validate(QString &input, int &) const override
     {
+        // Text the program sets (an entry chosen from the list) leaves the box
+        // unmodified; it must count as valid, or the box would take the next
+        // typed character unchecked.
+        if (!edit_->isModified())
+            return Acceptable;
         return input.size() <= length_ || input.size() < accepted_ ? Acceptable : Invalid;
     }
 
 private:
+    QLineEdit *edit_;
     int length_;
     qsizetype accepted_;
 };
