@@ -503,8 +503,12 @@ TEST(PreviewPages, ProgressPanelStepsByFiveAndEmptiesAtTheEnds)
         shown << p.ProgressPanel->text();
     }
     EXPECT_EQ(shown, (QStringList{"0%", "0%", "5%", "5%", "5%", "10%", "33%", "33%", "38%", ""}));
-    p.progressNotice(-3); // a result set that cannot count its rows
-    EXPECT_EQ(p.ProgressPanel->text(), QString());
+    // Below the last value shown, a negative one included, nothing changes.
+    ReportPreview q;
+    q.setStore(std::make_shared<PageStore>());
+    q.progressNotice(40);
+    q.progressNotice(-3);
+    EXPECT_EQ(q.ProgressPanel->text(), QStringLiteral("40%"));
 }
 
 // ---- saving and loading ---------------------------------------------------
