@@ -1,0 +1,17 @@
+#include "Books.h"
+
+#include "app/ErrorGuard.h"
+
+namespace zeplo::tool {
+
+void fail(const std::string &message) { throw Error(QString::fromStdString(message)); }
+
+std::string columnList()
+{
+    std::string list;
+    for (const Column &column : kColumns)
+        list += (list.empty() ? "" : ",") + std::string(column.name);
+    return list;
+}
+
+} // namespace zeplo::tool
