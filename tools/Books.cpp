@@ -6,6 +6,8 @@ namespace zeplo::tool {
 
 void fail(const std::string &message) { throw Error(QString::fromStdString(message)); }
 
+std::string bookCount(std::uint64_t n) { return std::to_string(n) + (n == 1 ? " book" : " books"); }
+
 std::string columnList()
 {
     std::string list;

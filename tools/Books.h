@@ -31,6 +31,9 @@ inline constexpr std::array<Column, kColumnCount> kColumns = {{{"id", Kind::Id, 
                                                                {"precteno", Kind::Logical, 0},
                                                                {"pujceno", Kind::Memo, 0}}};
 
+// "1 book", "2 books"
+std::string bookCount(std::uint64_t n);
+
 // "id,autor,...,pujceno"
 std::string columnList();
 

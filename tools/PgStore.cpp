@@ -317,8 +317,8 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
         c.run("LOCK TABLE zeplo IN EXCLUSIVE MODE");
         if (mode == WriteMode::FillEmpty) {
             if (const std::int64_t n = c.number("SELECT count(*) FROM zeplo"))
-                fail(name_ + " already holds " + std::to_string(n)
-                     + " books; only a new or empty catalogue is filled");
+                fail(name_ + " already holds " + bookCount(n)
+                     + "; only a new or empty catalogue is filled");
         }
         const std::optional<std::string> sequence = c.value("SELECT pg_get_serial_sequence('zeplo', 'id')");
         std::int64_t nextId = c.number("SELECT coalesce(max(id), 0) + 1 FROM zeplo");

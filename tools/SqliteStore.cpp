@@ -288,8 +288,8 @@ void SqliteStore::write(WriteMode mode, const std::function<void(BookSink &)> &f
     try {
         if (mode == WriteMode::FillEmpty) {
             if (const std::uint64_t n = countIn(db))
-                fail(name_ + " already holds " + std::to_string(n)
-                     + " books; only a new or empty catalogue is filled");
+                fail(name_ + " already holds " + bookCount(n)
+                     + "; only a new or empty catalogue is filled");
         }
         Inserter inserter(db);
         fill(inserter);
