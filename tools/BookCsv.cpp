@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "Csv.h"
-#include "app/ErrorGuard.h"
+#include "engine/Error.h"
 
 namespace fs = std::filesystem;
 

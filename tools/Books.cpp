@@ -1,6 +1,6 @@
 #include "Books.h"
 
-#include "app/ErrorGuard.h"
+#include "engine/Error.h"
 
 namespace zeplo::tool {
 

@@ -9,7 +9,7 @@
 
 #include <QString>
 
-#include "catalogue/Genres.h"
+#include "engine/Genres.h"
 
 namespace zeplo::tool {
 
