@@ -77,8 +77,8 @@ public:
     EmfCanvas(const QSize &pagePixels, int dpiX, int dpiY);
     EmfCanvas(const QSize &pagePixels, int dpi) : EmfCanvas(pagePixels, dpi, dpi) {}
 
-    int dpiX() const override { return m_dpiX; }
-    int dpiY() const override { return m_dpiY; }
+    int dpiX() const override { return dpiX_; }
+    int dpiY() const override { return dpiY_; }
     void setFont(const ReportFont &font) override;
     int textWidth(const QString &text) const override;
     int lineHeight() const override;
@@ -105,33 +105,33 @@ private:
     void include(const QRect &r);
     void checkOpen() const;
 
-    QSize m_page;
-    int m_dpiX;
-    int m_dpiY;
-    QByteArray m_data;
-    quint32 m_records = 0;
-    quint32 m_handleCount = 1; // slot 0 is reserved by the format
-    QVector<quint32> m_freeHandles;
-    bool m_finished = false;
+    QSize page_;
+    int dpiX_;
+    int dpiY_;
+    QByteArray data_;
+    quint32 records_ = 0;
+    quint32 handleCount_ = 1; // slot 0 is reserved by the format
+    QVector<quint32> freeHandles_;
+    bool finished_ = false;
 
-    ReportFont m_font;
-    QFont m_qfont;
-    QString m_fontKey;
-    mutable int m_lineHeight = -1;
+    ReportFont font_;
+    QFont qfont_;
+    QString fontKey_;
+    mutable int lineHeight_ = -1;
     struct Measured {
         int width = 0;
         QVector<int> advances;
     };
     const Measured &measure(const QString &text) const;
-    bool m_haveFont = false;
-    QHash<QString, quint32> m_fonts; // font key -> handle
-    QHash<quint32, quint32> m_brushes; // colour -> handle
-    quint32 m_linePen = 0;
-    quint32 m_selFont = 0;
-    quint32 m_selBrush = emf::StockObject | emf::WhiteBrush;
-    quint32 m_selPen = emf::StockObject | emf::BlackPen;
-    quint32 m_textColor = 0;
-    QRect m_bounds;
+    bool haveFont_ = false;
+    QHash<QString, quint32> fonts_; // font key -> handle
+    QHash<quint32, quint32> brushes_; // colour -> handle
+    quint32 linePen_ = 0;
+    quint32 selFont_ = 0;
+    quint32 selBrush_ = emf::StockObject | emf::WhiteBrush;
+    quint32 selPen_ = emf::StockObject | emf::BlackPen;
+    quint32 textColor_ = 0;
+    QRect bounds_;
 };
 
 } // namespace zeplo
