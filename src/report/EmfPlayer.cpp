@@ -14,13 +14,12 @@
 #include <vector>
 
 #include "engine/Error.h"
-#include "report/EmfWriter.h"
+#include "report/EmfFormat.h"
 
 namespace zeplo {
 
 namespace {
 
-constexpr int MinHeaderSize = 88;
 constexpr qint64 MaxDeviceExtent = 1000000; // pixels or millimetres: beyond any paper
 constexpr int MaxSavedStates = 1024;
 constexpr qint64 MaxFontHeight = 100000;
@@ -61,11 +60,6 @@ QRect rectAt(const QByteArray &b, qint64 off)
     return QRect(QPoint(i32At(b, off), i32At(b, off + 4)), QPoint(i32At(b, off + 8), i32At(b, off + 12)));
 }
 
-QColor colorFromRef(quint32 ref)
-{
-    return QColor(int(ref & 0xFF), int((ref >> 8) & 0xFF), int((ref >> 16) & 0xFF));
-}
-
 } // namespace
 
 double EmfHeaderInfo::pixelsPerMmX() const
@@ -84,44 +78,45 @@ double EmfHeaderInfo::pixelsPerMmY() const
 
 EmfHeaderInfo readEmfHeader(const QByteArray &emf)
 {
+    using namespace emf;
     const qint64 total = emf.size();
     if (total < MinHeaderSize)
         damaged(QStringLiteral("it is too short to hold a header"));
     if (u32At(emf, 0) != emf::Header)
         damaged(QStringLiteral("it does not start with a header"));
-    const quint32 size = u32At(emf, 4);
+    const quint32 size = u32At(emf, HeaderRecordSize);
     if (size < MinHeaderSize || size % 4 != 0 || size > total)
         damaged(QStringLiteral("the header has a wrong size"));
-    if (u32At(emf, 40) != emf::Signature)
+    if (u32At(emf, HeaderSignature) != emf::Signature)
         damaged(QStringLiteral("the signature is missing"));
-    if (u32At(emf, 44) != emf::Version)
+    if (u32At(emf, HeaderVersion) != emf::Version)
         damaged(QStringLiteral("unknown format version"));
 
     EmfHeaderInfo h;
-    h.bounds = rectAt(emf, 8);
-    h.frame = rectAt(emf, 24);
-    h.bytes = u32At(emf, 48);
-    h.records = u32At(emf, 52);
-    h.handles = u16At(emf, 56);
-    h.devicePixels = QSize(i32At(emf, 72), i32At(emf, 76));
-    h.deviceMm = QSize(i32At(emf, 80), i32At(emf, 84));
+    h.bounds = rectAt(emf, HeaderBounds);
+    h.frame = rectAt(emf, HeaderFrame);
+    h.bytes = u32At(emf, HeaderBytes);
+    h.records = u32At(emf, HeaderRecords);
+    h.handles = u16At(emf, HeaderHandles);
+    h.devicePixels = QSize(i32At(emf, HeaderDevicePixels), i32At(emf, HeaderDevicePixels + 4));
+    h.deviceMm = QSize(i32At(emf, HeaderDeviceMm), i32At(emf, HeaderDeviceMm + 4));
     if (h.bytes < size || h.bytes % 4 != 0 || h.bytes > total)
         damaged(QStringLiteral("the stated length does not match the data"));
     if (h.records < 2)
         damaged(QStringLiteral("the record count is wrong"));
 
-    const quint32 nDesc = u32At(emf, 60);
-    const quint32 offDesc = u32At(emf, 64);
+    const quint32 nDesc = u32At(emf, HeaderDescriptionChars);
+    const quint32 offDesc = u32At(emf, HeaderDescriptionOffset);
     if (nDesc != 0 && (offDesc < MinHeaderSize || qint64(offDesc) + 2 * qint64(nDesc) > size))
         damaged(QStringLiteral("the description lies outside the header"));
-    if (size >= 100) {
-        const quint32 cbPixel = u32At(emf, 88);
-        const quint32 offPixel = u32At(emf, 92);
+    if (size >= HeaderSizeWithPixelFormat) {
+        const quint32 cbPixel = u32At(emf, HeaderPixelFormatSize);
+        const quint32 offPixel = u32At(emf, HeaderPixelFormatOffset);
         if (cbPixel != 0 && (offPixel < MinHeaderSize || qint64(offPixel) + cbPixel > size))
             damaged(QStringLiteral("the pixel format lies outside the header"));
     }
-    if (size >= 108 && (nDesc == 0 || offDesc >= 108))
-        h.deviceMicrometers = QSize(i32At(emf, 100), i32At(emf, 104));
+    if (size >= emf::HeaderSize && (nDesc == 0 || offDesc >= emf::HeaderSize))
+        h.deviceMicrometers = QSize(i32At(emf, HeaderDeviceMicrometers), i32At(emf, HeaderDeviceMicrometers + 4));
     if (h.deviceMicrometers.width() < 0 || h.deviceMicrometers.height() < 0
         || qint64(h.deviceMicrometers.width()) > MaxDeviceExtent * 1000
         || qint64(h.deviceMicrometers.height()) > MaxDeviceExtent * 1000)
@@ -139,28 +134,38 @@ EmfHeaderInfo readEmfHeader(const QByteArray &emf)
     return h;
 }
 
+EmfRecordWalker::EmfRecordWalker(const QByteArray &emf, const EmfHeaderInfo &header)
+    : emf_(emf), end_(qMin<qint64>(header.bytes, emf.size()))
+{
+}
+
+bool EmfRecordWalker::next(EmfRecordRef &record)
+{
+    if (done_)
+        return false;
+    const qint64 off = offset_;
+    if (off + emf::RecordHeadSize > end_)
+        damaged(QStringLiteral("it ends without an end record"));
+    const quint32 type = u32At(emf_, off);
+    const quint32 size = u32At(emf_, off + 4);
+    if (size < emf::RecordHeadSize || size % 4 != 0)
+        damaged(QStringLiteral("a record at offset %1 has a wrong size (%2)").arg(off).arg(size));
+    if (off + qint64(size) > end_)
+        damaged(QStringLiteral("a record at offset %1 runs past the end").arg(off));
+    if (off > 0 && type == emf::Header)
+        damaged(QStringLiteral("a second header at offset %1").arg(off));
+    record = EmfRecordRef{type, off, qint64(size)};
+    offset_ = off + size;
+    done_ = type == emf::Eof;
+    return true;
+}
+
 QVector<EmfRecordRef> listEmfRecords(const QByteArray &emf)
 {
-    const EmfHeaderInfo h = readEmfHeader(emf);
-    const qint64 end = h.bytes;
+    EmfRecordWalker walker(emf, readEmfHeader(emf));
     QVector<EmfRecordRef> out;
-    qint64 off = 0;
-    while (true) {
-        if (off + 8 > end)
-            damaged(QStringLiteral("it ends without an end record"));
-        const quint32 type = u32At(emf, off);
-        const quint32 size = u32At(emf, off + 4);
-        if (size < 8 || size % 4 != 0)
-            damaged(QStringLiteral("a record at offset %1 has a wrong size (%2)").arg(off).arg(size));
-        if (off + qint64(size) > end)
-            damaged(QStringLiteral("a record at offset %1 runs past the end").arg(off));
-        if (off > 0 && type == emf::Header)
-            damaged(QStringLiteral("a second header at offset %1").arg(off));
-        out.append(EmfRecordRef{type, int(off), int(size)});
-        off += size;
-        if (type == emf::Eof)
-            break;
-    }
+    for (EmfRecordRef record; walker.next(record);)
+        out.append(record);
     return out;
 }
 
@@ -184,7 +189,7 @@ struct FontObj {
 using GdiObject = std::variant<std::monostate, PenObj, BrushObj, FontObj>;
 
 struct DcState {
-    int mapMode = 1;
+    quint32 mapMode = emf::MmText;
     QPointF winOrg{0, 0};
     QPointF vpOrg{0, 0};
     QSizeF winExt{1, 1};
@@ -195,8 +200,8 @@ struct DcState {
     FontObj font;
     QColor textColor{Qt::black};
     QColor bkColor{Qt::white};
-    int bkMode = 2; // opaque
-    quint32 textAlign = 0;
+    quint32 bkMode = emf::Opaque;
+    quint32 textAlign = emf::TaTopLeft | emf::TaNoUpdateCp;
     QPointF current{0, 0};
 };
 
@@ -249,25 +254,13 @@ private:
 
     void run()
     {
-        const qint64 end = header_.bytes;
-        qint64 off = u32At(emf_, 4); // past the header
-        while (true) {
-            if (off + 8 > end)
-                damaged(QStringLiteral("it ends without an end record"));
-            const quint32 type = u32At(emf_, off);
-            const quint32 size = u32At(emf_, off + 4);
-            if (size < 8 || size % 4 != 0)
-                damaged(QStringLiteral("a record at offset %1 has a wrong size (%2)").arg(off).arg(size));
-            if (off + qint64(size) > end)
-                damaged(QStringLiteral("a record at offset %1 runs past the end").arg(off));
-            if (type == emf::Eof)
-                return;
-            if (type == emf::Header)
-                damaged(QStringLiteral("a second header at offset %1").arg(off));
-            rec_ = off;
-            size_ = size;
-            record(type);
-            off += size;
+        EmfRecordWalker walker(emf_, header_);
+        EmfRecordRef r;
+        walker.next(r); // the header, read already
+        while (walker.next(r) && r.type != emf::Eof) {
+            rec_ = r.offset;
+            size_ = r.size;
+            record(r.type);
         }
     }
 
@@ -309,15 +302,15 @@ private:
         case emf::SetMapMode: {
             need(12);
             const quint32 mode = u(8);
-            if (mode >= 1 && mode <= 8) {
-                state_.mapMode = int(mode);
+            if (mode >= emf::MmText && mode <= emf::MmAnisotropic) {
+                state_.mapMode = mode;
                 applyTransform();
             }
             return;
         }
         case emf::SetBkMode:
             need(12);
-            state_.bkMode = int(u(8));
+            state_.bkMode = u(8);
             return;
         case emf::SetTextAlign:
             need(12);
@@ -325,11 +318,11 @@ private:
             return;
         case emf::SetTextColor:
             need(12);
-            state_.textColor = colorFromRef(u(8));
+            state_.textColor = emf::colorFromRef(u(8));
             return;
         case emf::SetBkColor:
             need(12);
-            state_.bkColor = colorFromRef(u(8));
+            state_.bkColor = emf::colorFromRef(u(8));
             return;
         case emf::MoveToEx:
             need(16);
@@ -398,19 +391,19 @@ private:
             return;
         }
         case emf::ExtCreateFontIndirectW: {
-            need(12 + emf::LogFontSize);
-            const quint32 ih = objectIndex(u(8));
+            need(emf::FontHeight + emf::LogFontSize);
+            const quint32 ih = objectIndex(u(emf::FontObjectIndex));
             FontObj f;
-            f.height = i(12);
+            f.height = i(emf::FontHeight);
             if (qAbs(qint64(f.height)) > MaxFontHeight)
                 damaged(QStringLiteral("a font height is out of range"));
-            f.weight = i(28);
-            f.italic = emf_.at(rec_ + 32) != 0;
-            f.underline = emf_.at(rec_ + 33) != 0;
-            f.strikeOut = emf_.at(rec_ + 34) != 0;
+            f.weight = i(emf::FontWeight);
+            f.italic = emf_.at(rec_ + emf::FontItalic) != 0;
+            f.underline = emf_.at(rec_ + emf::FontUnderline) != 0;
+            f.strikeOut = emf_.at(rec_ + emf::FontStrikeOut) != 0;
             QString face;
-            for (int k = 0; k < 32; ++k) {
-                const quint16 c = u16At(emf_, rec_ + 40 + 2 * k);
+            for (int k = 0; k < emf::FaceNameChars; ++k) {
+                const quint16 c = u16At(emf_, rec_ + emf::FontFaceName + 2 * k);
                 if (c == 0)
                     break;
                 face.append(QChar(c));
@@ -443,13 +436,13 @@ private:
 
     QPen makePen(quint32 style, quint32 color)
     {
-        QPen pen(colorFromRef(color));
-        switch (style & 0x0F) {
-        case 1: pen.setStyle(Qt::DashLine); break;
-        case 2: pen.setStyle(Qt::DotLine); break;
-        case 3: pen.setStyle(Qt::DashDotLine); break;
-        case 4: pen.setStyle(Qt::DashDotDotLine); break;
-        case 5: pen.setStyle(Qt::NoPen); break;
+        QPen pen(emf::colorFromRef(color));
+        switch (style & emf::PsStyleMask) {
+        case emf::PsDash: pen.setStyle(Qt::DashLine); break;
+        case emf::PsDot: pen.setStyle(Qt::DotLine); break;
+        case emf::PsDashDot: pen.setStyle(Qt::DashDotLine); break;
+        case emf::PsDashDotDot: pen.setStyle(Qt::DashDotDotLine); break;
+        case emf::PsNull: pen.setStyle(Qt::NoPen); break;
         default: pen.setStyle(Qt::SolidLine); break;
         }
         pen.setCosmetic(true);
@@ -483,13 +476,13 @@ private:
     QBrush makeBrush(quint32 style, quint32 color, quint32 hatch)
     {
         switch (style) {
-        case 1: return QBrush(Qt::NoBrush);
-        case 2: {
+        case emf::BsNull: return QBrush(Qt::NoBrush);
+        case emf::BsHatched: {
             static const Qt::BrushStyle hatches[] = {Qt::HorPattern, Qt::VerPattern, Qt::FDiagPattern,
                                                      Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
-            return QBrush(colorFromRef(color), hatch < 6 ? hatches[hatch] : Qt::SolidPattern);
+            return QBrush(emf::colorFromRef(color), hatch < emf::HatchStyles ? hatches[hatch] : Qt::SolidPattern);
         }
-        default: return QBrush(colorFromRef(color));
+        default: return QBrush(emf::colorFromRef(color));
         }
     }
 
@@ -509,7 +502,8 @@ private:
             case emf::WhitePen: state_.pen = QPen(Qt::white, 0); state_.penWidth = 0; break;
             case emf::BlackPen: state_.pen = QPen(Qt::black, 0); state_.penWidth = 0; break;
             case emf::NullPen: state_.pen = QPen(Qt::NoPen); state_.penWidth = 0; break;
-            case 10: case 11: case 12: case 13: case 14: case 16: case 17:
+            case emf::OemFixedFont: case emf::AnsiFixedFont: case emf::AnsiVarFont: case emf::SystemFont:
+            case emf::DeviceDefaultFont: case emf::SystemFixedFont: case emf::DefaultGuiFont:
                 state_.font = FontObj{QStringLiteral("Sans Serif"), -12, 400, false, false, false};
                 break;
             default: break; // palette and the DC brush and pen: nothing to draw with
@@ -534,16 +528,16 @@ private:
         const double ppmX = header_.pixelsPerMmX();
         const double ppmY = header_.pixelsPerMmY();
         switch (state_.mapMode) {
-        case 2: sx = ppmX / 10; sy = -ppmY / 10; break; // 0.1 mm
-        case 3: sx = ppmX / 100; sy = -ppmY / 100; break; // 0.01 mm
-        case 4: sx = ppmX * 0.254; sy = -ppmY * 0.254; break; // 0.01 inch
-        case 5: sx = ppmX * 0.0254; sy = -ppmY * 0.0254; break; // 0.001 inch
-        case 6: sx = ppmX * 25.4 / 1440; sy = -ppmY * 25.4 / 1440; break; // twips
-        case 7:
-        case 8:
+        case emf::MmLoMetric: sx = ppmX / 10; sy = -ppmY / 10; break;
+        case emf::MmHiMetric: sx = ppmX / 100; sy = -ppmY / 100; break;
+        case emf::MmLoEnglish: sx = ppmX * 0.254; sy = -ppmY * 0.254; break;
+        case emf::MmHiEnglish: sx = ppmX * 0.0254; sy = -ppmY * 0.0254; break;
+        case emf::MmTwips: sx = ppmX * 25.4 / 1440; sy = -ppmY * 25.4 / 1440; break;
+        case emf::MmIsotropic:
+        case emf::MmAnisotropic:
             sx = state_.vpExt.width() / state_.winExt.width();
             sy = state_.vpExt.height() / state_.winExt.height();
-            if (state_.mapMode == 7) {
+            if (state_.mapMode == emf::MmIsotropic) {
                 const double m = qMin(std::abs(sx), std::abs(sy));
                 sx = std::copysign(m, sx);
                 sy = std::copysign(m, sy);
@@ -617,13 +611,13 @@ private:
 
     void drawTextOut()
     {
-        need(emf::TextOutHeadSize - 16); // the rectangle may be absent
-        const quint32 nChars = u(44);
-        const quint32 offString = u(48);
-        const quint32 options = u(52);
-        constexpr quint32 EtoOpaque = 0x2, EtoClipped = 0x4, EtoNoRect = 0x100, EtoPdy = 0x2000;
+        using namespace emf;
+        need(TextOutHeadSize - 16); // the rectangle may be absent
+        const quint32 nChars = u(TextOutChars);
+        const quint32 offString = u(TextOutStringOffset);
+        const quint32 options = u(TextOutOptions);
         const bool hasRect = !(options & EtoNoRect);
-        const qint64 offDxField = hasRect ? 72 : 56;
+        const qint64 offDxField = hasRect ? TextOutAdvancesOffset : TextOutAdvancesOffsetNoRect;
         need(offDxField + 4);
         const quint32 offDx = u(offDxField);
         const qint64 textEnd = qint64(offString) + 2 * qint64(nChars);
@@ -639,15 +633,15 @@ private:
         for (quint32 k = 0; k < nChars; ++k)
             text[k] = QChar(u16At(emf_, rec_ + offString + 2 * k));
 
-        QPointF ref = pt(36);
-        if (state_.textAlign & 1) // update current position
+        QPointF ref = pt(TextOutReference);
+        if (state_.textAlign & TaUpdateCp)
             ref = state_.current;
         if (!sane({ref}))
             return;
 
         bool restoreClip = false;
         if (hasRect && (options & (EtoOpaque | EtoClipped))) {
-            const QRect r = rectAt(emf_, rec_ + 56);
+            const QRect r = rectAt(emf_, rec_ + TextOutRectangle);
             const QRectF box(QPointF(r.left(), r.top()), QPointF(r.right(), r.bottom()));
             if (sane({box.topLeft(), box.bottomRight()})) {
                 if (options & EtoOpaque)
@@ -701,21 +695,21 @@ private:
         }
 
         double x0 = 0;
-        switch (state_.textAlign & 6) {
-        case 6: x0 = -width / 2; break; // centre
-        case 2: x0 = -width; break; // right
+        switch (state_.textAlign & TaHorizontal) {
+        case TaCenter: x0 = -width / 2; break;
+        case TaRight: x0 = -width; break;
         default: break;
         }
         double baseline = fm.ascent(); // top
-        if ((state_.textAlign & 24) == 24)
+        if ((state_.textAlign & TaVertical) == TaBaseline)
             baseline = 0;
-        else if (state_.textAlign & 8)
+        else if (state_.textAlign & TaBottom)
             baseline = -fm.descent();
 
         const QPointF origin = logicalToTarget_.map(ref);
         p_.setWorldTransform(QTransform(sx, 0, 0, sy, origin.x(), origin.y()));
         p_.setFont(font);
-        if (state_.bkMode == 2)
+        if (state_.bkMode == Opaque)
             p_.fillRect(QRectF(x0, baseline - fm.ascent(), width, fm.height()), state_.bkColor);
         p_.setPen(QPen(state_.textColor));
         const double larger = std::max(sx, sy);
@@ -751,7 +745,7 @@ private:
             p_.restore();
             p_.setWorldTransform(logicalToTarget_);
         }
-        if (state_.textAlign & 1)
+        if (state_.textAlign & TaUpdateCp)
             state_.current.rx() += width;
     }
 

@@ -14,12 +14,6 @@ namespace zeplo {
 namespace {
 
 constexpr int MaxCachedObjects = 64; // per kind; a report uses a handful
-constexpr quint32 TransparentBkMode = 1;
-constexpr quint32 TaTopLeftNoUpdate = 0;
-constexpr quint32 PenSolid = 0;
-constexpr quint32 BrushSolid = 0;
-constexpr quint32 GraphicsModeCompatible = 1;
-constexpr quint8 DefaultCharset = 1;
 
 int hundredthsOfMm(int pixels, int dpi)
 {
@@ -43,8 +37,8 @@ EmfCanvas::EmfCanvas(const QSize &pagePixels, int dpiX, int dpiY)
     data_.resize(emf::HeaderSize);
     data_.fill('\0');
     records_ = 1;
-    simple(emf::SetBkMode, TransparentBkMode);
-    simple(emf::SetTextAlign, TaTopLeftNoUpdate);
+    simple(emf::SetBkMode, emf::Transparent);
+    simple(emf::SetTextAlign, emf::TaTopLeft | emf::TaNoUpdateCp);
     simple(emf::SetTextColor, textColor_);
 }
 
@@ -187,12 +181,12 @@ void EmfCanvas::selectFont()
         putI32(0); // width: default aspect
         putI32(0); // escapement
         putI32(0); // orientation
-        putI32(font_.bold ? 700 : 400);
-        const char flags[8] = {0 /*italic*/, 0 /*underline*/, 0 /*strike out*/, char(DefaultCharset),
+        putI32(font_.bold ? emf::WeightBold : emf::WeightNormal);
+        const char flags[8] = {0 /*italic*/, 0 /*underline*/, 0 /*strike out*/, char(emf::DefaultCharset),
                                0 /*out precision*/, 0 /*clip precision*/, 0 /*quality*/, 0 /*pitch and family*/};
         data_.append(flags, 8);
-        QString face = font_.family.left(31);
-        for (int i = 0; i < 32; ++i)
+        QString face = font_.family.left(emf::FaceNameChars - 1);
+        for (int i = 0; i < emf::FaceNameChars; ++i)
             put16(i < face.size() ? face.at(i).unicode() : 0);
     }
     if (selFont_ != handle) {
@@ -225,7 +219,7 @@ void EmfCanvas::selectBrush(const QColor &c)
             brushes_.insert(ref, handle);
             beginRecord(emf::CreateBrushIndirect, 24);
             put32(handle);
-            put32(BrushSolid);
+            put32(emf::BsSolid);
             put32(ref);
             put32(0); // hatch: unused for a solid brush
         }
@@ -285,7 +279,7 @@ void EmfCanvas::drawText(const QPoint &topLeft, const QString &text)
 
     beginRecord(emf::ExtTextOutW, size);
     putRect(box); // bounds
-    put32(GraphicsModeCompatible);
+    put32(emf::GraphicsModeCompatible);
     putF32(float(2540.0 / dpiX_));
     putF32(float(2540.0 / dpiY_));
     putI32(topLeft.x());
@@ -311,7 +305,7 @@ void EmfCanvas::drawLine(const QPoint &from, const QPoint &to)
         linePen_ = newHandle();
         beginRecord(emf::CreatePen, 28);
         put32(linePen_);
-        put32(PenSolid);
+        put32(emf::PsSolid);
         putI32(1); // width in device pixels
         putI32(0); // unused height of the width point
         put32(0); // black

@@ -8,66 +8,9 @@
 #include <QSize>
 
 #include "report/Canvas.h"
+#include "report/EmfFormat.h"
 
 namespace zeplo {
-
-// Record types of the enhanced metafile format that the writer and the player use.
-namespace emf {
-enum RecordType : quint32 {
-    Header = 1,
-    PolyBezier = 2,
-    SetWindowExtEx = 9,
-    SetWindowOrgEx = 10,
-    SetViewportExtEx = 11,
-    SetViewportOrgEx = 12,
-    Eof = 14,
-    SetMapMode = 17,
-    SetBkMode = 18,
-    SetTextAlign = 22,
-    SetTextColor = 24,
-    SetBkColor = 25,
-    MoveToEx = 27,
-    IntersectClipRect = 30,
-    SaveDC = 33,
-    RestoreDC = 34,
-    SelectObject = 37,
-    CreatePen = 38,
-    CreateBrushIndirect = 39,
-    DeleteObject = 40,
-    Rectangle = 43,
-    LineTo = 54,
-    ExtCreateFontIndirectW = 82,
-    ExtTextOutW = 84,
-    Polygon16 = 86,
-    Polyline16 = 87,
-};
-
-constexpr quint32 Signature = 0x464D4520; // " EMF"
-constexpr quint32 Version = 0x10000;
-constexpr int HeaderSize = 108;
-constexpr int LogFontSize = 92;
-constexpr int TextOutHeadSize = 76;
-
-constexpr quint32 StockObject = 0x80000000u;
-enum Stock : quint32 {
-    WhiteBrush = 0,
-    LtGrayBrush = 1,
-    GrayBrush = 2,
-    DkGrayBrush = 3,
-    BlackBrush = 4,
-    NullBrush = 5,
-    WhitePen = 6,
-    BlackPen = 7,
-    NullPen = 8,
-    SystemFont = 13,
-    LastStock = 19,
-};
-
-inline quint32 colorRef(const QColor &c)
-{
-    return quint32(c.red()) | (quint32(c.green()) << 8) | (quint32(c.blue()) << 16);
-}
-} // namespace emf
 
 // Records one page as an enhanced metafile whose reference device is the page
 // itself at the given resolution. Fonts, pens and brushes are created once per
