@@ -80,6 +80,7 @@ TEST(GridGeometry, ScrollBarEndsAtAColumnStartUnlessTheLastColumnIsWider)
     EXPECT_LE(even.left(3, 202) + 100, kLeft + 250);
     EXPECT_EQ(even.scrollMaximum(kLeft + 404), 0);
     EXPECT_EQ(even.scrollMaximum(kLeft + 403), 101);
+    EXPECT_EQ(even.scrollMaximum(kLeft + 303), 101); // the rest fits from exactly that start
 
     // The last column wider than the view: scrolled to its last pixel.
     const GridGeometry wide = columnsOf({100, 300});
