@@ -6,7 +6,6 @@
 #include <QPageSize>
 #include <QPrinter>
 
-#include "widgets/WaitCursor.h"
 #include "widgets/ErrorGuard.h"
 #include "report/PageStore.h"
 #include "widgets/ReportPreview.h"
@@ -65,9 +64,13 @@ BookListReport::~BookListReport() = default;
 
 bool BookListReport::render(ReportOutput &output)
 {
-    // The main window shows the wait cursor while its list is walked; the
-    // preview, which shows the pages as they come, stays as it is.
-    const WaitCursor walking(ownerWindow());
+    if (busy())
+        return false;
+    emit walkingChanged(true);
+    struct Ended {
+        BookListReport *self;
+        ~Ended() { emit self->walkingChanged(false); }
+    } ended{this};
     return m_renderer.render(output, m_printer);
 }
 

@@ -93,6 +93,7 @@ void ResultSet::open()
     bof_ = true;
     eof_ = window_.empty();
     notify(DataEvent::ActiveChanged);
+    checkInvariants();
 }
 
 void ResultSet::close()
@@ -118,6 +119,7 @@ void ResultSet::close()
     fields_.clear();
     if (failure)
         std::rethrow_exception(failure);
+    checkInvariants();
 }
 
 // ---- positions and the window --------------------------------------------
@@ -323,6 +325,7 @@ void ResultSet::updateBufferCount()
     if (!window_.empty())
         placeWindow(current_, line);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 QVariant ResultSet::windowValue(int line, int fieldIndex) const
@@ -356,6 +359,7 @@ void ResultSet::first()
     bof_ = true;
     eof_ = window_.empty();
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::last()
@@ -376,6 +380,7 @@ void ResultSet::last()
     eof_ = true;
     bof_ = window_.empty();
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 int ResultSet::moveBy(qsizetype distance)
@@ -412,6 +417,7 @@ int ResultSet::moveBy(qsizetype distance)
     current_ = target;
     shiftWindow(target - line);
     notify(DataEvent::Scrolled);
+    checkInvariants();
     return int(moved);
 }
 
@@ -461,6 +467,7 @@ void ResultSet::startInsert(qsizetype position)
     bof_ = eof_ = false;
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::append()
@@ -491,6 +498,7 @@ void ResultSet::append()
     eof_ = true;
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::insert()
@@ -526,6 +534,7 @@ void ResultSet::edit()
     state_ = DataSetState::Edit;
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::setPendingValue(Field *field, const QVariant &typed)
@@ -560,6 +569,7 @@ void ResultSet::post()
     bof_ = eof_ = false;
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::discardPending()
@@ -568,6 +578,32 @@ void ResultSet::discardPending()
     original_.clear();
     insertPos_ = -1;
     changed_ = false;
+}
+
+void ResultSet::checkInvariants() const
+{
+#ifndef QT_NO_DEBUG
+    const qsizetype rows = qsizetype(window_.size());
+    if (state_ == DataSetState::Closed) {
+        Q_ASSERT(!cursor_ && fields_.empty() && rows == 0);
+        Q_ASSERT(current_ == 0 && top_ == 0);
+    } else {
+        Q_ASSERT(cursor_);
+        const bool inserting = state_ == DataSetState::Insert;
+        Q_ASSERT(rows <= bufferCount_);
+        if (fromEnd_) {
+            Q_ASSERT(cursor_->readsFromEnd() && !cursor_->complete() && rows > 0);
+            Q_ASSERT(top_ + rows <= 0 && -top_ <= cursor_->knownCount() + (inserting ? 1 : 0));
+        } else {
+            Q_ASSERT(top_ >= 0);
+            Q_ASSERT(top_ + rows <= cursor_->knownCount() + (inserting ? 1 : 0));
+        }
+        Q_ASSERT(rows == 0 ? current_ == 0 && top_ == 0 : top_ <= current_ && current_ < top_ + rows);
+        Q_ASSERT(inserting ? insertPos_ == current_ : insertPos_ == -1);
+    }
+    Q_ASSERT(editing() != pending_.isEmpty());
+    Q_ASSERT(state_ == DataSetState::Edit || original_.isEmpty());
+#endif
 }
 
 void ResultSet::cancel()
@@ -589,6 +625,7 @@ void ResultSet::cancel()
     reread(preferred, line);
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::deleteRecord()
@@ -611,16 +648,18 @@ void ResultSet::deleteRecord()
     else
         reread(hasRow(position) ? position : position - 1, line);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 qsizetype ResultSet::recordCount()
 {
     requireOpen();
-    try {
-        return cursor_->countRows();
-    } catch (const std::exception &) {
-        return -1;
-    }
+    // A count the engine cannot give is its error, not a number to print or
+    // divide by.
+    const qsizetype count = cursor_->countRows();
+    if (count < 0)
+        throw EngineError(QStringLiteral("The engine could not count the rows of the result"));
+    return count;
 }
 
 // ---- fields and notifications --------------------------------------------

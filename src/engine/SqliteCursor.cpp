@@ -238,7 +238,8 @@ public:
             return knownCount();
         Statement count = engine_->prepare(engine_->db(), countSql_);
         sql_.bind(count);
-        count.step();
+        if (!count.step())
+            throw EngineError(QStringLiteral("The engine gave no count of the rows of the result"));
         return qsizetype(sqlite3_column_int64(count.get(), 0));
     }
 

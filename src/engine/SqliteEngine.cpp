@@ -15,8 +15,7 @@ namespace zeplo {
 
 namespace {
 
-// How long a statement waits for another program's write lock before it gives up.
-constexpr int kBusyTimeoutMs = 5000;
+int g_busyTimeoutMs = 5000;
 
 std::string_view utf8(sqlite3_value *v)
 {
@@ -74,16 +73,26 @@ void sortKeyFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
     sqlite3_result_text(ctx, buffer.data(), int(n), SQLITE_TRANSIENT);
 }
 
-void registerFunctions(sqlite3 *db)
+// Without these the catalogue would still open, but searches and sorting
+// would quietly lose their Czech rules: a failure is the engine's error.
+int registerFunctions(sqlite3 *db)
 {
     const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-    sqlite3_create_function_v2(db, "like", 2, flags, nullptr, likeFunction, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db, "like", 3, flags, nullptr, likeFunction, nullptr, nullptr, nullptr);
-    // One key buffer per connection, reused for every row.
+    int rc = sqlite3_create_function_v2(db, "like", 2, flags, nullptr, likeFunction, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function_v2(db, "like", 3, flags, nullptr, likeFunction, nullptr, nullptr, nullptr);
+    // One key buffer per connection, reused for every row; the second
+    // registration owns it and frees it with the connection.
     auto *buffer = new std::string;
-    auto destroy = [](void *p) { delete static_cast<std::string *>(p); };
-    sqlite3_create_function_v2(db, "zeplo_sortkey", 1, flags, buffer, sortKeyFunction, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db, "zeplo_sortkey", 2, flags, buffer, sortKeyFunction, nullptr, nullptr, destroy);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function_v2(db, "zeplo_sortkey", 1, flags, buffer, sortKeyFunction, nullptr, nullptr,
+                                        nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function_v2(db, "zeplo_sortkey", 2, flags, buffer, sortKeyFunction, nullptr, nullptr,
+                                        [](void *p) { delete static_cast<std::string *>(p); });
+    else
+        delete buffer;
+    return rc;
 }
 
 } // namespace
@@ -128,8 +137,13 @@ sqlite3 *SqliteEngine::openConnection(bool forReading)
         throw EngineError(text);
     }
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    registerFunctions(db);
+    sqlite3_busy_timeout(db, g_busyTimeoutMs);
+    const int registered = registerFunctions(db);
+    if (registered != SQLITE_OK) {
+        const QString text = errorText(db, registered);
+        sqlite3_close_v2(db);
+        throw EngineError(text);
+    }
     return db;
 }
 
@@ -138,6 +152,16 @@ sqlite3 *SqliteEngine::reader()
     if (!reader_)
         reader_ = openConnection(true);
     return reader_;
+}
+
+int SqliteEngine::busyTimeout()
+{
+    return g_busyTimeoutMs;
+}
+
+void SqliteEngine::setBusyTimeout(int milliseconds)
+{
+    g_busyTimeoutMs = milliseconds;
 }
 
 QString SqliteEngine::errorText(sqlite3 *db, int rc)
@@ -150,7 +174,7 @@ QString SqliteEngine::errorText(sqlite3 *db, int rc)
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
         lines << QStringLiteral("The catalogue is locked by another program and stayed locked for %1 seconds; "
                                 "try again when it has finished")
-                     .arg(kBusyTimeoutMs / 1000);
+                     .arg(g_busyTimeoutMs / 1000.0);
     for (const QString &line : main.split(QLatin1Char('\n'))) {
         const QString t = line.trimmed();
         if (!t.isEmpty() && !lines.contains(t))
