@@ -12,6 +12,7 @@ int main(int argc, char **argv)
 
     MainWindow *form1 = nullptr;
     try {
+        chooseCatalogue(application.arguments());
         form1 = new MainWindow;
     } catch (const std::exception &error) {
         // The main window could not be made (no catalogue, engine failure):

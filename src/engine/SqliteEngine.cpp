@@ -8,13 +8,14 @@
 #include <sqlite3.h>
 
 #include "engine/CzechText.h"
+#include "engine/FileSystem.h"
 
 namespace zeplo {
 
 namespace {
 
 // How long a statement waits for another program's write lock before it gives up.
-constexpr int kBusyTimeoutMs = 5000;
+constexpr int kBusyTimeoutMs = Engine::kLockWaitMs;
 
 QByteArray utf8(sqlite3_value *v)
 {
@@ -67,9 +68,13 @@ SqliteEngine::SqliteEngine(const QString &path) : path_(path)
     readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
     // Readers must never hold up a writer (two copies of the program, or a
     // keyset still being read while a row is posted), so the catalogue is kept
-    // in write-ahead-log mode whenever it can be written.
-    Statement mode(db_, readOnly_ ? QStringLiteral("PRAGMA journal_mode")
-                                  : QStringLiteral("PRAGMA journal_mode=WAL"));
+    // in write-ahead-log mode whenever it can be written. On a network file
+    // system the log's shared index would not be shared between computers:
+    // there the file keeps (or goes back to) the rollback journal.
+    const QString journal = readOnly_                   ? QStringLiteral("PRAGMA journal_mode")
+                            : onNetworkFileSystem(path_) ? QStringLiteral("PRAGMA journal_mode=DELETE")
+                                                         : QStringLiteral("PRAGMA journal_mode=WAL");
+    Statement mode(db_, journal);
     if (mode.step())
         wal_ = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(mode.get(), 0)))
                    .compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
@@ -120,9 +125,7 @@ QString SqliteEngine::errorText(sqlite3 *db, int rc)
         main = QString::fromUtf8(sqlite3_errstr(rc));
     QStringList lines;
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
-        lines << QStringLiteral("The catalogue is locked by another program and stayed locked for %1 seconds; "
-                                "try again when it has finished")
-                     .arg(kBusyTimeoutMs / 1000);
+        lines << Engine::lockedMessage();
     for (const QString &line : main.split(QLatin1Char('\n'))) {
         const QString t = line.trimmed();
         if (!t.isEmpty() && !lines.contains(t))
