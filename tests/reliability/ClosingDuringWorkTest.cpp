@@ -12,6 +12,7 @@
 
 #include <functional>
 
+#include "Children.h"
 #include "TempCatalogue.h"
 #include "app/MainWindow.h"
 #include "app/BookListReport.h"
@@ -88,10 +89,10 @@ struct Program {
     {
         catalogue.addBooks(books);
         form = std::make_unique<MainWindow>();
-        tisk = std::make_unique<BookListReport>(form->Query1);
+        tisk = std::make_unique<BookListReport>(child<ResultSet>(*form, "Query1"));
         tisk->setMainWindow(form.get());
         form->setReport(tisk.get());
-        Unit1::firstActivationDone = true; // no splash
+        form->skipSplash();
         form->show();
     }
 };
@@ -113,7 +114,7 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileThePreviewRendersEndsCleanly)
         program.form->close();
         return true;
     });
-    program.form->Tisk1Click(); // returns once the preview has gone
+    program.form->printList(); // returns once the preview has gone
     ASSERT_TRUE(poller.done());
     ASSERT_FALSE(spilled.isEmpty());
     EXPECT_FALSE(QFile::exists(spilled));
@@ -153,13 +154,13 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileAPrintRunsEndsCleanly)
                 return false;
             }
             PrintProgressWindow *w = visibleProgressWindow();
-            if (!w || w->ProgressBar1->value() < 10)
+            if (!w || child<QProgressBar>(*w, "ProgressBar1")->value() < 10)
                 return false;
             closedWhilePrinting = program.tisk->busy();
             program.form->close();
             return true;
         });
-        program.form->Tisk1Click();
+        program.form->printList();
         ASSERT_TRUE(poller.done());
         EXPECT_TRUE(closedWhilePrinting);
         // Let the stopped printout wind down.
@@ -194,7 +195,7 @@ TEST(ClosingDuringWork, WithoutAWritableTemporaryFolderThePreviewKeepsItsPagesIn
         p->close();
         return true;
     });
-    program.form->Tisk1Click();
+    program.form->printList();
     ASSERT_TRUE(poller.done());
     EXPECT_EQ(pages, 20);
     EXPECT_TRUE(inMemory);

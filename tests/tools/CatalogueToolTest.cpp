@@ -11,7 +11,6 @@
 
 #include <sqlite3.h>
 
-using namespace zeplo;
 
 namespace {
 
