@@ -165,7 +165,7 @@ public:
     {
         release();
         PgConnection &writer = engine_->writer();
-        if (rowGeneration_ == writer.generation() && PQstatus(writer.get()) == CONNECTION_OK)
+        if (rowGeneration_ == writer.generation() && writer.usable())
             PQclear(PQexec(writer.get(), ("DEALLOCATE " + rowName_).constData()));
     }
 
@@ -178,9 +178,16 @@ public:
         while (!done_ && qsizetype(keys_.size()) <= index) {
             if (transaction_ != engine_->transaction())
                 declare();   // the session or its transaction ended: carry on where the keys stopped
-            const qsizetype wanted = std::max<qsizetype>(index + 1 - qsizetype(keys_.size()), batch_);
-            batch_ = std::min<qsizetype>(batch_ * 4, kLargestBatch);
-            const qsizetype count = std::min<qsizetype>(wanted, kLargestBatch);
+            // Near the start only what was asked for is read (opening reads
+            // the first screen); further on, reads run ahead in growing
+            // batches, so a long walk or the way to the end takes few round trips.
+            const qsizetype wanted = index + 1 - qsizetype(keys_.size());
+            qsizetype count = wanted;
+            if (qsizetype(keys_.size()) + wanted > kFirstBatch) {
+                count = std::max(wanted, batch_);
+                batch_ = std::min<qsizetype>(batch_ * 4, kLargestBatch);
+            }
+            count = std::min(count, kLargestBatch);
             const PgResult result = onReader([&] {
                 return engine_->reader().exec(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(count).arg(name_), {}, true);
             });
@@ -315,7 +322,7 @@ private:
             return;
         transaction_ = 0;
         PgConnection &reader = engine_->reader();
-        if (PQstatus(reader.get()) == CONNECTION_OK)
+        if (reader.usable())
             PQclear(PQexec(reader.get(), QStringLiteral("CLOSE %1").arg(name_).toUtf8().constData()));
         engine_->cursorClosed();
     }
@@ -332,8 +339,9 @@ private:
 
     RowValues readRow(qint64 key)
     {
+        engine_->writer().ensureConnected();
         if (rowGeneration_ != engine_->writer().generation())
-            prepareRow();
+            prepareRow();   // a new session: the statement went with the old one
         QStringList params = rowParams_;
         params << QString::number(key);
         const PgResult result = engine_->writer().execPrepared(rowName_, params);

@@ -46,6 +46,7 @@ QString errorText(PGconn *conn, const PGresult *result)
         parts << QStringLiteral("The catalogue server did not finish the command within %1 seconds")
                      .arg(kStatementWaitMs / 1000);
     if (PQstatus(conn) == CONNECTION_BAD || state.startsWith(QLatin1String("08"))
+        || field(PG_DIAG_SEVERITY_NONLOCALIZED) == QLatin1String("FATAL")
         || state == QLatin1String("57P01") || state == QLatin1String("57P02") || state == QLatin1String("57P03"))
         parts << QString::fromLatin1(kLostConnection);
     const QString primary = field(PG_DIAG_MESSAGE_PRIMARY);
@@ -78,14 +79,15 @@ QStringList passwordsOf(const QString &uri)
                 out << QString::fromUtf8(o->val);
         PQconninfoFree(options);
     }
-    out.removeAll(QString());
+    out.removeIf([](const QString &p) { return p.isEmpty(); });
     return out;
 }
 
 QString blotted(QString message, const QStringList &secrets)
 {
     for (const QString &secret : secrets)
-        message.replace(secret, QStringLiteral("***"));
+        if (!secret.isEmpty())
+            message.replace(secret, QStringLiteral("***"));
     return message;
 }
 
@@ -116,6 +118,11 @@ PgConnection::PgConnection(const QString &uri, const QString &password) : uri_(u
     ensureConnected();
 }
 
+bool PgConnection::usable() const
+{
+    return !broken_ && PQstatus(conn_) == CONNECTION_OK;
+}
+
 PgConnection::~PgConnection()
 {
     if (conn_)
@@ -124,7 +131,8 @@ PgConnection::~PgConnection()
 
 void PgConnection::ensureConnected()
 {
-    if (PQstatus(conn_) == CONNECTION_BAD) {
+    if (PQstatus(conn_) == CONNECTION_BAD || broken_) {
+        broken_ = false;
         PQreset(conn_);
         if (PQstatus(conn_) != CONNECTION_OK)
             throw EngineError(blotted(lines({QString::fromLatin1(kLostConnection), QString::fromUtf8(PQerrorMessage(conn_))}),
@@ -147,6 +155,17 @@ PgResult PgConnection::check(pg_result *raw)
     const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return result;
+    // The server may end the session with this very error (FATAL) before
+    // libpq has seen the connection close: the next command starts a new one.
+    const char *severity = result ? PQresultErrorField(result.get(), PG_DIAG_SEVERITY_NONLOCALIZED) : nullptr;
+    const char *state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
+    if (!result || (severity && (qstrcmp(severity, "FATAL") == 0 || qstrcmp(severity, "PANIC") == 0))
+        || (state && (qstrncmp(state, "08", 2) == 0 || qstrncmp(state, "57P", 3) == 0))
+        || PQstatus(conn_) == CONNECTION_BAD) {
+        broken_ = true;
+        if (onLost)
+            onLost();
+    }
     throw EngineError(blotted(errorText(conn_, result.get()), passwordsOf(uri_) << password_));
 }
 
@@ -222,6 +241,13 @@ PgEngine::PgEngine(const QString &uri) : uri_(uri)
 {
     writer_ = std::make_unique<PgConnection>(uri_, QString());
     password_ = QString::fromUtf8(PQpass(writer_->get()));
+    // A server restart ends both sessions, though a command finds out about
+    // one only: the next command makes both again.
+    writer_->onLost = [this] {
+        if (reader_)
+            reader_->markBroken();
+        endReading();
+    };
     // A server that only reads (a standby, a read-only default) makes every
     // result read-only; a role's rights are judged per table.
     const PgResult r = writer_->exec(QStringLiteral("select current_setting('transaction_read_only')"));
@@ -232,8 +258,13 @@ PgEngine::~PgEngine() = default;
 
 PgConnection &PgEngine::reader()
 {
-    if (!reader_)
+    if (!reader_) {
         reader_ = std::make_unique<PgConnection>(uri_, password_);
+        reader_->onLost = [this] {
+            writer_->markBroken();
+            endReading();
+        };
+    }
     return *reader_;
 }
 
@@ -270,7 +301,7 @@ void PgEngine::endReading()
     openCursors_ = 0;
     ++transaction_;
     // Only reads were made in it: ending it either way releases its snapshot.
-    if (reader_ && PQstatus(reader_->get()) == CONNECTION_OK)
+    if (reader_ && reader_->usable())
         PQclear(PQexec(reader_->get(), "ROLLBACK"));
 }
 

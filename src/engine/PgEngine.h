@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -40,14 +41,23 @@ public:
     // Whether the session that `generation` names is still the current one.
     quint64 generation() const { return generation_; }
     pg_conn *get() const { return conn_; }
+    // Whether commands can be sent without making the session again.
+    bool usable() const;
+    // Makes the session again before the next command.
+    void markBroken() { broken_ = true; }
+    // Called when a command finds the session gone.
+    std::function<void()> onLost;
+
+    // Makes the session again when it was found gone; commands do it themselves.
+    void ensureConnected();
 
 private:
-    void ensureConnected();
     PgResult check(pg_result *result);
     QString uri_;
     QString password_;
     pg_conn *conn_ = nullptr;
     quint64 generation_ = 0;
+    bool broken_ = false;
 };
 
 // What the server tells about a table: its columns and how a row is addressed.
