@@ -14,12 +14,17 @@ namespace {
 
 std::mutex mutex;
 QString setting;
+// The server's engine stays connected for the run, not only while a result
+// is open: every list command closes and opens the list again.
+std::shared_ptr<Engine> kept;
 
 } // namespace
 
 void Engine::setCatalogue(const QString &catalogue)
 {
     std::lock_guard lock(mutex);
+    if (catalogue != setting)
+        kept.reset();
     setting = catalogue;
 }
 
@@ -48,7 +53,7 @@ std::shared_ptr<Engine> Engine::openDefault()
         return existing;
     std::shared_ptr<Engine> engine;
     if (server)
-        engine = std::make_shared<PgEngine>(key);
+        kept = engine = std::make_shared<PgEngine>(key);
     else
         engine = std::make_shared<SqliteEngine>(key);
     open[key] = engine;
