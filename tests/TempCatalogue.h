@@ -18,6 +18,10 @@ struct pg_conn;
 enum class CatalogueEngine { File, Server };
 inline const auto kEachEngine = testing::Values(CatalogueEngine::File, CatalogueEngine::Server);
 std::string engineName(const testing::TestParamInfo<CatalogueEngine> &info);
+inline void PrintTo(CatalogueEngine engine, std::ostream *os)
+{
+    *os << (engine == CatalogueEngine::File ? "File" : "Server");
+}
 
 // A catalogue in a fresh temporary folder that becomes the working directory
 // for the lifetime of the object (the engine finds zeplo.db there). On the
