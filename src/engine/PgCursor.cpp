@@ -192,7 +192,6 @@ public:
                 return engine_->reader().exec(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(count).arg(name_), {}, true);
             });
             const int rows = PQntuples(result.get());
-            keys_.reserve(keys_.size() + size_t(rows));
             for (int i = 0; i < rows; ++i)
                 keys_.push_back(binaryKey(result.get(), i));
             if (rows < count) {
@@ -289,7 +288,7 @@ public:
 
 private:
     static constexpr qsizetype kFirstBatch = 100;
-    static constexpr qsizetype kLargestBatch = 100000;
+    static constexpr qsizetype kLargestBatch = 250000;
 
     template<typename Command>
     PgResult onReader(Command command)
