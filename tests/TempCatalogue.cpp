@@ -35,20 +35,6 @@ void bind(sqlite3_stmt *stmt, int i, const QVariant &v)
     }
 }
 
-QString serverUri(const char *variable)
-{
-    const QString uri = qEnvironmentVariable(variable);
-    if (uri.isEmpty())
-        throw std::runtime_error(std::string(variable) + " is not set: run the tests with scripts/test, which starts a "
-                                 "test server, or start one with scripts/pg-server start DIR");
-    return uri;
-}
-
-QString withDatabase(const QString &uri, const QString &database)
-{
-    return uri + (uri.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) + QStringLiteral("dbname=") + database;
-}
-
 // Runs SQL on a connection of its own; the first value of the result.
 QVariant serverScalar(const QString &uri, const QString &sql, const QStringList &params = {})
 {
@@ -100,11 +86,10 @@ TempCatalogue::TempCatalogue(CatalogueEngine engine, const char *schema) : previ
             exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         }
     } else {
-        static int made = 0;
-        database_ = QStringLiteral("zeplo_t%1_%2").arg(QCoreApplication::applicationPid()).arg(++made);
-        const QString owner = serverUri("ZEPLO_TEST_PG");
-        serverScalar(owner, QStringLiteral("CREATE DATABASE %1").arg(database_));
-        uri_ = withDatabase(owner, database_);
+        server_ = std::make_unique<ServerDatabase>();
+        if (!server_->ok())
+            throw std::runtime_error("no database on the test server");
+        uri_ = QString::fromStdString(server_->uri());
         if (schema) {
             QString ddl = QString::fromUtf8(schema);
             ddl.replace(QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT"),
@@ -121,7 +106,7 @@ TempCatalogue::TempCatalogue(CatalogueEngine engine, const char *schema) : previ
 
 QString TempCatalogue::readOnlyUri() const
 {
-    return withDatabase(serverUri("ZEPLO_TEST_PG_READONLY"), database_);
+    return server_ ? QString::fromStdString(server_->readOnlyUri()) : QString();
 }
 
 void TempCatalogue::lockWriters()
@@ -167,15 +152,10 @@ TempCatalogue::~TempCatalogue()
 {
     unlock();
     QDir::setCurrent(previous_);
-    if (engine_ == CatalogueEngine::Server) {
-        zeplo::Engine::setCatalogue(previousCatalogue_);
-        try {
-            serverScalar(serverUri("ZEPLO_TEST_PG"), QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(database_));
-        } catch (const std::exception &e) {
-            ADD_FAILURE() << e.what();
-        }
-    }
+    if (engine_ == CatalogueEngine::Server)
+        zeplo::Engine::setCatalogue(previousCatalogue_);   // its connections end before the database goes
 }
+
 
 void TempCatalogue::exec(const QString &sql)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QDir>
 #include <QString>
 #include <QStringList>
@@ -7,6 +9,7 @@
 #include <QVariant>
 
 #include "QtPrinting.h"
+#include "ServerDatabase.h"
 
 #include <sqlite3.h>
 
@@ -25,9 +28,8 @@ inline void PrintTo(CatalogueEngine engine, std::ostream *os)
 
 // A catalogue in a fresh temporary folder that becomes the working directory
 // for the lifetime of the object (the engine finds zeplo.db there). On the
-// server it is a fresh database on the server that scripts/test starts (its
-// owner's URI in ZEPLO_TEST_PG, a role that may only read in
-// ZEPLO_TEST_PG_READONLY), named as the run's catalogue and dropped at the end.
+// server it is a database of its own on the test server (ServerDatabase),
+// named as the run's catalogue while the object lives.
 class TempCatalogue {
 public:
     // The main window's base query, the select list every catalogue test reads.
@@ -70,7 +72,7 @@ private:
     QTemporaryDir dir_;
     QString previous_;
     CatalogueEngine engine_ = CatalogueEngine::File;
-    QString database_;
+    std::unique_ptr<ServerDatabase> server_;
     QString uri_;
     QString previousCatalogue_;
     sqlite3 *fileLock_ = nullptr;
