@@ -302,6 +302,11 @@ bool isSpaceOrPunctuation(char32_t c)
     return category == QChar::Other_Control || category == QChar::Other_Format;
 }
 
+// Levels 2 and 3 of texts with fewer level-1 units are written sparsely; the
+// position bytes 0x7F - position stay above every weight and separator.
+constexpr std::size_t kSparseUnits = 0x6B;
+static_assert(0x7F - kSparseUnits > 0x13, "position bytes above the accent weights");
+
 // How an ASCII character sorts: one level-1 byte, plain, and its case.
 struct AsciiWeight {
     unsigned char weight = 0;
@@ -622,20 +627,35 @@ std::size_t sortKeyInto(std::string_view textUtf8, std::string &buffer)
         codePoint(kOther, lower, lower != c ? kUpper : kLower);
     }
 
-    // Levels 2 and 3 leave out their trailing plain / lower-case weights, and
-    // a level left empty its separator: the separator sorts below every
-    // weight, and texts equal at level 1 have levels of equal length, so a
-    // shorter level stands exactly for the one padded with the lowest weight.
-    if (accented > 0 || cased > 0) {
+    // Levels 2 and 3 are compared only between texts equal at level 1, whose
+    // levels have equal lengths and are mostly the lowest weight (no accent,
+    // lower case). A level keeps only what differs from that: its trailing
+    // lowest weights go, and a level left empty its separator, since the
+    // separator sorts below every weight. Up to kSparseUnits units a level is
+    // written as pairs of (0x7F - position, weight) for the other weights
+    // alone: where two texts first differ, the one with the weight at the
+    // earlier position has the larger position byte, so the order is that of
+    // the whole levels. Both texts compared have the same units, so they
+    // always take the same form.
+    const bool sparse = units < kSparseUnits;
+    const auto level = [&](const unsigned char *weights, std::size_t end, unsigned char lowest) {
         key[len++] = kLevelSeparator;
-        std::memmove(key + len, accents, accented);
-        len += accented;
-    }
-    if (cased > 0) {
-        key[len++] = kLevelSeparator;
-        std::memmove(key + len, cases, cased);
-        len += cased;
-    }
+        if (!sparse) {
+            std::memmove(key + len, weights, end);
+            len += end;
+            return;
+        }
+        for (std::size_t u = 0; u < end; ++u) {
+            if (weights[u] != lowest) {
+                key[len++] = static_cast<unsigned char>(0x7F - u);
+                key[len++] = weights[u];
+            }
+        }
+    };
+    if (accented > 0 || cased > 0)
+        level(accents, accented, kPlain);
+    if (cased > 0)
+        level(cases, cased, kLower);
     return len;
 }
 

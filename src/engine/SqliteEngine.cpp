@@ -62,13 +62,22 @@ void sortKeyFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
     std::string &buffer = *static_cast<std::string *>(sqlite3_user_data(ctx));
     std::size_t n = czech::sortKeyInto(utf8(argv[0]), buffer);
     if (argc == 2) {
-        constexpr int kDigits = 11;   // 6 bits each, 66 in all
-        if (buffer.size() < n + 1 + kDigits)
-            buffer.resize(n + 1 + kDigits);
-        buffer[n++] = '\x01';   // below every byte of a key
-        const quint64 id = quint64(sqlite3_value_int64(argv[1])) ^ (quint64(1) << 63);
-        for (int i = kDigits - 1; i >= 0; --i)
-            buffer[n++] = char(0x02 + ((id >> (6 * i)) & 0x3F));
+        // The row id in base 64 (digits 0x02..0x41) behind a byte below every
+        // byte of a key, led by its number of digits (0x03 + n), or by 0x02
+        // and all eleven digits of id + 2^63 when it is negative: shorter
+        // numbers are the smaller ones, so the order is the ids' order.
+        constexpr int kMaxDigits = 11;
+        if (buffer.size() < n + 2 + kMaxDigits)
+            buffer.resize(n + 2 + kMaxDigits);
+        buffer[n++] = '\x01';
+        const qint64 id = sqlite3_value_int64(argv[1]);
+        const quint64 value = id < 0 ? quint64(id) ^ (quint64(1) << 63) : quint64(id);
+        int digits = kMaxDigits;
+        if (id >= 0)
+            for (digits = 1; digits < kMaxDigits && (value >> (6 * digits)) != 0; ++digits) {}
+        buffer[n++] = char(id < 0 ? 0x02 : 0x03 + digits);
+        for (int i = digits - 1; i >= 0; --i)
+            buffer[n++] = char(0x02 + ((value >> (6 * i)) & 0x3F));
     }
     sqlite3_result_text(ctx, buffer.data(), int(n), SQLITE_TRANSIENT);
 }

@@ -160,6 +160,12 @@ TEST(CzechTextSortKey, AccentsAndCaseDecideOnlyBetweenEqualLetters)
     expectAscending({"novák", "Novák", "nováka"});
     expectAscending({"chata", "cHata", "Chata", "CHATA", "chaty"});
     expectAscending({"dama", "Dama", "dáma"});
+    // Between equal letters the first difference decides, wherever it stands,
+    // in short texts and in long ones alike.
+    expectAscending({"damá", "dáma", "dámá"});
+    expectAscending({"daMa", "Dama", "DAMA"});
+    const std::string longText(150, 'e');
+    expectAscending({longText + "e", longText + "é", "é" + longText});
     // Foreign letters sort with their base letter.
     expectAscending({"Muller", "Müller", "Mullerová"});
     expectAscending({"Lukas", "Łukasz", "Lukáš"});
