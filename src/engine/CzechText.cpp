@@ -532,34 +532,118 @@ std::string sortKey(std::string_view textUtf8)
     return key;
 }
 
-std::size_t sortKeyInto(std::string_view textUtf8, std::string &buffer)
+namespace {
+
+// Levels 2 and 3 are compared only between texts equal at level 1, whose
+// levels have equal lengths and are mostly the lowest weight (no accent,
+// lower case). A level keeps only what differs from that: its trailing lowest
+// weights go, and a level left empty its separator, since the separator sorts
+// below every weight. Up to kSparseUnits units a level is written as pairs of
+// (0x7F - position, weight) for the other weights alone: where two texts first
+// differ, the one with the weight at the earlier position has the larger
+// position byte, so the order is that of the whole levels. Both texts compared
+// have the same units, so they always take the same form.
+
+// Gathers the pairs as the units come: for texts too short to reach kSparseUnits.
+class SparseLevels {
+public:
+    SparseLevels(unsigned char *room, std::size_t n) : accents_(room), cases_(room + 2 * n + 2) {}
+    void add(std::size_t unit, unsigned char accent, unsigned char tertiary)
+    {
+        if (accent != kPlain)
+            this->accent(unit, accent);
+        if (tertiary != kLower) {
+            cases_[cased_++] = static_cast<unsigned char>(0x7F - unit);
+            cases_[cased_++] = tertiary;
+        }
+    }
+    bool plainAt(std::size_t unit) const
+    {
+        return accented_ == 0 || accents_[accented_ - 2] != 0x7F - unit;
+    }
+    void accent(std::size_t unit, unsigned char weight)
+    {
+        accents_[accented_++] = static_cast<unsigned char>(0x7F - unit);
+        accents_[accented_++] = weight;
+    }
+    std::size_t write(unsigned char *key, std::size_t len, std::size_t) const
+    {
+        if (accented_ > 0 || cased_ > 0) {
+            key[len++] = kLevelSeparator;
+            std::memmove(key + len, accents_, accented_);
+            len += accented_;
+        }
+        if (cased_ > 0) {
+            key[len++] = kLevelSeparator;
+            std::memmove(key + len, cases_, cased_);
+            len += cased_;
+        }
+        return len;
+    }
+
+private:
+    unsigned char *accents_, *cases_;
+    std::size_t accented_ = 0, cased_ = 0;   // bytes of pairs
+};
+
+// Gathers every unit's weights: for texts that may reach kSparseUnits.
+class FullLevels {
+public:
+    FullLevels(unsigned char *room, std::size_t n) : accents_(room), cases_(room + n + 1) {}
+    void add(std::size_t unit, unsigned char accent, unsigned char tertiary)
+    {
+        accents_[unit] = accent;
+        cases_[unit] = tertiary;
+        if (accent != kPlain)
+            accented_ = unit + 1;
+        if (tertiary != kLower)
+            cased_ = unit + 1;
+    }
+    bool plainAt(std::size_t unit) const { return accents_[unit] == kPlain; }
+    void accent(std::size_t unit, unsigned char weight)
+    {
+        accents_[unit] = weight;
+        accented_ = unit + 1;
+    }
+    std::size_t write(unsigned char *key, std::size_t len, std::size_t units) const
+    {
+        const bool sparse = units < kSparseUnits;
+        const auto level = [&](const unsigned char *weights, std::size_t end, unsigned char lowest) {
+            key[len++] = kLevelSeparator;
+            if (!sparse) {
+                std::memmove(key + len, weights, end);
+                len += end;
+                return;
+            }
+            for (std::size_t u = 0; u < end; ++u) {
+                if (weights[u] != lowest) {
+                    key[len++] = static_cast<unsigned char>(0x7F - u);
+                    key[len++] = weights[u];
+                }
+            }
+        };
+        if (accented_ > 0 || cased_ > 0)
+            level(accents_, accented_, kPlain);
+        if (cased_ > 0)
+            level(cases_, cased_, kLower);
+        return len;
+    }
+
+private:
+    unsigned char *accents_, *cases_;
+    std::size_t accented_ = 0, cased_ = 0;   // units up to the last accent, the last capital
+};
+
+template <class Levels>
+std::size_t buildKey(const unsigned char *s, std::size_t n, unsigned char *key, Levels &levels)
 {
-    const std::size_t n = textUtf8.size();
-    if (n == 0)
-        return 0;
-    // Level 1 takes at most 4 bytes for a byte of text, levels 2 and 3 one
-    // byte each for a unit of level 1, and there are no more units than bytes:
-    // the accents and cases are gathered behind the room for level 1 and
-    // moved up to it at the end. One pass, no allocation once the buffer has grown.
-    if (buffer.size() < 8 * n + 8)
-        buffer.resize(8 * n + 8);
-    auto *const key = reinterpret_cast<unsigned char *>(buffer.data());
-    unsigned char *const accents = key + 4 * n + 4;
-    unsigned char *const cases = key + 6 * n + 6;
-    const auto *s = reinterpret_cast<const unsigned char *>(textUtf8.data());
     const AsciiWeight *const ascii = asciiWeights();
     std::size_t len = 0, units = 0;
-    std::size_t accented = 0, cased = 0;   // units up to the last accent, the last capital
     unsigned char lastLetter = 0;   // weight of the last unit when it is one byte
 
     const auto unit = [&](unsigned char weight, unsigned char accent, unsigned char tertiary) {
         key[len++] = weight;
-        accents[units] = accent;
-        cases[units++] = tertiary;
-        if (accent != kPlain)
-            accented = units;
-        if (tertiary != kLower)
-            cased = units;
+        levels.add(units++, accent, tertiary);
         lastLetter = weight;
     };
     const auto codePoint = [&](unsigned char group, char32_t c, unsigned char tertiary) {
@@ -569,10 +653,7 @@ std::size_t sortKeyInto(std::string_view textUtf8, std::string &buffer)
         key[len++] = static_cast<unsigned char>(c / (126 * 126) + 2);
         key[len++] = static_cast<unsigned char>(c / 126 % 126 + 2);
         key[len++] = static_cast<unsigned char>(c % 126 + 2);
-        accents[units] = kPlain;
-        cases[units++] = tertiary;
-        if (tertiary != kLower)
-            cased = units;
+        levels.add(units++, kPlain, tertiary);
         lastLetter = 0;
     };
 
@@ -602,13 +683,11 @@ std::size_t sortKeyInto(std::string_view textUtf8, std::string &buffer)
         if (isCombiningMark(c) && units > 0) {
             // An accent after a character changes that character's accent, or
             // makes c, r, s, z into č, ř, š, ž; only the first one counts.
-            if (accents[units - 1] == kPlain) {
-                if (c == 0x30C && takesOwnCaron(lastLetter)) {
+            if (levels.plainAt(units - 1)) {
+                if (c == 0x30C && takesOwnCaron(lastLetter))
                     key[len - 1] = ++lastLetter;
-                } else {
-                    accents[units - 1] = accentWeight(c);
-                    accented = units;
-                }
+                else
+                    levels.accent(units - 1, accentWeight(c));
             }
             continue;
         }
@@ -626,37 +705,30 @@ std::size_t sortKeyInto(std::string_view textUtf8, std::string &buffer)
         const char32_t lower = QChar::toLower(c);
         codePoint(kOther, lower, lower != c ? kUpper : kLower);
     }
+    return levels.write(key, len, units);
+}
 
-    // Levels 2 and 3 are compared only between texts equal at level 1, whose
-    // levels have equal lengths and are mostly the lowest weight (no accent,
-    // lower case). A level keeps only what differs from that: its trailing
-    // lowest weights go, and a level left empty its separator, since the
-    // separator sorts below every weight. Up to kSparseUnits units a level is
-    // written as pairs of (0x7F - position, weight) for the other weights
-    // alone: where two texts first differ, the one with the weight at the
-    // earlier position has the larger position byte, so the order is that of
-    // the whole levels. Both texts compared have the same units, so they
-    // always take the same form.
-    const bool sparse = units < kSparseUnits;
-    const auto level = [&](const unsigned char *weights, std::size_t end, unsigned char lowest) {
-        key[len++] = kLevelSeparator;
-        if (!sparse) {
-            std::memmove(key + len, weights, end);
-            len += end;
-            return;
-        }
-        for (std::size_t u = 0; u < end; ++u) {
-            if (weights[u] != lowest) {
-                key[len++] = static_cast<unsigned char>(0x7F - u);
-                key[len++] = weights[u];
-            }
-        }
-    };
-    if (accented > 0 || cased > 0)
-        level(accents, accented, kPlain);
-    if (cased > 0)
-        level(cases, cased, kLower);
-    return len;
+} // namespace
+
+std::size_t sortKeyInto(std::string_view textUtf8, std::string &buffer)
+{
+    const std::size_t n = textUtf8.size();
+    if (n == 0)
+        return 0;
+    // Level 1 takes at most 4 bytes for a byte of text, and there are no more
+    // units than bytes; levels 2 and 3 are gathered behind the room for level
+    // 1 (at most two bytes a unit each) and moved up to it at the end. One
+    // pass, no allocation once the buffer has grown.
+    if (buffer.size() < 8 * n + 8)
+        buffer.resize(8 * n + 8);
+    auto *const key = reinterpret_cast<unsigned char *>(buffer.data());
+    const auto *s = reinterpret_cast<const unsigned char *>(textUtf8.data());
+    if (n < kSparseUnits) {
+        SparseLevels levels(key + 4 * n + 4, n);
+        return buildKey(s, n, key, levels);
+    }
+    FullLevels levels(key + 4 * n + 4, n);
+    return buildKey(s, n, key, levels);
 }
 
 } // namespace zeplo::czech

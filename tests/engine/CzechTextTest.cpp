@@ -150,6 +150,8 @@ TEST(CzechTextSortKey, CaronLettersAndChAreLettersOfTheirOwn)
     // A decomposed caron makes the same letter as the composed one.
     EXPECT_EQ(sortKey("c\xcc\x8c" "apek"), sortKey("čapek"));
     EXPECT_EQ(sortKey("S\xcc\x8c" "ebek"), sortKey("Šebek"));
+    for (std::size_t length = 100; length < 112; ++length)   // around where long keys change their form
+        EXPECT_EQ(sortKey(std::string(length, 'e') + "e\xcc\x81" "c\xcc\x8c"), sortKey(std::string(length, 'e') + "éč"));
 }
 
 TEST(CzechTextSortKey, AccentsAndCaseDecideOnlyBetweenEqualLetters)
