@@ -60,8 +60,9 @@ void oursOpen(benchmark::State &state)
         // Connected to the catalogue first, as the stock side opens its
         // database before its timed step; the list's own statements are
         // prepared in the step.
-        ours.query.setSql({zeplo::kCountQuery});
-        ours.query.open();
+        zeplo::ResultSet connected(QStringLiteral("Query2"));
+        connected.setSql({zeplo::kCountQuery});
+        connected.open();
         ours.query.sqlClear();
         for (const QString &line : mainQuery())
             ours.query.sqlAdd(line);

@@ -334,14 +334,16 @@ const AsciiWeight *asciiWeights()
 }
 static_assert(kAsciiPunctuation + 66 == kPunctuation, "128 ASCII codes less 62 letters and digits");
 
-// Every character that folds to `folded` (itself included when it folds to
-// itself), found once in a table of all characters that fold to another.
+// Every character that folds to `folded`, a character of the Basic
+// Multilingual Plane (itself included when it folds to itself), found in a
+// table of the plane's characters that fold to another, made on first use.
 std::vector<char32_t> foldedForms(char32_t folded)
 {
     static const std::vector<std::pair<char32_t, char32_t>> folding = [] {
         const char32_t *table = foldTable();
         std::vector<std::pair<char32_t, char32_t>> pairs;
-        for (char32_t c = 0x80; c <= 0x10FFFF; ++c) {
+        // The Basic Multilingual Plane only: no character beyond it folds into it.
+        for (char32_t c = 0x80; c <= 0xFFFF; ++c) {
             if (c == 0xD800)
                 c = 0xE000;   // surrogates are no characters
             const char32_t f = foldCase(table, c);
@@ -466,9 +468,10 @@ void LikePattern::placeAnchor(Anchor &anchor)
     // A letter outside ASCII is looked for by the bytes of its forms (Ž and ž
     // are C5 BD and C5 BE): memchr finds their shared first byte, which no
     // other character can hide, since a byte of 0xC2 and above only ever
-    // starts a character. Letters whose forms start differently, and bytes
-    // that are not UTF-8, are looked for character by character.
-    if (anchor.folded < 0x80 || anchor.folded >= kInvalidByte)
+    // starts a character. Letters whose forms start differently, letters
+    // beyond the Basic Multilingual Plane and bytes that are not UTF-8 are
+    // looked for character by character.
+    if (anchor.folded < 0x80 || anchor.folded > 0xFFFF)
         return;
     const std::vector<char32_t> forms = foldedForms(anchor.folded);
     if (forms.size() > anchor.forms.size())

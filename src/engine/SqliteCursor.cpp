@@ -118,16 +118,19 @@ QString withPlainRowCount(sqlite3 *db, const QString &sql)
     const QString column = m.captured(2).isEmpty() ? m.captured(3) : m.captured(2);
     const QString table = m.captured(5);
     const char *type = nullptr;
-    int primaryKey = 0;
+    int primaryKey = 0, autoIncrement = 0;
     if (sqlite3_table_column_metadata(db, "main", table.toUtf8().constData(), column.toUtf8().constData(), &type,
-                                      nullptr, nullptr, &primaryKey, nullptr) != SQLITE_OK
+                                      nullptr, nullptr, &primaryKey, &autoIncrement) != SQLITE_OK
         || !primaryKey || !type || QString::fromUtf8(type).compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) != 0)
         return sql;
-    // Only a primary key of that one column is the row id.
-    Statement keys(db, QStringLiteral("select count(*) from pragma_table_info(:zeplo_table) where pk > 0"));
-    keys.bindText(1, table);
-    if (!keys.step() || sqlite3_column_int(keys.get(), 0) != 1)
-        return sql;
+    // Only a primary key of that one column is the row id. AUTOINCREMENT is
+    // allowed on nothing else, which spares asking for the table's keys.
+    if (!autoIncrement) {
+        Statement keys(db, QStringLiteral("select count(*) from pragma_table_info(:zeplo_table) where pk > 0"));
+        keys.bindText(1, table);
+        if (!keys.step() || sqlite3_column_int(keys.get(), 0) != 1)
+            return sql;
+    }
     const QString alias = m.captured(4).isEmpty()
                               ? QStringLiteral(" as \"%1\"").arg(m.captured(1).replace(QLatin1Char('"'), QStringLiteral("\"\"")))
                               : m.captured(4);

@@ -65,7 +65,9 @@ void DataGrid::setDataSource(DataSource *source)
 int DataGrid::charWidth() const
 {
     // The overhang of these fonts is 0, so the width of "0" is the step per character.
-    return QFontMetrics(font()).horizontalAdvance(QLatin1Char('0'));
+    if (charWidth_ < 0)
+        charWidth_ = QFontMetrics(font()).horizontalAdvance(QLatin1Char('0'));
+    return charWidth_;
 }
 
 // Measured once per font: every move asks for them several times.
@@ -96,7 +98,11 @@ int DataGrid::bufferCount() const
 int DataGrid::computedWidth(const Field &field) const
 {
     const int data = charWidth() * field.displayWidth() + 4;
-    const int title = QFontMetrics(titleFont_).horizontalAdvance(field.fieldName()) + 4;
+    // Every opening makes the columns anew, mostly with the same titles.
+    auto measured = titleWidths_.constFind(field.fieldName());
+    if (measured == titleWidths_.constEnd())
+        measured = titleWidths_.insert(field.fieldName(), QFontMetrics(titleFont_).horizontalAdvance(field.fieldName()));
+    const int title = *measured + 4;
     return std::max(data, title);
 }
 

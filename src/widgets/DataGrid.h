@@ -2,6 +2,7 @@
 
 #include <QAbstractScrollArea>
 #include <QFont>
+#include <QHash>
 #include <QRect>
 
 #include "engine/DataSource.h"
@@ -100,6 +101,8 @@ private:
     bool syncingBars_ = false;
     mutable int titleHeight_ = -1;   // measured on first use
     mutable int rowHeight_ = -1;
+    mutable int charWidth_ = -1;
+    mutable QHash<QString, int> titleWidths_;   // in the title font
     int wheelRemainder_ = 0;
     PaintPacer *pacer_ = nullptr;
 

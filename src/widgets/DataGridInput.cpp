@@ -24,8 +24,10 @@ constexpr int kMinColumnWidth = 4;
 
 bool DataGrid::event(QEvent *e)
 {
-    if (e->type() == QEvent::FontChange)
-        titleHeight_ = rowHeight_ = -1;
+    if (e->type() == QEvent::FontChange) {
+        titleHeight_ = rowHeight_ = charWidth_ = -1;
+        titleWidths_.clear();
+    }
     // Tab and Shift+Tab move between rows; the grid never hands the focus on with them.
     if (e->type() == QEvent::KeyPress) {
         auto *k = static_cast<QKeyEvent *>(e);
