@@ -364,11 +364,11 @@ std::vector<char32_t> foldedForms(char32_t folded)
 
 } // namespace
 
-LikePattern::LikePattern(std::string_view patternUtf8) : pattern_(patternUtf8)
+LikePattern::LikePattern(std::string_view patternUtf8) : pattern_(patternUtf8), table_(foldTable())
 {
     const auto *p = reinterpret_cast<const unsigned char *>(pattern_.data());
     const std::size_t pn = pattern_.size();
-    const char32_t *table = foldTable();
+    const char32_t *table = table_;
     for (std::size_t pi = 0; pi < pn; ++pi) {
         if (p[pi] != '%')
             continue;
@@ -383,14 +383,19 @@ LikePattern::LikePattern(std::string_view patternUtf8) : pattern_(patternUtf8)
         placeAnchor(anchor);
         anchors_.push_back(anchor);
     }
+    // Where each anchor stands, for the match's look-up on every row.
+    if (!anchors_.empty()) {
+        anchorAt_.assign(pn + 1, -1);
+        for (std::size_t i = 0; i < anchors_.size(); ++i)
+            anchorAt_[anchors_[i].at] = int(i);
+    }
 }
 
 const LikePattern::Anchor *LikePattern::anchorAt(std::size_t at) const
 {
-    for (const Anchor &a : anchors_)
-        if (a.at == at)
-            return &a;
-    return nullptr;
+    if (at >= anchorAt_.size() || anchorAt_[at] < 0)
+        return nullptr;
+    return &anchors_[size_t(anchorAt_[at])];
 }
 
 bool LikePattern::matches(std::string_view textUtf8) const
@@ -398,7 +403,7 @@ bool LikePattern::matches(std::string_view textUtf8) const
     const auto *p = reinterpret_cast<const unsigned char *>(pattern_.data());
     const auto *t = reinterpret_cast<const unsigned char *>(textUtf8.data());
     const std::size_t pn = pattern_.size(), tn = textUtf8.size();
-    const char32_t *table = foldTable();
+    const char32_t *table = table_;
 
     // Greedy matching that returns to the last '%' on a mismatch: a later '%'
     // makes going back to an earlier one pointless, so one position is enough.

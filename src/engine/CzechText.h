@@ -40,7 +40,9 @@ private:
     const Anchor *anchorAt(std::size_t at) const;
 
     std::string pattern_;
+    const char32_t *table_;        // case folding of the first characters
     std::vector<Anchor> anchors_;
+    std::vector<int> anchorAt_;    // by offset in the pattern: index into anchors_, or -1
 };
 
 // A byte string whose memcmp order is Czech alphabetical order:

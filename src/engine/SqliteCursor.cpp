@@ -211,8 +211,11 @@ public:
         keysDb_ = engine->walMode() ? engine->reader() : engine->db();
         keysStmt_ = engine->prepare(keysDb_, keysSql_);
         sql_.bind(keysStmt_);
+        // Before the keys' snapshot begins; as of the writing connection's
+        // last transaction, so another program's change made since makes the
+        // kept values suspect even when the snapshot has it.
         if (carries_)
-            dataVersion_ = dataVersion();   // before the keys' snapshot begins
+            dataVersion_ = engine->othersDataVersion(false);
     }
 
     bool updatable() const override { return !engine_->readOnly(); }
@@ -255,6 +258,8 @@ public:
 
     std::vector<RowValues> rows(qsizetype first, qsizetype count) override
     {
+        // Values stepped over in the snapshot that begins now are as fresh as a read.
+        const bool snapshotBeginsNow = !frontStarted_ && !backStarted_;
         std::vector<qint64> ids;
         for (qsizetype i = first; i < first + count && (first >= 0 || i < 0) && fetchTo(i); ++i)
             ids.push_back(idAt(i));
@@ -262,7 +267,7 @@ public:
         if (ids.empty())
             return out;
         out.reserve(ids.size());
-        if (carried(first, ids, out))
+        if (carried(first, ids, snapshotBeginsNow, out))
             return out;
         // One read transaction for them all: starting one costs more than
         // reading a row.
@@ -390,7 +395,7 @@ private:
         }
         void commit()
         {
-            engine_.exec("COMMIT");
+            engine_.commit();
             done_ = true;
         }
 
@@ -590,15 +595,9 @@ private:
     };
     static constexpr qsizetype kCarried = 256;
 
-    qint64 dataVersion()
-    {
-        Statement version = engine_->prepare(engine_->db(), QStringLiteral("PRAGMA data_version"));
-        return version.step() ? sqlite3_column_int64(version.get(), 0) : -1;
-    }
-
     // The rows [first, first + ids.size()) from the values kept while
     // stepping, when every one of them is there and still as stored.
-    bool carried(qsizetype first, const std::vector<qint64> &ids, std::vector<RowValues> &out)
+    bool carried(qsizetype first, const std::vector<qint64> &ids, bool fresh, std::vector<RowValues> &out)
     {
         if (!carries_ || stale_ || (frontCarried_.empty() && backCarried_.empty()))
             return false;
@@ -615,7 +614,7 @@ private:
         }
         // Another program's change since the keys' snapshot makes every kept
         // value suspect for good.
-        if (dataVersion() != dataVersion_) {
+        if (!fresh && (dataVersion_ < 0 || engine_->othersDataVersion(true) != dataVersion_)) {
             stale_ = true;
             frontCarried_.clear();
             backCarried_.clear();

@@ -203,6 +203,24 @@ Statement SqliteEngine::prepare(sqlite3 *db, const QString &sql)
     return Statement(db, sql, &pool_);
 }
 
+void SqliteEngine::commit()
+{
+    exec("COMMIT");
+    ++commits_;
+}
+
+qint64 SqliteEngine::othersDataVersion(bool refresh)
+{
+    if (refresh) {
+        Statement version = prepare(db_, QStringLiteral("PRAGMA data_version"));
+        version.step();   // a read transaction: the pager learns of others' commits
+    }
+    unsigned int version = 0;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &version) != SQLITE_OK)
+        return -1;
+    return qint64(version) - commits_;
+}
+
 void SqliteEngine::exec(const char *sql)
 {
     Statement statement = prepare(db_, QString::fromLatin1(sql));

@@ -74,6 +74,12 @@ public:
     Statement prepare(sqlite3 *db, const QString &sql);
     // Runs a statement without results on the writing connection.
     void exec(const char *sql);
+    // Commits a write transaction on the writing connection.
+    void commit();
+    // A number that changes whenever another connection, in this program or
+    // another, has committed a change: as of the writing connection's last
+    // transaction, or (refresh) as of now, which costs a transaction.
+    qint64 othersDataVersion(bool refresh);
 
 private:
     sqlite3 *openConnection(bool forReading);
@@ -83,6 +89,7 @@ private:
     bool readOnly_ = false;
     bool wal_ = false;
     StatementPool pool_;
+    qint64 commits_ = 0;   // this engine's own, which the file's data version counts too
 };
 
 // Owns a prepared statement and finalises it, or gives it back to its pool.
