@@ -6,19 +6,13 @@
 
 #include <stdexcept>
 
-#include "Unit1.h"
-#include "catalogue/SqlDialect.h"
+#include "app/BookQueries.h"
 
 namespace bench {
 
-QStringList mainQuery(const QString &filter, const QString &order)
-{
-    return {Unit1::kBaseQuery, filter, order};
-}
-
 QString titleSearch(const QString &text)
 {
-    return QStringLiteral("where (nazev like\"%") + zeplo::quoteSearchText(text) + QStringLiteral("%\")");
+    return zeplo::searchFilter(QStringLiteral("nazev"), text);
 }
 
 QString stockSql(const QString &filter, const QString &order)
@@ -26,7 +20,7 @@ QString stockSql(const QString &filter, const QString &order)
     // SQLite's own dialect: single-quoted literals, its own LIKE and collation.
     QString f = filter;
     f.replace(QLatin1Char('"'), QLatin1Char('\''));
-    return Unit1::kBaseQuery + QLatin1Char(' ') + f + QLatin1Char(' ') + order;
+    return zeplo::kBaseQuery + QLatin1Char(' ') + f + QLatin1Char(' ') + order;
 }
 
 long peakKb()
@@ -41,8 +35,8 @@ long peakKb()
 }
 
 Ours::Ours()
-    : grid(*new TDBGrid(&window)), memo1(*new TDBMemo(&window)), memo3(*new TDBMemo(&window)),
-      check1(*new TDBCheckBox(&window)), check2(*new TDBCheckBox(&window))
+    : grid(*new zeplo::DataGrid(&window)), memo1(*new zeplo::FieldMemo(&window)), memo3(*new zeplo::FieldMemo(&window)),
+      check1(*new zeplo::FieldCheckBox(&window)), check2(*new zeplo::FieldCheckBox(&window))
 {
     query.RequestLive = true;
     source.setDataSet(&query);

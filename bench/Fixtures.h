@@ -15,11 +15,12 @@
 #include <QTableView>
 #include <QWidget>
 
-#include "catalogue/TDBCheckBox.h"
-#include "catalogue/TDBGrid.h"
-#include "catalogue/TDBMemo.h"
-#include "catalogue/TDataSource.h"
-#include "catalogue/TQuery.h"
+#include "app/BookQueries.h"
+#include "widgets/FieldCheckBox.h"
+#include "widgets/DataGrid.h"
+#include "widgets/FieldMemo.h"
+#include "engine/DataSource.h"
+#include "engine/ResultSet.h"
 
 namespace bench {
 
@@ -27,7 +28,10 @@ constexpr int kGridWidth = 636;
 constexpr int kGridHeight = 321;
 
 // The main query's three clauses as the list commands write them.
-QStringList mainQuery(const QString &filter = QString(), const QString &order = QString());
+inline QStringList mainQuery(const QString &filter = QString(), const QString &order = QString())
+{
+    return zeplo::mainQuery(filter, order);
+}
 QString titleSearch(const QString &text);    // the title search's filter clause
 QString stockSql(const QString &filter = QString(), const QString &order = QString());
 
@@ -38,14 +42,14 @@ long peakKb();
 struct Ours {
     Ours();
     ~Ours();
-    zeplo::TQuery query{QStringLiteral("Query1")};
-    zeplo::TDataSource source;
+    zeplo::ResultSet query{QStringLiteral("Query1")};
+    zeplo::DataSource source;
     QWidget window;   // the controls where the main window has them
-    TDBGrid &grid;
-    TDBMemo &memo1;
-    TDBMemo &memo3;
-    TDBCheckBox &check1;
-    TDBCheckBox &check2;
+    zeplo::DataGrid &grid;
+    zeplo::FieldMemo &memo1;
+    zeplo::FieldMemo &memo3;
+    zeplo::FieldCheckBox &check1;
+    zeplo::FieldCheckBox &check2;
 
     void openWith(const QStringList &sql);   // replace the text, open, first screen shown
     void show();                               // forced repaint of the grid

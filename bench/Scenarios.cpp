@@ -16,9 +16,9 @@
 #include <string>
 
 #include "Fixtures.h"
-#include "Unit1.h"
-#include "Unit6.h"
-#include "catalogue/TField.h"
+#include "app/BookQueries.h"
+#include "app/BookListReport.h"
+#include "engine/Field.h"
 #include "report/PageStore.h"
 #include "report/ReportOutput.h"
 
@@ -122,11 +122,11 @@ void oursCount(benchmark::State &state)
     guarded(state, [&] {
         Ours ours;
         ours.openWith(mainQuery());
-        zeplo::TQuery query2(QStringLiteral("Query2"));
+        zeplo::ResultSet query2(QStringLiteral("Query2"));
         qint64 count = -1;
         for (auto _ : state) {
             // As the main window refreshes its count panel.
-            query2.setSql({Unit1::kCountQuery});
+            query2.setSql({zeplo::kCountQuery});
             query2.open();
             query2.first();
             count = query2.fieldByName(QStringLiteral("x"))->asInteger();
@@ -191,7 +191,7 @@ void oursReport(benchmark::State &state, bool controls)
         ours.openWith(mainQuery());
         if (!controls)
             ours.source.setDataSet(nullptr);
-        TTisk tisk(&ours.query);
+        zeplo::BookListReport tisk(&ours.query);
         double firstPageMs = 0, seconds = 0;
         int pages = 0, lines = 0;
         for (auto _ : state) {
@@ -290,7 +290,7 @@ void stockCount(benchmark::State &state)
         stock.setQuery(stockSql());
         qint64 count = -1;
         for (auto _ : state) {
-            QSqlQuery q(Unit1::kCountQuery, stock.db);
+            QSqlQuery q(zeplo::kCountQuery, stock.db);
             q.next();
             count = q.value(0).toLongLong();
         }

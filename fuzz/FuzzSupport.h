@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "app/ErrorGuard.h"
+#include "engine/Error.h"
 #include "report/EmfPlayer.h"
 
 namespace zeplo::fuzz {

@@ -12,8 +12,8 @@
 
 #include <cstdio>
 
-#include "Unit6.h"
-#include "catalogue/TQuery.h"
+#include "app/BookListReport.h"
+#include "engine/ResultSet.h"
 #include "report/PageStore.h"
 #include "report/ReportOutput.h"
 
@@ -85,11 +85,11 @@ int main(int argc, char **argv)
     // An empty list, one page, and two pages.
     for (const int books : {0, 3, 70}) {
         makeCatalogue(work.filePath(QStringLiteral("zeplo.db")), books);
-        zeplo::TQuery query(QStringLiteral("Query1"));
+        zeplo::ResultSet query(QStringLiteral("Query1"));
         query.RequestLive = true;
         query.setSql({QStringLiteral("select * from zeplo"), QString(), QStringLiteral("order by nazev")});
         query.open();
-        TTisk tisk(&query);
+        BookListReport tisk(&query);
         zeplo::PageStore store;
         zeplo::PagePictureOutput output(store, 96);
         if (!tisk.render(output))

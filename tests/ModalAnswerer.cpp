@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+
 ModalAnswerer::ModalAnswerer(QStringList answers, bool leaveOthers)
     : answers_(std::move(answers)), leaveOthers_(leaveOthers)
 {

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+
 namespace {
 
 sqlite3 *openDb(const QString &file)

@@ -3,6 +3,8 @@
 
 #include "app/Fonts.h"
 
+using namespace zeplo;
+
 // One application object for the whole run: the widget tests need it and the
 // catalogue tests do not mind it.
 int main(int argc, char **argv)

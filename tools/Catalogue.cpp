@@ -13,7 +13,7 @@
 #include <sqlite3.h>
 
 #include "Csv.h"
-#include "app/ErrorGuard.h"
+#include "widgets/ErrorGuard.h"
 
 namespace fs = std::filesystem;
 

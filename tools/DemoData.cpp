@@ -10,7 +10,7 @@
 #include <QString>
 
 #include "Catalogue.h"
-#include "catalogue/Genres.h"
+#include "engine/Genres.h"
 
 namespace fs = std::filesystem;
 

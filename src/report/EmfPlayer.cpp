@@ -13,7 +13,7 @@
 #include <variant>
 #include <vector>
 
-#include "app/ErrorGuard.h"
+#include "engine/Error.h"
 #include "report/EmfWriter.h"
 
 namespace zeplo {

@@ -35,16 +35,16 @@ struct EmfRecordRef {
     int size = 0;
 };
 
-// Reads and checks the header; throws zeplo::Error for anything that is not a
+// Reads and checks the header; throws Error for anything that is not a
 // sound picture header.
 EmfHeaderInfo readEmfHeader(const QByteArray &emf);
 
 // Walks every record up to the end record, checking that each lies within the
-// picture; throws zeplo::Error otherwise.
+// picture; throws Error otherwise.
 QVector<EmfRecordRef> listEmfRecords(const QByteArray &emf);
 
 // Draws the picture with its frame stretched onto `target`. Records it does not
-// draw are skipped; a damaged picture throws zeplo::Error, possibly after part
+// draw are skipped; a damaged picture throws Error, possibly after part
 // of it has been drawn. The painter's state is restored either way.
 void playEmf(const QByteArray &emf, QPainter &painter, const QRectF &target);
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/ErrorGuard.h"
+#include "engine/Error.h"
 
 namespace zeplo {
 

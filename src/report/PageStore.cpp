@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-#include "app/ErrorGuard.h"
+#include "engine/Error.h"
 #include "report/EmfPlayer.h"
 
 namespace zeplo {

@@ -42,7 +42,7 @@ public:
     void finish();
 
     int pageCount() const;
-    // Page n, from 1. Throws zeplo::Error for a page that is not stored.
+    // Page n, from 1. Throws Error for a page that is not stored.
     QByteArray page(int n) const;
 
     bool loaded() const { return m_loaded; }
@@ -61,8 +61,8 @@ public:
     bool saveToFile(const QString &path);
 
     // Reads a saved report file, checking every record against the file.
-    // Throws zeplo::Error "File does not exist" for a missing file and a
-    // zeplo::Error naming the fault for a damaged or foreign one.
+    // Throws Error "File does not exist" for a missing file and a
+    // Error naming the fault for a damaged or foreign one.
     static std::unique_ptr<PageStore> loadFromFile(const QString &path);
 
 private:

@@ -3,7 +3,7 @@
 #include <QPaintDevice>
 #include <QPainter>
 
-#include "app/ErrorGuard.h"
+#include "engine/Error.h"
 
 namespace zeplo {
 

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "app/ErrorGuard.h"
+#include "engine/Error.h"
 
 namespace zeplo {
 

@@ -11,13 +11,10 @@
 
 #include "report/ReportLayout.h"
 
-class QPrinter;
-
 namespace zeplo {
 
 class EmfCanvas;
 class PageStore;
-class PainterCanvas;
 
 // The report's printer choices, kept for the whole run: at first the default
 // printer, one copy, portrait, every page.
@@ -28,7 +25,6 @@ struct PrinterSettings {
     int firstPage = 0; // 0 and 0: every page
     int lastPage = 0;
 
-    static PrinterSettings initial();
 };
 
 // Whether the page `number` (from 1) lies in the range first..last, where 0
@@ -39,10 +35,6 @@ bool pageInRange(int number, int firstPage, int lastPage);
 // when there is no printer to ask), otherwise the printer's own paper.
 QPageSize choosePaper(const QPageSize &wanted, bool printerKnown, const QList<QPageSize> &offered,
                       const QPageSize &printerPaper);
-
-// The same choice for an installed printer by name (the default printer for an
-// empty or unknown name); A4 when no printer is installed.
-QPageSize paperForPrinter(const QString &printerName, const QPageSize &wanted);
 
 // Pixels per inch of the primary screen, 96 without a screen.
 int screenDpi();
@@ -96,6 +88,10 @@ public:
     void abandonDocument() noexcept override;
     bool keepsPagesWhenCancelled() const override { return false; }
 
+    // The paper a printer would use for the wanted one, so that the pages look
+    // as that printer would print them; unset, the wanted paper is used.
+    std::function<QPageSize(const QString &printerName, const QPageSize &wanted)> paperLookup;
+
     int dpi() const { return m_dpi; }
     // Size of every page picture in pixels.
     QSize pagePixels() const;
@@ -105,34 +101,6 @@ private:
     int m_dpi;
     QSizeF m_paper{2100, 2970};
     std::unique_ptr<EmfCanvas> m_canvas;
-};
-
-// Straight onto a printer's pages. Pages outside the page range are laid out
-// but drawn nowhere; a new printer page separates two printed pages.
-class PrinterOutput : public ReportOutput {
-public:
-    explicit PrinterOutput(QPrinter &printer);
-    ~PrinterOutput() override;
-
-    void applySettings(const PageSettings &page, const QString &printerName) override;
-    QSizeF paper() const override;
-    QPointF unprintableMargin() const override;
-    void openDocument() override;
-    Canvas *beginPage(int number) override;
-    void endPage() override;
-    void closeDocument() override;
-    void abandonDocument() noexcept override;
-    bool keepsPagesWhenCancelled() const override { return true; }
-
-    int pagesPrinted() const { return m_printed; }
-
-private:
-    QPrinter &m_printer;
-    QPainter m_painter;
-    std::unique_ptr<PainterCanvas> m_canvas;
-    int m_firstPage = 0;
-    int m_lastPage = 0;
-    int m_printed = 0;
 };
 
 } // namespace zeplo

@@ -9,12 +9,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "catalogue/TField.h"
-#include "catalogue/TQuery.h"
+#include "engine/Field.h"
+#include "engine/ResultSet.h"
 
 namespace zeplo {
 
-ReportRenderer::ReportRenderer(const ReportLayout &layout, TQuery *query) : m_layout(layout), m_query(query) {}
+ReportRenderer::ReportRenderer(const ReportLayout &layout, ResultSet *query) : m_layout(layout), m_query(query) {}
 
 bool ReportRenderer::render(ReportOutput &output, const PrinterSettings &printer)
 {
@@ -249,7 +249,7 @@ QString ReportRenderer::textOf(const Printable &p) const
     case PrintableKind::BoundText: {
         if (!m_query || !m_query->active())
             return QString();
-        const TField *field = m_query->findField(p.content);
+        const Field *field = m_query->findField(p.content);
         if (!field)
             return QString();
         try {

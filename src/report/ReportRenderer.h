@@ -10,14 +10,14 @@
 
 namespace zeplo {
 
-class TQuery;
+class ResultSet;
 
 // Lays a report out over the rows of a result set, page by page, onto an
 // output. One rendering runs inside one call and hands control to the message
 // loop before each row, so the caller's windows stay alive meanwhile.
 class ReportRenderer {
 public:
-    ReportRenderer(const ReportLayout &layout, TQuery *query);
+    ReportRenderer(const ReportLayout &layout, ResultSet *query);
     ReportRenderer(const ReportRenderer &) = delete;
     ReportRenderer &operator=(const ReportRenderer &) = delete;
 
@@ -53,7 +53,7 @@ private:
     double leftEdge() const;
 
     const ReportLayout &m_layout;
-    TQuery *m_query;
+    ResultSet *m_query;
 
     bool m_busy = false;
     bool m_cancelled = false;

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+
 namespace {
 constexpr const char *kRoleVariable = "ZEPLO_TEST_CHILD_ROLE";
 constexpr const char *kLinePrefix = "@child ";

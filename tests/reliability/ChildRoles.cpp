@@ -7,9 +7,9 @@
 
 #include "ChildProcess.h"
 #include "ChildRoles.h"
-#include "app/ErrorGuard.h"
-#include "catalogue/TField.h"
-#include "catalogue/TQuery.h"
+#include "widgets/ErrorGuard.h"
+#include "engine/Field.h"
+#include "engine/ResultSet.h"
 
 using namespace zeplo;
 
@@ -32,7 +32,7 @@ ChurnBook churnBook(int n)
 
 namespace {
 
-void fill(TQuery &q, const ChurnBook &b)
+void fill(ResultSet &q, const ChurnBook &b)
 {
     q.fieldByName(QStringLiteral("autor"))->setAsText(b.autor);
     q.fieldByName(QStringLiteral("nazev"))->setAsText(b.nazev);
@@ -48,7 +48,7 @@ void fill(TQuery &q, const ChurnBook &b)
 // killed. Each line is said only once the engine has returned.
 void churn(int first)
 {
-    TQuery q(QStringLiteral("Query1"));
+    ResultSet q(QStringLiteral("Query1"));
     q.RequestLive = true;
     q.setSql({kBookColumns, QString(), QString()});
     q.open();
@@ -72,7 +72,7 @@ void churn(int first)
 // Changes one column of the row `id` and posts it, or deletes the row.
 void changeRow(const QStringList &args)
 {
-    TQuery q(QStringLiteral("Query1"));
+    ResultSet q(QStringLiteral("Query1"));
     q.RequestLive = true;
     q.setSql({kBookColumns, QStringLiteral("where id = %1").arg(args.value(1)), QString()});
     q.open();

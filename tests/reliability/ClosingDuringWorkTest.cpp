@@ -13,13 +13,13 @@
 #include <functional>
 
 #include "TempCatalogue.h"
-#include "Unit1.h"
-#include "Unit6.h"
-#include "catalogue/TQuery.h"
+#include "app/MainWindow.h"
+#include "app/BookListReport.h"
+#include "engine/ResultSet.h"
 #include "report/PageStore.h"
-#include "report/PreviewWindow.h"
-#include "report/PrintProgressWindow.h"
-#include "report/ReportPrinting.h"
+#include "widgets/ReportPreview.h"
+#include "widgets/PrintProgressWindow.h"
+#include "widgets/Printing.h"
 
 using namespace zeplo;
 
@@ -30,10 +30,10 @@ QStringList qrpTempFiles()
     return QDir(QDir::tempPath()).entryList({QStringLiteral("QRP*")}, QDir::Files);
 }
 
-TPrintProgress *visibleProgressWindow()
+PrintProgressWindow *visibleProgressWindow()
 {
     for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *p = dynamic_cast<TPrintProgress *>(w); p && p->isVisible())
+        if (auto *p = dynamic_cast<PrintProgressWindow *>(w); p && p->isVisible())
             return p;
     return nullptr;
 }
@@ -81,14 +81,14 @@ private:
 // report over its result set, closing with it.
 struct Program {
     TempCatalogue catalogue;
-    std::unique_ptr<TForm1> form;
-    std::unique_ptr<TTisk> tisk;
+    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<BookListReport> tisk;
 
     explicit Program(int books)
     {
         catalogue.addBooks(books);
-        form = std::make_unique<TForm1>();
-        tisk = std::make_unique<TTisk>(form->Query1);
+        form = std::make_unique<MainWindow>();
+        tisk = std::make_unique<BookListReport>(form->Query1);
         tisk->setMainWindow(form.get());
         form->setReport(tisk.get());
         Unit1::firstActivationDone = true; // no splash
@@ -104,7 +104,7 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileThePreviewRendersEndsCleanly)
     Program program(1500);
     QString spilled;
     Poller poller([&] {
-        TQRPreview *p = program.tisk->previewWindow();
+        ReportPreview *p = program.tisk->previewWindow();
         // Wait until the pages have moved to a temporary file.
         if (!p || !p->store() || p->store()->inMemory())
             return false;
@@ -144,7 +144,7 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileAPrintRunsEndsCleanly)
         int step = 0;
         bool closedWhilePrinting = false;
         Poller poller([&] {
-            TQRPreview *p = program.tisk->previewWindow();
+            ReportPreview *p = program.tisk->previewWindow();
             if (step == 0) {
                 if (!p || !p->Print->isEnabled())
                     return false;
@@ -152,7 +152,7 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileAPrintRunsEndsCleanly)
                 step = 1;
                 return false;
             }
-            TPrintProgress *w = visibleProgressWindow();
+            PrintProgressWindow *w = visibleProgressWindow();
             if (!w || w->ProgressBar1->value() < 10)
                 return false;
             closedWhilePrinting = program.tisk->busy();
@@ -184,7 +184,7 @@ TEST(ClosingDuringWork, WithoutAWritableTemporaryFolderThePreviewKeepsItsPagesIn
     int pages = 0;
     bool inMemory = false, shown = false;
     Poller poller([&] {
-        TQRPreview *p = program.tisk->previewWindow();
+        ReportPreview *p = program.tisk->previewWindow();
         if (!p || !p->Print->isEnabled())
             return false;
         pages = p->pageCount();

@@ -14,6 +14,7 @@
 #include "ChildRoles.h"
 #include "TempCatalogue.h"
 
+
 namespace {
 
 struct StoredRow {

@@ -8,7 +8,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "app/ErrorGuard.h"
+#include "widgets/ErrorGuard.h"
 #include "report/EmfPlayer.h"
 #include "report/PageStore.h"
 

@@ -7,12 +7,12 @@
 
 #include "ChildRoles.h"
 #include "TempCatalogue.h"
-#include "Unit1.h"
-#include "app/TApplication.h"
-#include "app/ErrorGuard.h"
-#include "catalogue/Engine.h"
-#include "catalogue/TField.h"
-#include "catalogue/TQuery.h"
+#include "app/MainWindow.h"
+#include "app/Application.h"
+#include "widgets/ErrorGuard.h"
+#include "engine/SqliteEngine.h"
+#include "engine/Field.h"
+#include "engine/ResultSet.h"
 
 using namespace zeplo;
 
@@ -33,7 +33,7 @@ void writeFile(const QString &path, const QByteArray &bytes)
 }
 
 // Opens the base query; returns the error's message, empty when it opened.
-QString openError(TQuery &q)
+QString openError(ResultSet &q)
 {
     q.RequestLive = true;
     q.setSql({kBookColumns, QString(), QString()});
@@ -77,7 +77,7 @@ TEST(HostileCatalogue, AFileWithoutWritePermissionIsShownButNeverChanged)
     ASSERT_TRUE(QFile::setPermissions(c.file(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     const QByteArray before = digest(c.file());
     {
-        TQuery q(QStringLiteral("Query1"));
+        ResultSet q(QStringLiteral("Query1"));
         ASSERT_EQ(openError(q), QString());
         EXPECT_FALSE(q.canModify());
         EXPECT_EQ(q.fieldByName(QStringLiteral("nazev"))->displayText(), QStringLiteral("Kniha 1"));
@@ -100,7 +100,7 @@ TEST(HostileCatalogue, ATableWithoutAColumnIsRefusedWithTheEnginesMessage)
 {
     TempCatalogue c(kWithoutPujceno);
     c.exec(QStringLiteral("insert into zeplo (autor, nazev) values ('A', 'B')"));
-    TQuery q(QStringLiteral("Query1"));
+    ResultSet q(QStringLiteral("Query1"));
     EXPECT_EQ(openError(q), QStringLiteral("no such column: pujceno"));
     EXPECT_FALSE(q.active());
     EXPECT_EQ(c.count(), 1);
@@ -111,7 +111,7 @@ TEST(HostileCatalogue, AnExtraColumnIsLeftToItsDefaultAndARequiredOneStopsThePos
     {
         TempCatalogue c(kWithExtraColumn);
         c.addBooks(1);
-        TQuery q(QStringLiteral("Query1"));
+        ResultSet q(QStringLiteral("Query1"));
         ASSERT_EQ(openError(q), QString());
         EXPECT_EQ(q.fields().size(), 9u);
         q.append();
@@ -127,7 +127,7 @@ TEST(HostileCatalogue, AnExtraColumnIsLeftToItsDefaultAndARequiredOneStopsThePos
     }
     {
         TempCatalogue c(kWithRequiredExtraColumn);
-        TQuery q(QStringLiteral("Query1"));
+        ResultSet q(QStringLiteral("Query1"));
         ASSERT_EQ(openError(q), QString());
         q.append();
         q.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Nová"));
@@ -143,14 +143,14 @@ TEST(HostileCatalogue, AFileThatIsNotADatabaseGivesAClearError)
     TempCatalogue c(nullptr);
     writeFile(c.file(), QByteArray("Toto není databáze, jen text.\n").repeated(200));
     const QByteArray before = digest(c.file());
-    TQuery q(QStringLiteral("Query1"));
+    ResultSet q(QStringLiteral("Query1"));
     EXPECT_EQ(openError(q), QStringLiteral("file is not a database"));
     EXPECT_FALSE(q.active());
     EXPECT_EQ(digest(c.file()), before);
 
     // An empty file is an empty database: the table is missing.
     writeFile(c.file(), QByteArray());
-    TQuery empty(QStringLiteral("Query1"));
+    ResultSet empty(QStringLiteral("Query1"));
     EXPECT_EQ(openError(empty), QStringLiteral("no such table: zeplo"));
 }
 
@@ -167,7 +167,7 @@ TEST(HostileCatalogue, ATruncatedCatalogueFailsWithAnErrorWhereverItIsRead)
     for (const qsizetype keep : {whole.size() / 2, qsizetype(4096), qsizetype(100)}) {
         TempCatalogue c(nullptr);
         writeFile(c.file(), whole.left(keep));
-        TQuery q(QStringLiteral("Query1"));
+        ResultSet q(QStringLiteral("Query1"));
         QString error = openError(q);
         // Opening reads only the first rows; walking reads the rest.
         if (error.isEmpty())
@@ -185,7 +185,7 @@ TEST(HostileCatalogue, AtStartUpABrokenCatalogueStopsTheProgramWithTheEnginesMes
     // with exit code 1; the main window is never shown half made.
     const auto startupError = [] {
         try {
-            TForm1 form;
+            MainWindow form;
         } catch (const EngineError &e) {
             return startupErrorText(e);
         }

@@ -4,10 +4,10 @@
 
 #include "ChildRoles.h"
 #include "TempCatalogue.h"
-#include "app/ErrorGuard.h"
-#include "catalogue/SqlDialect.h"
-#include "catalogue/TField.h"
-#include "catalogue/TQuery.h"
+#include "widgets/ErrorGuard.h"
+#include "engine/SqlDialect.h"
+#include "engine/Field.h"
+#include "engine/ResultSet.h"
 
 using namespace zeplo;
 
@@ -24,7 +24,7 @@ QString searchFilter(const char *column, const QString &text)
 
 QStringList found(const char *column, const QString &text)
 {
-    TQuery q(QStringLiteral("Query1"));
+    ResultSet q(QStringLiteral("Query1"));
     q.RequestLive = true;
     q.setSql({kBookColumns, searchFilter(column, text), QStringLiteral("order by nazev")});
     q.open();
@@ -91,12 +91,12 @@ TEST(FieldInput, ARejectedIntegerLeavesTheFieldAndTheStoredRowAsTheyWere)
 {
     TempCatalogue c;
     c.addBook(QStringLiteral("Autor"), QStringLiteral("Kniha"), QString(), 1950);
-    TQuery q(QStringLiteral("Query1"));
+    ResultSet q(QStringLiteral("Query1"));
     q.RequestLive = true;
     q.setSql({kBookColumns, QString(), QString()});
     q.open();
     q.edit();
-    TField *rok = q.fieldByName(QStringLiteral("rok_vydani"));
+    Field *rok = q.fieldByName(QStringLiteral("rok_vydani"));
     const QStringList bad = {QStringLiteral("-"), QStringLiteral("+"), QStringLiteral("+-1"), QStringLiteral("--1"),
                              QStringLiteral("32768"), QStringLiteral("-32769"),
                              QStringLiteral("99999999999999999999999"), QStringLiteral("12 "), QStringLiteral("1 2"),

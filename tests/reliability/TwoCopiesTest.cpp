@@ -10,9 +10,9 @@
 #include "ChildProcess.h"
 #include "ChildRoles.h"
 #include "TempCatalogue.h"
-#include "app/ErrorGuard.h"
-#include "catalogue/TField.h"
-#include "catalogue/TQuery.h"
+#include "widgets/ErrorGuard.h"
+#include "engine/Field.h"
+#include "engine/ResultSet.h"
 
 using namespace zeplo;
 
@@ -20,7 +20,7 @@ namespace {
 
 struct Copy {
     TempCatalogue catalogue;
-    TQuery query{QStringLiteral("Query1")};
+    ResultSet query{QStringLiteral("Query1")};
 
     Copy()
     {
@@ -29,7 +29,7 @@ struct Copy {
         query.setSql({kBookColumns, QString(), QStringLiteral("order by nazev")});
         query.open();
     }
-    TField *field(const char *name) { return query.fieldByName(QString::fromLatin1(name)); }
+    Field *field(const char *name) { return query.fieldByName(QString::fromLatin1(name)); }
     QString stored(int id, const char *column)
     {
         return catalogue.scalar(QStringLiteral("select %1 from zeplo where id = %2").arg(QLatin1String(column)).arg(id))

@@ -5,7 +5,7 @@
 #include <QRandomGenerator>
 
 #include "EmfTestSupport.h"
-#include "app/ErrorGuard.h"
+#include "widgets/ErrorGuard.h"
 #include "report/EmfPlayer.h"
 #include "report/EmfWriter.h"
 #include "report/PainterCanvas.h"

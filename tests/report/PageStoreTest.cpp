@@ -8,7 +8,7 @@
 #include <QtEndian>
 
 #include "EmfTestSupport.h"
-#include "app/ErrorGuard.h"
+#include "widgets/ErrorGuard.h"
 #include "report/EmfPlayer.h"
 #include "report/EmfWriter.h"
 #include "report/PageStore.h"

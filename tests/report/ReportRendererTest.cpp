@@ -14,14 +14,15 @@
 #include <memory>
 
 #include "TempCatalogue.h"
-#include "Unit6.h"
-#include "app/ErrorGuard.h"
-#include "catalogue/TField.h"
-#include "catalogue/TQuery.h"
+#include "app/BookListReport.h"
+#include "widgets/ErrorGuard.h"
+#include "engine/Field.h"
+#include "engine/ResultSet.h"
 #include "report/EmfPlayer.h"
 #include "report/EmfWriter.h"
 #include "report/PageStore.h"
 #include "report/ReportOutput.h"
+#include "widgets/PrinterOutput.h"
 
 using namespace zeplo;
 
@@ -128,8 +129,8 @@ PageContent parsePage(const QByteArray &emf)
 // A catalogue with `rows` books and the main result set open on it.
 struct Catalogue {
     TempCatalogue db;
-    TQuery query{QStringLiteral("Query1")};
-    TTisk tisk{&query};
+    ResultSet query{QStringLiteral("Query1")};
+    BookListReport tisk{&query};
 
     explicit Catalogue(int rows = 0)
     {
@@ -155,7 +156,7 @@ struct Rendering {
         output.progress = [this](int p) { progress << p; };
         output.pageFinished = [this](int n) { pageNotices << n; };
     }
-    void run(TTisk &tisk) { rendered = tisk.render(output); }
+    void run(BookListReport &tisk) { rendered = tisk.render(output); }
     int pages() const { return store.pageCount(); }
     PageContent page(int n) const { return parsePage(store.page(n)); }
 };
@@ -214,8 +215,8 @@ TEST(ReportLayout, StoresTheA4PageAndBandsInNativeUnitsAndAdvancesByWholeUnits)
 
 TEST(ReportLayout, TheReportHolderNamesEveryPartAndStartsWithOneCopyPortraitAllPages)
 {
-    TQuery query(QStringLiteral("Query1"));
-    TTisk tisk(&query);
+    ResultSet query(QStringLiteral("Query1"));
+    BookListReport tisk(&query);
     EXPECT_EQ(tisk.QRBand3->kind, BandKind::Detail);
     EXPECT_EQ(tisk.QRDBText4->content, QStringLiteral("Rok_vydani"));
     EXPECT_EQ(tisk.QRSysData3->kind, PrintableKind::SystemDetailCount);

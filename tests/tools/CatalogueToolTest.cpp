@@ -11,6 +11,8 @@
 
 #include <sqlite3.h>
 
+using namespace zeplo;
+
 namespace {
 
 const char *const kExpectedSchema =

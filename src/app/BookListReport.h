@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+
+#include "report/ReportLayout.h"
+#include "report/ReportOutput.h"
+#include "report/ReportRenderer.h"
+
+class QWidget;
+
+namespace zeplo {
+
+class ResultSet;
+class ReportPreview;
+class PageStore;
+struct LoadedPaper;
+
+// The report holder: the book list's definition over the main result set and
+// the printer settings that last for the run. Created once at start-up,
+// hidden; the preview renders it into page pictures, printing onto a printer.
+class BookListReport : public QObject {
+    Q_OBJECT
+
+    // Declared first: the named members below point into it.
+    ReportLayout m_layout;
+
+public:
+    explicit BookListReport(ResultSet *query, QObject *parent = nullptr);
+    ~BookListReport() override;
+
+    // The bands and printables of the definition, by their names.
+    const ReportBand *QRBand1;
+    const ReportBand *QRBand2;
+    const ReportBand *QRBand3;
+    const ReportBand *QRBand4;
+    const Printable *QRLabel1;
+    const Printable *QRLabel2;
+    const Printable *QRSysData1;
+    const Printable *QRLabel3;
+    const Printable *QRLabel4;
+    const Printable *QRLabel5;
+    const Printable *QRLabel6;
+    const Printable *QRLabel9;
+    const Printable *QRSysData2;
+    const Printable *QRShape1;
+    const Printable *QRDBText1;
+    const Printable *QRDBText2;
+    const Printable *QRDBText3;
+    const Printable *QRDBText4;
+    const Printable *QRLabel10;
+    const Printable *QRLabel11;
+    const Printable *QRSysData3;
+
+    const ReportLayout &layout() const { return m_layout; }
+    ResultSet *query() const { return m_query; }
+
+    // Printer, copies, orientation and page range; changed only by the
+    // printer set-up, kept for every later rendering of the run.
+    PrinterSettings &printerSettings() { return m_printer; }
+    const PrinterSettings &printerSettings() const { return m_printer; }
+
+    // Lays the report out over the result set onto `output`. Does nothing and
+    // returns false while a rendering is running.
+    bool render(ReportOutput &output);
+    bool busy() const { return m_renderer.busy(); }
+    void cancel() { m_renderer.cancel(); }
+    bool cancelled() const { return m_renderer.cancelled(); }
+    int pageCount() const { return m_renderer.pageCount(); }
+
+    // "&Tisk": opens the preview, renders the report into it and returns once
+    // the preview has closed. Does nothing while a rendering runs or a preview
+    // is open.
+    void Preview();
+    ReportPreview *previewWindow() const;
+    // The window whose closing ends the program; the preview closes with it.
+    // Without one, the parent's window, else the window active at "&Tisk".
+    void setMainWindow(QWidget *window);
+    // The preview's printer set-up: the print dialog over the report's
+    // settings, which take the choices on OK.
+    void PrinterSetup(int pageCount);
+    // The preview's print request, handled from the message queue: the
+    // report rendered again onto the printer.
+    void PrintRequest();
+    // Printing pages loaded from a file, as they are.
+    void PrintLoaded(std::shared_ptr<PageStore> store, const LoadedPaper &paper);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    ResultSet *m_query;
+    PrinterSettings m_printer;
+    ReportRenderer m_renderer;
+
+    void PreviewClosing();
+    QWidget *ownerWindow() const;
+
+    QPointer<ReportPreview> m_preview;
+    QPointer<QWidget> m_mainWindow;
+    QPointer<QWidget> m_watched;
+    bool m_renderingPreview = false;
+    bool m_printingLoaded = false;
+    bool m_cancelLoadedPrint = false;
+};
+
+} // namespace zeplo

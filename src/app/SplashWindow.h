@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QTimer;
+
+namespace zeplo {
+
+// The splash window: the program's picture and name, shown modally at start
+// and closed by its timer two seconds after it was created.
+class SplashWindow : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit SplashWindow(QWidget *parent = nullptr);
+
+    QLabel *Image1;
+    QLabel *Label2;
+    QTimer *Timer1;
+
+    void Timer1Timer();
+};
+
+} // namespace zeplo

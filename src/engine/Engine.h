@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+
+#include <QString>
+
+#include "engine/Error.h"
+
+namespace zeplo {
+
+class Cursor;
+
+// An error reported by the database engine, carrying the engine's own text.
+class EngineError : public Error {
+public:
+    using Error::Error;
+};
+
+// A database engine holding the catalogue table. The result set, the fields,
+// the grid and the report know only this interface; each engine translates the
+// program's SQL dialect for itself and opens cursors over its results.
+class Engine {
+public:
+    virtual ~Engine() = default;
+
+    // The catalogue this run works on: the file zeplo.db in the process's
+    // working directory. Engines are shared while anything holds them.
+    static std::shared_ptr<Engine> openDefault();
+
+    // Whether the catalogue can only be read (file permissions, a read-only role).
+    virtual bool readOnly() const = 0;
+
+    // Runs `dialectSql`. An updatable cursor is asked for with `live`; the
+    // engine gives one when the text is a simple select of one table.
+    virtual std::unique_ptr<Cursor> openCursor(const QString &dialectSql, bool live) = 0;
+};
+
+} // namespace zeplo

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include <QObject>
+#include <QStringList>
+
+#include "engine/Cursor.h"
+#include "engine/DataSource.h"
+#include "engine/Field.h"
+
+namespace zeplo {
+
+enum class DataSetState { Closed, Browse, Edit, Insert };
+
+// A result set: a scrollable, live view of one query's rows with one current
+// row. It holds in memory only the window of rows its largest consumer shows,
+// plus the pending row while a row is edited or inserted.
+class ResultSet : public QObject {
+    Q_OBJECT
+public:
+    explicit ResultSet(const QString &name, QObject *parent = nullptr);
+    ~ResultSet() override;
+
+    const QString &name() const { return name_; }
+    bool RequestLive = false;
+
+    // The SQL text. The first change to it closes the result set.
+    const QStringList &sql() const { return sql_; }
+    void sqlClear();
+    void sqlAdd(const QString &line);
+    void setSql(const QStringList &lines);
+
+    void open();
+    void close();
+    bool active() const { return state_ != DataSetState::Closed; }
+    DataSetState state() const { return state_; }
+    bool editing() const { return state_ == DataSetState::Edit || state_ == DataSetState::Insert; }
+    bool canModify() const { return canModify_; }
+
+    // Moves. Each first ends a pending change.
+    void first();
+    void last();
+    void next() { moveBy(1); }
+    void prior() { moveBy(-1); }
+    int moveBy(qsizetype distance);   // returns the distance actually moved
+    bool bof() const { return bof_; }
+    bool eof() const { return eof_; }
+    bool isEmpty() const;
+
+    void append();
+    void insert();
+    void edit();
+    void post();
+    void cancel();
+    void deleteRecord();
+    void checkBrowseMode();   // ends a pending change: posts a changed row, drops an unchanged one
+    bool modified() const { return changed_; }
+
+    // The engine's count of the result's rows; -1 when it cannot tell.
+    qsizetype recordCount();
+    // Rows are numbered once the engine has seen the whole result.
+    bool hasSequenceNumbers() const;
+    qsizetype recNo() const { return current_ + 1; }
+    qsizetype knownRecordCount() const;
+    void moveToRecNo(qsizetype number);
+
+    const std::vector<std::unique_ptr<Field>> &fields() const { return fields_; }
+    Field *findField(const QString &name) const;
+    Field *fieldByName(const QString &name) const;   // raises "Field '%s' not found"
+
+    // The window of rows around the current row, for the grid.
+    int windowRowCount() const { return int(window_.size()); }
+    int activeLine() const { return int(current_ - top_); }
+    QVariant windowValue(int line, int fieldIndex) const;   // typed
+    int bufferCount() const { return bufferCount_; }
+    void updateBufferCount();   // after a link's bufferCount changed
+
+    // Values of the current (or pending) row; used by Field.
+    QVariant currentRaw(int fieldIndex) const;
+    void setPendingValue(Field *field, const QVariant &typed);
+
+    void addDataSource(DataSource *source);
+    void removeDataSource(DataSource *source);
+
+private:
+    [[noreturn]] void fail(const QString &text) const;
+    void notify(DataEvent event, Field *field = nullptr);
+    void requireOpen() const;
+    void startInsert(qsizetype position);
+    bool hasRow(qsizetype position);
+    RowValues rowAt(qsizetype position);
+    qsizetype cursorIndex(qsizetype position) const;
+    void placeWindow(qsizetype current, qsizetype line);
+    void fillWindow();
+    void shiftWindow(qsizetype top);
+    void reread(qsizetype preferred, qsizetype line);
+    void discardPending();
+
+    QString name_;
+    QStringList sql_;
+    DataSetState state_ = DataSetState::Closed;
+    std::unique_ptr<Cursor> cursor_;
+    std::vector<std::unique_ptr<Field>> fields_;
+    bool canModify_ = false;
+
+    qsizetype current_ = 0;      // position of the current row (the pending new row counts while inserting)
+    qsizetype top_ = 0;          // position of the window's first row
+    std::vector<RowValues> window_;
+    int bufferCount_ = 1;
+    bool bof_ = true, eof_ = true;
+
+    RowValues pending_;          // raw values for unchanged columns, typed values for assigned ones
+    RowValues original_;         // the row as read when editing began
+    qsizetype insertPos_ = -1;
+    bool changed_ = false;
+
+    std::vector<DataSource *> sources_;
+};
+
+} // namespace zeplo

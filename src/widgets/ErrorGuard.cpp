@@ -1,0 +1,45 @@
+#include "widgets/ErrorGuard.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace zeplo {
+
+QString applicationTitle()
+{
+    QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    if (name.isEmpty())
+        name = QCoreApplication::applicationName();
+    const qsizetype dot = name.indexOf(QLatin1Char('.'));
+    return dot >= 0 ? name.left(dot) : name;
+}
+
+QString errorBoxText(const QString &message)
+{
+    if (!message.isEmpty() && message.back().unicode() > u'.')
+        return message + QLatin1Char('.');
+    return message;
+}
+
+void showApplicationError(const QString &message)
+{
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), errorBoxText(message), QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("ApplicationErrorBox"));
+    box.exec();
+}
+
+bool runGuarded(const std::function<void()> &fn)
+{
+    try {
+        fn();
+        return true;
+    } catch (const Error &e) {
+        showApplicationError(e.message());
+    } catch (const std::exception &e) {
+        showApplicationError(QString::fromUtf8(e.what()));
+    }
+    return false;
+}
+
+} // namespace zeplo

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace zeplo {
+
+// The small window shown while a report is printed: how far the printing has
+// got, and a button that stops it.
+class PrintProgressWindow : public QDialog {
+public:
+    explicit PrintProgressWindow(QWidget *parent = nullptr);
+
+    QProgressBar *ProgressBar1;
+    QLabel *Label1;
+    QPushButton *CancelButton;
+
+    // Told when "Cancel" is pressed or the window is closed.
+    std::function<void()> onCancel;
+
+    // A progress notice in percent: only every fifth percent moves the bar,
+    // and each such step lets the message loop run.
+    void setProgress(int percent);
+    bool cancelled() const { return m_cancelled; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void reject() override;
+
+private:
+    void cancel();
+    bool m_cancelled = false;
+};
+
+} // namespace zeplo

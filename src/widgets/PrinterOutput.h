@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QPainter>
+#include <QPageSize>
+#include <QString>
+
+#include <memory>
+
+#include "report/ReportOutput.h"
+
+class QPrinter;
+
+namespace zeplo {
+
+class PainterCanvas;
+
+// The report's first printer choices: the default printer, one copy,
+// portrait, every page.
+PrinterSettings initialPrinterSettings();
+
+// The paper an installed printer (the default printer for an empty or unknown
+// name) uses for the wanted one; the wanted paper when no printer is installed.
+QPageSize paperForPrinter(const QString &printerName, const QPageSize &wanted);
+
+// Straight onto a printer's pages. Pages outside the page range are laid out
+// but drawn nowhere; a new printer page separates two printed pages.
+class PrinterOutput : public ReportOutput {
+public:
+    explicit PrinterOutput(QPrinter &printer);
+    ~PrinterOutput() override;
+
+    void applySettings(const PageSettings &page, const QString &printerName) override;
+    QSizeF paper() const override;
+    QPointF unprintableMargin() const override;
+    void openDocument() override;
+    Canvas *beginPage(int number) override;
+    void endPage() override;
+    void closeDocument() override;
+    void abandonDocument() noexcept override;
+    bool keepsPagesWhenCancelled() const override { return true; }
+
+    int pagesPrinted() const { return m_printed; }
+
+private:
+    QPrinter &m_printer;
+    QPainter m_painter;
+    std::unique_ptr<PainterCanvas> m_canvas;
+    int m_firstPage = 0;
+    int m_lastPage = 0;
+    int m_printed = 0;
+};
+
+} // namespace zeplo

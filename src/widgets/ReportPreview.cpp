@@ -1,0 +1,525 @@
+#include "widgets/ReportPreview.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include <algorithm>
+#include <cmath>
+
+#include "widgets/ErrorGuard.h"
+#include "report/EmfPlayer.h"
+#include "report/PageStore.h"
+#include "widgets/PreviewSheet.h"
+#include "report/ReportOutput.h"
+
+namespace zeplo {
+
+namespace {
+
+constexpr int MinZoom = 2;
+constexpr int MaxZoom = 2000;
+
+int roundToInt(double v)
+{
+    return static_cast<int>(std::lround(v));
+}
+
+} // namespace
+
+ReportPreview::ReportPreview(QWidget *parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("QRPreview"));
+    setWindowTitle(QStringLiteral("Print Preview"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(ToolbarPictureSize, ToolbarPictureSize));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+    ZoomGroup = new QActionGroup(this);
+    ZoomGroup->setExclusive(true);
+
+    ToolBar1->addSeparator();
+    ZoomToFit = addTool(ToolbarPicture::WholePage, QStringLiteral("Zoom to fit"), QStringLiteral("ZoomToFit"));
+    ZoomTo100 = addTool(ToolbarPicture::ActualSize, QStringLiteral("100%"), QStringLiteral("ZoomTo100"));
+    ZoomToWidth = addTool(ToolbarPicture::PageWidth, QStringLiteral("Zoom to width"), QStringLiteral("ZoomToWidth"));
+    for (QAction *a : {ZoomToFit, ZoomTo100, ZoomToWidth}) {
+        a->setCheckable(true);
+        ZoomGroup->addAction(a);
+    }
+    ZoomToWidth->setChecked(true);
+    ToolBar1->addSeparator();
+    FirstPage = addTool(ToolbarPicture::FirstPage, QStringLiteral("First page"), QStringLiteral("FirstPage"));
+    PrevPage = addTool(ToolbarPicture::PreviousPage, QStringLiteral("Previous page"), QStringLiteral("PrevPage"));
+    NextPage = addTool(ToolbarPicture::NextPage, QStringLiteral("Next page"), QStringLiteral("NextPage"));
+    LastPage = addTool(ToolbarPicture::LastPage, QStringLiteral("Last page"), QStringLiteral("LastPage"));
+    ToolBar1->addSeparator();
+    PrinterSetup = addTool(ToolbarPicture::PrinterSetup, QStringLiteral("Printer setup"), QStringLiteral("PrinterSetup"));
+    Print = addTool(ToolbarPicture::Printer, QStringLiteral("Print"), QStringLiteral("Print"));
+    PrinterSetup->setEnabled(false);
+    Print->setEnabled(false);
+    ToolBar1->addSeparator();
+    SaveReport = addTool(ToolbarPicture::FloppyDisk, QStringLiteral("Save Report"), QStringLiteral("SaveReport"));
+    LoadReport = addTool(ToolbarPicture::OpenFolder, QStringLiteral("Load Report"), QStringLiteral("LoadReport"));
+    ToolBar1->addSeparator();
+    CloseButton = new QPushButton(QStringLiteral("&Close"), ToolBar1);
+    CloseButton->setObjectName(QStringLiteral("CloseButton"));
+    CloseButton->setFixedSize(40, 22);
+    CloseButton->setFocusPolicy(Qt::NoFocus);
+    ToolBar1->addWidget(CloseButton);
+
+    connect(ZoomToFit, &QAction::triggered, this, guarded([this] { zoomToFit(); }));
+    connect(ZoomTo100, &QAction::triggered, this, guarded([this] { zoomTo100(); }));
+    connect(ZoomToWidth, &QAction::triggered, this, guarded([this] { zoomToWidth(); }));
+    connect(FirstPage, &QAction::triggered, this, guarded([this] { firstPage(); }));
+    connect(PrevPage, &QAction::triggered, this, guarded([this] { previousPage(); }));
+    connect(NextPage, &QAction::triggered, this, guarded([this] { nextPage(); }));
+    connect(LastPage, &QAction::triggered, this, guarded([this] { lastPage(); }));
+    connect(PrinterSetup, &QAction::triggered, this, guarded([this] { printerSetupClick(); }));
+    connect(Print, &QAction::triggered, this, guarded([this] { printClick(); }));
+    connect(SaveReport, &QAction::triggered, this, guarded([this] { saveReportClick(); }));
+    connect(LoadReport, &QAction::triggered, this, guarded([this] { loadReportClick(); }));
+    connect(CloseButton, &QPushButton::clicked, this, guarded([this] { close(); }));
+
+    PageArea = new QScrollArea(this);
+    PageArea->setObjectName(QStringLiteral("PageArea"));
+    PageArea->setWidgetResizable(false);
+    // Centred while smaller than the area; from its top-left corner otherwise.
+    PageArea->setAlignment(Qt::AlignCenter);
+    PageArea->setFocusPolicy(Qt::StrongFocus);
+    Sheet = new PreviewSheet;
+    PageArea->setWidget(Sheet);
+    PageArea->installEventFilter(this);
+    setCentralWidget(PageArea);
+
+    ProgressPanel = new QLabel(QStringLiteral("0%"));
+    ProgressPanel->setObjectName(QStringLiteral("ProgressPanel"));
+    ProgressPanel->setFixedWidth(40);
+    ProgressPanel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    PagePanel = new QLabel(QStringLiteral("Page"));
+    PagePanel->setObjectName(QStringLiteral("PagePanel"));
+    // At least the panel's width; wider when "Page n of m" needs it, so the
+    // count stays readable.
+    PagePanel->setMinimumWidth(50);
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->addWidget(ProgressPanel);
+    statusBar()->addWidget(PagePanel);
+
+    // Every key of this window reaches the preview before its controls.
+    qApp->installEventFilter(this);
+
+    resize(652, 579);
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(0, 0), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    placeSheet();
+}
+
+ReportPreview::~ReportPreview()
+{
+    qApp->removeEventFilter(this);
+}
+
+QAction *ReportPreview::addTool(ToolbarPicture picture, const QString &hint, const QString &name)
+{
+    QAction *action = ToolBar1->addAction(toolbarIcon(picture), hint);
+    action->setObjectName(name);
+    action->setToolTip(hint);
+    return action;
+}
+
+void ReportPreview::setStore(std::shared_ptr<PageStore> store)
+{
+    m_store = std::move(store);
+    m_current = 1;
+    m_shown = false;
+    Sheet->clearPicture();
+}
+
+void ReportPreview::setPaperMm(const QSizeF &paper)
+{
+    if (paper.width() <= 0 || paper.height() <= 0)
+        return;
+    m_paperMm = paper;
+    recomputeZoom();
+    placeSheet();
+}
+
+int ReportPreview::pageCount() const
+{
+    if (!m_store)
+        return 0;
+    const int stored = m_store->pageCount();
+    if (m_store->status() == PageStore::Status::Busy && m_host.pagesBegun)
+        return std::max(stored, m_host.pagesBegun());
+    return stored;
+}
+
+QSize ReportPreview::pagePixels() const
+{
+    const double pixelsPerMm = screenDpi() / 25.4;
+    return QSize(roundToInt(m_paperMm.width() * pixelsPerMm), roundToInt(m_paperMm.height() * pixelsPerMm));
+}
+
+QSize ReportPreview::pageAreaSize() const
+{
+    // The whole area, scroll bars or not, so that a zoom does not change
+    // with the scroll bars it brings.
+    return PageArea->maximumViewportSize();
+}
+
+// ---- zoom -----------------------------------------------------------------
+
+void ReportPreview::zoomToFit()
+{
+    QCoreApplication::processEvents();
+    m_mode = ZoomMode::FitPage;
+    ZoomToFit->setChecked(true);
+    recomputeZoom();
+}
+
+void ReportPreview::zoomTo100()
+{
+    QCoreApplication::processEvents();
+    m_mode = ZoomMode::Other;
+    ZoomTo100->setChecked(true);
+    setZoom(100);
+}
+
+void ReportPreview::zoomToWidth()
+{
+    QCoreApplication::processEvents();
+    m_mode = ZoomMode::PageWidth;
+    ZoomToWidth->setChecked(true);
+    recomputeZoom();
+}
+
+void ReportPreview::recomputeZoom()
+{
+    const QSize page = pagePixels();
+    const QSize area = pageAreaSize();
+    if (page.width() <= 0 || page.height() <= 0)
+        return;
+    const double w = area.width();
+    const double h = area.height();
+    switch (m_mode) {
+    case ZoomMode::FitPage:
+        setZoom(std::min(roundToInt(w / page.width() * 95), roundToInt(h / page.height() * 95)));
+        break;
+    case ZoomMode::PageWidth:
+        setZoom(roundToInt(w / page.width() * 90));
+        break;
+    case ZoomMode::Other:
+        break;
+    }
+}
+
+void ReportPreview::setZoom(int percent)
+{
+    if (percent < MinZoom || percent > MaxZoom)
+        return;
+    m_zoom = percent;
+    placeSheet();
+    scrollHome();
+}
+
+void ReportPreview::placeSheet()
+{
+    const QSize page = pagePixels();
+    Sheet->resize(roundToInt(page.width() * m_zoom / 100.0) + PreviewSheet::Decoration,
+                  roundToInt(page.height() * m_zoom / 100.0) + PreviewSheet::Decoration);
+}
+
+void ReportPreview::scrollHome()
+{
+    PageArea->horizontalScrollBar()->setValue(0);
+    PageArea->verticalScrollBar()->setValue(0);
+}
+
+// ---- pages ----------------------------------------------------------------
+
+void ReportPreview::goToPage(int number)
+{
+    if (number < 1 || number > pageCount() || number == m_current)
+        return;
+    m_current = number;
+    if (m_store && number <= m_store->pageCount()) {
+        showCurrentPage();
+    } else {
+        // Still being made: an empty sheet until it arrives.
+        Sheet->clearPicture();
+        m_shown = false;
+    }
+    scrollHome();
+}
+
+void ReportPreview::showCurrentPage()
+{
+    if (!m_store)
+        return;
+    Sheet->setPicture(m_store->page(m_current));
+    m_shown = true;
+    if (!m_everShown) {
+        m_everShown = true;
+        m_mode = ZoomMode::PageWidth;
+        ZoomToWidth->setChecked(true);
+        recomputeZoom();
+    }
+    scrollHome();
+}
+
+void ReportPreview::firstPage()
+{
+    goToPage(1);
+    updatePagePanel();
+}
+
+void ReportPreview::previousPage()
+{
+    goToPage(m_current - 1);
+    updatePagePanel();
+}
+
+void ReportPreview::nextPage()
+{
+    goToPage(m_current + 1);
+    updatePagePanel();
+}
+
+void ReportPreview::lastPage()
+{
+    goToPage(pageCount());
+    updatePagePanel();
+}
+
+void ReportPreview::updatePagePanel()
+{
+    PagePanel->setText(QStringLiteral("Page %1 of %2").arg(m_current).arg(pageCount()));
+}
+
+void ReportPreview::enablePrinting()
+{
+    // Loaded pages have no report behind them to set up.
+    PrinterSetup->setEnabled(m_store && !m_store->loaded());
+    Print->setEnabled(true);
+}
+
+// ---- notices --------------------------------------------------------------
+
+void ReportPreview::pageNotice(int availablePages)
+{
+    runGuarded([&] {
+        // A loaded file has replaced the pages the notice speaks of.
+        if (m_closed || !m_store || m_store->loaded())
+            return;
+        if (availablePages == m_current && !m_shown)
+            showCurrentPage();
+        updatePagePanel();
+        if (m_store->status() == PageStore::Status::Finished)
+            enablePrinting();
+    });
+}
+
+void ReportPreview::progressNotice(int percent)
+{
+    if (m_closed || !m_store || m_store->loaded())
+        return;
+    if (percent >= m_lastProgress + 5) {
+        ProgressPanel->setText(QStringLiteral("%1%").arg(percent));
+        m_lastProgress = percent;
+    }
+    if (percent == 0 || percent == 100)
+        ProgressPanel->clear();
+}
+
+// ---- keys, resizing, closing ----------------------------------------------
+
+bool ReportPreview::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == PageArea && event->type() == QEvent::Resize) {
+        runGuarded([this] { recomputeZoom(); });
+        return false;
+    }
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()
+        && static_cast<QWidget *>(watched)->window() == this) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        bool handled = false;
+        runGuarded([&] { handled = handleKey(key->key(), key->modifiers()); });
+        return handled;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool ReportPreview::handleKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    // The keypad flag says where the key is, not how it was pressed.
+    const Qt::KeyboardModifiers held = modifiers & ~Qt::KeypadModifier;
+    const bool ctrlOnly = held == Qt::ControlModifier;
+    switch (key) {
+    case Qt::Key_Escape:
+        close();
+        return true;
+    case Qt::Key_PageUp:
+        ctrlOnly ? firstPage() : previousPage();
+        return true;
+    case Qt::Key_PageDown:
+        ctrlOnly ? lastPage() : nextPage();
+        return true;
+    case Qt::Key_Home:
+        firstPage();
+        return true;
+    case Qt::Key_End:
+        lastPage();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ReportPreview::closeEvent(QCloseEvent *event)
+{
+    if (!m_closed) {
+        m_closed = true;
+        // The report hears of it first: a rendering into the store must stop
+        // before the store goes.
+        if (m_host.closing)
+            runGuarded(m_host.closing);
+        Sheet->clearPicture();
+        m_store.reset();
+        emit previewClosed();
+    }
+    event->accept();
+}
+
+// ---- commands -------------------------------------------------------------
+
+void ReportPreview::saveReportClick()
+{
+    QFileDialog dialog(this, QStringLiteral("Save report"));
+    dialog.setObjectName(QStringLiteral("SaveReportDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("QRP"));
+    dialog.setNameFilter(QStringLiteral("Pagolin file(*.QRP)"));
+    // An existing file is overwritten, as the user chose it.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    saveToFile(dialog.selectedFiles().constFirst());
+}
+
+void ReportPreview::saveToFile(const QString &path)
+{
+    // An unfinished store writes nothing.
+    if (m_store)
+        m_store->saveToFile(path);
+}
+
+void ReportPreview::loadReportClick()
+{
+    QFileDialog dialog(this, QStringLiteral("Load report"));
+    dialog.setObjectName(QStringLiteral("LoadReportDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // The file's existence is checked after the dialog, with a message of
+    // our own.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("Pagolin file (*.QRP)"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    loadFromFile(dialog.selectedFiles().constFirst());
+}
+
+void ReportPreview::loadFromFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir()) {
+        QMessageBox box(QMessageBox::NoIcon, applicationTitle(), QStringLiteral("File does not exist"),
+                        QMessageBox::Ok, this);
+        box.exec();
+        return;
+    }
+    // Read and checked in full before anything shown is given up: a bad file
+    // leaves the preview as it was.
+    std::shared_ptr<PageStore> fresh = PageStore::loadFromFile(path);
+    if (fresh->pageCount() < 1)
+        throw Error(QStringLiteral("The report file %1 holds no pages").arg(QDir::toNativeSeparators(path)));
+    const EmfHeaderInfo first = readEmfHeader(fresh->page(1));
+
+    LoadedPaper paper;
+    QSizeF mm(first.widthMm(), first.heightMm());
+    const PaperMatch match = recognisePaper(mm.width(), mm.height());
+    if (match.found) {
+        const PaperSizeInfo &known = paperSizeInfo(match.id);
+        paper.recognised = true;
+        paper.size = pageSizeFor(match.id);
+        paper.orientation = match.orientation;
+        mm = QSizeF(known.width / 10.0, known.height / 10.0);
+        if (match.orientation == QPageLayout::Landscape)
+            mm.transpose();
+    } else {
+        // A paper outside the standard list keeps its own measure.
+        const bool landscape = mm.width() > mm.height();
+        paper.size = QPageSize(landscape ? mm.transposed() : mm, QPageSize::Millimeter);
+        paper.orientation = landscape ? QPageLayout::Landscape : QPageLayout::Portrait;
+    }
+
+    if (m_host.discardingStore)
+        m_host.discardingStore();
+    // The pages begun by a rendering no longer count.
+    m_host.pagesBegun = nullptr;
+    m_store = std::move(fresh);
+    m_loadedPaper = paper;
+    m_paperMm = mm;
+    m_current = 1;
+    m_shown = false;
+    ProgressPanel->clear();
+    recomputeZoom();
+    placeSheet();
+    showCurrentPage();
+    updatePagePanel();
+    PrinterSetup->setEnabled(false);
+    Print->setEnabled(true);
+}
+
+void ReportPreview::printerSetupClick()
+{
+    if (!m_store || m_store->status() != PageStore::Status::Finished || m_store->loaded())
+        return;
+    if (m_host.printerSetup)
+        m_host.printerSetup(pageCount());
+}
+
+void ReportPreview::printClick()
+{
+    if (!m_store || m_store->status() != PageStore::Status::Finished)
+        return;
+    if (m_store->loaded()) {
+        if (m_host.printLoaded)
+            m_host.printLoaded(m_store, m_loadedPaper);
+    } else if (m_host.printReport) {
+        m_host.printReport();
+    }
+}
+
+} // namespace zeplo

@@ -1,0 +1,289 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "ModalAnswerer.h"
+#include "TempCatalogue.h"
+#include "app/MainWindow.h"
+#include "app/BookEditor.h"
+#include "widgets/FieldCheckBox.h"
+#include "widgets/FieldEdit.h"
+#include "widgets/FieldMemo.h"
+#include "engine/DataSource.h"
+#include "engine/ResultSet.h"
+
+using namespace zeplo;
+
+namespace {
+
+// Types text key by key, Czech letters included (QTest's own typing takes ASCII only).
+void typeText(QWidget *widget, const QString &text)
+{
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, c.isDigit() ? Qt::Key_0 + c.digitValue() : Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, press.key(), Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &release);
+    }
+}
+
+void resetClauses()
+{
+    Unit1::selectClause = Unit1::kBaseQuery;
+    Unit1::filterClause.clear();
+    Unit1::orderClause.clear();
+}
+
+// Runs `user` inside the editor's modal loop once the editor has started its
+// append or edit, the way a user works in it, while `open` opens it.
+void withEditor(const std::function<void()> &open, const std::function<void(BookEditor &)> &user)
+{
+    bool ran = false;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        auto *editor = qobject_cast<BookEditor *>(QApplication::activeModalWidget());
+        if (!editor || ran)
+            return;
+        ran = true;
+        QTest::qWait(50);   // let the editor's activation run
+        user(*editor);
+        // A test that leaves the editor open would hang: close it as Storno does.
+        if (editor->isVisible())
+            editor->BitBtn1->click();
+    });
+    timer.start(10);
+    open();
+    EXPECT_TRUE(ran);
+}
+
+QString count(MainWindow &form)
+{
+    return form.Panel1->text().section(QLatin1Char(' '), -1);
+}
+
+} // namespace
+
+TEST(Editor, AddWithOkStoresTheBookShowsItWithoutReopeningAndRaisesTheCount)
+{
+    TempCatalogue catalogue;
+    catalogue.addBooks(3);
+    MainWindow form;
+    resetClauses();
+    form.RefreshCount();
+    withEditor([&] { form.Button7Click(); }, [&](BookEditor &editor) {
+        EXPECT_EQ(Unit1::editorMode, QStringLiteral("novy"));
+        EXPECT_EQ(editor.windowTitle(), QStringLiteral("Editor Knih"));
+        EXPECT_EQ(editor.BitBtn2->text(), QStringLiteral("Vložit záznam"));
+        EXPECT_EQ(editor.DBEdit3->geometry(), QRect(16, 40, 121, 21));
+        EXPECT_EQ(editor.BitBtn2->geometry(), QRect(464, 240, 107, 25));
+        EXPECT_FALSE(editor.windowFlags() & Qt::WindowCloseButtonHint);
+        EXPECT_TRUE(form.DataSource1->AutoEdit);
+        EXPECT_EQ(form.Query1->state(), DataSetState::Insert);
+        EXPECT_EQ(editor.DBCheckBox1->checkState(), Qt::PartiallyChecked);
+        editor.DBEdit3->setFocus();
+        typeText(editor.DBEdit3, QStringLiteral("Němcová Božena"));
+        editor.DBEdit5->setFocus();
+        typeText(editor.DBEdit5, QStringLiteral("18x555"));   // x refused, a fifth digit too
+        EXPECT_EQ(editor.DBEdit5->text(), QStringLiteral("1855"));
+        editor.ComboBox1->setCurrentIndex(editor.ComboBox1->findText(QStringLiteral("SCI-FI")));
+        EXPECT_EQ(editor.DBEdit2->text(), QStringLiteral("SCI-FI"));
+        editor.DBMemo1->setFocus();
+        typeText(editor.DBMemo1, QStringLiteral("první"));
+        QTest::keyClick(editor.DBMemo1, Qt::Key_Return);   // a new line, not OK
+        typeText(editor.DBMemo1, QStringLiteral("druhá"));
+        EXPECT_TRUE(editor.isVisible());
+        editor.BitBtn2->click();
+        EXPECT_FALSE(editor.isVisible());
+    });
+    EXPECT_FALSE(form.DataSource1->AutoEdit);
+    EXPECT_EQ(form.Query1->state(), DataSetState::Browse);
+    EXPECT_EQ(form.Query1->fieldByName(QStringLiteral("autor"))->displayText(), QStringLiteral("Němcová Božena"));
+    EXPECT_EQ(form.Query1->fieldByName(QStringLiteral("id"))->asInteger(), 4);
+    EXPECT_EQ(form.Query1->activeLine(), 3);
+    EXPECT_EQ(count(form), QStringLiteral("4"));
+    EXPECT_EQ(catalogue.scalar(QStringLiteral("select zanr||'/'||rok_vydani from zeplo where id=4")).toString(),
+              QStringLiteral("SCI-FI/1855"));
+    EXPECT_EQ(catalogue.scalar(QStringLiteral("select popis from zeplo where id=4")).toString(),
+              QStringLiteral("první\r\ndruhá"));
+    EXPECT_TRUE(catalogue.scalar(QStringLiteral("select vlastnim from zeplo where id=4")).isNull());
+}
+
+TEST(Editor, StornoStoresNothingAndReopensOnTheFirstRow)
+{
+    TempCatalogue catalogue;
+    catalogue.addBooks(5);
+    MainWindow form;
+    resetClauses();
+    form.Query1->last();
+    withEditor([&] { form.Button7Click(); }, [&](BookEditor &editor) {
+        editor.DBEdit1->setFocus();
+        typeText(editor.DBEdit1, QStringLiteral("Zahodit"));
+        editor.BitBtn1->click();
+    });
+    EXPECT_EQ(catalogue.count(), 5);
+    EXPECT_EQ(form.Query1->recNo(), 1);
+    EXPECT_FALSE(form.DataSource1->AutoEdit);
+    EXPECT_EQ(count(form), QStringLiteral("5"));
+}
+
+TEST(Editor, EditWithOkChangesTheRowAndStornoLeavesItAlone)
+{
+    TempCatalogue catalogue;
+    catalogue.addBooks(3);
+    MainWindow form;
+    resetClauses();
+    form.Query1->next();
+    withEditor([&] { form.Button6Click(); }, [&](BookEditor &editor) {
+        EXPECT_EQ(editor.BitBtn2->text(), QStringLiteral("Návrat zpět"));
+        EXPECT_EQ(form.Query1->state(), DataSetState::Edit);
+        EXPECT_EQ(editor.DBEdit1->text(), QStringLiteral("Kniha 2"));
+        editor.DBEdit1->setFocus();
+        editor.DBEdit1->selectAll();
+        typeText(editor.DBEdit1, QStringLiteral("Přejmenovaná"));
+        QTest::keyClick(editor.DBEdit1, Qt::Key_Escape);   // Esc in a box brings the value back ...
+        EXPECT_EQ(editor.DBEdit1->text(), QStringLiteral("Kniha 2"));
+        EXPECT_TRUE(editor.isVisible());                   // ... and never closes the editor
+        editor.DBEdit1->selectAll();
+        typeText(editor.DBEdit1, QStringLiteral("Přejmenovaná"));
+        editor.DBCheckBox2->setFocus();
+        QTest::keyClick(editor.DBCheckBox2, Qt::Key_Space);
+        QTest::keyClick(editor.DBCheckBox2, Qt::Key_Return);   // Enter on a check box presses OK
+        EXPECT_FALSE(editor.isVisible());
+    });
+    EXPECT_EQ(catalogue.scalar(QStringLiteral("select nazev from zeplo where id=2")).toString(), QStringLiteral("Přejmenovaná"));
+    EXPECT_EQ(form.Query1->recNo(), 2);
+    withEditor([&] { form.Button6Click(); }, [&](BookEditor &editor) {
+        editor.DBEdit3->setFocus();
+        typeText(editor.DBEdit3, QStringLiteral("xyz"));
+        editor.BitBtn1->setFocus();
+        QTest::keyClick(editor.BitBtn1, Qt::Key_Return);   // Enter on Storno presses Storno
+        EXPECT_FALSE(editor.isVisible());
+    });
+    EXPECT_EQ(catalogue.scalar(QStringLiteral("select autor from zeplo where id=2")).toString(), QStringLiteral("Autor 2"));
+}
+
+TEST(Editor, EditOnAnEmptyListStoresANewBook)
+{
+    TempCatalogue catalogue;
+    MainWindow form;
+    resetClauses();
+    withEditor([&] { form.Button6Click(); }, [&](BookEditor &editor) {
+        EXPECT_EQ(form.Query1->state(), DataSetState::Insert);
+        editor.DBEdit1->setFocus();
+        typeText(editor.DBEdit1, QStringLiteral("První kniha"));
+        editor.BitBtn2->click();
+    });
+    EXPECT_EQ(catalogue.count(), 1);
+    EXPECT_EQ(count(form), QStringLiteral("1"));
+}
+
+TEST(Editor, ALoneMinusInTheYearBoxKeepsTheEditorOpenWithTheMessage)
+{
+    TempCatalogue catalogue;
+    catalogue.addBooks(1);
+    MainWindow form;
+    resetClauses();
+    QStringList messages;
+    withEditor([&] { form.Button7Click(); }, [&](BookEditor &editor) {
+        editor.DBEdit5->setFocus();
+        typeText(editor.DBEdit5, QStringLiteral("-"));
+        ModalAnswerer answerer({}, true);
+        editor.BitBtn2->click();
+        QTest::qWait(50);
+        messages = answerer.texts;
+        EXPECT_TRUE(editor.isVisible());
+        EXPECT_EQ(form.Query1->state(), DataSetState::Insert);
+        // Storno is pressed with the mouse without taking the focus from the box, so it still closes.
+        QTest::mouseClick(editor.BitBtn1, Qt::LeftButton);
+        EXPECT_FALSE(editor.isVisible());
+    });
+    ASSERT_FALSE(messages.isEmpty());
+    EXPECT_EQ(messages.first(), QStringLiteral("'-' is not a valid integer value for field 'rok_vydani'"));
+    EXPECT_EQ(catalogue.count(), 1);
+}
+
+TEST(Editor, ARequiredColumnLeftEmptyIsNamedAndTheRowKept)
+{
+    TempCatalogue catalogue("CREATE TABLE zeplo (id INTEGER PRIMARY KEY AUTOINCREMENT, autor VARCHAR(40), "
+                            "nazev VARCHAR(60) NOT NULL, zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, "
+                            "vlastnim BOOLEAN, precteno BOOLEAN, pujceno MEMO)");
+    MainWindow form;
+    resetClauses();
+    QStringList messages;
+    withEditor([&] { form.Button7Click(); }, [&](BookEditor &editor) {
+        editor.DBEdit3->setFocus();
+        typeText(editor.DBEdit3, QStringLiteral("Autor bez knihy"));
+        {
+            ModalAnswerer answerer({}, true);
+            editor.BitBtn2->click();
+            QTest::qWait(50);
+            messages = answerer.texts;
+        }
+        EXPECT_TRUE(editor.isVisible());
+        EXPECT_EQ(editor.DBEdit3->text(), QStringLiteral("Autor bez knihy"));
+        EXPECT_EQ(editor.focusWidget(), editor.DBEdit1);
+        typeText(editor.DBEdit1, QStringLiteral("Kniha"));
+        editor.BitBtn2->click();
+        EXPECT_FALSE(editor.isVisible());
+    });
+    EXPECT_EQ(messages, QStringList{QStringLiteral("Field 'nazev' must have a value.")});
+    EXPECT_EQ(catalogue.count(), 1);
+}
+
+TEST(Editor, AReadOnlyCatalogueShowsTheRowAndOnlyStornoCloses)
+{
+    TempCatalogue catalogue;
+    catalogue.addBooks(2);
+    QFile::setPermissions(catalogue.file(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    MainWindow form;
+    resetClauses();
+    EXPECT_FALSE(form.Query1->canModify());
+    QStringList messages;
+    withEditor([&] {
+        ModalAnswerer answerer({}, true);
+        form.Button6Click();
+        messages = answerer.texts;
+    }, [&](BookEditor &editor) {
+        EXPECT_EQ(editor.DBEdit1->text(), QStringLiteral("Kniha 1"));
+        editor.BitBtn2->click();
+        QTest::qWait(50);
+        EXPECT_TRUE(editor.isVisible());
+        editor.BitBtn1->click();
+        EXPECT_FALSE(editor.isVisible());
+    });
+    EXPECT_EQ(messages, (QStringList{QStringLiteral("Query1: Cannot modify a read-only dataset."),
+                                     QStringLiteral("Query1: Dataset not in edit or insert mode.")}));
+    EXPECT_EQ(catalogue.scalar(QStringLiteral("select nazev from zeplo where id=1")).toString(), QStringLiteral("Kniha 1"));
+    QFile::setPermissions(catalogue.file(), QFile::ReadOwner | QFile::WriteOwner);
+}
+
+TEST(Editor, StornoClosesEvenWhenTheListCannotBeOpenedAgain)
+{
+    TempCatalogue catalogue;
+    catalogue.addBooks(2);
+    MainWindow form;
+    resetClauses();
+    QStringList messages;
+    withEditor([&] { form.Button7Click(); }, [&](BookEditor &editor) {
+        catalogue.exec(QStringLiteral("ALTER TABLE zeplo RENAME COLUMN popis TO poznamka"));
+        ModalAnswerer answerer({}, true);
+        editor.BitBtn1->click();
+        QTest::qWait(50);
+        messages = answerer.texts;
+        EXPECT_FALSE(editor.isVisible());
+    });
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("popis"))) << messages[0].toStdString();
+    EXPECT_FALSE(form.Query1->active());
+    EXPECT_FALSE(form.DataSource1->AutoEdit);
+}

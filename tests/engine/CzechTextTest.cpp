@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/CzechText.h"
+
+using namespace zeplo;
+
+using czech::likeMatch;
+using czech::sortKey;
+
+namespace {
+
+// The order the key promises is memcmp order, so compare exactly that way.
+int compareKeys(const std::string &a, const std::string &b)
+{
+    const int c = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
+    if (c != 0)
+        return c;
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+::testing::AssertionResult sortsBefore(const std::string &a, const std::string &b)
+{
+    if (compareKeys(sortKey(a), sortKey(b)) < 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << '"' << a << "\" does not sort before \"" << b << '"';
+}
+
+// Checks that every text sorts strictly before the next one.
+void expectAscending(const std::vector<std::string> &texts)
+{
+    for (std::size_t i = 1; i < texts.size(); ++i)
+        EXPECT_TRUE(sortsBefore(texts[i - 1], texts[i]));
+}
+
+} // namespace
+
+TEST(CzechTextLike, Wildcards)
+{
+    EXPECT_TRUE(likeMatch("%", ""));
+    EXPECT_TRUE(likeMatch("%", "cokoli"));
+    EXPECT_TRUE(likeMatch("", ""));
+    EXPECT_FALSE(likeMatch("", "a"));
+    EXPECT_FALSE(likeMatch("a", ""));
+    EXPECT_TRUE(likeMatch("%%", ""));
+
+    EXPECT_TRUE(likeMatch("Pra%", "Praha"));
+    EXPECT_FALSE(likeMatch("Pra%", "Stará Praha"));
+    EXPECT_TRUE(likeMatch("%ha", "Praha"));
+    EXPECT_FALSE(likeMatch("%ha", "Prahou"));
+    EXPECT_TRUE(likeMatch("%ra%", "Praha"));
+    EXPECT_FALSE(likeMatch("%xy%", "Praha"));
+
+    EXPECT_TRUE(likeMatch("a_c", "abc"));
+    EXPECT_FALSE(likeMatch("a_c", "ac"));
+    EXPECT_FALSE(likeMatch("a_c", "abbc"));
+    EXPECT_TRUE(likeMatch("a%c", "ac"));
+    EXPECT_TRUE(likeMatch("%_", "x"));
+    EXPECT_FALSE(likeMatch("%_", ""));
+
+    // Needs going back after a partial match.
+    EXPECT_TRUE(likeMatch("%aab", "aaab"));
+    EXPECT_TRUE(likeMatch("a%b%c", "aXbYbZc"));
+    EXPECT_FALSE(likeMatch("a%b%c", "aXbYbZ"));
+    EXPECT_TRUE(likeMatch("%ab%ab", "abxabab"));
+    EXPECT_FALSE(likeMatch("%ab%ab", "abxaba"));
+
+    // No escape character: the backslash is an ordinary character.
+    EXPECT_TRUE(likeMatch("50\\%", "50\\ procent"));
+    EXPECT_FALSE(likeMatch("50\\%", "50 procent"));
+}
+
+TEST(CzechTextLike, IgnoresCaseOfEveryCzechLetter)
+{
+    const std::vector<std::string> lower = {"a", "á", "b", "c", "č", "d", "ď", "e", "é", "ě", "f",
+                                            "g", "h", "i", "í", "j", "k", "l", "m", "n", "ň", "o",
+                                            "ó", "p", "q", "r", "ř", "s", "š", "t", "ť", "u", "ú",
+                                            "ů", "v", "w", "x", "y", "ý", "z", "ž"};
+    const std::vector<std::string> upper = {"A", "Á", "B", "C", "Č", "D", "Ď", "E", "É", "Ě", "F",
+                                            "G", "H", "I", "Í", "J", "K", "L", "M", "N", "Ň", "O",
+                                            "Ó", "P", "Q", "R", "Ř", "S", "Š", "T", "Ť", "U", "Ú",
+                                            "Ů", "V", "W", "X", "Y", "Ý", "Z", "Ž"};
+    ASSERT_EQ(lower.size(), upper.size());
+    for (std::size_t i = 0; i < lower.size(); ++i) {
+        EXPECT_TRUE(likeMatch(lower[i], upper[i])) << lower[i];
+        EXPECT_TRUE(likeMatch(upper[i], lower[i])) << upper[i];
+        EXPECT_TRUE(likeMatch("%" + lower[i] + "%", "x" + upper[i] + "x")) << lower[i];
+    }
+    EXPECT_TRUE(likeMatch("%Čapek%", "Karel čapek"));
+    EXPECT_TRUE(likeMatch("%čapek%", "ČAPEK Karel"));
+    EXPECT_TRUE(likeMatch("%ŘÍŠE%", "Říše loutek"));
+    // Other Latin letters and other scripts fold too.
+    EXPECT_TRUE(likeMatch("müller", "MÜLLER"));
+    EXPECT_TRUE(likeMatch("%łódź%", "ŁÓDŹ"));
+    EXPECT_TRUE(likeMatch("толстой", "Толстой"));
+    // Accents are not ignored.
+    EXPECT_FALSE(likeMatch("%capek%", "Čapek"));
+    EXPECT_FALSE(likeMatch("dama", "dáma"));
+}
+
+TEST(CzechTextLike, UnderscoreIsOneWholeCharacter)
+{
+    EXPECT_TRUE(likeMatch("_apek", "Čapek"));
+    EXPECT_FALSE(likeMatch("__apek", "Čapek"));
+    EXPECT_TRUE(likeMatch("_", "ř"));
+    EXPECT_TRUE(likeMatch("_", "€"));       // three bytes
+    EXPECT_TRUE(likeMatch("_", "\U0001F600")); // four bytes
+    EXPECT_FALSE(likeMatch("_", "řa"));
+    EXPECT_TRUE(likeMatch("ko_ka", "kočka"));
+    EXPECT_TRUE(likeMatch("%_ka", "kočka"));
+}
+
+TEST(CzechTextLike, InvalidUtf8ComparesByteForByte)
+{
+    EXPECT_TRUE(likeMatch("%", "\xff\xfe"));
+    EXPECT_TRUE(likeMatch("__", "\xff\xfe"));
+    EXPECT_FALSE(likeMatch("_", "\xff\xfe"));
+    EXPECT_TRUE(likeMatch("%\xff%", "a\xff" "b"));
+    EXPECT_FALSE(likeMatch("%\xfe%", "a\xff" "b"));
+    // A lone lead byte at the end, in either argument.
+    EXPECT_TRUE(likeMatch("ab\xc5", "AB\xc5"));
+    EXPECT_FALSE(likeMatch("\xc5", "ř"));
+    EXPECT_FALSE(likeMatch("ř", "\xc5"));
+    EXPECT_TRUE(likeMatch("%_", "abc\xe2\x82"));
+    // An overlong "A" is two invalid bytes, not a letter.
+    EXPECT_FALSE(likeMatch("a", "\xc1\x81"));
+    EXPECT_TRUE(likeMatch("__", "\xc1\x81"));
+}
+
+TEST(CzechTextSortKey, AlphabetIsInCzechOrder)
+{
+    expectAscending({"a", "á", "b", "c", "č", "d", "ď", "e", "é", "ě", "f", "g", "h", "ch",
+                     "i", "í", "j", "k", "l", "m", "n", "ň", "o", "ó", "p", "q", "r", "ř",
+                     "s", "š", "t", "ť", "u", "ú", "ů", "v", "w", "x", "y", "ý", "z", "ž"});
+}
+
+TEST(CzechTextSortKey, CaronLettersAndChAreLettersOfTheirOwn)
+{
+    expectAscending({"cukr", "čaj", "dům"});
+    expectAscending({"hrad", "chata", "idea"});
+    expectAscending({"Hrabal", "Chalupa", "Ibsen"});
+    expectAscending({"rychlý", "řeka", "sako"});
+    expectAscending({"syn", "šál", "tma"});
+    expectAscending({"zvon", "žába"});
+    expectAscending({"Cyril", "CHARVÁT", "Chvojka"});
+    // A decomposed caron makes the same letter as the composed one.
+    EXPECT_EQ(sortKey("c\xcc\x8c" "apek"), sortKey("čapek"));
+    EXPECT_EQ(sortKey("S\xcc\x8c" "ebek"), sortKey("Šebek"));
+}
+
+TEST(CzechTextSortKey, AccentsAndCaseDecideOnlyBetweenEqualLetters)
+{
+    expectAscending({"dama", "dáma", "damy"});
+    expectAscending({"sele", "selé", "selě", "selka"});
+    expectAscending({"kura", "kúra", "kůra", "kurt"});
+    expectAscending({"novák", "Novák", "nováka"});
+    expectAscending({"chata", "cHata", "Chata", "CHATA", "chaty"});
+    expectAscending({"dama", "Dama", "dáma"});
+    // Foreign letters sort with their base letter.
+    expectAscending({"Muller", "Müller", "Mullerová"});
+    expectAscending({"Lukas", "Łukasz", "Lukáš"});
+    expectAscending({"Strasse", "Straße", "Strassen"});
+}
+
+TEST(CzechTextSortKey, PunctuationThenDigitsThenLettersThenOtherScripts)
+{
+    expectAscending({"", " ", "!", "-", "0", "1", "10", "2", "9", "a", "ž", "Ωmega", "Алёна"});
+    expectAscending({"Jan Neruda", "Jan-Neruda", "Jana"});
+    expectAscending({"Алёна", "алёнка"});
+    EXPECT_TRUE(sortKey("").empty());
+}
+
+TEST(CzechTextSortKey, InvalidUtf8AndControlCharactersAreSafe)
+{
+    const std::vector<std::string> odd = {std::string("a\0b", 3), "\xff", "\xc5", "ab\xe2\x82",
+                                          "\xed\xa0\x80", "\xf4\x90\x80\x80", "\x01"};
+    for (const std::string &text : odd) {
+        const std::string key = sortKey(text);
+        EXPECT_FALSE(key.empty());
+        EXPECT_EQ(key.find('\0'), std::string::npos);
+        EXPECT_EQ(key, sortKey(text));
+    }
+    // Bytes that are no character sort after every letter.
+    EXPECT_TRUE(sortsBefore("ž", "\xff"));
+    EXPECT_TRUE(sortsBefore("\xfe", "\xff"));
+    EXPECT_TRUE(sortsBefore("ab", "ab\xe2\x82"));
+}

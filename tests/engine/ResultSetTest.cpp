@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include "TempCatalogue.h"
+#include "WindowLink.h"
+#include "engine/ResultSet.h"
+
+using namespace zeplo;
+
+namespace {
+
+const QString kBase = TempCatalogue::kBaseQuery;
+
+
+struct Fixture {
+    TempCatalogue catalogue;
+    ResultSet query{QStringLiteral("Query1")};
+    DataSource source;
+    WindowLink link;
+    explicit Fixture(int rows, int lines = 5)
+    {
+        catalogue.addBooks(rows);
+        link.lines = lines;
+        source.setDataSet(&query);
+        link.setDataSource(&source);
+        query.RequestLive = true;
+        query.setSql({kBase, QString(), QString()});
+        query.open();
+    }
+    QString nazev() { return query.fieldByName(QStringLiteral("Nazev"))->displayText(); }
+};
+
+} // namespace
+
+TEST(ResultSet, OpensOnFirstRowWithTheNineFieldsOfTheBookRecord)
+{
+    Fixture f(3);
+    EXPECT_EQ(f.query.state(), DataSetState::Browse);
+    ASSERT_EQ(f.query.fields().size(), 9u);
+    EXPECT_EQ(f.query.fields()[0]->kind(), FieldKind::Integer);
+    EXPECT_EQ(f.query.fields()[1]->kind(), FieldKind::Text);
+    EXPECT_EQ(f.query.fields()[1]->size(), 40);
+    EXPECT_EQ(f.query.fields()[5]->kind(), FieldKind::Memo);
+    EXPECT_EQ(f.query.fields()[6]->kind(), FieldKind::Logical);
+    EXPECT_TRUE(f.query.canModify());
+    EXPECT_TRUE(f.query.bof());
+    EXPECT_EQ(f.nazev(), QStringLiteral("Kniha 1"));
+    EXPECT_EQ(f.query.windowRowCount(), 3);
+}
+
+TEST(ResultSet, MovesStopAtTheEndsAndKeepTheWindowAroundTheCurrentRow)
+{
+    Fixture f(12, 5);
+    EXPECT_EQ(f.query.moveBy(7), 7);
+    EXPECT_EQ(f.nazev(), QStringLiteral("Kniha 8"));
+    EXPECT_EQ(f.query.activeLine(), 4);   // scrolled: the current row on the bottom line
+    EXPECT_EQ(f.query.moveBy(100), 4);
+    EXPECT_TRUE(f.query.eof());
+    EXPECT_EQ(f.nazev(), QStringLiteral("Kniha 12"));
+    f.query.first();
+    EXPECT_EQ(f.query.activeLine(), 0);
+    EXPECT_TRUE(f.query.bof());
+    f.query.last();
+    EXPECT_EQ(f.query.activeLine(), 4);
+    EXPECT_EQ(f.query.windowRowCount(), 5);
+    EXPECT_TRUE(f.query.hasSequenceNumbers());
+    EXPECT_EQ(f.query.recNo(), 12);
+}
+
+TEST(ResultSet, OpeningReadsOnlyAsFarAsTheWindow)
+{
+    Fixture f(1000, 10);
+    EXPECT_FALSE(f.query.hasSequenceNumbers());
+    EXPECT_LE(f.query.knownRecordCount(), 11);
+    EXPECT_EQ(f.query.recordCount(), 1000);
+}
+
+TEST(ResultSet, AppendShowsTheNewRowAfterTheLastAndPostKeepsItWhereItWasEntered)
+{
+    Fixture f(3, 10);
+    f.query.append();
+    EXPECT_EQ(f.query.state(), DataSetState::Insert);
+    EXPECT_EQ(f.query.windowRowCount(), 4);
+    EXPECT_EQ(f.query.activeLine(), 3);
+    Field *nazev = f.query.fieldByName(QStringLiteral("nazev"));
+    EXPECT_TRUE(nazev->isNull());
+    nazev->setAsText(QStringLiteral("Nová kniha"));
+    f.query.post();
+    EXPECT_EQ(f.query.state(), DataSetState::Browse);
+    EXPECT_EQ(f.query.activeLine(), 3);
+    EXPECT_EQ(f.nazev(), QStringLiteral("Nová kniha"));
+    EXPECT_EQ(f.query.fieldByName(QStringLiteral("id"))->asInteger(), 4);
+    EXPECT_EQ(f.catalogue.count(), 4);
+    EXPECT_TRUE(f.catalogue.scalar(QStringLiteral("select vlastnim from zeplo where id=4")).isNull());
+}
+
+TEST(ResultSet, AppendOnAFullWindowPutsTheNewRowOnTheBottomLine)
+{
+    Fixture f(20, 5);
+    f.query.append();
+    EXPECT_EQ(f.query.activeLine(), 4);
+    EXPECT_EQ(f.query.windowValue(3, 2).toString(), QStringLiteral("Kniha 20"));
+    f.query.cancel();
+    EXPECT_EQ(f.nazev(), QStringLiteral("Kniha 20"));
+    EXPECT_EQ(f.catalogue.count(), 20);
+}
+
+TEST(ResultSet, EditOnAnEmptyResultStartsANewRow)
+{
+    Fixture f(0);
+    EXPECT_TRUE(f.query.isEmpty());
+    f.query.edit();
+    EXPECT_EQ(f.query.state(), DataSetState::Insert);
+    f.query.fieldByName(QStringLiteral("Autor"))->setAsText(QStringLiteral("Čapek Karel"));
+    f.query.post();
+    EXPECT_EQ(f.catalogue.count(), 1);
+}
+
+TEST(ResultSet, EditAndPostWritesTheRowAndKeepsItsLine)
+{
+    Fixture f(10, 5);
+    f.query.moveBy(2);
+    f.query.edit();
+    EXPECT_EQ(f.query.state(), DataSetState::Edit);
+    f.query.fieldByName(QStringLiteral("rok_vydani"))->setAsText(QStringLiteral("1984"));
+    f.query.post();
+    EXPECT_EQ(f.query.activeLine(), 2);
+    EXPECT_EQ(f.catalogue.scalar(QStringLiteral("select rok_vydani from zeplo where id=3")).toLongLong(), 1984);
+}
+
+TEST(ResultSet, MovingPostsAChangedPendingRowAndDropsAnUnchangedOne)
+{
+    Fixture f(5);
+    f.query.edit();
+    f.query.next();   // unchanged: dropped
+    EXPECT_EQ(f.query.state(), DataSetState::Browse);
+    f.query.edit();
+    f.query.fieldByName(QStringLiteral("autor"))->setAsText(QStringLiteral("Hašek"));
+    f.query.next();   // changed: posted
+    EXPECT_EQ(f.catalogue.scalar(QStringLiteral("select autor from zeplo where id=2")).toString(), QStringLiteral("Hašek"));
+}
+
+TEST(ResultSet, DeleteMakesTheFollowingRowCurrentOrThePreviousAtTheEnd)
+{
+    Fixture f(5, 10);
+    f.query.moveBy(2);
+    f.query.deleteRecord();
+    EXPECT_EQ(f.nazev(), QStringLiteral("Kniha 4"));
+    EXPECT_EQ(f.query.activeLine(), 2);
+    f.query.last();
+    f.query.deleteRecord();
+    EXPECT_EQ(f.nazev(), QStringLiteral("Kniha 4"));
+    EXPECT_EQ(f.catalogue.count(), 3);
+    f.query.deleteRecord();
+    f.query.deleteRecord();
+    f.query.deleteRecord();
+    EXPECT_TRUE(f.query.isEmpty());
+    EXPECT_THROW(f.query.deleteRecord(), Error);
+}
+
+TEST(ResultSet, DeleteWhileANewRowIsPendingDropsItAndDeletesNothing)
+{
+    Fixture f(3);
+    f.query.append();
+    f.query.deleteRecord();
+    EXPECT_EQ(f.query.state(), DataSetState::Browse);
+    EXPECT_EQ(f.catalogue.count(), 3);
+}
+
+TEST(ResultSet, MessagesCarryTheSetsName)
+{
+    Fixture f(1);
+    try {
+        f.query.post();
+        FAIL();
+    } catch (const Error &e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Query1: Dataset not in edit or insert mode"));
+    }
+    f.query.close();
+    try {
+        f.query.append();
+        FAIL();
+    } catch (const Error &e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Query1: Cannot perform this operation on a closed dataset"));
+    }
+    f.query.sqlClear();
+    try {
+        f.query.open();
+        FAIL();
+    } catch (const Error &e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Query1: No SQL statement available"));
+    }
+    EXPECT_FALSE(f.query.active());
+}
+
+TEST(ResultSet, ReplacingTheTextClosesAndAFailedOpeningStaysClosed)
+{
+    Fixture f(2);
+    f.query.setSql({kBase, QStringLiteral("where (nazev like\"%1%\")"), QString()});
+    EXPECT_FALSE(f.query.active());
+    f.query.open();
+    EXPECT_EQ(f.nazev(), QStringLiteral("Kniha 1"));
+    f.query.setSql({kBase, QStringLiteral("where nonsense = 1"), QString()});
+    EXPECT_THROW(f.query.open(), EngineError);
+    EXPECT_FALSE(f.query.active());
+    EXPECT_EQ(f.query.sql().size(), 3);
+}
+
+TEST(ResultSet, IntegerFieldsRejectWhatIsNotAWholeNumberInRange)
+{
+    Fixture f(1);
+    f.query.edit();
+    Field *rok = f.query.fieldByName(QStringLiteral("Rok_vydani"));
+    for (const QString &bad : {QStringLiteral("-"), QStringLiteral("+"), QStringLiteral("12a"), QStringLiteral(" 12"),
+                               QStringLiteral("32768"), QStringLiteral("١٢")}) {
+        try {
+            rok->setAsText(bad);
+            ADD_FAILURE() << bad.toStdString();
+        } catch (const Error &e) {
+            EXPECT_EQ(e.message(), QStringLiteral("'%1' is not a valid integer value for field 'rok_vydani'").arg(bad));
+        }
+    }
+    rok->setAsText(QStringLiteral("-32768"));
+    EXPECT_EQ(rok->asInteger(), -32768);
+    rok->setAsText(QString());
+    EXPECT_TRUE(rok->isNull());
+}
+
+TEST(ResultSet, RequiredColumnStopsThePostAndKeepsThePendingRow)
+{
+    TempCatalogue catalogue("CREATE TABLE zeplo (id INTEGER PRIMARY KEY AUTOINCREMENT, autor VARCHAR(40) NOT NULL, "
+                            "nazev VARCHAR(60), zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, vlastnim BOOLEAN, "
+                            "precteno BOOLEAN, pujceno MEMO)");
+    ResultSet query(QStringLiteral("Query1"));
+    query.RequestLive = true;
+    query.setSql({kBase, QString(), QString()});
+    query.open();
+    query.append();
+    query.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Bez autora"));
+    try {
+        query.post();
+        FAIL();
+    } catch (const Error &e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Field 'autor' must have a value"));
+    }
+    EXPECT_EQ(query.state(), DataSetState::Insert);
+    EXPECT_EQ(query.fieldByName(QStringLiteral("nazev"))->displayText(), QStringLiteral("Bez autora"));
+    query.fieldByName(QStringLiteral("autor"))->setAsText(QStringLiteral("Někdo"));
+    query.post();
+    EXPECT_EQ(catalogue.count(), 1);
+}

@@ -1,0 +1,1144 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPageSize>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QtEndian>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+
+#include "ModalAnswerer.h"
+#include "TempCatalogue.h"
+#include "app/BookListReport.h"
+#include "engine/ResultSet.h"
+#include "report/EmfWriter.h"
+#include "report/PageStore.h"
+#include "widgets/PreviewSheet.h"
+#include "widgets/ReportPreview.h"
+#include "widgets/PrintProgressWindow.h"
+#include "report/ReportOutput.h"
+#include "widgets/PrinterOutput.h"
+#include "widgets/ErrorGuard.h"
+#include "widgets/Printing.h"
+#include "widgets/ToolbarIcons.h"
+
+using namespace zeplo;
+
+namespace {
+
+const QString kBase =
+    TempCatalogue::kBaseQuery;
+
+// An A4 page picture at the screen's resolution with `mark` written on it,
+// so that pages can be told apart.
+QByteArray a4Page(const QString &mark)
+{
+    const int dpi = screenDpi();
+    const QSize pixels(int(std::lround(210 * dpi / 25.4)), int(std::lround(297 * dpi / 25.4)));
+    EmfCanvas canvas(pixels, dpi);
+    canvas.setFont(ReportFont{});
+    canvas.drawText(QPoint(40, 40), mark);
+    canvas.drawLine(QPoint(10, 10), QPoint(pixels.width() - 10, 10));
+    return canvas.finish();
+}
+
+std::shared_ptr<PageStore> finishedStore(int pages)
+{
+    auto store = std::make_shared<PageStore>();
+    store->begin();
+    for (int i = 1; i <= pages; ++i)
+        store->appendPage(a4Page(QStringLiteral("Strana %1").arg(i)));
+    store->finish();
+    return store;
+}
+
+// Lets queued notices and resizes through.
+void settle()
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
+// A shown preview of a size fixed by the test, not maximised.
+struct ShownPreview {
+    ReportPreview preview;
+    explicit ShownPreview(QSize size = QSize(652, 579))
+    {
+        preview.resize(size);
+        preview.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&preview));
+        settle();
+    }
+    void load(std::shared_ptr<PageStore> store)
+    {
+        preview.setStore(std::move(store));
+        preview.pageNotice(preview.store()->pageCount());
+        settle();
+    }
+};
+
+int roundInt(double v)
+{
+    return int(std::lround(v));
+}
+
+int pdfPageCount(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QString text = QString::fromLatin1(f.readAll());
+    return int(text.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?![s\\w])"))));
+}
+
+QStringList qrpTempFiles()
+{
+    return QDir(QDir::tempPath()).entryList({QStringLiteral("QRP*")}, QDir::Files);
+}
+
+// Runs `step` every few milliseconds until it returns true; for acting while
+// a blocking call (the preview's own loop) runs.
+class Poller : public QObject {
+public:
+    explicit Poller(std::function<bool()> step, int interval = 0) : m_step(std::move(step))
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (!m_done && m_step())
+                m_done = true;
+        });
+        m_timer.start(interval);
+    }
+    bool done() const { return m_done; }
+
+private:
+    std::function<bool()> m_step;
+    QTimer m_timer;
+    bool m_done = false;
+};
+
+// A catalogue with `rows` books, the main result set open on it, and the
+// report over it.
+struct Catalogue {
+    TempCatalogue db;
+    ResultSet query{QStringLiteral("Query1")};
+    BookListReport tisk{&query};
+
+    explicit Catalogue(int rows)
+    {
+        db.addBooks(rows);
+        query.RequestLive = true;
+        query.setSql({kBase, QString(), QString()});
+        query.open();
+    }
+};
+
+// Prints to a PDF file instead of a printer for the life of the object.
+struct PdfPrinting {
+    QTemporaryDir dir;
+    QString file = dir.filePath(QStringLiteral("out.pdf"));
+    PdfPrinting()
+    {
+        setPrinterFactory([this](const PrinterSettings &) {
+            auto printer = std::make_unique<QPrinter>(QPrinter::ScreenResolution);
+            printer->setOutputFormat(QPrinter::PdfFormat);
+            printer->setOutputFileName(file);
+            return printer;
+        });
+    }
+    ~PdfPrinting() { setPrinterFactory({}); }
+};
+
+} // namespace
+
+// ---- the window at rest ---------------------------------------------------
+
+TEST(PreviewWindow, StartsWithItsToolbarPanelsAndDisabledPrinting)
+{
+    ReportPreview preview;
+    EXPECT_EQ(preview.windowTitle(), QStringLiteral("Print Preview"));
+    EXPECT_EQ(preview.ProgressPanel->text(), QStringLiteral("0%"));
+    EXPECT_EQ(preview.PagePanel->text(), QStringLiteral("Page"));
+    EXPECT_EQ(preview.ProgressPanel->width(), 40);
+    EXPECT_TRUE(preview.ProgressPanel->alignment() & Qt::AlignRight);
+
+    QStringList items;
+    for (QAction *a : preview.ToolBar1->actions())
+        items << (a->isSeparator() ? QStringLiteral("|") : a->toolTip());
+    const QStringList expected = {
+        QStringLiteral("|"), QStringLiteral("Zoom to fit"), QStringLiteral("100%"), QStringLiteral("Zoom to width"),
+        QStringLiteral("|"), QStringLiteral("First page"), QStringLiteral("Previous page"), QStringLiteral("Next page"),
+        QStringLiteral("Last page"), QStringLiteral("|"), QStringLiteral("Printer setup"), QStringLiteral("Print"),
+        QStringLiteral("|"), QStringLiteral("Save Report"), QStringLiteral("Load Report"), QStringLiteral("|"),
+        QString()};
+    EXPECT_EQ(items, expected);
+    EXPECT_EQ(preview.ToolBar1->widgetForAction(preview.ToolBar1->actions().last()), preview.CloseButton);
+    EXPECT_EQ(preview.CloseButton->text(), QStringLiteral("&Close"));
+    EXPECT_EQ(preview.CloseButton->size(), QSize(40, 22));
+
+    EXPECT_TRUE(preview.ZoomGroup->isExclusive());
+    EXPECT_TRUE(preview.ZoomToWidth->isChecked());
+    EXPECT_FALSE(preview.ZoomToFit->isChecked());
+    EXPECT_EQ(preview.zoomMode(), ReportPreview::ZoomMode::PageWidth);
+    EXPECT_FALSE(preview.PrinterSetup->isEnabled());
+    EXPECT_FALSE(preview.Print->isEnabled());
+    for (QAction *a : {preview.ZoomToFit, preview.FirstPage, preview.LastPage, preview.SaveReport, preview.LoadReport})
+        EXPECT_TRUE(a->isEnabled());
+}
+
+TEST(PreviewWindow, ToolbarPicturesAreDistinctAndDrawn)
+{
+    QVector<QImage> seen;
+    for (int i = 0; i < ToolbarPictureCount; ++i) {
+        const QImage image = toolbarPixmap(ToolbarPicture(i)).toImage();
+        ASSERT_EQ(image.size(), QSize(16, 16));
+        int inked = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                inked += qAlpha(image.pixel(x, y)) != 0;
+        EXPECT_GT(inked, 10) << "picture " << i;
+        EXPECT_FALSE(seen.contains(image)) << "picture " << i << " repeats another";
+        seen << image;
+    }
+}
+
+TEST(PreviewWindow, SheetDrawsBorderShadowAndThePage)
+{
+    PreviewSheet sheet;
+    sheet.resize(104, 144);
+    sheet.setPicture(a4Page(QStringLiteral("X")));
+    QImage image(sheet.size(), QImage::Format_ARGB32);
+    image.fill(Qt::green);
+    sheet.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    EXPECT_EQ(image.pixelColor(0, 50), QColor(Qt::black)); // border
+    EXPECT_EQ(image.pixelColor(101, 50), QColor(Qt::black)); // border, right
+    EXPECT_EQ(image.pixelColor(102, 50), QColor(Qt::black)); // shadow
+    EXPECT_EQ(image.pixelColor(103, 50), QColor(Qt::black));
+    EXPECT_EQ(image.pixelColor(50, 143), QColor(Qt::black));
+    EXPECT_EQ(image.pixelColor(50, 100), QColor(Qt::white)); // the page itself
+    // The shadow is offset: the top-right corner beside the border is not shaded.
+    EXPECT_EQ(image.pixelColor(103, 0), QColor(Qt::green));
+    EXPECT_EQ(sheet.pageRect(), QRect(1, 1, 100, 140));
+}
+
+// ---- zoom -----------------------------------------------------------------
+
+TEST(PreviewZoom, FormulasFollowThePageAndTheArea)
+{
+    ShownPreview shown;
+    ReportPreview &p = shown.preview;
+    shown.load(finishedStore(2));
+    const QSize page = p.pagePixels();
+    const double ppmm = screenDpi() / 25.4;
+    EXPECT_EQ(page, QSize(roundInt(210 * ppmm), roundInt(297 * ppmm)));
+
+    const QSize area = p.pageAreaSize();
+    const auto sheetFor = [&](int zoom) {
+        return QSize(roundInt(page.width() * zoom / 100.0) + 4, roundInt(page.height() * zoom / 100.0) + 4);
+    };
+    // The first page shown applies zoom to width.
+    EXPECT_EQ(p.zoom(), roundInt(double(area.width()) / page.width() * 90));
+    EXPECT_EQ(p.Sheet->size(), sheetFor(p.zoom()));
+
+    p.ZoomToFit->trigger();
+    const int fit = std::min(roundInt(double(area.width()) / page.width() * 95),
+                             roundInt(double(area.height()) / page.height() * 95));
+    EXPECT_EQ(p.zoom(), fit);
+    EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::FitPage);
+    EXPECT_TRUE(p.ZoomToFit->isChecked());
+    EXPECT_FALSE(p.ZoomToWidth->isChecked());
+    EXPECT_EQ(p.Sheet->size(), sheetFor(fit));
+
+    p.ZoomTo100->trigger();
+    EXPECT_EQ(p.zoom(), 100);
+    EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::Other);
+    EXPECT_EQ(p.Sheet->size(), sheetFor(100));
+
+    // At 100 % the sheet outgrows the area: scrolled, then back to 0 on a page change.
+    p.PageArea->verticalScrollBar()->setValue(200);
+    p.PageArea->horizontalScrollBar()->setValue(20);
+    p.nextPage();
+    EXPECT_EQ(p.PageArea->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(p.PageArea->horizontalScrollBar()->value(), 0);
+    p.PageArea->verticalScrollBar()->setValue(200);
+    p.ZoomToWidth->trigger();
+    EXPECT_EQ(p.PageArea->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(p.zoom(), roundInt(double(p.pageAreaSize().width()) / page.width() * 90));
+
+    // Smaller than the area: the sheet is centred.
+    p.ZoomToFit->trigger();
+    settle();
+    const QRect sheet = p.Sheet->geometry();
+    const QSize viewport = p.PageArea->viewport()->size();
+    EXPECT_LE(std::abs(sheet.left() - (viewport.width() - sheet.width()) / 2), 1);
+    EXPECT_LE(std::abs(sheet.top() - (viewport.height() - sheet.height()) / 2), 1);
+}
+
+TEST(PreviewZoom, ResizingRecomputesFitAndWidthButKeeps100)
+{
+    ShownPreview shown;
+    ReportPreview &p = shown.preview;
+    shown.load(finishedStore(1));
+    const int before = p.zoom();
+    p.resize(900, 700);
+    settle();
+    EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::PageWidth);
+    EXPECT_EQ(p.zoom(), roundInt(double(p.pageAreaSize().width()) / p.pagePixels().width() * 90));
+    EXPECT_NE(p.zoom(), before);
+
+    p.ZoomToFit->trigger();
+    p.resize(500, 900);
+    settle();
+    const QSize area = p.pageAreaSize();
+    EXPECT_EQ(p.zoom(), std::min(roundInt(double(area.width()) / p.pagePixels().width() * 95),
+                                 roundInt(double(area.height()) / p.pagePixels().height() * 95)));
+
+    p.ZoomTo100->trigger();
+    p.resize(700, 500);
+    settle();
+    EXPECT_EQ(p.zoom(), 100);
+}
+
+TEST(PreviewZoom, StaysWithin2And2000)
+{
+    ShownPreview shown;
+    ReportPreview &p = shown.preview;
+    shown.load(finishedStore(1));
+    const int width = p.pagePixels().width();
+
+    // Large enough for zoom to width to pass 2000 %: ignored, the zoom stays.
+    p.resize(QSize(width * 23, 800));
+    settle();
+    ASSERT_GT(roundInt(double(p.pageAreaSize().width()) / width * 90), 2000);
+    const int kept = p.zoom();
+    EXPECT_LE(kept, 2000);
+    p.ZoomToFit->trigger(); // fit is bounded by the height here and allowed
+    EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::FitPage);
+    p.ZoomToWidth->trigger();
+    EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::PageWidth);
+    EXPECT_GE(p.zoom(), 2);
+    EXPECT_LE(p.zoom(), 2000);
+
+    // Too small for 2 %: a window this much smaller than its page is the same
+    // as a page this much larger than its window. Ignored as well, and the
+    // mode is still set.
+    p.resize(652, 579);
+    settle();
+    p.ZoomToFit->trigger();
+    const int fitBefore = p.zoom();
+    p.setPaperMm(QSizeF(210 * 60, 297 * 60));
+    const QSize area = p.pageAreaSize();
+    const QSize huge = p.pagePixels();
+    ASSERT_LT(std::min(roundInt(double(area.width()) / huge.width() * 95),
+                       roundInt(double(area.height()) / huge.height() * 95)),
+              2);
+    EXPECT_EQ(p.zoom(), fitBefore);
+    p.ZoomTo100->trigger();
+    p.ZoomToWidth->trigger();
+    EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::PageWidth);
+    EXPECT_EQ(p.zoom(), 100);
+    EXPECT_EQ(p.Sheet->width(), roundInt(huge.width() * p.zoom() / 100.0) + 4);
+}
+
+// ---- pages and keys -------------------------------------------------------
+
+TEST(PreviewPages, KeysAndButtonsMoveThroughPages)
+{
+    ShownPreview shown;
+    ReportPreview &p = shown.preview;
+    shown.load(finishedStore(5));
+    QWidget *focus = p.PageArea;
+    focus->setFocus();
+    EXPECT_EQ(p.currentPage(), 1);
+    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 5"));
+
+    QTest::keyClick(focus, Qt::Key_PageDown);
+    EXPECT_EQ(p.currentPage(), 2);
+    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 2 of 5"));
+    QTest::keyClick(focus, Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(p.currentPage(), 5);
+    QTest::keyClick(focus, Qt::Key_PageUp);
+    EXPECT_EQ(p.currentPage(), 4);
+    QTest::keyClick(focus, Qt::Key_PageUp, Qt::ControlModifier);
+    EXPECT_EQ(p.currentPage(), 1);
+    // Ctrl counts only alone.
+    QTest::keyClick(focus, Qt::Key_PageDown, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(p.currentPage(), 2);
+    QTest::keyClick(focus, Qt::Key_PageDown, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(p.currentPage(), 3);
+    QTest::keyClick(focus, Qt::Key_PageUp, Qt::ShiftModifier | Qt::ControlModifier);
+    EXPECT_EQ(p.currentPage(), 2);
+    QTest::keyClick(focus, Qt::Key_End);
+    EXPECT_EQ(p.currentPage(), 5);
+    QTest::keyClick(focus, Qt::Key_Home);
+    EXPECT_EQ(p.currentPage(), 1);
+
+    // The shown picture is that of the current page, and only that one.
+    QTest::keyClick(focus, Qt::Key_PageDown);
+    EXPECT_EQ(p.Sheet->picture(), p.store()->page(2));
+
+    // Buttons of the toolbar, clicked.
+    QTest::mouseClick(p.ToolBar1->widgetForAction(p.LastPage), Qt::LeftButton);
+    EXPECT_EQ(p.currentPage(), 5);
+    QTest::mouseClick(p.ToolBar1->widgetForAction(p.PrevPage), Qt::LeftButton);
+    EXPECT_EQ(p.currentPage(), 4);
+    QTest::mouseClick(p.ToolBar1->widgetForAction(p.FirstPage), Qt::LeftButton);
+    EXPECT_EQ(p.currentPage(), 1);
+    QTest::mouseClick(p.ToolBar1->widgetForAction(p.NextPage), Qt::LeftButton);
+    EXPECT_EQ(p.currentPage(), 2);
+}
+
+TEST(PreviewPages, IgnoredMovesStillRewriteThePanel)
+{
+    ShownPreview shown;
+    ReportPreview &p = shown.preview;
+    shown.load(finishedStore(3));
+    p.lastPage();
+    p.PagePanel->setText(QStringLiteral("x"));
+    p.nextPage();
+    EXPECT_EQ(p.currentPage(), 3);
+    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 3 of 3"));
+    p.firstPage();
+    p.PagePanel->setText(QStringLiteral("x"));
+    p.previousPage();
+    EXPECT_EQ(p.currentPage(), 1);
+    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 3"));
+}
+
+TEST(PreviewPages, EscClosesAndTellsTheHostFirst)
+{
+    auto store = finishedStore(1);
+    std::weak_ptr<PageStore> watch = store;
+    ReportPreview preview;
+    bool closingSawStore = false;
+    bool closedSignal = false;
+    ReportPreview::Host host;
+    host.closing = [&] { closingSawStore = preview.store() != nullptr; };
+    preview.setHost(host);
+    preview.setStore(std::move(store));
+    QObject::connect(&preview, &ReportPreview::previewClosed, [&] { closedSignal = true; });
+    preview.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&preview));
+    QTest::keyClick(preview.PageArea, Qt::Key_Escape);
+    EXPECT_TRUE(closingSawStore);
+    EXPECT_TRUE(closedSignal);
+    EXPECT_TRUE(preview.closed());
+    EXPECT_FALSE(preview.isVisible());
+    EXPECT_TRUE(watch.expired()); // the pages went with the window
+}
+
+TEST(PreviewPages, PagesArriveWhileStillBeingMade)
+{
+    ShownPreview shown;
+    ReportPreview &p = shown.preview;
+    auto store = std::make_shared<PageStore>();
+    int begun = 0;
+    ReportPreview::Host host;
+    host.pagesBegun = [&] { return begun; };
+    p.setHost(host);
+    p.setStore(store);
+    p.updatePagePanel();
+    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 0"));
+
+    store->begin();
+    begun = 1;
+    p.nextPage();
+    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 1"));
+    EXPECT_FALSE(p.pageShown());
+
+    store->appendPage(a4Page(QStringLiteral("1")));
+    begun = 2;
+    p.pageNotice(1);
+    EXPECT_TRUE(p.pageShown());
+    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 2"));
+    EXPECT_FALSE(p.Print->isEnabled());
+
+    // Onto the page still being made: an empty sheet until it arrives.
+    p.nextPage();
+    EXPECT_EQ(p.currentPage(), 2);
+    EXPECT_FALSE(p.pageShown());
+    EXPECT_FALSE(p.Sheet->hasPicture());
+    store->appendPage(a4Page(QStringLiteral("2")));
+    begun = 3;
+    p.pageNotice(2);
+    EXPECT_TRUE(p.pageShown());
+    EXPECT_EQ(p.Sheet->picture(), store->page(2));
+    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 2 of 3"));
+
+    store->appendPage(a4Page(QStringLiteral("3")));
+    store->finish();
+    p.pageNotice(3);
+    EXPECT_EQ(p.currentPage(), 2); // no jump to the new page
+    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 2 of 3"));
+    EXPECT_TRUE(p.PrinterSetup->isEnabled());
+    EXPECT_TRUE(p.Print->isEnabled());
+}
+
+TEST(PreviewPages, ProgressPanelStepsByFiveAndEmptiesAtTheEnds)
+{
+    ReportPreview p;
+    p.setStore(std::make_shared<PageStore>());
+    QStringList shown;
+    for (int value : {1, 4, 5, 7, 9, 10, 33, 36, 38, 100}) {
+        p.progressNotice(value);
+        shown << p.ProgressPanel->text();
+    }
+    EXPECT_EQ(shown, (QStringList{"0%", "0%", "5%", "5%", "5%", "10%", "33%", "33%", "38%", ""}));
+    p.progressNotice(-3); // a result set that cannot count its rows
+    EXPECT_EQ(p.ProgressPanel->text(), QString());
+}
+
+// ---- saving and loading ---------------------------------------------------
+
+TEST(PreviewFiles, SavedReportLoadsWithTheSamePages)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("kniha.QRP"));
+    auto original = finishedStore(4);
+    {
+        ReportPreview p;
+        p.setStore(original);
+        p.saveToFile(file);
+    }
+    ASSERT_TRUE(QFile::exists(file));
+
+    ShownPreview shown;
+    ReportPreview &p = shown.preview;
+    bool discarded = false;
+    ReportPreview::Host host;
+    host.discardingStore = [&] { discarded = true; };
+    p.setHost(host);
+    p.loadFromFile(file);
+    EXPECT_TRUE(discarded);
+    ASSERT_TRUE(p.store());
+    EXPECT_TRUE(p.store()->loaded());
+    EXPECT_EQ(p.store()->pageCount(), 4);
+    for (int n = 1; n <= 4; ++n)
+        EXPECT_EQ(p.store()->page(n), original->page(n)) << n;
+    EXPECT_EQ(p.currentPage(), 1);
+    EXPECT_TRUE(p.pageShown());
+    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 4"));
+    EXPECT_FALSE(p.PrinterSetup->isEnabled());
+    EXPECT_TRUE(p.Print->isEnabled());
+    EXPECT_TRUE(p.loadedPaper().recognised);
+    EXPECT_EQ(p.loadedPaper().orientation, QPageLayout::Portrait);
+    // A4 Small is tried after A4 and has the same measure, so it wins.
+    EXPECT_EQ(p.loadedPaper().size.id(), pageSizeFor(PaperSize::A4Small).id());
+    EXPECT_NEAR(p.paperMm().width(), 210, 0.01);
+    EXPECT_NEAR(p.paperMm().height(), 297, 0.01);
+}
+
+TEST(PreviewFiles, UnfinishedStoreWritesNothing)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("x.QRP"));
+    auto store = std::make_shared<PageStore>();
+    store->begin();
+    store->appendPage(a4Page(QStringLiteral("1")));
+    ReportPreview p;
+    p.setStore(store);
+    p.saveToFile(file);
+    EXPECT_FALSE(QFile::exists(file));
+}
+
+TEST(PreviewFiles, OlderShorterHeaderLoads)
+{
+    // The same file with a 124-byte header: every offset four bytes less.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("new.QRP"));
+    auto original = finishedStore(2);
+    ASSERT_TRUE(original->saveToFile(file));
+    QFile in(file);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    QByteArray old = bytes.left(124) + bytes.mid(128);
+    qint64 off = 124;
+    for (int n = 0; n < 2; ++n) {
+        const quint32 next = qFromLittleEndian<quint32>(old.constData() + off + 4) - 4;
+        qToLittleEndian<quint32>(next, old.data() + off + 4);
+        qToLittleEndian<quint32>(quint32(off), old.data() + next - 4);
+        off = next;
+    }
+    ASSERT_EQ(off, old.size());
+    const QString oldFile = dir.filePath(QStringLiteral("old.QRP"));
+    QFile out(oldFile);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(old);
+    out.close();
+
+    ReportPreview p;
+    p.loadFromFile(oldFile);
+    ASSERT_TRUE(p.store());
+    EXPECT_EQ(p.store()->pageCount(), 2);
+    EXPECT_EQ(p.store()->page(2), original->page(2));
+    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 2"));
+}
+
+TEST(PreviewFiles, BadFilesLeaveThePreviewAsItWas)
+{
+    QTemporaryDir dir;
+    const QString good = dir.filePath(QStringLiteral("good.QRP"));
+    ASSERT_TRUE(finishedStore(3)->saveToFile(good));
+    QFile in(good);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+
+    QByteArray random(5000, '\0');
+    quint32 seed = 12345;
+    for (char &c : random) {
+        seed = seed * 1103515245u + 12345u;
+        c = char(seed >> 16);
+    }
+    random[25] = 0; // not claiming compression
+    const QList<QPair<QString, QByteArray>> bad = {
+        {QStringLiteral("truncated.QRP"), bytes.left(bytes.size() - 300)},
+        {QStringLiteral("random.QRP"), random},
+        {QStringLiteral("short.QRP"), bytes.left(60)},
+        {QStringLiteral("empty.QRP"), QByteArray()},
+    };
+
+    ShownPreview shown;
+    ReportPreview &p = shown.preview;
+    auto mine = finishedStore(2);
+    shown.load(mine);
+    p.nextPage();
+    bool discarded = false;
+    ReportPreview::Host host;
+    host.discardingStore = [&] { discarded = true; };
+    p.setHost(host);
+    for (const auto &[name, content] : bad) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        f.close();
+        ModalAnswerer answerer;
+        p.LoadReport->setEnabled(true);
+        // Through the guard that every handler runs in.
+        runGuarded([&] { p.loadFromFile(path); });
+        ASSERT_EQ(answerer.count(), 1) << name.toStdString();
+        EXPECT_FALSE(answerer.texts.first().isEmpty());
+        EXPECT_NE(answerer.texts.first(), QStringLiteral("File does not exist")) << name.toStdString();
+        EXPECT_EQ(p.store(), mine) << name.toStdString();
+        EXPECT_EQ(p.currentPage(), 2);
+        EXPECT_EQ(p.Sheet->picture(), mine->page(2));
+        EXPECT_FALSE(discarded);
+        EXPECT_TRUE(p.PrinterSetup->isEnabled());
+    }
+}
+
+TEST(PreviewFiles, MissingFileSaysSoAndChangesNothing)
+{
+    ShownPreview shown;
+    ReportPreview &p = shown.preview;
+    auto mine = finishedStore(1);
+    shown.load(mine);
+    ModalAnswerer answerer;
+    runGuarded([&] { p.loadFromFile(QDir::temp().filePath(QStringLiteral("no-such-report-h7.QRP"))); });
+    ASSERT_EQ(answerer.count(), 1);
+    EXPECT_EQ(answerer.texts.first(), QStringLiteral("File does not exist"));
+    EXPECT_EQ(p.store(), mine);
+    EXPECT_TRUE(p.PrinterSetup->isEnabled());
+}
+
+TEST(PreviewFiles, DialogsAskWithTheirTitlesAndFilters)
+{
+    QTemporaryDir dir;
+    ShownPreview shown;
+    ReportPreview &p = shown.preview;
+    auto mine = finishedStore(2);
+    shown.load(mine);
+
+    // The save dialog: the name typed without its extension gets ".QRP".
+    QString title, filter, suffix;
+    QTimer::singleShot(0, [&] {
+        auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        ASSERT_TRUE(d);
+        title = d->windowTitle();
+        filter = d->nameFilters().join(QLatin1Char(';'));
+        suffix = d->defaultSuffix();
+        d->setDirectory(dir.path());
+        d->selectFile(QStringLiteral("ulozeno"));
+        static_cast<QDialog *>(d)->accept();
+    });
+    p.SaveReport->trigger();
+    EXPECT_EQ(title, QStringLiteral("Save report"));
+    EXPECT_EQ(filter, QStringLiteral("Pagolin file(*.QRP)"));
+    EXPECT_EQ(suffix, QStringLiteral("QRP"));
+    const QString saved = dir.filePath(QStringLiteral("ulozeno.QRP"));
+    ASSERT_TRUE(QFile::exists(saved));
+
+    QTimer::singleShot(0, [&] {
+        auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        ASSERT_TRUE(d);
+        title = d->windowTitle();
+        filter = d->nameFilters().join(QLatin1Char(';'));
+        d->setDirectory(dir.path());
+        d->selectFile(saved);
+        static_cast<QDialog *>(d)->accept();
+    });
+    p.LoadReport->trigger();
+    EXPECT_EQ(title, QStringLiteral("Load report"));
+    EXPECT_EQ(filter, QStringLiteral("Pagolin file (*.QRP)"));
+    ASSERT_TRUE(p.store());
+    EXPECT_TRUE(p.store()->loaded());
+    EXPECT_EQ(p.store()->page(2), mine->page(2));
+}
+
+// ---- printing helpers -----------------------------------------------------
+
+TEST(PreviewPrinting, DialogChoicesBecomeTheReportsSettings)
+{
+    QPrinter printer(QPrinter::ScreenResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    QPrintDialog dialog(&printer);
+    preparePrintDialog(dialog, 7);
+    EXPECT_EQ(dialog.minPage(), 1);
+    EXPECT_EQ(dialog.maxPage(), 7);
+    EXPECT_EQ(dialog.fromPage(), 1);
+    EXPECT_EQ(dialog.toPage(), 7);
+    EXPECT_EQ(dialog.printRange(), QAbstractPrintDialog::AllPages);
+    EXPECT_TRUE(dialog.testOption(QAbstractPrintDialog::PrintPageRange));
+    EXPECT_TRUE(dialog.testOption(QAbstractPrintDialog::PrintCollateCopies));
+    EXPECT_FALSE(dialog.testOption(QAbstractPrintDialog::PrintSelection));
+    EXPECT_FALSE(dialog.testOption(QAbstractPrintDialog::PrintToFile));
+    EXPECT_FALSE(dialog.testOption(QAbstractPrintDialog::PrintCurrentPage));
+
+    PrinterSettings settings;
+    settings.firstPage = 4;
+    settings.lastPage = 5;
+    takePrintDialogResult(dialog, settings);
+    EXPECT_EQ(settings.firstPage, 0); // all pages
+    EXPECT_EQ(settings.lastPage, 0);
+
+    dialog.setPrintRange(QAbstractPrintDialog::PageRange);
+    dialog.setFromTo(2, 3);
+    printer.setCopyCount(3);
+    printer.setPageOrientation(QPageLayout::Landscape);
+    takePrintDialogResult(dialog, settings);
+    EXPECT_EQ(settings.firstPage, 2);
+    EXPECT_EQ(settings.lastPage, 3);
+    EXPECT_EQ(settings.copies, 3);
+    EXPECT_TRUE(settings.landscape);
+
+    // Before the rendering has finished the range is open-ended.
+    preparePrintDialog(dialog, 0);
+    EXPECT_EQ(dialog.minPage(), 0);
+    EXPECT_EQ(dialog.maxPage(), 9999);
+}
+
+TEST(PreviewPrinting, NoPrinterMeansNoSetUp)
+{
+    if (printersInstalled())
+        GTEST_SKIP() << "printers are installed here";
+    PrinterSettings settings = initialPrinterSettings();
+    settings.copies = 2;
+    try {
+        runPrinterSetup(settings, 3, nullptr);
+        FAIL() << "set-up without a printer";
+    } catch (const Error &e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Operation not supported on selected printer"));
+    }
+    EXPECT_EQ(settings.copies, 2);
+    EXPECT_NO_THROW(checkDefaultPrinter()); // nothing installed is no missing default
+    EXPECT_EQ(makePrinter(settings), nullptr);
+}
+
+TEST(PreviewPrinting, PrintersWithoutADefaultStopThePreview)
+{
+    // The printer list is the platform's; here it is given as the print
+    // system would report it.
+    try {
+        checkDefaultPrinter({QStringLiteral("Laser"), QStringLiteral("Inkoust")}, QString());
+        FAIL() << "no default printer went unnoticed";
+    } catch (const Error &e) {
+        EXPECT_EQ(e.message(), QStringLiteral("There is no default printer currently selected"));
+    }
+    EXPECT_NO_THROW(checkDefaultPrinter({QStringLiteral("Laser")}, QStringLiteral("Laser")));
+    EXPECT_NO_THROW(checkDefaultPrinter({}, QString()));
+}
+
+TEST(PreviewPrinting, StoredPagesPrintTheirRange)
+{
+    QTemporaryDir dir;
+    auto store = finishedStore(5);
+    const auto print = [&](const QString &name, int first, int last, int abortAt = -1) {
+        QPrinter printer(QPrinter::ScreenResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(dir.filePath(name));
+        return printStoredPages(*store, printer, first, last, [&](int done, int) { return done != abortAt; });
+    };
+    EXPECT_EQ(print(QStringLiteral("all.pdf"), 0, 0), 5);
+    EXPECT_EQ(pdfPageCount(dir.filePath(QStringLiteral("all.pdf"))), 5);
+    EXPECT_EQ(print(QStringLiteral("range.pdf"), 2, 3), 2);
+    EXPECT_EQ(pdfPageCount(dir.filePath(QStringLiteral("range.pdf"))), 2);
+    EXPECT_EQ(print(QStringLiteral("tail.pdf"), 4, 0), 2);
+    EXPECT_EQ(pdfPageCount(dir.filePath(QStringLiteral("tail.pdf"))), 2);
+    EXPECT_EQ(print(QStringLiteral("beyond.pdf"), 4, 99), 2);
+    EXPECT_EQ(print(QStringLiteral("none.pdf"), 6, 0), 0);
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("none.pdf"))));
+    // Cancelled before the third page: the job is aborted.
+    EXPECT_EQ(print(QStringLiteral("aborted.pdf"), 0, 0, 2), 2);
+    EXPECT_NE(pdfPageCount(dir.filePath(QStringLiteral("aborted.pdf"))), 5);
+}
+
+TEST(PreviewPrinting, ProgressWindowShowsEveryFifthPercent)
+{
+    PrintProgressWindow w;
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Printing progress"));
+    EXPECT_EQ(w.size(), QSize(149, 97));
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(w.ProgressBar1->geometry(), QRect(16, 18, 114, 16));
+    EXPECT_EQ(w.Label1->geometry().topLeft(), QPoint(0, 44));
+    EXPECT_EQ(w.Label1->width(), 145);
+    EXPECT_EQ(w.CancelButton->geometry(), QRect(36, 60, 75, 25));
+    EXPECT_EQ(w.CancelButton->text(), QStringLiteral("Cancel"));
+    w.setProgress(40);
+    EXPECT_EQ(w.ProgressBar1->value(), 40);
+    EXPECT_EQ(w.Label1->text(), QStringLiteral("40%  Completed"));
+    w.setProgress(43);
+    EXPECT_EQ(w.ProgressBar1->value(), 40);
+    EXPECT_EQ(w.Label1->text(), QStringLiteral("40%  Completed"));
+    int cancels = 0;
+    w.onCancel = [&] { ++cancels; };
+    QTest::mouseClick(w.CancelButton, Qt::LeftButton);
+    w.close();
+    EXPECT_EQ(cancels, 1);
+    EXPECT_TRUE(w.cancelled());
+}
+
+// ---- the whole flow of "&Tisk" ----------------------------------------------
+
+namespace {
+
+PrintProgressWindow *visibleProgressWindow()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *p = dynamic_cast<PrintProgressWindow *>(w); p && p->isVisible())
+            return p;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(PreviewFlow, PagesAndProgressArriveWhileRendering)
+{
+    Catalogue cat(290);
+    QStringList pageTexts, progressTexts;
+    bool printEnabledEarly = false;
+    int finalCount = 0;
+    bool secondCallIgnored = true;
+    Poller poller([&] {
+        ReportPreview *p = cat.tisk.previewWindow();
+        if (!p)
+            return false;
+        if (pageTexts.isEmpty() || pageTexts.last() != p->PagePanel->text())
+            pageTexts << p->PagePanel->text();
+        if (progressTexts.isEmpty() || progressTexts.last() != p->ProgressPanel->text())
+            progressTexts << p->ProgressPanel->text();
+        const bool finished = p->store() && p->store()->status() == PageStore::Status::Finished;
+        if (!finished && (p->Print->isEnabled() || p->PrinterSetup->isEnabled()))
+            printEnabledEarly = true;
+        if (cat.tisk.busy()) {
+            cat.tisk.Preview(); // a second "&Tisk" meanwhile
+            secondCallIgnored = secondCallIgnored && cat.tisk.previewWindow() == p;
+            return false;
+        }
+        if (!p->Print->isEnabled())
+            return false;
+        cat.tisk.Preview(); // and once all is done
+        secondCallIgnored = secondCallIgnored && cat.tisk.previewWindow() == p;
+        finalCount = p->store()->pageCount();
+        EXPECT_TRUE(p->isMaximized());
+        EXPECT_TRUE(p->PrinterSetup->isEnabled());
+        EXPECT_EQ(p->currentPage(), 1);
+        EXPECT_TRUE(p->pageShown());
+        QTest::mouseClick(p->CloseButton, Qt::LeftButton);
+        return true;
+    });
+    cat.tisk.Preview();
+    ASSERT_TRUE(poller.done());
+    EXPECT_EQ(cat.tisk.previewWindow(), nullptr);
+    EXPECT_TRUE(secondCallIgnored);
+    EXPECT_FALSE(printEnabledEarly);
+
+    // 56 rows on page 1, 61 on each later page, then the summary.
+    EXPECT_EQ(finalCount, 5);
+    ASSERT_GE(pageTexts.size(), 3);
+    EXPECT_EQ(pageTexts.first(), QStringLiteral("Page 1 of 0"));
+    EXPECT_EQ(pageTexts.last(), QStringLiteral("Page 1 of 5"));
+    int previous = -1;
+    for (const QString &text : pageTexts) {
+        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^Page 1 of (\\d+)$")).match(text);
+        ASSERT_TRUE(m.hasMatch()) << text.toStdString();
+        EXPECT_GT(m.captured(1).toInt(), previous);
+        previous = m.captured(1).toInt();
+    }
+    EXPECT_TRUE(progressTexts.contains(QStringLiteral("5%")));
+    EXPECT_TRUE(progressTexts.contains(QStringLiteral("50%")));
+    EXPECT_EQ(progressTexts.last(), QString());
+    // The rendering leaves the result set on its last row.
+    EXPECT_TRUE(cat.query.eof());
+}
+
+TEST(PreviewFlow, ClosingWhileRenderingCancelsAndLeavesNoTemporaryFile)
+{
+    Catalogue cat(1200);
+    const QStringList before = qrpTempFiles();
+    QString spilled;
+    Poller poller([&] {
+        ReportPreview *p = cat.tisk.previewWindow();
+        if (!p || !p->store() || p->store()->inMemory())
+            return false;
+        spilled = p->store()->temporaryFileName();
+        EXPECT_TRUE(QFile::exists(spilled));
+        EXPECT_TRUE(cat.tisk.busy());
+        QTest::keyClick(p->PageArea, Qt::Key_Escape);
+        return true;
+    });
+    cat.tisk.Preview();
+    ASSERT_TRUE(poller.done());
+    ASSERT_FALSE(spilled.isEmpty());
+    EXPECT_FALSE(QFile::exists(spilled));
+    EXPECT_EQ(qrpTempFiles(), before);
+    EXPECT_FALSE(cat.tisk.busy());
+    EXPECT_TRUE(cat.tisk.cancelled());
+    EXPECT_EQ(cat.tisk.previewWindow(), nullptr);
+    EXPECT_FALSE(cat.query.eof()); // stopped part way
+
+    // A later "&Tisk" starts afresh and runs to the end.
+    int pages = 0;
+    Poller again([&] {
+        ReportPreview *p = cat.tisk.previewWindow();
+        if (!p || !p->Print->isEnabled())
+            return false;
+        pages = p->pageCount();
+        p->close();
+        return true;
+    });
+    cat.tisk.Preview();
+    EXPECT_EQ(pages, 20);
+    EXPECT_EQ(qrpTempFiles(), before);
+}
+
+TEST(PreviewFlow, ClosingTheMainWindowEndsThePreview)
+{
+    Catalogue cat(600);
+    QWidget main;
+    main.show();
+    cat.tisk.setMainWindow(&main);
+    Poller poller([&] {
+        ReportPreview *p = cat.tisk.previewWindow();
+        if (!p || !p->store() || p->store()->pageCount() < 2)
+            return false;
+        main.close();
+        return true;
+    });
+    cat.tisk.Preview();
+    ASSERT_TRUE(poller.done());
+    EXPECT_TRUE(cat.tisk.cancelled());
+    EXPECT_EQ(cat.tisk.previewWindow(), nullptr);
+}
+
+TEST(PreviewFlow, LoadingWhileRenderingStopsItAndKeepsThePreviewOpen)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("r.QRP"));
+    ASSERT_TRUE(finishedStore(3)->saveToFile(file));
+    Catalogue cat(1200);
+    const QStringList before = qrpTempFiles();
+    int step = 0;
+    Poller poller([&] {
+        ReportPreview *p = cat.tisk.previewWindow();
+        if (!p)
+            return false;
+        if (step == 0) {
+            if (!p->store() || p->store()->pageCount() < 2)
+                return false;
+            p->loadFromFile(file);
+            step = 1;
+            return false;
+        }
+        if (cat.tisk.busy())
+            return false;
+        EXPECT_TRUE(cat.tisk.cancelled());
+        EXPECT_EQ(p->PagePanel->text(), QStringLiteral("Page 1 of 3"));
+        p->nextPage();
+        p->progressNotice(50); // a late notice of the stopped rendering
+        EXPECT_EQ(p->PagePanel->text(), QStringLiteral("Page 2 of 3"));
+        EXPECT_EQ(p->ProgressPanel->text(), QString());
+        EXPECT_TRUE(p->Print->isEnabled());
+        EXPECT_FALSE(p->PrinterSetup->isEnabled());
+        p->close();
+        return true;
+    });
+    cat.tisk.Preview();
+    ASSERT_TRUE(poller.done());
+    EXPECT_EQ(qrpTempFiles(), before);
+}
+
+TEST(PreviewFlow, PrintRendersAgainOntoThePrinterWithinTheRange)
+{
+    PdfPrinting pdf;
+    Catalogue cat(290);
+    cat.tisk.printerSettings().firstPage = 2;
+    cat.tisk.printerSettings().lastPage = 3;
+    int step = 0;
+    bool progressSeen = false;
+    int rangePages = -1;
+    int allPages = -1;
+    Poller poller([&] {
+        ReportPreview *p = cat.tisk.previewWindow();
+        if (!p || !p->Print->isEnabled())
+            return false;
+        if (visibleProgressWindow())
+            progressSeen = true;
+        switch (step) {
+        case 0:
+            QTest::mouseClick(p->ToolBar1->widgetForAction(p->Print), Qt::LeftButton);
+            // Queued: nothing has been printed when the click returns.
+            EXPECT_FALSE(QFile::exists(pdf.file));
+            step = 1;
+            return false;
+        case 1:
+            if (!QFile::exists(pdf.file) || cat.tisk.busy())
+                return false;
+            rangePages = pdfPageCount(pdf.file);
+            QFile::remove(pdf.file);
+            cat.tisk.printerSettings().firstPage = 0;
+            cat.tisk.printerSettings().lastPage = 0;
+            p->Print->trigger();
+            step = 2;
+            return false;
+        default:
+            if (!QFile::exists(pdf.file) || cat.tisk.busy())
+                return false;
+            allPages = pdfPageCount(pdf.file);
+            EXPECT_EQ(visibleProgressWindow(), nullptr);
+            // The preview keeps its own pages.
+            EXPECT_EQ(p->store()->pageCount(), 5);
+            p->close();
+            return true;
+        }
+    });
+    cat.tisk.Preview();
+    ASSERT_TRUE(poller.done());
+    EXPECT_TRUE(progressSeen);
+    EXPECT_EQ(rangePages, 2);
+    EXPECT_EQ(allPages, 5);
+}
+
+TEST(PreviewFlow, CancelledPrintKeepsThePagesMadeSoFar)
+{
+    PdfPrinting pdf;
+    Catalogue cat(600);
+    int step = 0;
+    int total = 0;
+    Poller poller([&] {
+        ReportPreview *p = cat.tisk.previewWindow();
+        if (!p || !p->Print->isEnabled())
+            return false;
+        if (step == 0) {
+            total = p->pageCount();
+            p->Print->trigger();
+            step = 1;
+            return false;
+        }
+        if (step == 1) {
+            PrintProgressWindow *w = visibleProgressWindow();
+            if (!w || w->ProgressBar1->value() < 25)
+                return false;
+            QTest::mouseClick(w->CancelButton, Qt::LeftButton);
+            step = 2;
+            return false;
+        }
+        if (cat.tisk.busy() || visibleProgressWindow())
+            return false;
+        p->close();
+        return true;
+    });
+    cat.tisk.Preview();
+    ASSERT_TRUE(poller.done());
+    ASSERT_EQ(total, 10);
+    const int printed = pdfPageCount(pdf.file);
+    EXPECT_GE(printed, 2);
+    EXPECT_LT(printed, total);
+}
+
+TEST(PreviewFlow, PrintingLoadedPagesFollowsTheRange)
+{
+    PdfPrinting pdf;
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("r.QRP"));
+    ASSERT_TRUE(finishedStore(4)->saveToFile(file));
+    Catalogue cat(0);
+    cat.tisk.printerSettings().firstPage = 2;
+    cat.tisk.printerSettings().lastPage = 3;
+    int printed = -1;
+    Poller poller([&] {
+        ReportPreview *p = cat.tisk.previewWindow();
+        if (!p || !p->Print->isEnabled())
+            return false;
+        // The report of no books is one page.
+        EXPECT_EQ(p->pageCount(), 1);
+        p->loadFromFile(file);
+        p->Print->trigger();
+        printed = pdfPageCount(pdf.file);
+        p->close();
+        return true;
+    });
+    cat.tisk.Preview();
+    ASSERT_TRUE(poller.done());
+    EXPECT_EQ(printed, 2);
+}
+
+TEST(PreviewFlow, WithoutPrintersSetUpFailsAndPrintDoesNothing)
+{
+    if (printersInstalled())
+        GTEST_SKIP() << "printers are installed here";
+    Catalogue cat(10);
+    const PrinterSettings before = cat.tisk.printerSettings();
+    ModalAnswerer answerer;
+    bool progressSeen = false;
+    int step = 0;
+    Poller poller([&] {
+        ReportPreview *p = cat.tisk.previewWindow();
+        if (!p || !p->Print->isEnabled())
+            return false;
+        if (visibleProgressWindow())
+            progressSeen = true;
+        if (step++ == 0) {
+            p->PrinterSetup->trigger();
+            p->Print->trigger();
+            return false;
+        }
+        if (step < 20)
+            return false;
+        p->close();
+        return true;
+    });
+    cat.tisk.Preview();
+    ASSERT_TRUE(poller.done());
+    ASSERT_EQ(answerer.count(), 1);
+    EXPECT_EQ(answerer.texts.first(), QStringLiteral("Operation not supported on selected printer."));
+    EXPECT_EQ(cat.tisk.printerSettings().copies, before.copies);
+    EXPECT_FALSE(progressSeen);
+}
