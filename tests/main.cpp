@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include "PrintServer.h"
 #include "app/Fonts.h"
 
 using namespace zeplo;
@@ -11,6 +12,8 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Printing reaches only the print servers the tests start themselves.
+    PrintServer::isolateProcess();
     QApplication app(argc, argv);
     zeplo::installFontSubstitutes();
     ::testing::InitGoogleTest(&argc, argv);
