@@ -28,9 +28,11 @@ bool CsvReader::next(CsvRecord &record)
 
     record.line = line_;
     record.fields.clear();
+    record.quoted.clear();
     for (;;) {
         std::string field;
-        if (data_[pos_] == '"') {
+        const bool quoted = data_[pos_] == '"';
+        if (quoted) {
             ++pos_;
             for (;;) {
                 if (atEnd())
@@ -62,6 +64,7 @@ bool CsvReader::next(CsvRecord &record)
             field.assign(data_.substr(start, pos_ - start));
         }
         record.fields.push_back(std::move(field));
+        record.quoted.push_back(quoted);
 
         if (atEnd())
             return true;
@@ -72,11 +75,27 @@ bool CsvReader::next(CsvRecord &record)
         ++pos_; // the comma; a comma at the very end leaves one more, empty field
         if (atEnd() || atLineBreak()) {
             record.fields.emplace_back();
+            record.quoted.push_back(false);
             if (!atEnd())
                 skipLineBreak();
             return true;
         }
     }
+}
+
+void appendCsvField(std::string &line, std::string_view text, bool quoteEmpty)
+{
+    if (!(text.empty() ? quoteEmpty : text.find_first_of(",\"\r\n") != std::string_view::npos)) {
+        line += text;
+        return;
+    }
+    line += '"';
+    for (const char c : text) {
+        if (c == '"')
+            line += '"';
+        line += c;
+    }
+    line += '"';
 }
 
 } // namespace zeplo::tool

@@ -18,6 +18,7 @@ public:
 struct CsvRecord {
     int line = 0; // physical line (from 1) on which the record starts
     std::vector<std::string> fields;
+    std::vector<bool> quoted; // per field: written between quotes
 };
 
 // Reads comma-separated records with double-quote quoting: a quoted field may
@@ -40,5 +41,9 @@ private:
     std::size_t pos_ = 0;
     int line_ = 1;
 };
+
+// Appends one field, between quotes when it holds a comma, a quote or a line
+// break, or when `quoteEmpty` asks for "" to tell an empty text from no value.
+void appendCsvField(std::string &line, std::string_view text, bool quoteEmpty);
 
 } // namespace zeplo::tool

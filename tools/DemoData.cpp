@@ -9,10 +9,7 @@
 
 #include <QString>
 
-#include "Catalogue.h"
 #include "engine/Genres.h"
-
-namespace fs = std::filesystem;
 
 namespace zeplo::tool {
 
@@ -158,70 +155,46 @@ void makeTitle(Random &random, std::string &out)
 
 } // namespace
 
-void makeDemoCatalogue(const fs::path &dir, std::uint64_t count, std::uint64_t seed)
+void makeDemoBooks(BookSink &sink, std::uint64_t count, std::uint64_t seed)
 {
-    const fs::path file = catalogueFile(dir);
-    std::optional<Database> created;
-    created.emplace(Database::createNew(file));
-    Database &db = *created;
-    try {
-        // Nothing to protect yet: filling runs without a journal and without syncs.
-        db.exec("PRAGMA synchronous=OFF");
-        db.setJournalMode("OFF");
-        db.exec(kSchema);
-        db.exec("BEGIN");
-        {
-            Statement insert(db, "INSERT INTO zeplo (autor,nazev,zanr,rok_vydani,popis,vlastnim,"
-                                 "precteno,pujceno) VALUES (?,?,?,?,?,?,?,?)");
-            Random random(seed);
-            std::vector<std::string> genres;
-            for (const QString &genre : zeplo::genres())
-                genres.push_back(genre.toStdString());
-            std::string author, title, about, lentTo;
-            for (std::uint64_t i = 0; i < count; ++i) {
-                if (random.chance(30))
-                    author.assign(random.pick(kKnownAuthors));
-                else
-                    makePerson(random, author, true);
-                makeTitle(random, title);
-                insert.bindText(1, author);
-                insert.bindText(2, title);
-                insert.bindText(3, random.pick(genres));
-                if (random.chance(3))
-                    insert.bindNull(4);
-                else // more recent books than old ones
-                    insert.bindInt(4, 1850 + static_cast<std::int64_t>(std::max(random.below(176), random.below(176))));
-                if (random.chance(60)) {
-                    about.assign(random.pick(kAbouts));
-                    if (random.chance(40)) {
-                        about += ' ';
-                        about += random.pick(kNotes);
-                    }
-                    insert.bindText(5, about);
-                } else {
-                    insert.bindNull(5);
-                }
-                const bool owned = random.chance(85);
-                insert.bindInt(6, owned ? 1 : 0);
-                insert.bindInt(7, random.chance(55) ? 1 : 0);
-                if (owned && random.chance(8)) {
-                    makePerson(random, lentTo, false);
-                    insert.bindText(8, lentTo);
-                } else {
-                    insert.bindNull(8);
-                }
-                const std::string error = insert.run();
-                if (!error.empty())
-                    fail(file.string() + ": " + error);
+    Random random(seed);
+    std::vector<std::string> genres;
+    for (const QString &genre : zeplo::genres())
+        genres.push_back(genre.toStdString());
+    Book book; // the id stays null: the catalogue numbers the books
+    Value &author = book[1], &title = book[2], &genre = book[3], &year = book[4], &about = book[5],
+          &owned = book[6], &read = book[7], &lentTo = book[8];
+    for (std::uint64_t i = 0; i < count; ++i) {
+        author.null = title.null = false;
+        if (random.chance(30))
+            author.text.assign(random.pick(kKnownAuthors));
+        else
+            makePerson(random, author.text, true);
+        makeTitle(random, title.text);
+        genre.setText(random.pick(genres));
+        if (random.chance(3))
+            year.setNull();
+        else // more recent books than old ones
+            year.setNumber(1850 + static_cast<std::int64_t>(std::max(random.below(176), random.below(176))));
+        if (random.chance(60)) {
+            about.setText(random.pick(kAbouts));
+            if (random.chance(40)) {
+                about.text += ' ';
+                about.text += random.pick(kNotes);
             }
+        } else {
+            about.setNull();
         }
-        db.exec("COMMIT");
-        db.setJournalMode("WAL");
-    } catch (...) {
-        // A half-made catalogue is worth nothing; without a journal it cannot be rolled back.
-        created.reset();
-        removeCatalogueFiles(file);
-        throw;
+        const bool isOwned = random.chance(85);
+        owned.setNumber(isOwned ? 1 : 0);
+        read.setNumber(random.chance(55) ? 1 : 0);
+        if (isOwned && random.chance(8)) {
+            lentTo.null = false;
+            makePerson(random, lentTo.text, false);
+        } else {
+            lentTo.setNull();
+        }
+        sink.add(book);
     }
 }
 

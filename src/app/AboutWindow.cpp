@@ -58,81 +58,81 @@ AboutWindow::AboutWindow(QWidget *parent)
     QFont bold = font();
     bold.setBold(true);
 
-    Label5 = makeLabel(QStringLiteral("Zeplo ver1.2"), "Label5", this);
-    Label5->setFont(bold);
-    QPalette red = Label5->palette();
+    nameLabel_ = makeLabel(QStringLiteral("Zeplo ver1.2"), "Label5", this);
+    nameLabel_->setFont(bold);
+    QPalette red = nameLabel_->palette();
     red.setColor(QPalette::WindowText, Qt::red);
-    Label5->setPalette(red);
-    placeScaled(Label5, 60, 88, 73, 13);
+    nameLabel_->setPalette(red);
+    placeScaled(nameLabel_, 60, 88, 73, 13);
 
-    Image1 = makeLabel(QString(), "Image1", this);
-    Image1->setPixmap(QPixmap(QStringLiteral(":/about-book.png")));
-    placeScaled(Image1, 80, 112, 33, 33);
+    picture_ = makeLabel(QString(), "Image1", this);
+    picture_->setPixmap(QPixmap(QStringLiteral(":/about-book.png")));
+    placeScaled(picture_, 80, 112, 33, 33);
 
-    Button1 = new QPushButton(QStringLiteral("Ok"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setFocusPolicy(Qt::StrongFocus);
-    Button1->setAutoDefault(true);
-    placeScaled(Button1, 48, 176, 97, 25);
-    connect(Button1, &QPushButton::clicked, this, &AboutWindow::Button1Click);
+    okButton_ = new QPushButton(QStringLiteral("Ok"), this);
+    okButton_->setObjectName(QStringLiteral("Button1"));
+    okButton_->setFocusPolicy(Qt::StrongFocus);
+    okButton_->setAutoDefault(true);
+    placeScaled(okButton_, 48, 176, 97, 25);
+    connect(okButton_, &QPushButton::clicked, this, &AboutWindow::closeWindow);
 
-    Label7 = makeLabel(QStringLiteral("www.dubrex.cz"), "Label7", this);
-    Label7->setCursor(Qt::PointingHandCursor);
-    Label7->setToolTip(QStringLiteral("Oficiální stránky"));
-    Label7->setMouseTracking(true);
-    Label7->installEventFilter(this);
-    placeScaled(Label7, 39, 208, 114, 13);
+    webLink_ = makeLabel(QStringLiteral("www.dubrex.cz"), "Label7", this);
+    webLink_->setCursor(Qt::PointingHandCursor);
+    webLink_->setToolTip(QStringLiteral("Oficiální stránky"));
+    webLink_->setMouseTracking(true);
+    webLink_->installEventFilter(this);
+    placeScaled(webLink_, 39, 208, 114, 13);
 
-    Label8 = makeLabel(QStringLiteral("dubrex@dubrex.cz"), "Label8", this);
-    placeScaled(Label8, 34, 224, 123, 13);
+    mailLabel_ = makeLabel(QStringLiteral("dubrex@dubrex.cz"), "Label8", this);
+    placeScaled(mailLabel_, 34, 224, 123, 13);
 
-    Button1->setFocus();
+    okButton_->setFocus();
 }
 
-void AboutWindow::Button1Click()
+void AboutWindow::closeWindow()
 {
     accept();
 }
 
-void AboutWindow::Label7Click()
+void AboutWindow::openWebPage()
 {
     // Whether a browser opened is not the About window's concern.
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(kWebPage)));
 }
 
-void AboutWindow::Label7MouseMove()
+void AboutWindow::highlightLink()
 {
     setLinkColour(Qt::blue);
 }
 
-void AboutWindow::FormMouseMove()
+void AboutWindow::dimLink()
 {
     setLinkColour(Qt::black);
 }
 
 void AboutWindow::setLinkColour(const QColor &colour)
 {
-    QPalette p = Label7->palette();
+    QPalette p = webLink_->palette();
     if (p.color(QPalette::WindowText) == colour)
         return;
     p.setColor(QPalette::WindowText, colour);
-    Label7->setPalette(p);
+    webLink_->setPalette(p);
 }
 
 bool AboutWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == Label7) {
+    if (watched == webLink_) {
         switch (event->type()) {
         case QEvent::MouseMove:
-            Label7MouseMove();
+            highlightLink();
             // Handled here: it must not reach the window as a move over its
             // free area.
             return true;
         case QEvent::MouseButtonRelease: {
             // A click is a left-button release over the label.
             const auto *mouse = static_cast<QMouseEvent *>(event);
-            if (mouse->button() == Qt::LeftButton && Label7->rect().contains(mouse->position().toPoint()))
-                Label7Click();
+            if (mouse->button() == Qt::LeftButton && webLink_->rect().contains(mouse->position().toPoint()))
+                openWebPage();
             return true;
         }
         default:
@@ -155,7 +155,7 @@ void AboutWindow::keyPressEvent(QKeyEvent *event)
 
 void AboutWindow::mouseMoveEvent(QMouseEvent *event)
 {
-    FormMouseMove();
+    dimLink();
     QDialog::mouseMoveEvent(event);
 }
 

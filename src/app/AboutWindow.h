@@ -15,16 +15,10 @@ class AboutWindow : public QDialog {
 public:
     explicit AboutWindow(QWidget *parent = nullptr);
 
-    QLabel *Label5;
-    QLabel *Image1;
-    QPushButton *Button1;
-    QLabel *Label7;
-    QLabel *Label8;
-
-    void Button1Click();
-    void Label7Click();
-    void Label7MouseMove();
-    void FormMouseMove();
+    void closeWindow();
+    void openWebPage();
+    void highlightLink();
+    void dimLink();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -33,6 +27,12 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    QLabel *nameLabel_;
+    QLabel *picture_;
+    QPushButton *okButton_;
+    QLabel *webLink_;
+    QLabel *mailLabel_;
+
     void setLinkColour(const QColor &colour);
 };
 

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "app/MainWindow.h"
+#include "app/GenreBox.h"
 #include "widgets/ErrorGuard.h"
 #include "app/Scaling.h"
 #include "widgets/FieldCheckBox.h"
@@ -52,7 +52,8 @@ W *bind(W *control, DataSource *source, const char *field)
 
 } // namespace
 
-BookEditor::BookEditor(MainWindow *mainWindow) : QDialog(mainWindow), main_(mainWindow)
+BookEditor::BookEditor(Mode mode, DataSource *source, QWidget *parent)
+    : QDialog(parent), mode_(mode), source_(source)
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Editor Knih"));
@@ -64,55 +65,55 @@ BookEditor::BookEditor(MainWindow *mainWindow) : QDialog(mainWindow), main_(main
     setPalette(pal);
     setAutoFillBackground(true);
 
-    DataSource *source = main_->DataSource1;
+
     QFont bold = font();
     bold.setBold(true);
 
-    Label3 = makeLabel(this, "Label3", QStringLiteral("Autor:"), 16, 24);
-    DBEdit3 = bind(place(new FieldEdit, this, "DBEdit3", 16, 40, 121, 21), source, "Autor");
-    Label1 = makeLabel(this, "Label1", QStringLiteral("Název:"), 152, 24);
-    DBEdit1 = bind(place(new FieldEdit, this, "DBEdit1", 152, 40, 121, 21), source, "Nazev");
-    Label2 = makeLabel(this, "Label2", QStringLiteral("Žánr:"), 288, 24);
-    DBEdit2 = bind(place(new FieldEdit, this, "DBEdit2", 288, 40, 137, 21), source, "Zanr");
-    ComboBox1 = place(new QComboBox, this, "ComboBox1", 288, 72, 137, 21);
-    Unit1::setUpGenreBox(ComboBox1);
-    Label6 = makeLabel(this, "Label6", QStringLiteral("Rok vydání:"), 16, 80);
-    DBEdit5 = place(new FieldEdit, this, "DBEdit5", 16, 96, 121, 21);
-    DBEdit5->setMaxLength(4);
-    bind(DBEdit5, source, "Rok_vydani");
-    DBCheckBox1 = place(new FieldCheckBox, this, "DBCheckBox1", 152, 104, 113, 17);
-    DBCheckBox1->setText(QStringLiteral("vlastním knihu"));
-    DBCheckBox1->setFont(bold);
-    bind(DBCheckBox1, source, "Vlastnim");
-    DBCheckBox2 = place(new FieldCheckBox, this, "DBCheckBox2", 288, 104, 97, 17);
-    DBCheckBox2->setText(QStringLiteral("přečteno"));
-    DBCheckBox2->setFont(bold);
-    bind(DBCheckBox2, source, "Precteno");
-    Label8 = makeLabel(this, "Label8", QStringLiteral("Popis knihy:"), 16, 136);
-    DBMemo1 = bind(place(new FieldMemo, this, "DBMemo1", 16, 152, 185, 105), source, "Popis");
-    Label11 = makeLabel(this, "Label11", QStringLiteral("Půjčeno:"), 240, 136);
-    DBMemo3 = bind(place(new FieldMemo, this, "DBMemo3", 240, 152, 185, 105), source, "Pujceno");
+    authorLabel_ = makeLabel(this, "Label3", QStringLiteral("Autor:"), 16, 24);
+    authorEdit_ = bind(place(new FieldEdit, this, "DBEdit3", 16, 40, 121, 21), source, "Autor");
+    titleLabel_ = makeLabel(this, "Label1", QStringLiteral("Název:"), 152, 24);
+    titleEdit_ = bind(place(new FieldEdit, this, "DBEdit1", 152, 40, 121, 21), source, "Nazev");
+    genreLabel_ = makeLabel(this, "Label2", QStringLiteral("Žánr:"), 288, 24);
+    genreEdit_ = bind(place(new FieldEdit, this, "DBEdit2", 288, 40, 137, 21), source, "Zanr");
+    genreBox_ = place(new QComboBox, this, "ComboBox1", 288, 72, 137, 21);
+    setUpGenreBox(genreBox_);
+    yearLabel_ = makeLabel(this, "Label6", QStringLiteral("Rok vydání:"), 16, 80);
+    yearEdit_ = place(new FieldEdit, this, "DBEdit5", 16, 96, 121, 21);
+    yearEdit_->setMaxLength(4);
+    bind(yearEdit_, source, "Rok_vydani");
+    ownedCheck_ = place(new FieldCheckBox, this, "DBCheckBox1", 152, 104, 113, 17);
+    ownedCheck_->setText(QStringLiteral("vlastním knihu"));
+    ownedCheck_->setFont(bold);
+    bind(ownedCheck_, source, "Vlastnim");
+    readCheck_ = place(new FieldCheckBox, this, "DBCheckBox2", 288, 104, 97, 17);
+    readCheck_->setText(QStringLiteral("přečteno"));
+    readCheck_->setFont(bold);
+    bind(readCheck_, source, "Precteno");
+    descriptionLabel_ = makeLabel(this, "Label8", QStringLiteral("Popis knihy:"), 16, 136);
+    descriptionMemo_ = bind(place(new FieldMemo, this, "DBMemo1", 16, 152, 185, 105), source, "Popis");
+    lentLabel_ = makeLabel(this, "Label11", QStringLiteral("Půjčeno:"), 240, 136);
+    lentMemo_ = bind(place(new FieldMemo, this, "DBMemo3", 240, 152, 185, 105), source, "Pujceno");
 
-    BitBtn1 = place(new QPushButton(QStringLiteral("Storno")), this, "BitBtn1", 464, 208, 107, 25);
-    BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
-    BitBtn2 = place(new QPushButton(QStringLiteral("OK")), this, "BitBtn2", 464, 240, 107, 25);
-    BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    cancelButton_ = place(new QPushButton(QStringLiteral("Storno")), this, "BitBtn1", 464, 208, 107, 25);
+    cancelButton_->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    okButton_ = place(new QPushButton(QStringLiteral("OK")), this, "BitBtn2", 464, 240, 107, 25);
+    okButton_->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     // Enter presses the default button, except on Storno, which it presses itself.
-    BitBtn2->setDefault(true);
-    BitBtn2->setAutoDefault(false);
-    BitBtn1->setAutoDefault(true);
+    okButton_->setDefault(true);
+    okButton_->setAutoDefault(false);
+    cancelButton_->setAutoDefault(true);
     // A click on Storno leaves the focus where it is, so that a box holding
     // text its field cannot take does not hold the user back from discarding.
-    BitBtn1->setFocusPolicy(Qt::TabFocus);
+    cancelButton_->setFocusPolicy(Qt::TabFocus);
 
-    const QList<QWidget *> order = {DBEdit3, DBEdit1, ComboBox1, DBEdit5, DBMemo1, DBMemo3,
-                                    BitBtn1, BitBtn2, DBEdit2, DBCheckBox1, DBCheckBox2};
+    const QList<QWidget *> order = {authorEdit_, titleEdit_, genreBox_, yearEdit_, descriptionMemo_, lentMemo_,
+                                    cancelButton_, okButton_, genreEdit_, ownedCheck_, readCheck_};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 
-    connect(ComboBox1, &QComboBox::editTextChanged, this, guarded([this] { ComboBox1Change(); }));
-    connect(BitBtn2, &QPushButton::clicked, this, guarded([this] { BitBtn2Click(); }));
-    connect(BitBtn1, &QPushButton::clicked, this, guarded([this] { BitBtn1Click(); }));
+    connect(genreBox_, &QComboBox::editTextChanged, this, guarded([this] { takeChosenGenre(); }));
+    connect(okButton_, &QPushButton::clicked, this, guarded([this] { confirm(); }));
+    connect(cancelButton_, &QPushButton::clicked, this, guarded([this] { discard(); }));
 
     fixScaledClientSize(this, 580, 276);
 }
@@ -122,48 +123,42 @@ void BookEditor::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     if (!activated_) {
         activated_ = true;
-        QMetaObject::invokeMethod(this, [this] { runGuarded([this] { FormActivate(); }); },
+        QMetaObject::invokeMethod(this, [this] { runGuarded([this] { startEditing(); }); },
                                   Qt::QueuedConnection);
     }
 }
 
-void BookEditor::FormActivate()
+void BookEditor::startEditing()
 {
-    DataSource *source = main_->DataSource1;
-    ResultSet *query = main_->Query1;
-    if (Unit1::editorMode == QLatin1String("upravit")) {
-        BitBtn2->setText(QStringLiteral("Návrat zpět"));
-        BitBtn1->setEnabled(true);
-        source->AutoEdit = true;
-        query->edit();
-    } else if (Unit1::editorMode == QLatin1String("novy")) {
-        BitBtn2->setText(QStringLiteral("Vložit záznam"));
-        BitBtn1->setEnabled(true);
-        source->AutoEdit = true;
-        query->append();
-    }
+    okButton_->setText(mode_ == Mode::Edit ? QStringLiteral("Návrat zpět") : QStringLiteral("Vložit záznam"));
+    cancelButton_->setEnabled(true);
+    source_->AutoEdit = true;
+    if (mode_ == Mode::Edit)
+        books()->edit();
+    else
+        books()->append();
 }
 
-void BookEditor::ComboBox1Change()
+void BookEditor::takeChosenGenre()
 {
-    DBEdit2->setText(ComboBox1->currentText());
+    genreEdit_->setText(genreBox_->currentText());
 }
 
-void BookEditor::BitBtn2Click()
+void BookEditor::confirm()
 {
-    main_->Query1->post();
-    main_->DataSource1->AutoEdit = false;
+    books()->post();
+    source_->AutoEdit = false;
     finish();
 }
 
-void BookEditor::BitBtn1Click()
+void BookEditor::discard()
 {
-    ResultSet *query = main_->Query1;
+    ResultSet *query = books();
     query->close();
     // The editor has no close box: when the list cannot be opened again the
     // user is told why, and the editor closes all the same.
     runGuarded([query] { query->open(); });
-    main_->DataSource1->AutoEdit = false;
+    source_->AutoEdit = false;
     finish();
 }
 
@@ -171,7 +166,12 @@ void BookEditor::finish()
 {
     closing_ = true;
     done(QDialog::Accepted);
-    main_->RefreshCount();
+    emit recordsChanged();
+}
+
+ResultSet *BookEditor::books() const
+{
+    return source_->dataSet();
 }
 
 void BookEditor::reject()

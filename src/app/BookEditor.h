@@ -10,37 +10,31 @@ namespace zeplo {
 class FieldCheckBox;
 class FieldEdit;
 class FieldMemo;
-class MainWindow;
+class DataSource;
+class ResultSet;
 
 // The record editor: one book added or changed, its controls bound to the
-// main window's data source. It is closed only by its two buttons.
+// data source it is given. It is closed only by its two buttons.
 class BookEditor : public QDialog {
     Q_OBJECT
 public:
-    explicit BookEditor(MainWindow *mainWindow);
+    // Changing the current book, or appending a new one.
+    enum class Mode { Edit, New };
 
-    QLabel *Label3;
-    FieldEdit *DBEdit3;
-    QLabel *Label1;
-    FieldEdit *DBEdit1;
-    QLabel *Label2;
-    FieldEdit *DBEdit2;
-    QComboBox *ComboBox1;
-    QLabel *Label6;
-    FieldEdit *DBEdit5;
-    FieldCheckBox *DBCheckBox1;
-    FieldCheckBox *DBCheckBox2;
-    QLabel *Label8;
-    FieldMemo *DBMemo1;
-    QLabel *Label11;
-    FieldMemo *DBMemo3;
-    QPushButton *BitBtn1;
-    QPushButton *BitBtn2;
+    // Works on the result set behind `source`; `parent` is the window it
+    // stands over.
+    BookEditor(Mode mode, DataSource *source, QWidget *parent = nullptr);
 
-    void FormActivate();
-    void ComboBox1Change();
-    void BitBtn2Click();
-    void BitBtn1Click();
+    Mode mode() const { return mode_; }
+
+    void startEditing();
+    void takeChosenGenre();
+    void confirm();
+    void discard();
+
+signals:
+    // A book was stored or the list was read again: the count may differ.
+    void recordsChanged();
 
 public slots:
     void reject() override;   // Esc does nothing: neither button answers it
@@ -51,7 +45,28 @@ protected:
 
 private:
     void finish();
-    MainWindow *main_;
+    ResultSet *books() const;
+
+    QLabel *authorLabel_;
+    FieldEdit *authorEdit_;
+    QLabel *titleLabel_;
+    FieldEdit *titleEdit_;
+    QLabel *genreLabel_;
+    FieldEdit *genreEdit_;
+    QComboBox *genreBox_;
+    QLabel *yearLabel_;
+    FieldEdit *yearEdit_;
+    FieldCheckBox *ownedCheck_;
+    FieldCheckBox *readCheck_;
+    QLabel *descriptionLabel_;
+    FieldMemo *descriptionMemo_;
+    QLabel *lentLabel_;
+    FieldMemo *lentMemo_;
+    QPushButton *cancelButton_;
+    QPushButton *okButton_;
+
+    Mode mode_;
+    DataSource *source_;
     bool activated_ = false;
     bool closing_ = false;
 };

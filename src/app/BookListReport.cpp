@@ -88,7 +88,7 @@ QWidget *BookListReport::ownerWindow() const
     return nullptr;
 }
 
-void BookListReport::Preview()
+void BookListReport::preview()
 {
     QCoreApplication::processEvents();
     if (busy() || m_preview || m_printingLoaded)
@@ -144,19 +144,19 @@ void BookListReport::Preview()
 
     ReportPreview::Host host;
     host.pagesBegun = [this] { return m_renderingPreview ? pageCount() : 0; };
-    host.closing = [this] { PreviewClosing(); };
+    host.closing = [this] { previewClosing(); };
     host.discardingStore = [this] {
         // A file replaces the pages: the rendering that makes them stops.
         if (m_renderingPreview)
             cancel();
     };
-    host.printerSetup = [this](int pages) { PrinterSetup(pages); };
+    host.printerSetup = [this](int pages) { printerSetup(pages); };
     host.printReport = [this] {
         QMetaObject::invokeMethod(
-            this, [this] { runGuarded([this] { PrintRequest(); }); }, Qt::QueuedConnection);
+            this, [this] { runGuarded([this] { printRequested(); }); }, Qt::QueuedConnection);
     };
     host.printLoaded = [this](std::shared_ptr<PageStore> pages, const LoadedPaper &loaded) {
-        PrintLoaded(std::move(pages), loaded);
+        printLoaded(std::move(pages), loaded);
     };
     preview->setHost(host);
     preview->showMaximized();
@@ -192,7 +192,7 @@ void BookListReport::Preview()
     loop.exec();
 }
 
-void BookListReport::PreviewClosing()
+void BookListReport::previewClosing()
 {
     // Stops whatever rendering runs (the preview's, or a printout started
     // from it) and any printing of loaded pages; the pages go with the window.
@@ -213,7 +213,7 @@ bool BookListReport::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
-void BookListReport::PrinterSetup(int pageCount)
+void BookListReport::printerSetup(int pageCount)
 {
     QWidget *owner = ownerWindow();
     if (!owner)
@@ -221,7 +221,7 @@ void BookListReport::PrinterSetup(int pageCount)
     runPrinterSetup(m_printer, pageCount, owner);
 }
 
-void BookListReport::PrintRequest()
+void BookListReport::printRequested()
 {
     if (busy() || m_printingLoaded)
         return;
@@ -237,7 +237,7 @@ void BookListReport::PrintRequest()
     progress.hide();
 }
 
-void BookListReport::PrintLoaded(std::shared_ptr<PageStore> store, const LoadedPaper &paper)
+void BookListReport::printLoaded(std::shared_ptr<PageStore> store, const LoadedPaper &paper)
 {
     if (!store || busy() || m_printingLoaded)
         return;

@@ -73,19 +73,19 @@ public:
     // "&Tisk": opens the preview, renders the report into it and returns once
     // the preview has closed. Does nothing while a rendering runs or a preview
     // is open.
-    void Preview();
+    void preview();
     ReportPreview *previewWindow() const;
     // The window whose closing ends the program; the preview closes with it.
     // Without one, the parent's window, else the window active at "&Tisk".
     void setMainWindow(QWidget *window);
     // The preview's printer set-up: the print dialog over the report's
     // settings, which take the choices on OK.
-    void PrinterSetup(int pageCount);
+    void printerSetup(int pageCount);
     // The preview's print request, handled from the message queue: the
     // report rendered again onto the printer.
-    void PrintRequest();
+    void printRequested();
     // Printing pages loaded from a file, as they are.
-    void PrintLoaded(std::shared_ptr<PageStore> store, const LoadedPaper &paper);
+    void printLoaded(std::shared_ptr<PageStore> store, const LoadedPaper &paper);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -95,7 +95,7 @@ private:
     PrinterSettings m_printer;
     ReportRenderer m_renderer;
 
-    void PreviewClosing();
+    void previewClosing();
     QWidget *ownerWindow() const;
 
     QPointer<ReportPreview> m_preview;

@@ -19,11 +19,10 @@
 #include "app/AboutWindow.h"
 #include "app/BookEditor.h"
 #include "app/BookListReport.h"
+#include "app/BookQueries.h"
+#include "app/GenreBox.h"
 #include "widgets/ErrorGuard.h"
 #include "app/MessageDialog.h"
-#include "app/TypingLimit.h"
-#include "engine/Genres.h"
-#include "engine/SqlDialect.h"
 #include "widgets/FieldCheckBox.h"
 #include "widgets/DataGrid.h"
 #include "widgets/FieldMemo.h"
@@ -32,27 +31,6 @@
 
 namespace zeplo {
 
-
-namespace Unit1 {
-QString selectClause;
-QString filterClause;
-QString orderClause;
-QString editorMode;
-bool firstActivationDone = false;
-
-const QString kBaseQuery = QStringLiteral("select id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno from zeplo");
-const QString kCountQuery = QStringLiteral("select count (distinct(id)) as x from zeplo");
-} // namespace Unit1
-
-void Unit1::setUpGenreBox(QComboBox *box)
-{
-    box->setEditable(true);
-    box->setInsertPolicy(QComboBox::NoInsert);
-    box->addItems(genres());
-    box->setCurrentIndex(-1);
-    box->setEditText(QString());
-    limitTyping(box, 10);
-}
 
 QColor inactiveCaptionGradient()
 {
@@ -113,22 +91,21 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     pal.setColor(QPalette::Window, inactiveCaptionGradient());
     setPalette(pal);
 
-    Query1 = new ResultSet(QStringLiteral("Query1"), this);
-    Query1->RequestLive = true;
-    Query2 = new ResultSet(QStringLiteral("Query2"), this);
-    DataSource1 = new DataSource(this);
-    DataSource1->setObjectName(QStringLiteral("DataSource1"));
-    DataSource1->setDataSet(Query1);
+    books_ = new ResultSet(QStringLiteral("Query1"), this);
+    books_->RequestLive = true;
+    counter_ = new ResultSet(QStringLiteral("Query2"), this);
+    source_ = new DataSource(this);
+    source_->setObjectName(QStringLiteral("DataSource1"));
+    source_->setDataSet(books_);
 
     createControls();
     applyTabOrder();
     connectHandlers();
 
     // Declared open with the base query: it opens while the window is made.
-    Query1->setSql({Unit1::kBaseQuery});
-    Query1->open();
+    books_->setSql({kBaseQuery});
+    books_->open();
 
-    FormCreate();
 }
 
 MainWindow::~MainWindow()
@@ -146,98 +123,98 @@ void MainWindow::createControls()
     client->setAutoFillBackground(true);
     setCentralWidget(client);
 
-    MainMenu1 = menuBar();
-    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
-    Program1 = MainMenu1->addMenu(QStringLiteral("&Program"));
-    Program1->setObjectName(QStringLiteral("Program1"));
-    Tisk1 = Program1->addAction(QStringLiteral("&Tisk"));
-    Tisk1->setObjectName(QStringLiteral("Tisk1"));
-    Zavrit1 = Program1->addAction(QStringLiteral("&Zavřít"));
-    Zavrit1->setObjectName(QStringLiteral("Zavrit1"));
-    About1 = MainMenu1->addAction(QStringLiteral("&About .."));
-    About1->setObjectName(QStringLiteral("About1"));
+    menu_ = menuBar();
+    menu_->setObjectName(QStringLiteral("MainMenu1"));
+    programMenu_ = menu_->addMenu(QStringLiteral("&Program"));
+    programMenu_->setObjectName(QStringLiteral("Program1"));
+    printAction_ = programMenu_->addAction(QStringLiteral("&Tisk"));
+    printAction_->setObjectName(QStringLiteral("Tisk1"));
+    closeAction_ = programMenu_->addAction(QStringLiteral("&Zavřít"));
+    closeAction_->setObjectName(QStringLiteral("Zavrit1"));
+    aboutAction_ = menu_->addAction(QStringLiteral("&About .."));
+    aboutAction_->setObjectName(QStringLiteral("About1"));
 
-    DBGrid1 = place(new DataGrid, client, "DBGrid1", 0, 8, 636, 321);
-    DBGrid1->setDataSource(DataSource1);
+    grid_ = place(new DataGrid, client, "DBGrid1", 0, 8, 636, 321);
+    grid_->setDataSource(source_);
 
-    Panel1 = place(new QLabel, client, "Panel1", -8, 312, 646, 17);
-    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    Panel1->setLineWidth(1);
-    Panel1->setAlignment(Qt::AlignCenter);
-    Panel1->setAutoFillBackground(true);
-    QPalette panelPalette = Panel1->palette();
+    countPanel_ = place(new QLabel, client, "Panel1", -8, 312, 646, 17);
+    countPanel_->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    countPanel_->setLineWidth(1);
+    countPanel_->setAlignment(Qt::AlignCenter);
+    countPanel_->setAutoFillBackground(true);
+    QPalette panelPalette = countPanel_->palette();
     panelPalette.setColor(QPalette::Window, inactiveCaptionGradient());
-    Panel1->setPalette(panelPalette);
-    Panel1->raise();   // it lies over the bottom strip of the grid
+    countPanel_->setPalette(panelPalette);
+    countPanel_->raise();   // it lies over the bottom strip of the grid
 
-    Label1 = makeLabel(client, "Label1", QStringLiteral("Popis :"), 8, 336);
-    DBMemo1 = place(new FieldMemo, client, "DBMemo1", 8, 352, 185, 305);
-    DBMemo1->setDataField(QStringLiteral("Popis"));
-    DBMemo1->setReadOnly(true);
-    DBMemo1->setDataSource(DataSource1);
-    Label3 = makeLabel(client, "Label3", QStringLiteral("Půjčeno:"), 208, 336);
-    DBMemo3 = place(new FieldMemo, client, "DBMemo3", 208, 352, 185, 305);
-    DBMemo3->setDataField(QStringLiteral("Pujceno"));
-    DBMemo3->setReadOnly(true);
-    DBMemo3->setDataSource(DataSource1);
+    descriptionLabel_ = makeLabel(client, "Label1", QStringLiteral("Popis :"), 8, 336);
+    descriptionMemo_ = place(new FieldMemo, client, "DBMemo1", 8, 352, 185, 305);
+    descriptionMemo_->setDataField(QStringLiteral("Popis"));
+    descriptionMemo_->setReadOnly(true);
+    descriptionMemo_->setDataSource(source_);
+    lentLabel_ = makeLabel(client, "Label3", QStringLiteral("Půjčeno:"), 208, 336);
+    lentMemo_ = place(new FieldMemo, client, "DBMemo3", 208, 352, 185, 305);
+    lentMemo_->setDataField(QStringLiteral("Pujceno"));
+    lentMemo_->setReadOnly(true);
+    lentMemo_->setDataSource(source_);
 
-    Button7 = makeButton(client, "Button7", QStringLiteral("Přidat záznam"), 648, 8, 113, 25, true);
-    Button6 = makeButton(client, "Button6", QStringLiteral("Upravit záznam"), 648, 40, 113, 25, true);
-    Button8 = makeButton(client, "Button8", QStringLiteral("Odstranit záznam"), 648, 72, 113, 25, true);
-    BitBtn1 = makeButton(client, "BitBtn1", QStringLiteral("Ukončit práci"), 648, 144, 115, 25);
-    BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    addButton_ = makeButton(client, "Button7", QStringLiteral("Přidat záznam"), 648, 8, 113, 25, true);
+    editButton_ = makeButton(client, "Button6", QStringLiteral("Upravit záznam"), 648, 40, 113, 25, true);
+    deleteButton_ = makeButton(client, "Button8", QStringLiteral("Odstranit záznam"), 648, 72, 113, 25, true);
+    quitButton_ = makeButton(client, "BitBtn1", QStringLiteral("Ukončit práci"), 648, 144, 115, 25);
+    quitButton_->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
 
-    DBCheckBox2 = place(new FieldCheckBox, client, "DBCheckBox2", 648, 272, 97, 17);
-    DBCheckBox2->setText(QStringLiteral("přečteno"));
-    DBCheckBox2->setFont(boldFont(font()));
-    DBCheckBox2->setDataField(QStringLiteral("Precteno"));
-    DBCheckBox2->setDataSource(DataSource1);
-    DBCheckBox1 = place(new FieldCheckBox, client, "DBCheckBox1", 648, 296, 121, 17);
-    DBCheckBox1->setText(QStringLiteral("vlastním knihu"));
-    DBCheckBox1->setFont(boldFont(font()));
-    DBCheckBox1->setDataField(QStringLiteral("Vlastnim"));
-    DBCheckBox1->setDataSource(DataSource1);
+    readCheck_ = place(new FieldCheckBox, client, "DBCheckBox2", 648, 272, 97, 17);
+    readCheck_->setText(QStringLiteral("přečteno"));
+    readCheck_->setFont(boldFont(font()));
+    readCheck_->setDataField(QStringLiteral("Precteno"));
+    readCheck_->setDataSource(source_);
+    ownedCheck_ = place(new FieldCheckBox, client, "DBCheckBox1", 648, 296, 121, 17);
+    ownedCheck_->setText(QStringLiteral("vlastním knihu"));
+    ownedCheck_->setFont(boldFont(font()));
+    ownedCheck_->setDataField(QStringLiteral("Vlastnim"));
+    ownedCheck_->setDataSource(source_);
 
-    Label4 = makeLabel(client, "Label4", QStringLiteral("Vyhledávání:"), 488, 336);
-    Edit2 = place(new QLineEdit, client, "Edit2", 488, 352, 153, 21);
-    Edit2->setToolTip(QStringLiteral("zadejte jméno/příjmení hledaného autora"));
-    Button10 = makeButton(client, "Button10", QStringLiteral("Hledej autora"), 664, 352, 97, 25);
-    Edit1 = place(new QLineEdit, client, "Edit1", 488, 384, 153, 21);
-    Edit1->setToolTip(QStringLiteral("zadejte část, či celý název hledané knihy"));
-    Button1 = makeButton(client, "Button1", QStringLiteral("Hledej název knihy"), 664, 384, 97, 25);
-    ComboBox1 = place(new QComboBox, client, "ComboBox1", 488, 416, 153, 21);
-    Unit1::setUpGenreBox(ComboBox1);
-    ComboBox1->setToolTip(QStringLiteral("vyberte či vepište hledaný žánr"));
-    Button11 = makeButton(client, "Button11", QStringLiteral("Hledej žánr"), 664, 416, 97, 25);
-    Button13 = makeButton(client, "Button13", QStringLiteral("Zobrazit půjčené knihy"), 488, 448, 153, 25);
-    Button9 = makeButton(client, "Button9", QStringLiteral("Zobrazit vše"), 664, 448, 97, 25, true);
-    Button9->setToolTip(QStringLiteral("Zobrazit vše"));
-    Button14 = makeButton(client, "Button14", QStringLiteral("zobrazit přečtené"), 488, 488, 129, 25);
-    Button15 = makeButton(client, "Button15", QStringLiteral("zobrazit nepřečtené"), 632, 488, 129, 25);
-    Button16 = makeButton(client, "Button16", QStringLiteral("zobrazit vlastněné"), 488, 520, 129, 25);
-    Button17 = makeButton(client, "Button17", QStringLiteral("zobrazit nevlastněné"), 632, 520, 129, 25);
+    searchLabel_ = makeLabel(client, "Label4", QStringLiteral("Vyhledávání:"), 488, 336);
+    authorEdit_ = place(new QLineEdit, client, "Edit2", 488, 352, 153, 21);
+    authorEdit_->setToolTip(QStringLiteral("zadejte jméno/příjmení hledaného autora"));
+    authorSearchButton_ = makeButton(client, "Button10", QStringLiteral("Hledej autora"), 664, 352, 97, 25);
+    titleEdit_ = place(new QLineEdit, client, "Edit1", 488, 384, 153, 21);
+    titleEdit_->setToolTip(QStringLiteral("zadejte část, či celý název hledané knihy"));
+    titleSearchButton_ = makeButton(client, "Button1", QStringLiteral("Hledej název knihy"), 664, 384, 97, 25);
+    genreBox_ = place(new QComboBox, client, "ComboBox1", 488, 416, 153, 21);
+    setUpGenreBox(genreBox_);
+    genreBox_->setToolTip(QStringLiteral("vyberte či vepište hledaný žánr"));
+    genreSearchButton_ = makeButton(client, "Button11", QStringLiteral("Hledej žánr"), 664, 416, 97, 25);
+    lentButton_ = makeButton(client, "Button13", QStringLiteral("Zobrazit půjčené knihy"), 488, 448, 153, 25);
+    allButton_ = makeButton(client, "Button9", QStringLiteral("Zobrazit vše"), 664, 448, 97, 25, true);
+    allButton_->setToolTip(QStringLiteral("Zobrazit vše"));
+    readButton_ = makeButton(client, "Button14", QStringLiteral("zobrazit přečtené"), 488, 488, 129, 25);
+    unreadButton_ = makeButton(client, "Button15", QStringLiteral("zobrazit nepřečtené"), 632, 488, 129, 25);
+    ownedButton_ = makeButton(client, "Button16", QStringLiteral("zobrazit vlastněné"), 488, 520, 129, 25);
+    notOwnedButton_ = makeButton(client, "Button17", QStringLiteral("zobrazit nevlastněné"), 632, 520, 129, 25);
 
-    GroupBox1 = place(new QGroupBox(QStringLiteral("Seřadit podle:")), client, "GroupBox1", 488, 560, 273, 97);
-    GroupBox1->setFont(boldFont(font()));
-    Button5 = makeButton(GroupBox1, "Button5", QStringLiteral("Autora knihy"), 16, 24, 113, 25);
-    Button2 = makeButton(GroupBox1, "Button2", QStringLiteral("Názvu knihy"), 144, 24, 113, 25);
-    Button3 = makeButton(GroupBox1, "Button3", QStringLiteral("Žánru"), 15, 56, 75, 25);
-    Button12 = makeButton(GroupBox1, "Button12", QStringLiteral("Roku"), 96, 56, 75, 25);
-    Button4 = makeButton(GroupBox1, "Button4", QStringLiteral("Neřadit"), 183, 56, 75, 25, true);
+    sortGroup_ = place(new QGroupBox(QStringLiteral("Seřadit podle:")), client, "GroupBox1", 488, 560, 273, 97);
+    sortGroup_->setFont(boldFont(font()));
+    authorSortButton_ = makeButton(sortGroup_, "Button5", QStringLiteral("Autora knihy"), 16, 24, 113, 25);
+    titleSortButton_ = makeButton(sortGroup_, "Button2", QStringLiteral("Názvu knihy"), 144, 24, 113, 25);
+    genreSortButton_ = makeButton(sortGroup_, "Button3", QStringLiteral("Žánru"), 15, 56, 75, 25);
+    yearSortButton_ = makeButton(sortGroup_, "Button12", QStringLiteral("Roku"), 96, 56, 75, 25);
+    noSortButton_ = makeButton(sortGroup_, "Button4", QStringLiteral("Neřadit"), 183, 56, 75, 25, true);
     QFont regular = font();
     regular.setBold(false);
-    for (QPushButton *b : {Button5, Button2, Button3, Button12})
+    for (QPushButton *b : {authorSortButton_, titleSortButton_, genreSortButton_, yearSortButton_})
         b->setFont(regular);
 
-    setFixedSize(774, 664 + MainMenu1->sizeHint().height());
+    setFixedSize(774, 664 + menu_->sizeHint().height());
 }
 
 void MainWindow::applyTabOrder()
 {
-    const QList<QWidget *> order = {DBGrid1, DBMemo1, Edit1, Button1, Button2, Button3, Button4, Button5, Button12,
-                                    Button6, Button7, Button8, BitBtn1, Button9, DBMemo3, Edit2, Button10, ComboBox1,
-                                    Button11, Button13, DBCheckBox1, DBCheckBox2, Button14, Button15, Button16,
-                                    Button17};
+    const QList<QWidget *> order = {grid_, descriptionMemo_, titleEdit_, titleSearchButton_, titleSortButton_, genreSortButton_, noSortButton_, authorSortButton_, yearSortButton_,
+                                    editButton_, addButton_, deleteButton_, quitButton_, allButton_, lentMemo_, authorEdit_, authorSearchButton_, genreBox_,
+                                    genreSearchButton_, lentButton_, ownedCheck_, readCheck_, readButton_, unreadButton_, ownedButton_,
+                                    notOwnedButton_};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
@@ -247,27 +224,27 @@ void MainWindow::connectHandlers()
     const auto on = [this](QPushButton *button, void (MainWindow::*handler)()) {
         connect(button, &QPushButton::clicked, this, guarded([this, handler] { (this->*handler)(); }));
     };
-    on(Button1, &MainWindow::Button1Click);
-    on(Button10, &MainWindow::Button10Click);
-    on(Button11, &MainWindow::Button11Click);
-    on(Button13, &MainWindow::Button13Click);
-    on(Button14, &MainWindow::Button14Click);
-    on(Button15, &MainWindow::Button15Click);
-    on(Button16, &MainWindow::Button16Click);
-    on(Button17, &MainWindow::Button17Click);
-    on(Button9, &MainWindow::Button9Click);
-    on(Button2, &MainWindow::Button2Click);
-    on(Button3, &MainWindow::Button3Click);
-    on(Button5, &MainWindow::Button5Click);
-    on(Button12, &MainWindow::Button12Click);
-    on(Button4, &MainWindow::Button4Click);
-    on(Button8, &MainWindow::Button8Click);
-    on(Button7, &MainWindow::Button7Click);
-    on(Button6, &MainWindow::Button6Click);
-    on(BitBtn1, &MainWindow::BitBtn1Click);
-    connect(Tisk1, &QAction::triggered, this, guarded([this] { Tisk1Click(); }));
-    connect(Zavrit1, &QAction::triggered, this, guarded([this] { Zavrit1Click(); }));
-    connect(About1, &QAction::triggered, this, guarded([this] { About1Click(); }));
+    on(titleSearchButton_, &MainWindow::searchByTitle);
+    on(authorSearchButton_, &MainWindow::searchByAuthor);
+    on(genreSearchButton_, &MainWindow::searchByGenre);
+    on(lentButton_, &MainWindow::showLent);
+    on(readButton_, &MainWindow::showRead);
+    on(unreadButton_, &MainWindow::showUnread);
+    on(ownedButton_, &MainWindow::showOwned);
+    on(notOwnedButton_, &MainWindow::showNotOwned);
+    on(allButton_, &MainWindow::showAll);
+    on(titleSortButton_, &MainWindow::sortByTitle);
+    on(genreSortButton_, &MainWindow::sortByGenre);
+    on(authorSortButton_, &MainWindow::sortByAuthor);
+    on(yearSortButton_, &MainWindow::sortByYear);
+    on(noSortButton_, &MainWindow::clearSort);
+    on(deleteButton_, &MainWindow::deleteRecord);
+    on(addButton_, &MainWindow::addRecord);
+    on(editButton_, &MainWindow::editRecord);
+    on(quitButton_, &MainWindow::closeProgram);
+    connect(printAction_, &QAction::triggered, this, guarded([this] { printList(); }));
+    connect(closeAction_, &QAction::triggered, this, guarded([this] { closeProgram(); }));
+    connect(aboutAction_, &QAction::triggered, this, guarded([this] { showAbout(); }));
 
     // Which window held the focus before this one decides whether an activation counts.
     // Only the report preview, a non-modal window of this program, makes a
@@ -284,46 +261,39 @@ void MainWindow::connectHandlers()
 
 // ---- activation and closing ------------------------------------------------
 
-void MainWindow::FormCreate()
-{
-    Unit1::firstActivationDone = false;
-}
-
 bool MainWindow::event(QEvent *e)
 {
     if (e->type() == QEvent::WindowActivate) {
-        const bool counts = !Unit1::firstActivationDone || cameFromPreview_;
+        const bool counts = !firstActivationDone_ || cameFromPreview_;
         cameFromPreview_ = false;
         if (counts)
-            QMetaObject::invokeMethod(this, [this] { runGuarded([this] { FormActivate(); }); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, [this] { runGuarded([this] { activated(); }); }, Qt::QueuedConnection);
     }
     return QMainWindow::event(e);
 }
 
-void MainWindow::FormActivate()
+void MainWindow::activated()
 {
-    if (!Unit1::firstActivationDone) {
-        Unit1::firstActivationDone = true;   // a second activation while the splash is up must not show it again
+    if (!firstActivationDone_) {
+        firstActivationDone_ = true;   // a second activation while the splash is up must not show it again
         {
             SplashWindow splash(this);
             splash.exec();
         }
-        Unit1::selectClause = Unit1::kBaseQuery;
-        Unit1::filterClause.clear();
-        Unit1::orderClause.clear();
-        Unit1::editorMode.clear();
+        filter_.clear();
+        order_.clear();
     }
-    RefreshCount();
+    refreshCount();
 }
 
-void MainWindow::RefreshCount()
+void MainWindow::refreshCount()
 {
-    Query2->setSql({Unit1::kCountQuery});
-    Query2->open();
-    Query2->first();
-    const qint64 count = Query2->fieldByName(QStringLiteral("x"))->asInteger();
-    Query2->close();
-    Panel1->setText(kCountPrefix + QString::number(count));
+    counter_->setSql({kCountQuery});
+    counter_->open();
+    counter_->first();
+    const qint64 count = counter_->fieldByName(QStringLiteral("x"))->asInteger();
+    counter_->close();
+    countPanel_->setText(kCountPrefix + QString::number(count));
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *e)
@@ -335,12 +305,12 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *e)
             widget = qobject_cast<QWidget *>(watched);
         if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && widget && widget->window() == this) {
             // In the memos, and in the genre box while its list is open, Esc keeps its own meaning.
-            const bool inMemo = widget == DBMemo1 || widget == DBMemo3 || DBMemo1->isAncestorOf(widget)
-                                || DBMemo3->isAncestorOf(widget);
-            const bool comboListOpen = (widget == ComboBox1 || ComboBox1->isAncestorOf(widget))
-                                       && ComboBox1->view()->isVisible();
+            const bool inMemo = widget == descriptionMemo_ || widget == lentMemo_ || descriptionMemo_->isAncestorOf(widget)
+                                || lentMemo_->isAncestorOf(widget);
+            const bool comboListOpen = (widget == genreBox_ || genreBox_->isAncestorOf(widget))
+                                       && genreBox_->view()->isVisible();
             if (!inMemo && !comboListOpen) {
-                BitBtn1->click();
+                quitButton_->click();
                 return true;
             }
         }
@@ -356,101 +326,84 @@ void MainWindow::closeEvent(QCloseEvent *e)
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
-void MainWindow::BitBtn1Click()
-{
-    close();
-}
-
-void MainWindow::Zavrit1Click()
+void MainWindow::closeProgram()
 {
     close();
 }
 
 // ---- list commands ---------------------------------------------------------
 
-void MainWindow::ComposeMainQuery()
+void MainWindow::reopenList()
 {
-    Query1->sqlClear();
-    Query1->sqlAdd(Unit1::selectClause);
-    Query1->sqlAdd(Unit1::filterClause);
-    Query1->sqlAdd(Unit1::orderClause);
+    books_->setSql(mainQuery(filter_, order_));
+    books_->open();
 }
 
 void MainWindow::setFilter(const QString &filter)
 {
-    Unit1::selectClause = Unit1::kBaseQuery;
-    Unit1::filterClause = filter;
-    ComposeMainQuery();
-    Query1->open();
+    filter_ = filter;
+    reopenList();
 }
 
 void MainWindow::setOrder(const QString &order, bool recordButtonsEnabled)
 {
-    Unit1::selectClause = Unit1::kBaseQuery;
-    Unit1::orderClause = order;
-    ComposeMainQuery();
-    Query1->open();
-    Button8->setEnabled(recordButtonsEnabled);
-    Button7->setEnabled(recordButtonsEnabled);
-    Button6->setEnabled(recordButtonsEnabled);
+    order_ = order;
+    reopenList();
+    deleteButton_->setEnabled(recordButtonsEnabled);
+    addButton_->setEnabled(recordButtonsEnabled);
+    editButton_->setEnabled(recordButtonsEnabled);
 }
 
-static QString searchFilter(const char *column, const QString &text)
-{
-    return QStringLiteral("where (%1 like\"%").arg(QLatin1String(column)) + quoteSearchText(text)
-           + QStringLiteral("%\")");
-}
-
-void MainWindow::Button1Click() { setFilter(searchFilter("nazev", Edit1->text())); }
-void MainWindow::Button10Click() { setFilter(searchFilter("autor", Edit2->text())); }
-void MainWindow::Button11Click() { setFilter(searchFilter("zanr", ComboBox1->currentText())); }
-void MainWindow::Button13Click() { setFilter(QStringLiteral("where pujceno IS NOT NULL")); }
-void MainWindow::Button14Click() { setFilter(QStringLiteral("where (precteno = true)")); }
-void MainWindow::Button15Click() { setFilter(QStringLiteral("where (precteno = false)")); }
-void MainWindow::Button16Click() { setFilter(QStringLiteral("where (vlastnim = true)")); }
-void MainWindow::Button17Click() { setFilter(QStringLiteral("where (vlastnim = false)")); }
-void MainWindow::Button9Click() { setFilter(QString()); }
-void MainWindow::Button2Click() { setOrder(QStringLiteral("order by nazev"), false); }
-void MainWindow::Button3Click() { setOrder(QStringLiteral("order by zanr"), false); }
-void MainWindow::Button5Click() { setOrder(QStringLiteral("order by autor"), false); }
-void MainWindow::Button12Click() { setOrder(QStringLiteral("order by rok_vydani"), false); }
-void MainWindow::Button4Click() { setOrder(QString(), true); }
+void MainWindow::searchByTitle() { setFilter(searchFilter(QStringLiteral("nazev"), titleEdit_->text())); }
+void MainWindow::searchByAuthor() { setFilter(searchFilter(QStringLiteral("autor"), authorEdit_->text())); }
+void MainWindow::searchByGenre() { setFilter(searchFilter(QStringLiteral("zanr"), genreBox_->currentText())); }
+void MainWindow::showLent() { setFilter(QStringLiteral("where pujceno IS NOT NULL")); }
+void MainWindow::showRead() { setFilter(QStringLiteral("where (precteno = true)")); }
+void MainWindow::showUnread() { setFilter(QStringLiteral("where (precteno = false)")); }
+void MainWindow::showOwned() { setFilter(QStringLiteral("where (vlastnim = true)")); }
+void MainWindow::showNotOwned() { setFilter(QStringLiteral("where (vlastnim = false)")); }
+void MainWindow::showAll() { setFilter(QString()); }
+void MainWindow::sortByTitle() { setOrder(QStringLiteral("order by nazev"), false); }
+void MainWindow::sortByGenre() { setOrder(QStringLiteral("order by zanr"), false); }
+void MainWindow::sortByAuthor() { setOrder(QStringLiteral("order by autor"), false); }
+void MainWindow::sortByYear() { setOrder(QStringLiteral("order by rok_vydani"), false); }
+void MainWindow::clearSort() { setOrder(QString(), true); }
 
 // ---- record commands -------------------------------------------------------
 
-void MainWindow::Button8Click()
+void MainWindow::deleteRecord()
 {
     if (messageDlg(QStringLiteral("Opravdu chceš smazat tento záznam?"), MsgType::Confirmation,
                           mbYes | mbNo)
         == ModalResult::Yes) {
         try {
-            Query1->deleteRecord();
+            books_->deleteRecord();
         } catch (const std::exception &) {
             messageDlg(QStringLiteral("Nepodařilo se smazat záznam!"), MsgType::Error, mbOK);
         }
     }
-    RefreshCount();
+    refreshCount();
 }
 
-void MainWindow::openEditor(const QString &mode)
+void MainWindow::openEditor(BookEditor::Mode mode)
 {
-    Unit1::editorMode = mode;
-    BookEditor editor(this);
+    BookEditor editor(mode, source_, this);
+    connect(&editor, &BookEditor::recordsChanged, this, [this] { refreshCount(); });
     editor.exec();
 }
 
-void MainWindow::Button7Click() { openEditor(QStringLiteral("novy")); }
-void MainWindow::Button6Click() { openEditor(QStringLiteral("upravit")); }
+void MainWindow::addRecord() { openEditor(BookEditor::Mode::New); }
+void MainWindow::editRecord() { openEditor(BookEditor::Mode::Edit); }
 
 // ---- other windows -----------------------------------------------------------
 
-void MainWindow::Tisk1Click()
+void MainWindow::printList()
 {
     if (report_)
-        report_->Preview();
+        report_->preview();
 }
 
-void MainWindow::About1Click()
+void MainWindow::showAbout()
 {
     AboutWindow about(this);
     about.exec();

@@ -3,6 +3,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "app/BookEditor.h"
+
 class QAction;
 class QComboBox;
 class QGroupBox;
@@ -20,23 +22,6 @@ class BookListReport;
 class DataSource;
 class ResultSet;
 
-// State shared by the main window's commands and the record editor for the
-// whole run: the three clauses of the main query, the editor mode and whether
-// the first activation has happened.
-namespace Unit1 {
-extern QString selectClause;
-extern QString filterClause;
-extern QString orderClause;
-extern QString editorMode;
-extern bool firstActivationDone;
-
-extern const QString kBaseQuery;
-extern const QString kCountQuery;
-
-// An editable genre box: the genre list, empty, at most 10 typed characters.
-void setUpGenreBox(QComboBox *box);
-}
-
 // The colour of an inactive caption's gradient, which the main window and its
 // count panel are painted in.
 QColor inactiveCaptionGradient();
@@ -47,77 +32,44 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    ResultSet *Query1;
-    ResultSet *Query2;
-    DataSource *DataSource1;
-
-    DataGrid *DBGrid1;
-    QLabel *Panel1;
-    QLabel *Label1;
-    FieldMemo *DBMemo1;
-    QLabel *Label3;
-    FieldMemo *DBMemo3;
-    QPushButton *Button7;
-    QPushButton *Button6;
-    QPushButton *Button8;
-    QPushButton *BitBtn1;
-    FieldCheckBox *DBCheckBox2;
-    FieldCheckBox *DBCheckBox1;
-    QLabel *Label4;
-    QLineEdit *Edit2;
-    QPushButton *Button10;
-    QLineEdit *Edit1;
-    QPushButton *Button1;
-    QComboBox *ComboBox1;
-    QPushButton *Button11;
-    QPushButton *Button13;
-    QPushButton *Button9;
-    QPushButton *Button14;
-    QPushButton *Button15;
-    QPushButton *Button16;
-    QPushButton *Button17;
-    QGroupBox *GroupBox1;
-    QPushButton *Button5;
-    QPushButton *Button2;
-    QPushButton *Button3;
-    QPushButton *Button12;
-    QPushButton *Button4;
-
-    QMenuBar *MainMenu1;
-    QMenu *Program1;
-    QAction *Tisk1;
-    QAction *Zavrit1;
-    QAction *About1;
+    // The list the grid shows; the report walks it.
+    ResultSet *books() const { return books_; }
 
     // The report holder; start-up hands it over once it exists.
     void setReport(BookListReport *report) { report_ = report; }
 
-    // Handlers.
-    void FormCreate();
-    void FormActivate();
-    void RefreshCount();
-    void ComposeMainQuery();
-    void Button1Click();
-    void Button10Click();
-    void Button11Click();
-    void Button13Click();
-    void Button14Click();
-    void Button15Click();
-    void Button16Click();
-    void Button17Click();
-    void Button9Click();
-    void Button2Click();
-    void Button3Click();
-    void Button5Click();
-    void Button12Click();
-    void Button4Click();
-    void Button8Click();
-    void Button7Click();
-    void Button6Click();
-    void BitBtn1Click();
-    void Tisk1Click();
-    void Zavrit1Click();
-    void About1Click();
+    // The filter and order clauses of the list as the last command set them.
+    const QString &filter() const { return filter_; }
+    const QString &order() const { return order_; }
+
+    // Whether the first activation (the splash and the first count) has
+    // happened; a window that needs no splash can say it has.
+    bool firstActivationDone() const { return firstActivationDone_; }
+    void skipSplash() { firstActivationDone_ = true; }
+
+    // Commands, one per user action.
+    void activated();
+    void refreshCount();
+    void searchByTitle();
+    void searchByAuthor();
+    void searchByGenre();
+    void showLent();
+    void showRead();
+    void showUnread();
+    void showOwned();
+    void showNotOwned();
+    void showAll();
+    void sortByTitle();
+    void sortByGenre();
+    void sortByAuthor();
+    void sortByYear();
+    void clearSort();
+    void deleteRecord();
+    void addRecord();
+    void editRecord();
+    void closeProgram();
+    void printList();
+    void showAbout();
 
 protected:
     bool event(QEvent *event) override;
@@ -128,9 +80,56 @@ private:
     void createControls();
     void applyTabOrder();
     void connectHandlers();
+    void reopenList();
     void setFilter(const QString &filter);
     void setOrder(const QString &order, bool recordButtonsEnabled);
-    void openEditor(const QString &mode);
+    void openEditor(BookEditor::Mode mode);
+
+    ResultSet *books_;
+    ResultSet *counter_;
+    DataSource *source_;
+
+    DataGrid *grid_;
+    QLabel *countPanel_;
+    QLabel *descriptionLabel_;
+    FieldMemo *descriptionMemo_;
+    QLabel *lentLabel_;
+    FieldMemo *lentMemo_;
+    QPushButton *addButton_;
+    QPushButton *editButton_;
+    QPushButton *deleteButton_;
+    QPushButton *quitButton_;
+    FieldCheckBox *readCheck_;
+    FieldCheckBox *ownedCheck_;
+    QLabel *searchLabel_;
+    QLineEdit *authorEdit_;
+    QPushButton *authorSearchButton_;
+    QLineEdit *titleEdit_;
+    QPushButton *titleSearchButton_;
+    QComboBox *genreBox_;
+    QPushButton *genreSearchButton_;
+    QPushButton *lentButton_;
+    QPushButton *allButton_;
+    QPushButton *readButton_;
+    QPushButton *unreadButton_;
+    QPushButton *ownedButton_;
+    QPushButton *notOwnedButton_;
+    QGroupBox *sortGroup_;
+    QPushButton *authorSortButton_;
+    QPushButton *titleSortButton_;
+    QPushButton *genreSortButton_;
+    QPushButton *yearSortButton_;
+    QPushButton *noSortButton_;
+
+    QMenuBar *menu_;
+    QMenu *programMenu_;
+    QAction *printAction_;
+    QAction *closeAction_;
+    QAction *aboutAction_;
+
+    QString filter_;
+    QString order_;
+    bool firstActivationDone_ = false;
 
     BookListReport *report_ = nullptr;
     // Whether the window that had the focus before this one was a non-modal

@@ -50,39 +50,39 @@ SplashWindow::SplashWindow(QWidget *parent)
 
     // The picture is drawn at its own size from the top-left corner; when it
     // cannot be decoded the window simply shows without it.
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Image1->setScaledContents(false);
-    placeScaled(Image1, 0, 0, 153, 201);
+    picture_ = new QLabel(this);
+    picture_->setObjectName(QStringLiteral("Image1"));
+    picture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    picture_->setScaledContents(false);
+    placeScaled(picture_, 0, 0, 153, 201);
     const QImage picture = splashPicture();
     if (!picture.isNull())
-        Image1->setPixmap(QPixmap::fromImage(picture));
+        picture_->setPixmap(QPixmap::fromImage(picture));
 
-    Label2 = new QLabel(QStringLiteral("Dubrex"), this);
-    Label2->setObjectName(QStringLiteral("Label2"));
+    nameLabel_ = new QLabel(QStringLiteral("Dubrex"), this);
+    nameLabel_->setObjectName(QStringLiteral("Label2"));
     QFont bold = font();
     bold.setBold(true);
-    Label2->setFont(bold);
-    QPalette label = Label2->palette();
+    nameLabel_->setFont(bold);
+    QPalette label = nameLabel_->palette();
     label.setColor(QPalette::WindowText, Qt::red);
     label.setColor(QPalette::Window, Qt::white);
-    Label2->setPalette(label);
-    Label2->setAutoFillBackground(true);
-    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    placeScaled(Label2, 51, 184, 96, 13);
+    nameLabel_->setPalette(label);
+    nameLabel_->setAutoFillBackground(true);
+    nameLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    placeScaled(nameLabel_, 51, 184, 96, 13);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(2000);
+    timer_ = new QTimer(this);
+    timer_->setObjectName(QStringLiteral("Timer1"));
+    timer_->setInterval(2000);
     // A coarse timer may fire up to a twentieth early; the splash is meant
     // to stay its full two seconds.
-    Timer1->setTimerType(Qt::PreciseTimer);
-    connect(Timer1, &QTimer::timeout, this, &SplashWindow::Timer1Timer);
-    Timer1->start();
+    timer_->setTimerType(Qt::PreciseTimer);
+    connect(timer_, &QTimer::timeout, this, &SplashWindow::closeByTimer);
+    timer_->start();
 }
 
-void SplashWindow::Timer1Timer()
+void SplashWindow::closeByTimer()
 {
     // Closing a window that is already closed does nothing, so later ticks
     // are harmless.

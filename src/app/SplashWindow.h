@@ -15,11 +15,12 @@ class SplashWindow : public QDialog {
 public:
     explicit SplashWindow(QWidget *parent = nullptr);
 
-    QLabel *Image1;
-    QLabel *Label2;
-    QTimer *Timer1;
+    void closeByTimer();
 
-    void Timer1Timer();
+private:
+    QLabel *picture_;
+    QLabel *nameLabel_;
+    QTimer *timer_;
 };
 
 } // namespace zeplo

@@ -19,7 +19,7 @@ int main(int argc, char **argv)
         showStartupError(error);
         return 1;
     }
-    BookListReport tisk(form1->Query1);
+    BookListReport tisk(form1->books());
     tisk.setMainWindow(form1);
     form1->setReport(&tisk);
 

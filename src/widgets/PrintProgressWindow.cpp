@@ -20,22 +20,22 @@ PrintProgressWindow::PrintProgressWindow(QWidget *parent)
     setWindowTitle(QStringLiteral("Printing progress"));
     setFixedSize(149, 97);
 
-    ProgressBar1 = new QProgressBar(this);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
-    ProgressBar1->setGeometry(16, 18, 114, 16);
+    progressBar_ = new QProgressBar(this);
+    progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar_->setRange(0, 100);
+    progressBar_->setValue(0);
+    progressBar_->setTextVisible(false);
+    progressBar_->setGeometry(16, 18, 114, 16);
 
-    Label1 = new QLabel(this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    Label1->setGeometry(0, 44, 145, 13);
+    percentLabel_ = new QLabel(this);
+    percentLabel_->setObjectName(QStringLiteral("Label1"));
+    percentLabel_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    percentLabel_->setGeometry(0, 44, 145, 13);
 
-    CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-    CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    CancelButton->setGeometry(36, 60, 75, 25);
-    connect(CancelButton, &QPushButton::clicked, this, guarded([this] { cancel(); }));
+    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton_->setObjectName(QStringLiteral("CancelButton"));
+    cancelButton_->setGeometry(36, 60, 75, 25);
+    connect(cancelButton_, &QPushButton::clicked, this, guarded([this] { cancel(); }));
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(0, 0), size());
@@ -48,8 +48,8 @@ void PrintProgressWindow::setProgress(int percent)
 {
     if (percent < 0 || percent > 100 || percent % 5 != 0)
         return;
-    ProgressBar1->setValue(percent);
-    Label1->setText(QStringLiteral("%1%  Completed").arg(percent));
+    progressBar_->setValue(percent);
+    percentLabel_->setText(QStringLiteral("%1%  Completed").arg(percent));
     QCoreApplication::processEvents();
 }
 
@@ -58,7 +58,7 @@ void PrintProgressWindow::cancel()
     if (m_cancelled)
         return;
     m_cancelled = true;
-    CancelButton->setEnabled(false);
+    cancelButton_->setEnabled(false);
     if (onCancel)
         onCancel();
 }

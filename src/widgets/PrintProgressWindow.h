@@ -16,10 +16,6 @@ class PrintProgressWindow : public QDialog {
 public:
     explicit PrintProgressWindow(QWidget *parent = nullptr);
 
-    QProgressBar *ProgressBar1;
-    QLabel *Label1;
-    QPushButton *CancelButton;
-
     // Told when "Cancel" is pressed or the window is closed.
     std::function<void()> onCancel;
 
@@ -33,6 +29,9 @@ protected:
     void reject() override;
 
 private:
+    QProgressBar *progressBar_;
+    QLabel *percentLabel_;
+    QPushButton *cancelButton_;
     void cancel();
     bool m_cancelled = false;
 };

@@ -12,8 +12,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include "Children.h"
 #include "ModalAnswerer.h"
 #include "TempCatalogue.h"
+#include "app/BookQueries.h"
 #include "app/MainWindow.h"
 #include "app/BookEditor.h"
 #include "widgets/FieldCheckBox.h"
@@ -37,13 +39,6 @@ void typeText(QWidget *widget, const QString &text)
     }
 }
 
-void resetClauses()
-{
-    Unit1::selectClause = Unit1::kBaseQuery;
-    Unit1::filterClause.clear();
-    Unit1::orderClause.clear();
-}
-
 // Runs `user` inside the editor's modal loop once the editor has started its
 // append or edit, the way a user works in it, while `open` opens it.
 void withEditor(const std::function<void()> &open, const std::function<void(BookEditor &)> &user)
@@ -59,7 +54,7 @@ void withEditor(const std::function<void()> &open, const std::function<void(Book
         user(*editor);
         // A test that leaves the editor open would hang: close it as Storno does.
         if (editor->isVisible())
-            editor->BitBtn1->click();
+            child<QPushButton>(*editor, "BitBtn1")->click();
     });
     timer.start(10);
     open();
@@ -68,7 +63,7 @@ void withEditor(const std::function<void()> &open, const std::function<void(Book
 
 QString count(MainWindow &form)
 {
-    return form.Panel1->text().section(QLatin1Char(' '), -1);
+    return child<QLabel>(form, "Panel1")->text().section(QLatin1Char(' '), -1);
 }
 
 } // namespace
@@ -78,38 +73,37 @@ TEST(Editor, AddWithOkStoresTheBookShowsItWithoutReopeningAndRaisesTheCount)
     TempCatalogue catalogue;
     catalogue.addBooks(3);
     MainWindow form;
-    resetClauses();
-    form.RefreshCount();
-    withEditor([&] { form.Button7Click(); }, [&](BookEditor &editor) {
-        EXPECT_EQ(Unit1::editorMode, QStringLiteral("novy"));
+    form.refreshCount();
+    withEditor([&] { form.addRecord(); }, [&](BookEditor &editor) {
+        EXPECT_EQ(editor.mode(), BookEditor::Mode::New);
         EXPECT_EQ(editor.windowTitle(), QStringLiteral("Editor Knih"));
-        EXPECT_EQ(editor.BitBtn2->text(), QStringLiteral("Vložit záznam"));
-        EXPECT_EQ(editor.DBEdit3->geometry(), QRect(16, 40, 121, 21));
-        EXPECT_EQ(editor.BitBtn2->geometry(), QRect(464, 240, 107, 25));
+        EXPECT_EQ(child<QPushButton>(editor, "BitBtn2")->text(), QStringLiteral("Vložit záznam"));
+        EXPECT_EQ(child<FieldEdit>(editor, "DBEdit3")->geometry(), QRect(16, 40, 121, 21));
+        EXPECT_EQ(child<QPushButton>(editor, "BitBtn2")->geometry(), QRect(464, 240, 107, 25));
         EXPECT_FALSE(editor.windowFlags() & Qt::WindowCloseButtonHint);
-        EXPECT_TRUE(form.DataSource1->AutoEdit);
-        EXPECT_EQ(form.Query1->state(), DataSetState::Insert);
-        EXPECT_EQ(editor.DBCheckBox1->checkState(), Qt::PartiallyChecked);
-        editor.DBEdit3->setFocus();
-        typeText(editor.DBEdit3, QStringLiteral("Němcová Božena"));
-        editor.DBEdit5->setFocus();
-        typeText(editor.DBEdit5, QStringLiteral("18x555"));   // x refused, a fifth digit too
-        EXPECT_EQ(editor.DBEdit5->text(), QStringLiteral("1855"));
-        editor.ComboBox1->setCurrentIndex(editor.ComboBox1->findText(QStringLiteral("SCI-FI")));
-        EXPECT_EQ(editor.DBEdit2->text(), QStringLiteral("SCI-FI"));
-        editor.DBMemo1->setFocus();
-        typeText(editor.DBMemo1, QStringLiteral("první"));
-        QTest::keyClick(editor.DBMemo1, Qt::Key_Return);   // a new line, not OK
-        typeText(editor.DBMemo1, QStringLiteral("druhá"));
+        EXPECT_TRUE(child<DataSource>(form, "DataSource1")->AutoEdit);
+        EXPECT_EQ(child<ResultSet>(form, "Query1")->state(), DataSetState::Insert);
+        EXPECT_EQ(child<FieldCheckBox>(editor, "DBCheckBox1")->checkState(), Qt::PartiallyChecked);
+        child<FieldEdit>(editor, "DBEdit3")->setFocus();
+        typeText(child<FieldEdit>(editor, "DBEdit3"), QStringLiteral("Němcová Božena"));
+        child<FieldEdit>(editor, "DBEdit5")->setFocus();
+        typeText(child<FieldEdit>(editor, "DBEdit5"), QStringLiteral("18x555"));   // x refused, a fifth digit too
+        EXPECT_EQ(child<FieldEdit>(editor, "DBEdit5")->text(), QStringLiteral("1855"));
+        child<QComboBox>(editor, "ComboBox1")->setCurrentIndex(child<QComboBox>(editor, "ComboBox1")->findText(QStringLiteral("SCI-FI")));
+        EXPECT_EQ(child<FieldEdit>(editor, "DBEdit2")->text(), QStringLiteral("SCI-FI"));
+        child<FieldMemo>(editor, "DBMemo1")->setFocus();
+        typeText(child<FieldMemo>(editor, "DBMemo1"), QStringLiteral("první"));
+        QTest::keyClick(child<FieldMemo>(editor, "DBMemo1"), Qt::Key_Return);   // a new line, not OK
+        typeText(child<FieldMemo>(editor, "DBMemo1"), QStringLiteral("druhá"));
         EXPECT_TRUE(editor.isVisible());
-        editor.BitBtn2->click();
+        child<QPushButton>(editor, "BitBtn2")->click();
         EXPECT_FALSE(editor.isVisible());
     });
-    EXPECT_FALSE(form.DataSource1->AutoEdit);
-    EXPECT_EQ(form.Query1->state(), DataSetState::Browse);
-    EXPECT_EQ(form.Query1->fieldByName(QStringLiteral("autor"))->displayText(), QStringLiteral("Němcová Božena"));
-    EXPECT_EQ(form.Query1->fieldByName(QStringLiteral("id"))->asInteger(), 4);
-    EXPECT_EQ(form.Query1->activeLine(), 3);
+    EXPECT_FALSE(child<DataSource>(form, "DataSource1")->AutoEdit);
+    EXPECT_EQ(child<ResultSet>(form, "Query1")->state(), DataSetState::Browse);
+    EXPECT_EQ(child<ResultSet>(form, "Query1")->fieldByName(QStringLiteral("autor"))->displayText(), QStringLiteral("Němcová Božena"));
+    EXPECT_EQ(child<ResultSet>(form, "Query1")->fieldByName(QStringLiteral("id"))->asInteger(), 4);
+    EXPECT_EQ(child<ResultSet>(form, "Query1")->activeLine(), 3);
     EXPECT_EQ(count(form), QStringLiteral("4"));
     EXPECT_EQ(catalogue.scalar(QStringLiteral("select zanr||'/'||rok_vydani from zeplo where id=4")).toString(),
               QStringLiteral("SCI-FI/1855"));
@@ -123,16 +117,15 @@ TEST(Editor, StornoStoresNothingAndReopensOnTheFirstRow)
     TempCatalogue catalogue;
     catalogue.addBooks(5);
     MainWindow form;
-    resetClauses();
-    form.Query1->last();
-    withEditor([&] { form.Button7Click(); }, [&](BookEditor &editor) {
-        editor.DBEdit1->setFocus();
-        typeText(editor.DBEdit1, QStringLiteral("Zahodit"));
-        editor.BitBtn1->click();
+    child<ResultSet>(form, "Query1")->last();
+    withEditor([&] { form.addRecord(); }, [&](BookEditor &editor) {
+        child<FieldEdit>(editor, "DBEdit1")->setFocus();
+        typeText(child<FieldEdit>(editor, "DBEdit1"), QStringLiteral("Zahodit"));
+        child<QPushButton>(editor, "BitBtn1")->click();
     });
     EXPECT_EQ(catalogue.count(), 5);
-    EXPECT_EQ(form.Query1->recNo(), 1);
-    EXPECT_FALSE(form.DataSource1->AutoEdit);
+    EXPECT_EQ(child<ResultSet>(form, "Query1")->recNo(), 1);
+    EXPECT_FALSE(child<DataSource>(form, "DataSource1")->AutoEdit);
     EXPECT_EQ(count(form), QStringLiteral("5"));
 }
 
@@ -141,32 +134,31 @@ TEST(Editor, EditWithOkChangesTheRowAndStornoLeavesItAlone)
     TempCatalogue catalogue;
     catalogue.addBooks(3);
     MainWindow form;
-    resetClauses();
-    form.Query1->next();
-    withEditor([&] { form.Button6Click(); }, [&](BookEditor &editor) {
-        EXPECT_EQ(editor.BitBtn2->text(), QStringLiteral("Návrat zpět"));
-        EXPECT_EQ(form.Query1->state(), DataSetState::Edit);
-        EXPECT_EQ(editor.DBEdit1->text(), QStringLiteral("Kniha 2"));
-        editor.DBEdit1->setFocus();
-        editor.DBEdit1->selectAll();
-        typeText(editor.DBEdit1, QStringLiteral("Přejmenovaná"));
-        QTest::keyClick(editor.DBEdit1, Qt::Key_Escape);   // Esc in a box brings the value back ...
-        EXPECT_EQ(editor.DBEdit1->text(), QStringLiteral("Kniha 2"));
+    child<ResultSet>(form, "Query1")->next();
+    withEditor([&] { form.editRecord(); }, [&](BookEditor &editor) {
+        EXPECT_EQ(child<QPushButton>(editor, "BitBtn2")->text(), QStringLiteral("Návrat zpět"));
+        EXPECT_EQ(child<ResultSet>(form, "Query1")->state(), DataSetState::Edit);
+        EXPECT_EQ(child<FieldEdit>(editor, "DBEdit1")->text(), QStringLiteral("Kniha 2"));
+        child<FieldEdit>(editor, "DBEdit1")->setFocus();
+        child<FieldEdit>(editor, "DBEdit1")->selectAll();
+        typeText(child<FieldEdit>(editor, "DBEdit1"), QStringLiteral("Přejmenovaná"));
+        QTest::keyClick(child<FieldEdit>(editor, "DBEdit1"), Qt::Key_Escape);   // Esc in a box brings the value back ...
+        EXPECT_EQ(child<FieldEdit>(editor, "DBEdit1")->text(), QStringLiteral("Kniha 2"));
         EXPECT_TRUE(editor.isVisible());                   // ... and never closes the editor
-        editor.DBEdit1->selectAll();
-        typeText(editor.DBEdit1, QStringLiteral("Přejmenovaná"));
-        editor.DBCheckBox2->setFocus();
-        QTest::keyClick(editor.DBCheckBox2, Qt::Key_Space);
-        QTest::keyClick(editor.DBCheckBox2, Qt::Key_Return);   // Enter on a check box presses OK
+        child<FieldEdit>(editor, "DBEdit1")->selectAll();
+        typeText(child<FieldEdit>(editor, "DBEdit1"), QStringLiteral("Přejmenovaná"));
+        child<FieldCheckBox>(editor, "DBCheckBox2")->setFocus();
+        QTest::keyClick(child<FieldCheckBox>(editor, "DBCheckBox2"), Qt::Key_Space);
+        QTest::keyClick(child<FieldCheckBox>(editor, "DBCheckBox2"), Qt::Key_Return);   // Enter on a check box presses OK
         EXPECT_FALSE(editor.isVisible());
     });
     EXPECT_EQ(catalogue.scalar(QStringLiteral("select nazev from zeplo where id=2")).toString(), QStringLiteral("Přejmenovaná"));
-    EXPECT_EQ(form.Query1->recNo(), 2);
-    withEditor([&] { form.Button6Click(); }, [&](BookEditor &editor) {
-        editor.DBEdit3->setFocus();
-        typeText(editor.DBEdit3, QStringLiteral("xyz"));
-        editor.BitBtn1->setFocus();
-        QTest::keyClick(editor.BitBtn1, Qt::Key_Return);   // Enter on Storno presses Storno
+    EXPECT_EQ(child<ResultSet>(form, "Query1")->recNo(), 2);
+    withEditor([&] { form.editRecord(); }, [&](BookEditor &editor) {
+        child<FieldEdit>(editor, "DBEdit3")->setFocus();
+        typeText(child<FieldEdit>(editor, "DBEdit3"), QStringLiteral("xyz"));
+        child<QPushButton>(editor, "BitBtn1")->setFocus();
+        QTest::keyClick(child<QPushButton>(editor, "BitBtn1"), Qt::Key_Return);   // Enter on Storno presses Storno
         EXPECT_FALSE(editor.isVisible());
     });
     EXPECT_EQ(catalogue.scalar(QStringLiteral("select autor from zeplo where id=2")).toString(), QStringLiteral("Autor 2"));
@@ -176,12 +168,11 @@ TEST(Editor, EditOnAnEmptyListStoresANewBook)
 {
     TempCatalogue catalogue;
     MainWindow form;
-    resetClauses();
-    withEditor([&] { form.Button6Click(); }, [&](BookEditor &editor) {
-        EXPECT_EQ(form.Query1->state(), DataSetState::Insert);
-        editor.DBEdit1->setFocus();
-        typeText(editor.DBEdit1, QStringLiteral("První kniha"));
-        editor.BitBtn2->click();
+    withEditor([&] { form.editRecord(); }, [&](BookEditor &editor) {
+        EXPECT_EQ(child<ResultSet>(form, "Query1")->state(), DataSetState::Insert);
+        child<FieldEdit>(editor, "DBEdit1")->setFocus();
+        typeText(child<FieldEdit>(editor, "DBEdit1"), QStringLiteral("První kniha"));
+        child<QPushButton>(editor, "BitBtn2")->click();
     });
     EXPECT_EQ(catalogue.count(), 1);
     EXPECT_EQ(count(form), QStringLiteral("1"));
@@ -192,19 +183,18 @@ TEST(Editor, ALoneMinusInTheYearBoxKeepsTheEditorOpenWithTheMessage)
     TempCatalogue catalogue;
     catalogue.addBooks(1);
     MainWindow form;
-    resetClauses();
     QStringList messages;
-    withEditor([&] { form.Button7Click(); }, [&](BookEditor &editor) {
-        editor.DBEdit5->setFocus();
-        typeText(editor.DBEdit5, QStringLiteral("-"));
+    withEditor([&] { form.addRecord(); }, [&](BookEditor &editor) {
+        child<FieldEdit>(editor, "DBEdit5")->setFocus();
+        typeText(child<FieldEdit>(editor, "DBEdit5"), QStringLiteral("-"));
         ModalAnswerer answerer({}, true);
-        editor.BitBtn2->click();
+        child<QPushButton>(editor, "BitBtn2")->click();
         QTest::qWait(50);
         messages = answerer.texts;
         EXPECT_TRUE(editor.isVisible());
-        EXPECT_EQ(form.Query1->state(), DataSetState::Insert);
+        EXPECT_EQ(child<ResultSet>(form, "Query1")->state(), DataSetState::Insert);
         // Storno is pressed with the mouse without taking the focus from the box, so it still closes.
-        QTest::mouseClick(editor.BitBtn1, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(editor, "BitBtn1"), Qt::LeftButton);
         EXPECT_FALSE(editor.isVisible());
     });
     ASSERT_FALSE(messages.isEmpty());
@@ -218,22 +208,21 @@ TEST(Editor, ARequiredColumnLeftEmptyIsNamedAndTheRowKept)
                             "nazev VARCHAR(60) NOT NULL, zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, "
                             "vlastnim BOOLEAN, precteno BOOLEAN, pujceno MEMO)");
     MainWindow form;
-    resetClauses();
     QStringList messages;
-    withEditor([&] { form.Button7Click(); }, [&](BookEditor &editor) {
-        editor.DBEdit3->setFocus();
-        typeText(editor.DBEdit3, QStringLiteral("Autor bez knihy"));
+    withEditor([&] { form.addRecord(); }, [&](BookEditor &editor) {
+        child<FieldEdit>(editor, "DBEdit3")->setFocus();
+        typeText(child<FieldEdit>(editor, "DBEdit3"), QStringLiteral("Autor bez knihy"));
         {
             ModalAnswerer answerer({}, true);
-            editor.BitBtn2->click();
+            child<QPushButton>(editor, "BitBtn2")->click();
             QTest::qWait(50);
             messages = answerer.texts;
         }
         EXPECT_TRUE(editor.isVisible());
-        EXPECT_EQ(editor.DBEdit3->text(), QStringLiteral("Autor bez knihy"));
-        EXPECT_EQ(editor.focusWidget(), editor.DBEdit1);
-        typeText(editor.DBEdit1, QStringLiteral("Kniha"));
-        editor.BitBtn2->click();
+        EXPECT_EQ(child<FieldEdit>(editor, "DBEdit3")->text(), QStringLiteral("Autor bez knihy"));
+        EXPECT_EQ(editor.focusWidget(), child<FieldEdit>(editor, "DBEdit1"));
+        typeText(child<FieldEdit>(editor, "DBEdit1"), QStringLiteral("Kniha"));
+        child<QPushButton>(editor, "BitBtn2")->click();
         EXPECT_FALSE(editor.isVisible());
     });
     EXPECT_EQ(messages, QStringList{QStringLiteral("Field 'nazev' must have a value.")});
@@ -246,19 +235,18 @@ TEST(Editor, AReadOnlyCatalogueShowsTheRowAndOnlyStornoCloses)
     catalogue.addBooks(2);
     QFile::setPermissions(catalogue.file(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     MainWindow form;
-    resetClauses();
-    EXPECT_FALSE(form.Query1->canModify());
+    EXPECT_FALSE(child<ResultSet>(form, "Query1")->canModify());
     QStringList messages;
     withEditor([&] {
         ModalAnswerer answerer({}, true);
-        form.Button6Click();
+        form.editRecord();
         messages = answerer.texts;
     }, [&](BookEditor &editor) {
-        EXPECT_EQ(editor.DBEdit1->text(), QStringLiteral("Kniha 1"));
-        editor.BitBtn2->click();
+        EXPECT_EQ(child<FieldEdit>(editor, "DBEdit1")->text(), QStringLiteral("Kniha 1"));
+        child<QPushButton>(editor, "BitBtn2")->click();
         QTest::qWait(50);
         EXPECT_TRUE(editor.isVisible());
-        editor.BitBtn1->click();
+        child<QPushButton>(editor, "BitBtn1")->click();
         EXPECT_FALSE(editor.isVisible());
     });
     EXPECT_EQ(messages, (QStringList{QStringLiteral("Query1: Cannot modify a read-only dataset."),
@@ -272,18 +260,17 @@ TEST(Editor, StornoClosesEvenWhenTheListCannotBeOpenedAgain)
     TempCatalogue catalogue;
     catalogue.addBooks(2);
     MainWindow form;
-    resetClauses();
     QStringList messages;
-    withEditor([&] { form.Button7Click(); }, [&](BookEditor &editor) {
+    withEditor([&] { form.addRecord(); }, [&](BookEditor &editor) {
         catalogue.exec(QStringLiteral("ALTER TABLE zeplo RENAME COLUMN popis TO poznamka"));
         ModalAnswerer answerer({}, true);
-        editor.BitBtn1->click();
+        child<QPushButton>(editor, "BitBtn1")->click();
         QTest::qWait(50);
         messages = answerer.texts;
         EXPECT_FALSE(editor.isVisible());
     });
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains(QStringLiteral("popis"))) << messages[0].toStdString();
-    EXPECT_FALSE(form.Query1->active());
-    EXPECT_FALSE(form.DataSource1->AutoEdit);
+    EXPECT_FALSE(child<ResultSet>(form, "Query1")->active());
+    EXPECT_FALSE(child<DataSource>(form, "DataSource1")->AutoEdit);
 }

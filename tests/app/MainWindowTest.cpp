@@ -12,8 +12,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include "Children.h"
 #include "ModalAnswerer.h"
 #include "TempCatalogue.h"
+#include "app/BookQueries.h"
 #include "app/MainWindow.h"
 #include "app/BookListReport.h"
 #include "app/Application.h"
@@ -30,28 +32,19 @@ namespace {
 
 QString nazev(MainWindow &form)
 {
-    return form.Query1->fieldByName(QStringLiteral("nazev"))->displayText();
+    return child<ResultSet>(form, "Query1")->fieldByName(QStringLiteral("nazev"))->displayText();
 }
 
 QStringList titles(MainWindow &form)
 {
     QStringList out;
-    form.Query1->first();
-    while (!form.Query1->eof()) {
+    child<ResultSet>(form, "Query1")->first();
+    while (!child<ResultSet>(form, "Query1")->eof()) {
         out << nazev(form);
-        form.Query1->next();
+        child<ResultSet>(form, "Query1")->next();
     }
-    form.Query1->first();
+    child<ResultSet>(form, "Query1")->first();
     return out;
-}
-
-// What the first activation sets, without its splash.
-void resetClauses()
-{
-    Unit1::selectClause = Unit1::kBaseQuery;
-    Unit1::filterClause.clear();
-    Unit1::orderClause.clear();
-    Unit1::editorMode.clear();
 }
 
 struct Place {
@@ -87,33 +80,33 @@ TEST(MainWindow, ControlsStandAtTheirPlacesWithTheirCaptionsAndHints)
         ASSERT_NE(w, nullptr) << p.name;
         EXPECT_EQ(w->geometry(), QRect(p.left, p.top, p.width, p.height)) << p.name;
     }
-    EXPECT_EQ(form.Label1->pos(), QPoint(8, 336));
-    EXPECT_EQ(form.Label3->pos(), QPoint(208, 336));
-    EXPECT_EQ(form.Label4->pos(), QPoint(488, 336));
-    EXPECT_EQ(form.Label1->text(), QStringLiteral("Popis :"));
-    EXPECT_EQ(form.Button8->text(), QStringLiteral("Odstranit záznam"));
-    EXPECT_EQ(form.GroupBox1->title(), QStringLiteral("Seřadit podle:"));
-    EXPECT_TRUE(form.Button4->font().bold());
-    EXPECT_FALSE(form.Button5->font().bold());
-    EXPECT_TRUE(form.DBCheckBox1->font().bold());
-    EXPECT_EQ(form.Edit1->toolTip(), QStringLiteral("zadejte část, či celý název hledané knihy"));
-    EXPECT_EQ(form.Edit2->toolTip(), QStringLiteral("zadejte jméno/příjmení hledaného autora"));
-    EXPECT_EQ(form.ComboBox1->toolTip(), QStringLiteral("vyberte či vepište hledaný žánr"));
-    EXPECT_EQ(form.Button9->toolTip(), QStringLiteral("Zobrazit vše"));
-    EXPECT_TRUE(form.Button1->toolTip().isEmpty());
-    EXPECT_EQ(form.ComboBox1->count(), 35);
-    EXPECT_EQ(form.ComboBox1->itemText(29), QStringLiteral("SCI-FI"));
-    const QList<QAction *> bar = form.MainMenu1->actions();
+    EXPECT_EQ(child<QLabel>(form, "Label1")->pos(), QPoint(8, 336));
+    EXPECT_EQ(child<QLabel>(form, "Label3")->pos(), QPoint(208, 336));
+    EXPECT_EQ(child<QLabel>(form, "Label4")->pos(), QPoint(488, 336));
+    EXPECT_EQ(child<QLabel>(form, "Label1")->text(), QStringLiteral("Popis :"));
+    EXPECT_EQ(child<QPushButton>(form, "Button8")->text(), QStringLiteral("Odstranit záznam"));
+    EXPECT_EQ(child<QGroupBox>(form, "GroupBox1")->title(), QStringLiteral("Seřadit podle:"));
+    EXPECT_TRUE(child<QPushButton>(form, "Button4")->font().bold());
+    EXPECT_FALSE(child<QPushButton>(form, "Button5")->font().bold());
+    EXPECT_TRUE(child<FieldCheckBox>(form, "DBCheckBox1")->font().bold());
+    EXPECT_EQ(child<QLineEdit>(form, "Edit1")->toolTip(), QStringLiteral("zadejte část, či celý název hledané knihy"));
+    EXPECT_EQ(child<QLineEdit>(form, "Edit2")->toolTip(), QStringLiteral("zadejte jméno/příjmení hledaného autora"));
+    EXPECT_EQ(child<QComboBox>(form, "ComboBox1")->toolTip(), QStringLiteral("vyberte či vepište hledaný žánr"));
+    EXPECT_EQ(child<QPushButton>(form, "Button9")->toolTip(), QStringLiteral("Zobrazit vše"));
+    EXPECT_TRUE(child<QPushButton>(form, "Button1")->toolTip().isEmpty());
+    EXPECT_EQ(child<QComboBox>(form, "ComboBox1")->count(), 35);
+    EXPECT_EQ(child<QComboBox>(form, "ComboBox1")->itemText(29), QStringLiteral("SCI-FI"));
+    const QList<QAction *> bar = child<QMenuBar>(form, "MainMenu1")->actions();
     ASSERT_EQ(bar.size(), 2);
     EXPECT_EQ(bar[0]->text(), QStringLiteral("&Program"));
     EXPECT_EQ(bar[1]->text(), QStringLiteral("&About .."));
     EXPECT_EQ(bar[1]->menu(), nullptr);
-    EXPECT_EQ(form.Program1->actions()[0]->text(), QStringLiteral("&Tisk"));
-    EXPECT_EQ(form.Program1->actions()[1]->text(), QStringLiteral("&Zavřít"));
+    EXPECT_EQ(child<QMenu>(form, "Program1")->actions()[0]->text(), QStringLiteral("&Tisk"));
+    EXPECT_EQ(child<QMenu>(form, "Program1")->actions()[1]->text(), QStringLiteral("&Zavřít"));
     // Tab order: grid, description memo, title box, its button, then into the sort group.
-    EXPECT_EQ(form.Edit1->nextInFocusChain(), form.Button1);
-    EXPECT_EQ(form.Button1->nextInFocusChain(), form.Button2);
-    EXPECT_EQ(form.Button16->nextInFocusChain(), form.Button17);
+    EXPECT_EQ(child<QLineEdit>(form, "Edit1")->nextInFocusChain(), child<QPushButton>(form, "Button1"));
+    EXPECT_EQ(child<QPushButton>(form, "Button1")->nextInFocusChain(), child<QPushButton>(form, "Button2"));
+    EXPECT_EQ(child<QPushButton>(form, "Button16")->nextInFocusChain(), child<QPushButton>(form, "Button17"));
 }
 
 TEST(MainWindow, OpensTheBaseQueryAndShowsTheFirstRowInTheBoundControls)
@@ -123,14 +116,14 @@ TEST(MainWindow, OpensTheBaseQueryAndShowsTheFirstRowInTheBoundControls)
                       false, QStringLiteral("Jana"), QStringLiteral("Roboti"));
     catalogue.addBooks(2);
     MainWindow form;
-    EXPECT_EQ(form.Query1->state(), DataSetState::Browse);
-    EXPECT_EQ(form.Query1->sql(), QStringList{Unit1::kBaseQuery});
-    EXPECT_EQ(form.DBMemo1->toPlainText(), QStringLiteral("Roboti"));
-    EXPECT_EQ(form.DBMemo3->toPlainText(), QStringLiteral("Jana"));
-    EXPECT_EQ(form.DBCheckBox1->checkState(), Qt::Checked);
-    EXPECT_EQ(form.DBCheckBox2->checkState(), Qt::Unchecked);
-    form.Query1->next();
-    EXPECT_EQ(form.DBMemo3->toPlainText(), QString());
+    EXPECT_EQ(child<ResultSet>(form, "Query1")->state(), DataSetState::Browse);
+    EXPECT_EQ(child<ResultSet>(form, "Query1")->sql(), QStringList{kBaseQuery});
+    EXPECT_EQ(child<FieldMemo>(form, "DBMemo1")->toPlainText(), QStringLiteral("Roboti"));
+    EXPECT_EQ(child<FieldMemo>(form, "DBMemo3")->toPlainText(), QStringLiteral("Jana"));
+    EXPECT_EQ(child<FieldCheckBox>(form, "DBCheckBox1")->checkState(), Qt::Checked);
+    EXPECT_EQ(child<FieldCheckBox>(form, "DBCheckBox2")->checkState(), Qt::Unchecked);
+    child<ResultSet>(form, "Query1")->next();
+    EXPECT_EQ(child<FieldMemo>(form, "DBMemo3")->toPlainText(), QString());
 }
 
 TEST(MainWindow, TheCountPanelCountsEveryStoredRecordWhateverTheFilter)
@@ -138,15 +131,15 @@ TEST(MainWindow, TheCountPanelCountsEveryStoredRecordWhateverTheFilter)
     TempCatalogue catalogue;
     catalogue.addBooks(5);
     MainWindow form;
-    EXPECT_TRUE(form.Panel1->text().isEmpty());
-    form.RefreshCount();
-    EXPECT_EQ(form.Panel1->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 5"));
-    form.Edit1->setText(QStringLiteral("Kniha 3"));
-    form.Button1Click();
+    EXPECT_TRUE(child<QLabel>(form, "Panel1")->text().isEmpty());
+    form.refreshCount();
+    EXPECT_EQ(child<QLabel>(form, "Panel1")->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 5"));
+    child<QLineEdit>(form, "Edit1")->setText(QStringLiteral("Kniha 3"));
+    form.searchByTitle();
     catalogue.addBooks(1);   // behind the program's back
-    form.RefreshCount();
-    EXPECT_EQ(form.Panel1->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 6"));
-    EXPECT_FALSE(form.Query2->active());
+    form.refreshCount();
+    EXPECT_EQ(child<QLabel>(form, "Panel1")->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 6"));
+    EXPECT_FALSE(child<ResultSet>(form, "Query2")->active());
 }
 
 TEST(MainWindow, FirstActivationShowsTheSplashOnceThenTheCount)
@@ -157,29 +150,28 @@ TEST(MainWindow, FirstActivationShowsTheSplashOnceThenTheCount)
     ModalAnswerer answerer({}, true);   // the splash closes itself
     form.show();
     QApplication::setActiveWindow(&form);
-    QTRY_COMPARE_WITH_TIMEOUT(form.Panel1->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 2"), 6000);
-    EXPECT_TRUE(Unit1::firstActivationDone);
-    EXPECT_EQ(Unit1::selectClause, Unit1::kBaseQuery);
-    EXPECT_TRUE(Unit1::filterClause.isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(form, "Panel1")->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 2"), 6000);
+    EXPECT_TRUE(form.firstActivationDone());
+    EXPECT_TRUE(form.filter().isEmpty());
+    EXPECT_TRUE(form.order().isEmpty());
 }
 
 TEST(MainWindow, EscClosesFromTheGridButNotFromAMemo)
 {
     TempCatalogue catalogue;
     catalogue.addBooks(2);
-    Unit1::firstActivationDone = true;
     MainWindow form;
-    Unit1::firstActivationDone = true;
+    form.skipSplash();
     form.show();
     QApplication::setActiveWindow(&form);
-    form.DBMemo1->setFocus();
-    QTest::keyClick(form.DBMemo1, Qt::Key_Escape);
+    child<FieldMemo>(form, "DBMemo1")->setFocus();
+    QTest::keyClick(child<FieldMemo>(form, "DBMemo1"), Qt::Key_Escape);
     EXPECT_TRUE(form.isVisible());
-    form.Edit1->setFocus();
-    QTest::keyClick(form.Edit1, Qt::Key_Escape, Qt::ShiftModifier);
+    child<QLineEdit>(form, "Edit1")->setFocus();
+    QTest::keyClick(child<QLineEdit>(form, "Edit1"), Qt::Key_Escape, Qt::ShiftModifier);
     EXPECT_TRUE(form.isVisible());
-    form.DBGrid1->setFocus();
-    QTest::keyClick(form.DBGrid1, Qt::Key_Escape);
+    child<DataGrid>(form, "DBGrid1")->setFocus();
+    QTest::keyClick(child<DataGrid>(form, "DBGrid1"), Qt::Key_Escape);
     EXPECT_FALSE(form.isVisible());
 }
 
@@ -213,31 +205,30 @@ TEST(MainWindowCommands, SearchesSetTheFilterAndKeepTheOrder)
     catalogue.addBook(QStringLiteral("Čapek"), QStringLiteral("Krakatit"), QStringLiteral("SCI-FI"), 1924);
     catalogue.addBook(QStringLiteral("Hašek"), QString(), QStringLiteral("Beletrie"), 1921);
     MainWindow form;
-    resetClauses();
-    form.Button12Click();   // by year
-    EXPECT_FALSE(form.Button8->isEnabled());
-    EXPECT_FALSE(form.Button7->isEnabled());
-    EXPECT_FALSE(form.Button6->isEnabled());
-    form.Edit2->setText(QStringLiteral("čapek"));
-    form.Button10Click();
-    EXPECT_EQ(form.Query1->sql(), (QStringList{Unit1::kBaseQuery, QStringLiteral("where (autor like\"%čapek%\")"),
+    form.sortByYear();   // by year
+    EXPECT_FALSE(child<QPushButton>(form, "Button8")->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(form, "Button7")->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(form, "Button6")->isEnabled());
+    child<QLineEdit>(form, "Edit2")->setText(QStringLiteral("čapek"));
+    form.searchByAuthor();
+    EXPECT_EQ(child<ResultSet>(form, "Query1")->sql(), (QStringList{kBaseQuery, QStringLiteral("where (autor like\"%čapek%\")"),
                                                QStringLiteral("order by rok_vydani")}));
     EXPECT_EQ(titles(form), (QStringList{QStringLiteral("Krakatit"), QStringLiteral("Válka s mloky")}));
-    EXPECT_FALSE(form.Button6->isEnabled());
-    form.Button4Click();   // no order: the engine's natural order, search kept
-    EXPECT_TRUE(form.Button6->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(form, "Button6")->isEnabled());
+    form.clearSort();   // no order: the engine's natural order, search kept
+    EXPECT_TRUE(child<QPushButton>(form, "Button6")->isEnabled());
     EXPECT_EQ(titles(form), (QStringList{QStringLiteral("Válka s mloky"), QStringLiteral("Krakatit")}));
-    form.Edit1->setText(QString());
-    form.Button1Click();   // every record with a title
+    child<QLineEdit>(form, "Edit1")->setText(QString());
+    form.searchByTitle();   // every record with a title
     EXPECT_EQ(titles(form).size(), 3);
-    form.ComboBox1->setEditText(QStringLiteral("SCI"));
-    form.Button11Click();
+    child<QComboBox>(form, "ComboBox1")->setEditText(QStringLiteral("SCI"));
+    form.searchByGenre();
     EXPECT_EQ(titles(form).size(), 2);
-    form.Button2Click();
-    form.Button9Click();   // all, still sorted by title
+    form.sortByTitle();
+    form.showAll();   // all, still sorted by title
     EXPECT_EQ(titles(form), (QStringList{QString(), QStringLiteral("Krakatit"), QStringLiteral("Ostře sledované vlaky"),
                                          QStringLiteral("Válka s mloky")}));
-    EXPECT_FALSE(form.Button8->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(form, "Button8")->isEnabled());
 }
 
 TEST(MainWindowCommands, AFailedReopeningLeavesTheListClosedUntilTheNextGoodCommand)
@@ -245,16 +236,15 @@ TEST(MainWindowCommands, AFailedReopeningLeavesTheListClosedUntilTheNextGoodComm
     TempCatalogue catalogue;
     catalogue.addBooks(3);
     MainWindow form;
-    resetClauses();
-    form.Button2Click();
+    form.sortByTitle();
     catalogue.exec(QStringLiteral("ALTER TABLE zeplo RENAME COLUMN zanr TO druh"));
-    EXPECT_THROW(form.Button4Click(), EngineError);   // the select names zanr
-    EXPECT_FALSE(form.Query1->active());
-    EXPECT_FALSE(form.Button6->isEnabled());   // a failed "Neřadit" leaves them disabled
-    EXPECT_TRUE(form.DBMemo1->toPlainText().isEmpty());
+    EXPECT_THROW(form.clearSort(), EngineError);   // the select names zanr
+    EXPECT_FALSE(child<ResultSet>(form, "Query1")->active());
+    EXPECT_FALSE(child<QPushButton>(form, "Button6")->isEnabled());   // a failed "Neřadit" leaves them disabled
+    EXPECT_TRUE(child<FieldMemo>(form, "DBMemo1")->toPlainText().isEmpty());
     catalogue.exec(QStringLiteral("ALTER TABLE zeplo RENAME COLUMN druh TO zanr"));
-    form.Button13Click();
-    EXPECT_TRUE(form.Query1->active());
+    form.showLent();
+    EXPECT_TRUE(child<ResultSet>(form, "Query1")->active());
 }
 
 TEST(MainWindowCommands, DeleteAsksAndDeletesOnlyOnYesAndAlwaysRefreshesTheCount)
@@ -264,25 +254,25 @@ TEST(MainWindowCommands, DeleteAsksAndDeletesOnlyOnYesAndAlwaysRefreshesTheCount
     MainWindow form;
     {
         ModalAnswerer answerer({QStringLiteral("&No")});
-        form.Button8Click();
+        form.deleteRecord();
         EXPECT_EQ(answerer.titles, QStringList{QStringLiteral("Confirm")});
         EXPECT_EQ(answerer.texts, QStringList{QStringLiteral("Opravdu chceš smazat tento záznam?")});
     }
     EXPECT_EQ(catalogue.count(), 3);
-    EXPECT_EQ(form.Panel1->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 3"));
-    form.Query1->next();
+    EXPECT_EQ(child<QLabel>(form, "Panel1")->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 3"));
+    child<ResultSet>(form, "Query1")->next();
     {
         ModalAnswerer answerer({QStringLiteral("&Yes")});
-        form.Button8Click();
+        form.deleteRecord();
     }
     EXPECT_EQ(catalogue.count(), 2);
     EXPECT_EQ(nazev(form), QStringLiteral("Kniha 3"));
-    EXPECT_EQ(form.Panel1->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 2"));
-    form.Edit1->setText(QStringLiteral("nic takového"));
-    form.Button1Click();
+    EXPECT_EQ(child<QLabel>(form, "Panel1")->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 2"));
+    child<QLineEdit>(form, "Edit1")->setText(QStringLiteral("nic takového"));
+    form.searchByTitle();
     {
         ModalAnswerer answerer({QStringLiteral("&Yes")});
-        form.Button8Click();
+        form.deleteRecord();
         EXPECT_EQ(answerer.titles, (QStringList{QStringLiteral("Confirm"), QStringLiteral("Error")}));
         EXPECT_EQ(answerer.texts.value(1), QStringLiteral("Nepodařilo se smazat záznam!"));
     }
@@ -294,34 +284,34 @@ TEST(MainWindow, ComingBackFromThePreviewRefreshesTheCountAndAModalWindowDoesNot
     TempCatalogue catalogue;
     catalogue.addBooks(3);
     MainWindow form;
-    BookListReport tisk(form.Query1);
+    BookListReport tisk(child<ResultSet>(form, "Query1"));
     tisk.setMainWindow(&form);
     form.setReport(&tisk);
-    Unit1::firstActivationDone = true;
+    form.skipSplash();
     form.show();
     QApplication::setActiveWindow(&form);
-    form.RefreshCount();
+    form.refreshCount();
     QTest::qWait(50);
 
     catalogue.addBooks(1);   // behind the program's back
     {
         ModalAnswerer answerer({QStringLiteral("&No")});
-        form.Button8Click();   // the question closes: no activation that counts
+        form.deleteRecord();   // the question closes: no activation that counts
         QTest::qWait(50);
     }
-    const QString afterDialog = form.Panel1->text();
+    const QString afterDialog = child<QLabel>(form, "Panel1")->text();
     EXPECT_EQ(afterDialog, QStringLiteral("celkový počet záznamů uložených v databázi: 4"));   // the delete refreshed it
     catalogue.addBooks(1);
     QTest::qWait(50);
-    EXPECT_EQ(form.Panel1->text(), afterDialog);
+    EXPECT_EQ(child<QLabel>(form, "Panel1")->text(), afterDialog);
 
     QTimer::singleShot(300, [] {
         for (QWidget *w : QApplication::topLevelWidgets())
             if (qobject_cast<zeplo::ReportPreview *>(w) && w->isVisible())
                 w->close();
     });
-    form.Tisk1Click();
-    QTRY_COMPARE(form.Panel1->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 5"));
+    form.printList();
+    QTRY_COMPARE(child<QLabel>(form, "Panel1")->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 5"));
 }
 
 TEST(MainWindow, TheCheckBoxesAndMemosOnlyShowTheRow)
@@ -329,16 +319,16 @@ TEST(MainWindow, TheCheckBoxesAndMemosOnlyShowTheRow)
     TempCatalogue catalogue;
     catalogue.addBook(QStringLiteral("A"), QStringLiteral("B"), {}, {}, true, QVariant());
     MainWindow form;
-    Unit1::firstActivationDone = true;
+    form.skipSplash();
     form.show();
-    QTest::mouseClick(form.DBCheckBox1, Qt::LeftButton);
-    form.DBCheckBox2->setFocus();
-    QTest::keyClick(form.DBCheckBox2, Qt::Key_Space);
-    EXPECT_EQ(form.DBCheckBox1->checkState(), Qt::Checked);
-    EXPECT_EQ(form.DBCheckBox2->checkState(), Qt::PartiallyChecked);
-    form.DBMemo1->setFocus();
-    QTest::keyClicks(form.DBMemo1, QStringLiteral("abc"));
-    EXPECT_TRUE(form.DBMemo1->toPlainText().isEmpty());
-    EXPECT_EQ(form.Query1->state(), DataSetState::Browse);
+    QTest::mouseClick(child<FieldCheckBox>(form, "DBCheckBox1"), Qt::LeftButton);
+    child<FieldCheckBox>(form, "DBCheckBox2")->setFocus();
+    QTest::keyClick(child<FieldCheckBox>(form, "DBCheckBox2"), Qt::Key_Space);
+    EXPECT_EQ(child<FieldCheckBox>(form, "DBCheckBox1")->checkState(), Qt::Checked);
+    EXPECT_EQ(child<FieldCheckBox>(form, "DBCheckBox2")->checkState(), Qt::PartiallyChecked);
+    child<FieldMemo>(form, "DBMemo1")->setFocus();
+    QTest::keyClicks(child<FieldMemo>(form, "DBMemo1"), QStringLiteral("abc"));
+    EXPECT_TRUE(child<FieldMemo>(form, "DBMemo1")->toPlainText().isEmpty());
+    EXPECT_EQ(child<ResultSet>(form, "Query1")->state(), DataSetState::Browse);
     EXPECT_EQ(catalogue.scalar(QStringLiteral("select vlastnim from zeplo")).toLongLong(), 1);
 }

@@ -20,6 +20,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
+#include "Children.h"
 #include "app/SplashWindow.h"
 #include "app/AboutWindow.h"
 #include "app/JpegImage.h"
@@ -274,22 +275,22 @@ TEST(Splash, WindowLayout)
     EXPECT_EQ(form.font().family(), QStringLiteral("MS Sans Serif"));
     EXPECT_EQ(form.font().pointSize(), 8);
 
-    EXPECT_EQ(form.Image1->geometry(), designRect(0, 0, 153, 201, &form));
-    ASSERT_FALSE(form.Image1->pixmap().isNull());
-    EXPECT_EQ(form.Image1->pixmap().size(), QSize(152, 200));
-    EXPECT_FALSE(form.Image1->hasScaledContents());
-    EXPECT_EQ(form.Image1->alignment(), Qt::AlignLeft | Qt::AlignTop);
+    EXPECT_EQ(child<QLabel>(form, "Image1")->geometry(), designRect(0, 0, 153, 201, &form));
+    ASSERT_FALSE(child<QLabel>(form, "Image1")->pixmap().isNull());
+    EXPECT_EQ(child<QLabel>(form, "Image1")->pixmap().size(), QSize(152, 200));
+    EXPECT_FALSE(child<QLabel>(form, "Image1")->hasScaledContents());
+    EXPECT_EQ(child<QLabel>(form, "Image1")->alignment(), Qt::AlignLeft | Qt::AlignTop);
 
-    EXPECT_EQ(form.Label2->text(), QStringLiteral("Dubrex"));
-    EXPECT_EQ(form.Label2->geometry(), designRect(51, 184, 96, 13, &form));
-    EXPECT_TRUE(form.Label2->font().bold());
-    EXPECT_EQ(textColour(form.Label2), QColor(Qt::red));
-    EXPECT_EQ(form.Label2->palette().color(QPalette::Window), QColor(Qt::white));
-    EXPECT_TRUE(form.Label2->autoFillBackground());
+    EXPECT_EQ(child<QLabel>(form, "Label2")->text(), QStringLiteral("Dubrex"));
+    EXPECT_EQ(child<QLabel>(form, "Label2")->geometry(), designRect(51, 184, 96, 13, &form));
+    EXPECT_TRUE(child<QLabel>(form, "Label2")->font().bold());
+    EXPECT_EQ(textColour(child<QLabel>(form, "Label2")), QColor(Qt::red));
+    EXPECT_EQ(child<QLabel>(form, "Label2")->palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_TRUE(child<QLabel>(form, "Label2")->autoFillBackground());
 
-    EXPECT_EQ(form.Timer1->interval(), 2000);
-    EXPECT_TRUE(form.Timer1->isActive());
-    EXPECT_FALSE(form.Timer1->isSingleShot());
+    EXPECT_EQ(child<QTimer>(form, "Timer1")->interval(), 2000);
+    EXPECT_TRUE(child<QTimer>(form, "Timer1")->isActive());
+    EXPECT_FALSE(child<QTimer>(form, "Timer1")->isSingleShot());
 
     const QRect screen = form.screen()->geometry();
     const QPoint centre = form.geometry().center();
@@ -312,7 +313,7 @@ TEST(Splash, PictureAndNameOnScreen)
     EXPECT_NEAR(seen.blue(), expected.blue(), 2);
     // The name's white background covers the picture at the label's corner.
     // (The grab is in device pixels, which Qt's own scaling may enlarge.)
-    const QPointF corner = QPointF(form.Label2->geometry().bottomRight() - QPoint(1, 1))
+    const QPointF corner = QPointF(child<QLabel>(form, "Label2")->geometry().bottomRight() - QPoint(1, 1))
                            * shot.devicePixelRatio();
     const QColor behindName = shot.pixelColor(corner.toPoint());
     EXPECT_EQ(behindName, QColor(Qt::white));
@@ -332,7 +333,7 @@ TEST(Splash, ClosesItselfAfterTwoSeconds)
     EXPECT_LT(shown, 6000);
 
     // A tick after the window closed leaves it closed and does no harm.
-    form.Timer1Timer();
+    form.closeByTimer();
     QCoreApplication::processEvents();
     EXPECT_FALSE(form.isVisible());
 }
@@ -365,43 +366,44 @@ TEST(About, WindowLayoutAndTexts)
     EXPECT_EQ(form.font().family(), QStringLiteral("MS Sans Serif"));
     EXPECT_EQ(form.font().pointSize(), 8);
 
-    EXPECT_EQ(form.Label5->text(), QStringLiteral("Zeplo ver1.2"));
-    EXPECT_EQ(form.Label5->geometry(), designRect(60, 88, 73, 13, &form));
-    EXPECT_TRUE(form.Label5->font().bold());
-    EXPECT_EQ(textColour(form.Label5), QColor(Qt::red));
+    EXPECT_EQ(child<QLabel>(form, "Label5")->text(), QStringLiteral("Zeplo ver1.2"));
+    EXPECT_EQ(child<QLabel>(form, "Label5")->geometry(), designRect(60, 88, 73, 13, &form));
+    EXPECT_TRUE(child<QLabel>(form, "Label5")->font().bold());
+    EXPECT_EQ(textColour(child<QLabel>(form, "Label5")), QColor(Qt::red));
 
-    EXPECT_EQ(form.Image1->geometry(), designRect(80, 112, 33, 33, &form));
-    EXPECT_EQ(form.Image1->pixmap().size(), QSize(32, 32));
+    EXPECT_EQ(child<QLabel>(form, "Image1")->geometry(), designRect(80, 112, 33, 33, &form));
+    EXPECT_EQ(child<QLabel>(form, "Image1")->pixmap().size(), QSize(32, 32));
     const QImage icon(QStringLiteral(":/about-book.png"));
     EXPECT_EQ(icon.format(), QImage::Format_Indexed8);
     EXPECT_LE(icon.colorCount(), 16);
 
-    EXPECT_EQ(form.Button1->text(), QStringLiteral("Ok"));
-    EXPECT_EQ(form.Button1->geometry(), designRect(48, 176, 97, 25, &form));
+    EXPECT_EQ(child<QPushButton>(form, "Button1")->text(), QStringLiteral("Ok"));
+    EXPECT_EQ(child<QPushButton>(form, "Button1")->geometry(), designRect(48, 176, 97, 25, &form));
 
-    EXPECT_EQ(form.Label7->text(), QStringLiteral("www.dubrex.cz"));
-    EXPECT_EQ(form.Label7->geometry(), designRect(39, 208, 114, 13, &form));
-    EXPECT_EQ(form.Label7->cursor().shape(), Qt::PointingHandCursor);
-    EXPECT_EQ(form.Label7->toolTip(), QStringLiteral("Oficiální stránky"));
+    EXPECT_EQ(child<QLabel>(form, "Label7")->text(), QStringLiteral("www.dubrex.cz"));
+    EXPECT_EQ(child<QLabel>(form, "Label7")->geometry(), designRect(39, 208, 114, 13, &form));
+    EXPECT_EQ(child<QLabel>(form, "Label7")->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(child<QLabel>(form, "Label7")->toolTip(), QStringLiteral("Oficiální stránky"));
 
-    EXPECT_EQ(form.Label8->text(), QStringLiteral("dubrex@dubrex.cz"));
-    EXPECT_EQ(form.Label8->geometry(), designRect(34, 224, 123, 13, &form));
+    EXPECT_EQ(child<QLabel>(form, "Label8")->text(), QStringLiteral("dubrex@dubrex.cz"));
+    EXPECT_EQ(child<QLabel>(form, "Label8")->geometry(), designRect(34, 224, 123, 13, &form));
 }
 
 TEST(About, OnlyOkTakesTheFocus)
 {
     AboutWindow form;
-    for (QWidget *child : form.findChildren<QWidget *>()) {
-        if (child == form.Button1)
-            EXPECT_NE(child->focusPolicy(), Qt::NoFocus);
+    QPushButton *ok = child<QPushButton>(form, "Button1");
+    for (QWidget *control : form.findChildren<QWidget *>()) {
+        if (control == ok)
+            EXPECT_NE(control->focusPolicy(), Qt::NoFocus);
         else
-            EXPECT_EQ(child->focusPolicy(), Qt::NoFocus) << child->objectName().toStdString();
+            EXPECT_EQ(control->focusPolicy(), Qt::NoFocus) << control->objectName().toStdString();
     }
     showAndActivate(&form);
-    EXPECT_EQ(QApplication::focusWidget(), form.Button1);
+    EXPECT_EQ(QApplication::focusWidget(), child<QPushButton>(form, "Button1"));
     // Tab has nowhere else to go.
-    QTest::keyClick(form.Button1, Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), form.Button1);
+    QTest::keyClick(child<QPushButton>(form, "Button1"), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), child<QPushButton>(form, "Button1"));
     form.close();
 }
 
@@ -430,26 +432,26 @@ TEST(About, LinkHighlightFollowsTheMouse)
     AboutWindow form;
     const QColor windowText = form.palette().color(QPalette::WindowText);
     showAndActivate(&form);
-    EXPECT_EQ(textColour(form.Label7), windowText);
+    EXPECT_EQ(textColour(child<QLabel>(form, "Label7")), windowText);
 
-    QTest::mouseMove(form.Label7, form.Label7->rect().center());
-    EXPECT_EQ(textColour(form.Label7), QColor(Qt::blue));
+    QTest::mouseMove(child<QLabel>(form, "Label7"), child<QLabel>(form, "Label7")->rect().center());
+    EXPECT_EQ(textColour(child<QLabel>(form, "Label7")), QColor(Qt::blue));
     // Other labels are not the free area: the link stays blue over them.
-    QTest::mouseMove(form.Label8, form.Label8->rect().center());
-    EXPECT_EQ(textColour(form.Label7), QColor(Qt::blue));
+    QTest::mouseMove(child<QLabel>(form, "Label8"), child<QLabel>(form, "Label8")->rect().center());
+    EXPECT_EQ(textColour(child<QLabel>(form, "Label7")), QColor(Qt::blue));
     QTest::mouseMove(&form, QPoint(5, 5));
-    EXPECT_EQ(textColour(form.Label7), QColor(Qt::black));
-    QTest::mouseMove(form.Label7, form.Label7->rect().center());
-    EXPECT_EQ(textColour(form.Label7), QColor(Qt::blue));
+    EXPECT_EQ(textColour(child<QLabel>(form, "Label7")), QColor(Qt::black));
+    QTest::mouseMove(child<QLabel>(form, "Label7"), child<QLabel>(form, "Label7")->rect().center());
+    EXPECT_EQ(textColour(child<QLabel>(form, "Label7")), QColor(Qt::blue));
 
     // Opened again, the window starts with the window-text colour.
     form.close();
     showAndActivate(&form);
-    EXPECT_EQ(textColour(form.Label7), windowText);
+    EXPECT_EQ(textColour(child<QLabel>(form, "Label7")), windowText);
     form.close();
 
     AboutWindow second;
-    EXPECT_EQ(textColour(second.Label7), windowText);
+    EXPECT_EQ(textColour(child<QLabel>(second, "Label7")), windowText);
 }
 
 TEST(About, LinkClickOpensTheWebPage)
@@ -460,10 +462,10 @@ TEST(About, LinkClickOpensTheWebPage)
         AboutWindow form;
         showAndActivate(&form);
         // Pressed on the link but let go elsewhere: no click.
-        QTest::mousePress(form.Label7, Qt::LeftButton, {}, form.Label7->rect().center());
-        QTest::mouseRelease(form.Label7, Qt::LeftButton, {}, QPoint(-20, -20));
+        QTest::mousePress(child<QLabel>(form, "Label7"), Qt::LeftButton, {}, child<QLabel>(form, "Label7")->rect().center());
+        QTest::mouseRelease(child<QLabel>(form, "Label7"), Qt::LeftButton, {}, QPoint(-20, -20));
         EXPECT_TRUE(catcher.opened.isEmpty());
-        QTest::mouseClick(form.Label7, Qt::LeftButton, {}, form.Label7->rect().center());
+        QTest::mouseClick(child<QLabel>(form, "Label7"), Qt::LeftButton, {}, child<QLabel>(form, "Label7")->rect().center());
         form.close();
     }
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));

@@ -10,6 +10,7 @@
 
 #include <functional>
 
+#include "Children.h"
 #include "PrintServer.h"
 #include "TempCatalogue.h"
 #include "app/MainWindow.h"
@@ -86,10 +87,10 @@ struct Program {
     {
         catalogue.addBooks(books);
         form = std::make_unique<MainWindow>();
-        tisk = std::make_unique<BookListReport>(form->Query1);
+        tisk = std::make_unique<BookListReport>(child<ResultSet>(*form, "Query1"));
         tisk->setMainWindow(form.get());
         form->setReport(tisk.get());
-        Unit1::firstActivationDone = true; // no splash
+        form->skipSplash();
         form->show();
     }
 };
@@ -111,7 +112,7 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileThePreviewRendersEndsCleanly)
         program.form->close();
         return true;
     });
-    program.form->Tisk1Click(); // returns once the preview has gone
+    program.form->printList(); // returns once the preview has gone
     ASSERT_TRUE(poller.done());
     ASSERT_FALSE(spilled.isEmpty());
     EXPECT_FALSE(QFile::exists(spilled));
@@ -146,13 +147,13 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileAPrintRunsEndsCleanly)
                 return false;
             }
             PrintProgressWindow *w = visibleProgressWindow();
-            if (!w || w->ProgressBar1->value() < 10)
+            if (!w || child<QProgressBar>(*w, "ProgressBar1")->value() < 10)
                 return false;
             closedWhilePrinting = program.tisk->busy();
             program.form->close();
             return true;
         });
-        program.form->Tisk1Click();
+        program.form->printList();
         ASSERT_TRUE(poller.done());
         EXPECT_TRUE(closedWhilePrinting);
         // Let the stopped printout wind down.
@@ -189,7 +190,7 @@ TEST(ClosingDuringWork, WithoutAWritableTemporaryFolderThePreviewKeepsItsPagesIn
         p->close();
         return true;
     });
-    program.form->Tisk1Click();
+    program.form->printList();
     ASSERT_TRUE(poller.done());
     EXPECT_EQ(pages, 20);
     EXPECT_TRUE(inMemory);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,7 +12,7 @@
 
 #include <sqlite3.h>
 
-using namespace zeplo;
+#include "ServerDatabase.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ const char *const kExpectedSchema =
     "CREATE TABLE zeplo (\n"
     "  id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
     "  autor VARCHAR(40), nazev VARCHAR(60), zanr VARCHAR(20),\n"
-    "  rok_vydani SMALLINT, popis MEMO, vlastnim BOOLEAN, precteno BOOLEAN, pujceno MEMO)";
+    "  rok_vydani SMALLINT, popis TEXT, vlastnim BOOLEAN, precteno BOOLEAN, pujceno TEXT)";
 
 const std::set<std::string> kGenres = {
     "Astrologie", "Atlas", "Beletrie", "Cestopis", "Časopis", "Detektivka", "Dětská liter.",
@@ -106,8 +107,40 @@ protected:
         return file.fileName();
     }
 
+    QString readFile(const QString &name) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
     QTemporaryDir tmp;
 };
+
+// The same, with a database of its own on the test server.
+class CatalogueToolOnServer : public CatalogueTool {
+protected:
+    void SetUp() override
+    {
+        CatalogueTool::SetUp();
+        server.emplace();
+        ASSERT_TRUE(server->ok());
+    }
+    QString uri() const { return QString::fromStdString(server->uri()); }
+
+    std::optional<ServerDatabase> server;
+};
+
+// Values a careless writer or reader of CSV, or of the server's COPY data, would
+// change: Czech letters, quotes, commas, every kind of line break, tabs,
+// backslashes and the COPY null marker as text, empty texts against nulls,
+// number-like texts, spaces at the ends, a gap in the ids.
+const std::string kHardCsv =
+    "id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno\n"
+    "1003,\"Čapek, Karel\",\"Válka s \"\"mloky\"\"\",Beletrie,1936,\"řádek 1\r\nřádek 2\nřádek 3\rkonec\",1,0,\n"
+    "1004,\"\",\"\",\"\",,\"\",0,,\"\"\n"
+    "1007,,,,-32768,,,1,\n"
+    "1008,ĚŠČŘŽÝÁÍÉÚŮŤĎŇÓ ěščřžýáíéúůťďňó,\\N a \\\\ a\ttab,SCI-FI,2024,007,1,1,1e3\n"
+    "1012, mezery ,  ,Jiné,0,\"  12 \",0,0,\"Jana, Nová\"\n";
 
 } // namespace
 
@@ -141,7 +174,8 @@ TEST_F(CatalogueTool, ImportReadsQuotedCzechCsvWithColumnsInAnyOrder)
 {
     // Byte-order mark, CRLF line ends, a header in mixed case and another order,
     // quoted commas, doubled quotes, a line break inside a field, an empty line,
-    // empty fields, and a 40-character author of two-byte letters.
+    // empty fields (no value) against "" (an empty text), and a 40-character
+    // author of two-byte letters.
     const std::string longAuthor = "ČŘŠŽÁÉĚÍÝÚŮčřšžáéěíýúůČŘŠŽÁÉĚÍÝÚŮčřšžáé";
     const std::string csv = "\xEF\xBB\xBF"
                             "Nazev, AUTOR ,rok_vydani,Vlastnim,precteno,popis,zanr\r\n"
@@ -159,7 +193,7 @@ TEST_F(CatalogueTool, ImportReadsQuotedCzechCsvWithColumnsInAnyOrder)
         {"1", "Čapek, Karel", "Válka s mloky", "Beletrie", "1936", "Mloci \"mluví\"\r\ndruhý řádek",
          "1", "0", kNull},
         {"2", "Němcová Božena", "Babička", kNull, kNull, kNull, "1", "0", kNull},
-        {"3", longAuthor, "Krakatit", "SCI-FI", "-32768", kNull, "1", "0", kNull}};
+        {"3", longAuthor, "Krakatit", "SCI-FI", "-32768", "", "1", "0", kNull}};
     EXPECT_EQ(rows, expected);
     EXPECT_EQ(scalar(dbIn("new"), "select typeof(vlastnim) || typeof(rok_vydani) from zeplo where id=1"),
               "integerinteger");
@@ -267,11 +301,143 @@ TEST_F(CatalogueTool, HelpAndBadUsage)
 {
     const ToolRun help = runTool({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.out.find("import DIR FILE.csv"), std::string::npos);
+    EXPECT_NE(help.out.find("import CATALOGUE FILE.csv"), std::string::npos);
+    EXPECT_NE(help.out.find("copy FROM TO"), std::string::npos);
 
     EXPECT_EQ(runTool({}).exitCode, 1);
     EXPECT_EQ(runTool({"frobnicate"}).exitCode, 1);
+    EXPECT_EQ(runTool({"copy", path("f")}).exitCode, 1);
     EXPECT_EQ(runTool({"demo", path("f"), "many"}).exitCode, 1);
     EXPECT_FALSE(QDir(path("f")).exists());
     EXPECT_EQ(runTool({"import", path("f"), path("missing.csv")}).exitCode, 1);
+}
+
+TEST_F(CatalogueToolOnServer, ExportAndImportGiveBackEveryValueThroughAFolderAndAServer)
+{
+    ASSERT_EQ(runTool({"import", path("source"), writeCsv("hard.csv", kHardCsv)}).exitCode, 0);
+    const Rows source = query(dbIn("source"), kAllColumns);
+    ASSERT_EQ(source.size(), 5u);
+    EXPECT_EQ(source[1], (std::vector<std::string>{"1004", "", "", "", kNull, "", "0", kNull, ""}));
+    EXPECT_EQ(source[3][5], "007");
+    EXPECT_EQ(source[3][8], "1e3");
+
+    // folder -> CSV -> server -> CSV -> folder
+    const QString first = path("first.csv"), second = path("second.csv");
+    ASSERT_EQ(runTool({"export", path("source"), first}).exitCode, 0);
+    ASSERT_EQ(runTool({"import", uri(), first}).exitCode, 0);
+    const ToolRun exported = runTool({"export", uri(), second});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    EXPECT_EQ(exported.out.find(server->uri()), std::string::npos) << "the password was shown";
+    ASSERT_EQ(runTool({"import", path("back"), second}).exitCode, 0);
+    EXPECT_EQ(query(dbIn("back"), kAllColumns), source);
+    EXPECT_EQ(readFile("first.csv"), readFile("second.csv"));
+    EXPECT_TRUE(readFile("first.csv").startsWith("id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno\r\n"));
+
+    // The server's sequence was moved past the imported ids.
+    EXPECT_EQ(server->scalar("select nextval(pg_get_serial_sequence('zeplo', 'id'))"), "1013");
+
+    // An export never replaces a file.
+    const ToolRun again = runTool({"export", path("back"), first});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_NE(again.err.find("already exists"), std::string::npos) << again.err;
+    EXPECT_EQ(readFile("first.csv"), readFile("second.csv"));
+}
+
+TEST_F(CatalogueToolOnServer, CopyFolderToServerToFolderKeepsEveryIdAndValue)
+{
+    ASSERT_EQ(runTool({"demo", path("demo"), "300", "7"}).exitCode, 0);
+    const Rows demo = query(dbIn("demo"), kAllColumns);
+    query(dbIn("demo"), "delete from zeplo where id % 7 = 0");
+    ASSERT_EQ(runTool({"import", path("demo"), writeCsv("hard.csv", kHardCsv)}).exitCode, 0);
+    const Rows source = query(dbIn("demo"), kAllColumns);
+
+    const ToolRun there = runTool({"copy", path("demo"), uri()});
+    ASSERT_EQ(there.exitCode, 0) << there.err;
+    EXPECT_NE(there.out.find("263 books copied"), std::string::npos) << there.out;
+    ASSERT_EQ(runTool({"copy", uri(), path("back")}).exitCode, 0);
+    EXPECT_EQ(query(dbIn("back"), kAllColumns), source);
+
+    // A book added later on either side, as the program adds it (no id), gets the
+    // id after the highest copied one.
+    EXPECT_EQ(server->scalar("insert into zeplo (nazev) values ('RUR') returning id"), "1013");
+    query(dbIn("back"), "insert into zeplo (nazev) values ('RUR')");
+    EXPECT_EQ(scalar(dbIn("back"), "select id from zeplo where nazev = 'RUR'"), "1013");
+
+    // The server's demo, written through COPY, holds the very books of the folder's.
+    ServerDatabase other;
+    ASSERT_TRUE(other.ok());
+    const QString otherUri = QString::fromStdString(other.uri());
+    ASSERT_EQ(runTool({"demo", otherUri, "300", "7"}).exitCode, 0);
+    ASSERT_EQ(runTool({"copy", otherUri, path("demo-back")}).exitCode, 0);
+    EXPECT_EQ(query(dbIn("demo-back"), kAllColumns), demo);
+}
+
+TEST_F(CatalogueToolOnServer, CopyFillsOnlyANewOrEmptyCatalogueAndAFailedCopyLeavesNothing)
+{
+    ASSERT_EQ(runTool({"demo", path("a"), "20"}).exitCode, 0);
+    ASSERT_EQ(runTool({"demo", path("b"), "5", "2"}).exitCode, 0);
+    ASSERT_EQ(runTool({"import", uri(), writeCsv("one.csv", "nazev\nRUR\n")}).exitCode, 0);
+    const Rows b = query(dbIn("b"), kAllColumns);
+
+    const ToolRun toServer = runTool({"copy", path("a"), uri()});
+    EXPECT_EQ(toServer.exitCode, 1);
+    EXPECT_NE(toServer.err.find("already holds 1 book;"), std::string::npos) << toServer.err;
+    EXPECT_EQ(server->scalar("select count(*) from zeplo"), "1");
+    const ToolRun toFolder = runTool({"copy", path("a"), path("b")});
+    EXPECT_EQ(toFolder.exitCode, 1);
+    EXPECT_NE(toFolder.err.find("already holds 5 books"), std::string::npos) << toFolder.err;
+    EXPECT_EQ(query(dbIn("b"), kAllColumns), b);
+
+    // An empty catalogue is filled.
+    ASSERT_EQ(runTool({"create", path("empty")}).exitCode, 0);
+    ASSERT_EQ(runTool({"copy", path("a"), path("empty")}).exitCode, 0);
+    EXPECT_EQ(query(dbIn("empty"), kAllColumns), query(dbIn("a"), kAllColumns));
+
+    // A book the server cannot take (the file does not limit lengths) stops the whole
+    // copy, naming the book; the table made for it is gone again.
+    query(dbIn("a"), "update zeplo set autor = printf('%.41c', 'x') where id = 17");
+    ServerDatabase fresh;
+    ASSERT_TRUE(fresh.ok());
+    const ToolRun refused = runTool({"copy", path("a"), QString::fromStdString(fresh.uri())});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("the book with id 17"), std::string::npos) << refused.err;
+    EXPECT_EQ(fresh.scalar("select to_regclass('zeplo') is null"), "t");
+
+    // The read-only role may export but not write.
+    const QString reader = QString::fromStdString(server->readOnlyUri());
+    EXPECT_EQ(runTool({"export", reader, path("read.csv")}).exitCode, 0);
+    EXPECT_TRUE(readFile("read.csv").contains("RUR"));
+    EXPECT_EQ(runTool({"import", reader, path("one.csv")}).exitCode, 1);
+    EXPECT_EQ(server->scalar("select count(*) from zeplo"), "1");
+}
+
+TEST_F(CatalogueToolOnServer, AWrongPasswordOrHostFailsWithoutShowingThePassword)
+{
+    const std::string good = server->uri();
+    const std::size_t colon = good.find(':', good.find("://") + 3), at = good.find('@');
+    ASSERT_TRUE(colon != std::string::npos && at != std::string::npos && colon < at) << "no password in " << good;
+    const std::string password = good.substr(colon + 1, at - colon - 1);
+    const std::string wrong = "Heslo-42%21";
+    struct Case {
+        std::string uri;
+        const char *says;
+    };
+    const std::vector<Case> cases = {
+        {good.substr(0, colon + 1) + wrong + good.substr(at), "password authentication failed"},
+        {good.substr(0, good.find("host=") + 5) + "/nonexistent-zeplo", "/nonexistent-zeplo"},
+        {"postgresql:///zeplo?host=/nonexistent-zeplo&password=" + wrong, "/nonexistent-zeplo"},
+    };
+    ASSERT_EQ(runTool({"demo", path("a"), "3"}).exitCode, 0);
+    for (const Case &c : cases) {
+        for (const QStringList &args : {QStringList{"create", QString::fromStdString(c.uri)},
+                                        QStringList{"copy", path("a"), QString::fromStdString(c.uri)}}) {
+            SCOPED_TRACE(c.uri + " " + args[0].toStdString());
+            const ToolRun run = runTool(args);
+            EXPECT_EQ(run.exitCode, 1);
+            EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+            for (const std::string &secret : {password, wrong, std::string("Heslo-42!")})
+                EXPECT_EQ((run.err + run.out).find(secret), std::string::npos) << run.err;
+        }
+    }
+    EXPECT_EQ(server->scalar("select to_regclass('zeplo') is null"), "t");
 }

@@ -31,6 +31,7 @@
 #include <functional>
 #include <memory>
 
+#include "Children.h"
 #include "ModalAnswerer.h"
 #include "PrintServer.h"
 #include "TempCatalogue.h"
@@ -826,20 +827,20 @@ TEST(PreviewPrinting, ProgressWindowShowsEveryFifthPercent)
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Printing progress"));
     EXPECT_EQ(w.size(), QSize(149, 97));
     EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_EQ(w.ProgressBar1->geometry(), QRect(16, 18, 114, 16));
-    EXPECT_EQ(w.Label1->geometry().topLeft(), QPoint(0, 44));
-    EXPECT_EQ(w.Label1->width(), 145);
-    EXPECT_EQ(w.CancelButton->geometry(), QRect(36, 60, 75, 25));
-    EXPECT_EQ(w.CancelButton->text(), QStringLiteral("Cancel"));
+    EXPECT_EQ(child<QProgressBar>(w, "ProgressBar1")->geometry(), QRect(16, 18, 114, 16));
+    EXPECT_EQ(child<QLabel>(w, "Label1")->geometry().topLeft(), QPoint(0, 44));
+    EXPECT_EQ(child<QLabel>(w, "Label1")->width(), 145);
+    EXPECT_EQ(child<QPushButton>(w, "CancelButton")->geometry(), QRect(36, 60, 75, 25));
+    EXPECT_EQ(child<QPushButton>(w, "CancelButton")->text(), QStringLiteral("Cancel"));
     w.setProgress(40);
-    EXPECT_EQ(w.ProgressBar1->value(), 40);
-    EXPECT_EQ(w.Label1->text(), QStringLiteral("40%  Completed"));
+    EXPECT_EQ(child<QProgressBar>(w, "ProgressBar1")->value(), 40);
+    EXPECT_EQ(child<QLabel>(w, "Label1")->text(), QStringLiteral("40%  Completed"));
     w.setProgress(43);
-    EXPECT_EQ(w.ProgressBar1->value(), 40);
-    EXPECT_EQ(w.Label1->text(), QStringLiteral("40%  Completed"));
+    EXPECT_EQ(child<QProgressBar>(w, "ProgressBar1")->value(), 40);
+    EXPECT_EQ(child<QLabel>(w, "Label1")->text(), QStringLiteral("40%  Completed"));
     int cancels = 0;
     w.onCancel = [&] { ++cancels; };
-    QTest::mouseClick(w.CancelButton, Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(w, "CancelButton"), Qt::LeftButton);
     w.close();
     EXPECT_EQ(cancels, 1);
     EXPECT_TRUE(w.cancelled());
@@ -878,13 +879,13 @@ TEST(PreviewFlow, PagesAndProgressArriveWhileRendering)
         if (!finished && (p->Print->isEnabled() || p->PrinterSetup->isEnabled()))
             printEnabledEarly = true;
         if (cat.tisk.busy()) {
-            cat.tisk.Preview(); // a second "&Tisk" meanwhile
+            cat.tisk.preview(); // a second "&Tisk" meanwhile
             secondCallIgnored = secondCallIgnored && cat.tisk.previewWindow() == p;
             return false;
         }
         if (!p->Print->isEnabled())
             return false;
-        cat.tisk.Preview(); // and once all is done
+        cat.tisk.preview(); // and once all is done
         secondCallIgnored = secondCallIgnored && cat.tisk.previewWindow() == p;
         finalCount = p->store()->pageCount();
         EXPECT_TRUE(p->isMaximized());
@@ -894,7 +895,7 @@ TEST(PreviewFlow, PagesAndProgressArriveWhileRendering)
         QTest::mouseClick(p->CloseButton, Qt::LeftButton);
         return true;
     });
-    cat.tisk.Preview();
+    cat.tisk.preview();
     ASSERT_TRUE(poller.done());
     EXPECT_EQ(cat.tisk.previewWindow(), nullptr);
     EXPECT_TRUE(secondCallIgnored);
@@ -934,7 +935,7 @@ TEST(PreviewFlow, ClosingWhileRenderingCancelsAndLeavesNoTemporaryFile)
         QTest::keyClick(p->PageArea, Qt::Key_Escape);
         return true;
     });
-    cat.tisk.Preview();
+    cat.tisk.preview();
     ASSERT_TRUE(poller.done());
     ASSERT_FALSE(spilled.isEmpty());
     EXPECT_FALSE(QFile::exists(spilled));
@@ -954,7 +955,7 @@ TEST(PreviewFlow, ClosingWhileRenderingCancelsAndLeavesNoTemporaryFile)
         p->close();
         return true;
     });
-    cat.tisk.Preview();
+    cat.tisk.preview();
     EXPECT_EQ(pages, 20);
     EXPECT_EQ(qrpTempFiles(), before);
 }
@@ -972,7 +973,7 @@ TEST(PreviewFlow, ClosingTheMainWindowEndsThePreview)
         main.close();
         return true;
     });
-    cat.tisk.Preview();
+    cat.tisk.preview();
     ASSERT_TRUE(poller.done());
     EXPECT_TRUE(cat.tisk.cancelled());
     EXPECT_EQ(cat.tisk.previewWindow(), nullptr);
@@ -1010,7 +1011,7 @@ TEST(PreviewFlow, LoadingWhileRenderingStopsItAndKeepsThePreviewOpen)
         p->close();
         return true;
     });
-    cat.tisk.Preview();
+    cat.tisk.preview();
     ASSERT_TRUE(poller.done());
     EXPECT_EQ(qrpTempFiles(), before);
 }
@@ -1092,7 +1093,7 @@ TEST(PreviewFlow, PrintGoesToTheDefaultQueueAndSetUpChoosesAnotherQueueAndARange
             return true;
         }
     });
-    cat.tisk.Preview();
+    cat.tisk.preview();
     ASSERT_TRUE(poller.done());
     EXPECT_TRUE(progressSeen);
     EXPECT_EQ(all.pages, 5);
@@ -1126,9 +1127,9 @@ TEST(PreviewFlow, CancelledPrintKeepsThePagesMadeSoFar)
         }
         if (step == 1) {
             PrintProgressWindow *w = visibleProgressWindow();
-            if (!w || w->ProgressBar1->value() < 25)
+            if (!w || child<QProgressBar>(*w, "ProgressBar1")->value() < 25)
                 return false;
-            QTest::mouseClick(w->CancelButton, Qt::LeftButton);
+            QTest::mouseClick(child<QPushButton>(*w, "CancelButton"), Qt::LeftButton);
             step = 2;
             return false;
         }
@@ -1137,7 +1138,7 @@ TEST(PreviewFlow, CancelledPrintKeepsThePagesMadeSoFar)
         p->close();
         return true;
     });
-    cat.tisk.Preview();
+    cat.tisk.preview();
     ASSERT_TRUE(poller.done());
     ASSERT_EQ(total, 10);
     ASSERT_TRUE(server->waitForEndedJobs(QStringLiteral("Laser"), 1)) << server->problem().toStdString();
@@ -1166,7 +1167,7 @@ TEST(PreviewFlow, PrintingLoadedPagesFollowsTheRange)
         p->close();
         return true;
     });
-    cat.tisk.Preview();
+    cat.tisk.preview();
     ASSERT_TRUE(poller.done());
     ASSERT_TRUE(server->waitForEndedJobs(QStringLiteral("Laser"), 1)) << server->problem().toStdString();
     const PrintServer::Printout printout = server->lastPrintout(QStringLiteral("Laser"));
@@ -1198,7 +1199,7 @@ TEST(PreviewFlow, WithoutPrintersSetUpFailsAndPrintDoesNothing)
         p->close();
         return true;
     });
-    cat.tisk.Preview();
+    cat.tisk.preview();
     ASSERT_TRUE(poller.done());
     ASSERT_EQ(answerer.count(), 1);
     EXPECT_EQ(answerer.texts.first(), QStringLiteral("Operation not supported on selected printer."));

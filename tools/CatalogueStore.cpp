@@ -1,0 +1,16 @@
+#include "CatalogueStore.h"
+
+#include "PgStore.h"
+#include "ServerUri.h"
+#include "SqliteStore.h"
+
+namespace zeplo::tool {
+
+std::unique_ptr<CatalogueStore> openCatalogue(const std::string &where)
+{
+    if (isServerUri(where))
+        return makePgStore(where);
+    return makeSqliteStore(where);
+}
+
+} // namespace zeplo::tool
