@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 namespace {
 
 // The folder of this process's print servers, one after another; the
@@ -21,15 +23,15 @@ QString serverFolder()
     return processFolder().filePath(QStringLiteral("server"));
 }
 
-// Runs a command to its end; its standard output, or a null string when it
-// failed (its error output then goes to the test's).
-QString run(const QString &program, const QStringList &arguments)
+// Runs a command to its end; its standard output, or nothing when it failed
+// (its error output then goes to the test's).
+std::optional<QString> run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(program, arguments);
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return QString();
+        return std::nullopt;
     return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
@@ -89,12 +91,12 @@ bool PrintServer::addQueue(const QString &name, bool makeDefault, const QString 
     QStringList arguments = {QStringLiteral("queue"), m_folder, name, QStringLiteral("--paper"), paper};
     if (makeDefault)
         arguments << QStringLiteral("--default");
-    return !run(QStringLiteral(ZEPLO_PRINT_SERVER), arguments).isNull();
+    return run(QStringLiteral(ZEPLO_PRINT_SERVER), arguments).has_value();
 }
 
 QString PrintServer::lpstat(const QStringList &arguments)
 {
-    return run(QStringLiteral("lpstat"), arguments);
+    return run(QStringLiteral("lpstat"), arguments).value_or(QString());
 }
 
 int PrintServer::endedJobs(const QString &queue)
