@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include "PrintServer.h"
@@ -12,8 +14,14 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Printing reaches only the print servers the tests start themselves.
+    // Printing reaches only the print servers the tests start themselves, in
+    // a folder of the system's temporary one, which their filters can reach.
     PrintServer::isolateProcess();
+    // A temporary folder of this process's own: tests that list the temporary
+    // files run side by side with other test processes.
+    QTemporaryDir ownTemp(QDir::tempPath() + QStringLiteral("/zeplo_tests-XXXXXX"));
+    if (ownTemp.isValid())
+        qputenv("TMPDIR", QFile::encodeName(ownTemp.path()));
     QApplication app(argc, argv);
     zeplo::installFontSubstitutes();
     ::testing::InitGoogleTest(&argc, argv);

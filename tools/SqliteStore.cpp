@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -174,13 +175,19 @@ public:
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             const Value &value = book[i];
             const int index = static_cast<int>(i + 1);
+            int rc = SQLITE_OK;
             if (value.null)
-                sqlite3_bind_null(stmt, index); // a null id: SQLite gives the next one
-            else if (holdsText(kColumns[i].kind))
-                sqlite3_bind_text(stmt, index, value.text.data(), static_cast<int>(value.text.size()),
-                                  SQLITE_STATIC);
+                rc = sqlite3_bind_null(stmt, index); // a null id: SQLite gives the next one
+            else if (!holdsText(kColumns[i].kind))
+                rc = sqlite3_bind_int64(stmt, index, value.number);
+            else if (value.text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+                rc = SQLITE_TOOBIG;
             else
-                sqlite3_bind_int64(stmt, index, value.number);
+                rc = sqlite3_bind_text(stmt, index, value.text.data(), static_cast<int>(value.text.size()),
+                                       SQLITE_STATIC);
+            // A value the statement cannot take must not leave the previous book's value bound.
+            if (rc != SQLITE_OK)
+                throw BookRefused(added_, std::string(kColumns[i].name) + ": " + sqlite3_errstr(rc));
         }
         const std::string error = insert_.run();
         if (!error.empty())

@@ -116,6 +116,8 @@ BookEditor::BookEditor(Mode mode, DataSource *source, QWidget *parent)
     connect(cancelButton_, &QPushButton::clicked, this, guarded([this] { discard(); }));
 
     fixScaledClientSize(this, 580, 276);
+    // On the screen's centre, not over the window that opened it.
+    centreOnScreen(this);
 }
 
 void BookEditor::showEvent(QShowEvent *event)

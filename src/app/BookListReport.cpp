@@ -64,6 +64,13 @@ BookListReport::~BookListReport() = default;
 
 bool BookListReport::render(ReportOutput &output)
 {
+    if (busy())
+        return false;
+    emit walkingChanged(true);
+    struct Ended {
+        BookListReport *self;
+        ~Ended() { emit self->walkingChanged(false); }
+    } ended{this};
     return m_renderer.render(output, m_printer);
 }
 

@@ -66,6 +66,9 @@ public:
     // returns false while a rendering is running.
     bool render(ReportOutput &output);
     bool busy() const { return m_renderer.busy(); }
+    // Whether a rendering is walking the result set now; nothing else may
+    // move or change the set meanwhile.
+    bool walking() const { return m_renderer.busy(); }
     void cancel() { m_renderer.cancel(); }
     bool cancelled() const { return m_renderer.cancelled(); }
     int pageCount() const { return m_renderer.pageCount(); }
@@ -86,6 +89,11 @@ public:
     void printRequested();
     // Printing pages loaded from a file, as they are.
     void printLoaded(std::shared_ptr<PageStore> store, const LoadedPaper &paper);
+
+signals:
+    // A walk of the result set begins (true) or ends, finished, cancelled or
+    // failed (false).
+    void walkingChanged(bool walking);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -10,6 +10,8 @@ namespace zeplo {
 void setUpGenreBox(QComboBox *box)
 {
     box->setEditable(true);
+    // The text stays as typed: no completion from the list.
+    box->setCompleter(nullptr);
     box->setInsertPolicy(QComboBox::NoInsert);
     box->addItems(genres());
     box->setCurrentIndex(-1);

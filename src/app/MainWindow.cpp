@@ -21,6 +21,7 @@
 #include "app/BookListReport.h"
 #include "app/BookQueries.h"
 #include "app/GenreBox.h"
+#include "app/Scaling.h"
 #include "widgets/ErrorGuard.h"
 #include "app/MessageDialog.h"
 #include "widgets/FieldCheckBox.h"
@@ -207,6 +208,7 @@ void MainWindow::createControls()
         b->setFont(regular);
 
     setFixedSize(774, 664 + menu_->sizeHint().height());
+    centreOnScreen(this);
 }
 
 void MainWindow::applyTabOrder()
@@ -296,6 +298,61 @@ void MainWindow::refreshCount()
     countPanel_->setText(kCountPrefix + QString::number(count));
 }
 
+// ---- the report's walk -----------------------------------------------------
+
+void MainWindow::setReport(BookListReport *report)
+{
+    if (report_)
+        disconnect(report_, nullptr, this, nullptr);
+    report_ = report;
+    if (!report_)
+        return;
+    // The window keeps painting and closing while the report walks the list;
+    // the wait cursor says why it takes no commands meanwhile.
+    connect(report_, &BookListReport::walkingChanged, this, [this](bool walking) {
+        if (walking)
+            setCursor(Qt::WaitCursor);
+        else
+            unsetCursor();
+    });
+}
+
+bool MainWindow::refusedDuringWalk()
+{
+    if (!report_ || !report_->walking())
+        return false;
+    QApplication::beep();
+    emit actionRefused();
+    return true;
+}
+
+bool MainWindow::isGridInput(QObject *watched, QEvent *e) const
+{
+    switch (e->type()) {
+    case QEvent::KeyPress:
+        switch (static_cast<QKeyEvent *>(e)->key()) {
+        case Qt::Key_Shift:
+        case Qt::Key_Control:
+        case Qt::Key_Alt:
+        case Qt::Key_AltGr:
+        case Qt::Key_Meta:
+            return false;   // a modifier alone moves nothing
+        default:
+            break;
+        }
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+        break;
+    default:
+        return false;
+    }
+    // The grid, its viewport and its scroll bars.
+    auto *widget = qobject_cast<QWidget *>(watched);
+    return widget && (widget == grid_ || grid_->isAncestorOf(widget));
+}
+
 bool MainWindow::eventFilter(QObject *watched, QEvent *e)
 {
     if (e->type() == QEvent::KeyPress) {
@@ -315,6 +372,9 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *e)
             }
         }
     }
+    // Every key, press or wheel turn of the grid moves the current row.
+    if (isGridInput(watched, e) && refusedDuringWalk())
+        return true;
     return QMainWindow::eventFilter(watched, e);
 }
 
@@ -341,12 +401,16 @@ void MainWindow::reopenList()
 
 void MainWindow::setFilter(const QString &filter)
 {
+    if (refusedDuringWalk())
+        return;
     filter_ = filter;
     reopenList();
 }
 
 void MainWindow::setOrder(const QString &order, bool recordButtonsEnabled)
 {
+    if (refusedDuringWalk())
+        return;
     order_ = order;
     reopenList();
     deleteButton_->setEnabled(recordButtonsEnabled);
@@ -373,6 +437,8 @@ void MainWindow::clearSort() { setOrder(QString(), true); }
 
 void MainWindow::deleteRecord()
 {
+    if (refusedDuringWalk())
+        return;
     if (messageDlg(QStringLiteral("Opravdu chceš smazat tento záznam?"), MsgType::Confirmation,
                           mbYes | mbNo)
         == ModalResult::Yes) {
@@ -387,6 +453,8 @@ void MainWindow::deleteRecord()
 
 void MainWindow::openEditor(BookEditor::Mode mode)
 {
+    if (refusedDuringWalk())
+        return;
     BookEditor editor(mode, source_, this);
     connect(&editor, &BookEditor::recordsChanged, this, [this] { refreshCount(); });
     editor.exec();
@@ -399,6 +467,8 @@ void MainWindow::editRecord() { openEditor(BookEditor::Mode::Edit); }
 
 void MainWindow::printList()
 {
+    if (refusedDuringWalk())
+        return;
     if (report_)
         report_->preview();
 }

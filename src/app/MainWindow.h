@@ -35,8 +35,9 @@ public:
     // The list the grid shows; the report walks it.
     ResultSet *books() const { return books_; }
 
-    // The report holder; start-up hands it over once it exists.
-    void setReport(BookListReport *report) { report_ = report; }
+    // The report holder; start-up hands it over once it exists. While it
+    // walks the list, the window refuses whatever would move or change it.
+    void setReport(BookListReport *report);
 
     // The filter and order clauses of the list as the last command set them.
     const QString &filter() const { return filter_; }
@@ -71,6 +72,10 @@ public:
     void printList();
     void showAbout();
 
+signals:
+    // An action was refused because the report is walking the list.
+    void actionRefused();
+
 protected:
     bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -84,6 +89,9 @@ private:
     void setFilter(const QString &filter);
     void setOrder(const QString &order, bool recordButtonsEnabled);
     void openEditor(BookEditor::Mode mode);
+    // True, after the beep, while the report walks the list.
+    bool refusedDuringWalk();
+    bool isGridInput(QObject *watched, QEvent *event) const;
 
     ResultSet *books_;
     ResultSet *counter_;

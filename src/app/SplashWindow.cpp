@@ -21,6 +21,8 @@ namespace zeplo {
 
 namespace {
 
+int g_displayTime = 2000;
+
 QImage splashPicture()
 {
     QFile file(QStringLiteral(":/splash.jpg"));
@@ -74,12 +76,22 @@ SplashWindow::SplashWindow(QWidget *parent)
 
     timer_ = new QTimer(this);
     timer_->setObjectName(QStringLiteral("Timer1"));
-    timer_->setInterval(2000);
+    timer_->setInterval(g_displayTime);
     // A coarse timer may fire up to a twentieth early; the splash is meant
     // to stay its full two seconds.
     timer_->setTimerType(Qt::PreciseTimer);
     connect(timer_, &QTimer::timeout, this, &SplashWindow::closeByTimer);
     timer_->start();
+}
+
+int SplashWindow::displayTime()
+{
+    return g_displayTime;
+}
+
+void SplashWindow::setDisplayTime(int milliseconds)
+{
+    g_displayTime = milliseconds;
 }
 
 void SplashWindow::closeByTimer()

@@ -17,6 +17,11 @@ public:
 
     void closeByTimer();
 
+    // How long the splash stays, in milliseconds: two seconds unless a test
+    // that only needs the timer's effect shortens it.
+    static int displayTime();
+    static void setDisplayTime(int milliseconds);
+
 private:
     QLabel *picture_;
     QLabel *nameLabel_;

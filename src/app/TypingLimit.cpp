@@ -2,18 +2,44 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QRegularExpressionValidator>
+#include <QValidator>
 
 namespace zeplo {
 
+namespace {
+
+// Refuses any edit that leaves the text longer than the limit and longer than
+// it was. A longer entry chosen from the list comes in whole and can then be
+// shortened, never lengthened.
+class LengthLimit : public QValidator {
+public:
+    LengthLimit(QLineEdit *edit, int length)
+        : QValidator(edit), edit_(edit), length_(length), accepted_(edit->text().size())
+    {
+        connect(edit, &QLineEdit::textChanged, this, [this](const QString &text) { accepted_ = text.size(); });
+    }
+
+    State validate(QString &input, int &) const override
+    {
+        // Text the program sets (an entry chosen from the list) leaves the box
+        // unmodified; it must count as valid, or the box would take the next
+        // typed character unchecked.
+        if (!edit_->isModified())
+            return Acceptable;
+        return input.size() <= length_ || input.size() < accepted_ ? Acceptable : Invalid;
+    }
+
+private:
+    QLineEdit *edit_;
+    int length_;
+    qsizetype accepted_;
+};
+
+} // namespace
+
 void limitTyping(QComboBox *combo, int length)
 {
-    // A validator checks only what the user types or pastes; the text the
-    // combo box sets when an entry is chosen is not checked.
-    auto *validator = new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("^.{0,%1}$").arg(length), QRegularExpression::DotMatchesEverythingOption),
-        combo);
-    combo->lineEdit()->setValidator(validator);
+    combo->lineEdit()->setValidator(new LengthLimit(combo->lineEdit(), length));
 }
 
 } // namespace zeplo

@@ -1,4 +1,5 @@
 #include <exception>
+#include <memory>
 
 #include "app/MainWindow.h"
 #include "app/BookListReport.h"
@@ -10,22 +11,25 @@ int main(int argc, char **argv)
 {
     Application application(argc, argv);
 
-    MainWindow *form1 = nullptr;
+    std::unique_ptr<MainWindow> form1;
+    std::unique_ptr<BookListReport> tisk;
     try {
-        form1 = new MainWindow;
+        form1 = std::make_unique<MainWindow>();
+        tisk = std::make_unique<BookListReport>(form1->books());
     } catch (const std::exception &error) {
-        // The main window could not be made (no catalogue, engine failure):
-        // the start ends here, without showing it.
+        // The main window or the report could not be made (no catalogue,
+        // engine failure): the start ends here, without showing the window.
         showStartupError(error);
         return 1;
     }
-    BookListReport tisk(form1->books());
-    tisk.setMainWindow(form1);
-    form1->setReport(&tisk);
+    tisk->setMainWindow(form1.get());
+    form1->setReport(tisk.get());
 
     form1->show();
     form1->activateWindow();
     const int code = application.exec();
-    delete form1;
+    // The report lets go of the window before the window goes.
+    tisk.reset();
+    form1.reset();
     return code;
 }

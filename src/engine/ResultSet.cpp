@@ -78,6 +78,7 @@ void ResultSet::open()
     bof_ = true;
     eof_ = window_.empty();
     notify(DataEvent::ActiveChanged);
+    checkInvariants();
 }
 
 void ResultSet::close()
@@ -101,6 +102,7 @@ void ResultSet::close()
     fields_.clear();
     if (failure)
         std::rethrow_exception(failure);
+    checkInvariants();
 }
 
 // ---- positions and the window --------------------------------------------
@@ -219,6 +221,7 @@ void ResultSet::updateBufferCount()
     if (!window_.empty())
         placeWindow(current_, line);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 QVariant ResultSet::windowValue(int line, int fieldIndex) const
@@ -251,6 +254,7 @@ void ResultSet::first()
     bof_ = true;
     eof_ = window_.empty();
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::last()
@@ -265,6 +269,7 @@ void ResultSet::last()
     eof_ = true;
     bof_ = count == 0;
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 int ResultSet::moveBy(qsizetype distance)
@@ -296,6 +301,7 @@ int ResultSet::moveBy(qsizetype distance)
     current_ = target;
     shiftWindow(target - line);
     notify(DataEvent::Scrolled);
+    checkInvariants();
     return int(moved);
 }
 
@@ -344,6 +350,7 @@ void ResultSet::startInsert(qsizetype position)
     bof_ = eof_ = false;
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::append()
@@ -366,6 +373,7 @@ void ResultSet::append()
     eof_ = true;
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::insert()
@@ -399,6 +407,7 @@ void ResultSet::edit()
     state_ = DataSetState::Edit;
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::setPendingValue(Field *field, const QVariant &typed)
@@ -433,6 +442,7 @@ void ResultSet::post()
     bof_ = eof_ = false;
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::discardPending()
@@ -441,6 +451,26 @@ void ResultSet::discardPending()
     original_.clear();
     insertPos_ = -1;
     changed_ = false;
+}
+
+void ResultSet::checkInvariants() const
+{
+#ifndef QT_NO_DEBUG
+    const qsizetype rows = qsizetype(window_.size());
+    if (state_ == DataSetState::Closed) {
+        Q_ASSERT(!cursor_ && fields_.empty() && rows == 0);
+        Q_ASSERT(current_ == 0 && top_ == 0);
+    } else {
+        Q_ASSERT(cursor_);
+        const bool inserting = state_ == DataSetState::Insert;
+        Q_ASSERT(top_ >= 0 && rows <= bufferCount_);
+        Q_ASSERT(top_ + rows <= cursor_->knownCount() + (inserting ? 1 : 0));
+        Q_ASSERT(rows == 0 ? current_ == 0 && top_ == 0 : top_ <= current_ && current_ < top_ + rows);
+        Q_ASSERT(inserting ? insertPos_ == current_ : insertPos_ == -1);
+    }
+    Q_ASSERT(editing() != pending_.isEmpty());
+    Q_ASSERT(state_ == DataSetState::Edit || original_.isEmpty());
+#endif
 }
 
 void ResultSet::cancel()
@@ -459,6 +489,7 @@ void ResultSet::cancel()
     reread(preferred, line);
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::deleteRecord()
@@ -477,16 +508,18 @@ void ResultSet::deleteRecord()
     cursor_->remove(cursorIndex(position));
     reread(hasRow(position) ? position : position - 1, line);
     notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 qsizetype ResultSet::recordCount()
 {
     requireOpen();
-    try {
-        return cursor_->countRows();
-    } catch (const std::exception &) {
-        return -1;
-    }
+    // A count the engine cannot give is its error, not a number to print or
+    // divide by.
+    const qsizetype count = cursor_->countRows();
+    if (count < 0)
+        throw EngineError(QStringLiteral("The engine could not count the rows of the result"));
+    return count;
 }
 
 // ---- fields and notifications --------------------------------------------

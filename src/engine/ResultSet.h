@@ -17,6 +17,40 @@ enum class DataSetState { Closed, Browse, Edit, Insert };
 // A result set: a scrollable, live view of one query's rows with one current
 // row. It holds in memory only the window of rows its largest consumer shows,
 // plus the pending row while a row is edited or inserted.
+//
+// States and the functions that move between them:
+//
+//   state   holds                                entered by                  left by
+//   Closed  no cursor, no fields, no rows        construction; close();      open() -> Browse
+//                                                any change of the SQL
+//                                                text; open() failing
+//   Browse  the cursor, the fields and the       open(); post(); cancel();   edit() -> Edit, or -> Insert on an
+//           window of rows; the current row      deleteRecord()              empty result; append(), insert()
+//           moves                                                            -> Insert; close() -> Closed
+//   Edit    also the pending row: a copy of      edit()                      post() -> Browse; cancel() or
+//           the current row as read, and that                                deleteRecord() -> Browse, changes
+//           row as the original for the write                                dropped; close() -> Closed, dropped
+//   Insert  also the pending row: a new row,     append(); insert();         post() -> Browse; cancel() or
+//           every column null, at insertPos_     edit() on an empty result   deleteRecord() -> Browse, row
+//                                                                            dropped; close() -> Closed, dropped
+//
+// checkBrowseMode() ends Edit or Insert by post() when the pending row was
+// changed and by cancel() when not; every move (first(), last(), moveBy(),
+// moveToRecNo()) and append() and insert() call it first, so a move always
+// runs in Browse. A transition that fails leaves the state it started from.
+//
+// Invariants, asserted by checkInvariants() at the end of every transition
+// and move:
+// - Closed: no cursor, no fields, no window; the current row and the window
+//   stand at 0.
+// - Open: a cursor. The window of rows lies inside the known rows: it starts
+//   at top_ >= 0, holds at most bufferCount_ rows and ends at or before the
+//   cursor's known count (one more while inserting: the new row has a
+//   position but no row in the cursor).
+// - A pending row exists exactly while editing or inserting; insertPos_ is a
+//   position exactly while inserting, and it is the current position.
+// - The current position lies inside the window; an empty window means an
+//   empty result, with the current position and the window at 0.
 class ResultSet : public QObject {
     Q_OBJECT
 public:
@@ -58,7 +92,8 @@ public:
     void checkBrowseMode();   // ends a pending change: posts a changed row, drops an unchanged one
     bool modified() const { return changed_; }
 
-    // The engine's count of the result's rows; -1 when it cannot tell.
+    // The engine's count of the result's rows; an engine error when it
+    // cannot tell.
     qsizetype recordCount();
     // Rows are numbered once the engine has seen the whole result.
     bool hasSequenceNumbers() const;
@@ -97,6 +132,7 @@ private:
     void shiftWindow(qsizetype top);
     void reread(qsizetype preferred, qsizetype line);
     void discardPending();
+    void checkInvariants() const;   // Q_ASSERT only: compiled out of release builds
 
     QString name_;
     QStringList sql_;

@@ -204,7 +204,8 @@ public:
             return qsizetype(keys_.size());
         Statement count(engine_->db(), QStringLiteral("select count(*) from (%1)").arg(keysSql_));
         sql_.bind(count);
-        count.step();
+        if (!count.step())
+            throw EngineError(QStringLiteral("The engine gave no count of the rows of the result"));
         return qsizetype(sqlite3_column_int64(count.get(), 0));
     }
 

@@ -13,8 +13,7 @@ namespace zeplo {
 
 namespace {
 
-// How long a statement waits for another program's write lock before it gives up.
-constexpr int kBusyTimeoutMs = 5000;
+int g_busyTimeoutMs = 5000;
 
 QByteArray utf8(sqlite3_value *v)
 {
@@ -50,13 +49,18 @@ void sortKeyFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
     sqlite3_result_blob(ctx, key.data(), int(key.size()), SQLITE_TRANSIENT);
 }
 
-void registerFunctions(sqlite3 *db)
+// Without these the catalogue would still open, but searches and sorting
+// would quietly lose their Czech rules: a failure is the engine's error.
+int registerFunctions(sqlite3 *db)
 {
     const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-    sqlite3_create_function_v2(db, "like", 2, flags, nullptr, likeFunction, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db, "like", 3, flags, nullptr, likeFunction, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db, "zeplo_sortkey", 1, flags, nullptr, sortKeyFunction, nullptr, nullptr,
-                               nullptr);
+    int rc = sqlite3_create_function_v2(db, "like", 2, flags, nullptr, likeFunction, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function_v2(db, "like", 3, flags, nullptr, likeFunction, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function_v2(db, "zeplo_sortkey", 1, flags, nullptr, sortKeyFunction, nullptr, nullptr,
+                                        nullptr);
+    return rc;
 }
 
 } // namespace
@@ -100,8 +104,13 @@ sqlite3 *SqliteEngine::openConnection(bool forReading)
         throw EngineError(text);
     }
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    registerFunctions(db);
+    sqlite3_busy_timeout(db, g_busyTimeoutMs);
+    const int registered = registerFunctions(db);
+    if (registered != SQLITE_OK) {
+        const QString text = errorText(db, registered);
+        sqlite3_close_v2(db);
+        throw EngineError(text);
+    }
     return db;
 }
 
@@ -110,6 +119,16 @@ sqlite3 *SqliteEngine::reader()
     if (!reader_)
         reader_ = openConnection(true);
     return reader_;
+}
+
+int SqliteEngine::busyTimeout()
+{
+    return g_busyTimeoutMs;
+}
+
+void SqliteEngine::setBusyTimeout(int milliseconds)
+{
+    g_busyTimeoutMs = milliseconds;
 }
 
 QString SqliteEngine::errorText(sqlite3 *db, int rc)
@@ -122,7 +141,7 @@ QString SqliteEngine::errorText(sqlite3 *db, int rc)
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
         lines << QStringLiteral("The catalogue is locked by another program and stayed locked for %1 seconds; "
                                 "try again when it has finished")
-                     .arg(kBusyTimeoutMs / 1000);
+                     .arg(g_busyTimeoutMs / 1000.0);
     for (const QString &line : main.split(QLatin1Char('\n'))) {
         const QString t = line.trimmed();
         if (!t.isEmpty() && !lines.contains(t))

@@ -14,13 +14,12 @@
 #include <vector>
 
 #include "engine/Error.h"
-#include "report/EmfWriter.h"
+#include "report/EmfFormat.h"
 
 namespace zeplo {
 
 namespace {
 
-constexpr int MinHeaderSize = 88;
 constexpr qint64 MaxDeviceExtent = 1000000; // pixels or millimetres: beyond any paper
 constexpr int MaxSavedStates = 1024;
 constexpr qint64 MaxFontHeight = 100000;
@@ -61,11 +60,6 @@ QRect rectAt(const QByteArray &b, qint64 off)
     return QRect(QPoint(i32At(b, off), i32At(b, off + 4)), QPoint(i32At(b, off + 8), i32At(b, off + 12)));
 }
 
-QColor colorFromRef(quint32 ref)
-{
-    return QColor(int(ref & 0xFF), int((ref >> 8) & 0xFF), int((ref >> 16) & 0xFF));
-}
-
 } // namespace
 
 double EmfHeaderInfo::pixelsPerMmX() const
@@ -84,44 +78,45 @@ double EmfHeaderInfo::pixelsPerMmY() const
 
 EmfHeaderInfo readEmfHeader(const QByteArray &emf)
 {
+    using namespace emf;
     const qint64 total = emf.size();
     if (total < MinHeaderSize)
         damaged(QStringLiteral("it is too short to hold a header"));
     if (u32At(emf, 0) != emf::Header)
         damaged(QStringLiteral("it does not start with a header"));
-    const quint32 size = u32At(emf, 4);
+    const quint32 size = u32At(emf, HeaderRecordSize);
     if (size < MinHeaderSize || size % 4 != 0 || size > total)
         damaged(QStringLiteral("the header has a wrong size"));
-    if (u32At(emf, 40) != emf::Signature)
+    if (u32At(emf, HeaderSignature) != emf::Signature)
         damaged(QStringLiteral("the signature is missing"));
-    if (u32At(emf, 44) != emf::Version)
+    if (u32At(emf, HeaderVersion) != emf::Version)
         damaged(QStringLiteral("unknown format version"));
 
     EmfHeaderInfo h;
-    h.bounds = rectAt(emf, 8);
-    h.frame = rectAt(emf, 24);
-    h.bytes = u32At(emf, 48);
-    h.records = u32At(emf, 52);
-    h.handles = u16At(emf, 56);
-    h.devicePixels = QSize(i32At(emf, 72), i32At(emf, 76));
-    h.deviceMm = QSize(i32At(emf, 80), i32At(emf, 84));
+    h.bounds = rectAt(emf, HeaderBounds);
+    h.frame = rectAt(emf, HeaderFrame);
+    h.bytes = u32At(emf, HeaderBytes);
+    h.records = u32At(emf, HeaderRecords);
+    h.handles = u16At(emf, HeaderHandles);
+    h.devicePixels = QSize(i32At(emf, HeaderDevicePixels), i32At(emf, HeaderDevicePixels + 4));
+    h.deviceMm = QSize(i32At(emf, HeaderDeviceMm), i32At(emf, HeaderDeviceMm + 4));
     if (h.bytes < size || h.bytes % 4 != 0 || h.bytes > total)
         damaged(QStringLiteral("the stated length does not match the data"));
     if (h.records < 2)
         damaged(QStringLiteral("the record count is wrong"));
 
-    const quint32 nDesc = u32At(emf, 60);
-    const quint32 offDesc = u32At(emf, 64);
+    const quint32 nDesc = u32At(emf, HeaderDescriptionChars);
+    const quint32 offDesc = u32At(emf, HeaderDescriptionOffset);
     if (nDesc != 0 && (offDesc < MinHeaderSize || qint64(offDesc) + 2 * qint64(nDesc) > size))
         damaged(QStringLiteral("the description lies outside the header"));
-    if (size >= 100) {
-        const quint32 cbPixel = u32At(emf, 88);
-        const quint32 offPixel = u32At(emf, 92);
+    if (size >= HeaderSizeWithPixelFormat) {
+        const quint32 cbPixel = u32At(emf, HeaderPixelFormatSize);
+        const quint32 offPixel = u32At(emf, HeaderPixelFormatOffset);
         if (cbPixel != 0 && (offPixel < MinHeaderSize || qint64(offPixel) + cbPixel > size))
             damaged(QStringLiteral("the pixel format lies outside the header"));
     }
-    if (size >= 108 && (nDesc == 0 || offDesc >= 108))
-        h.deviceMicrometers = QSize(i32At(emf, 100), i32At(emf, 104));
+    if (size >= emf::HeaderSize && (nDesc == 0 || offDesc >= emf::HeaderSize))
+        h.deviceMicrometers = QSize(i32At(emf, HeaderDeviceMicrometers), i32At(emf, HeaderDeviceMicrometers + 4));
     if (h.deviceMicrometers.width() < 0 || h.deviceMicrometers.height() < 0
         || qint64(h.deviceMicrometers.width()) > MaxDeviceExtent * 1000
         || qint64(h.deviceMicrometers.height()) > MaxDeviceExtent * 1000)
@@ -139,28 +134,38 @@ EmfHeaderInfo readEmfHeader(const QByteArray &emf)
     return h;
 }
 
+EmfRecordWalker::EmfRecordWalker(const QByteArray &emf, const EmfHeaderInfo &header)
+    : emf_(emf), end_(qMin<qint64>(header.bytes, emf.size()))
+{
+}
+
+bool EmfRecordWalker::next(EmfRecordRef &record)
+{
+    if (done_)
+        return false;
+    const qint64 off = offset_;
+    if (off + emf::RecordHeadSize > end_)
+        damaged(QStringLiteral("it ends without an end record"));
+    const quint32 type = u32At(emf_, off);
+    const quint32 size = u32At(emf_, off + 4);
+    if (size < emf::RecordHeadSize || size % 4 != 0)
+        damaged(QStringLiteral("a record at offset %1 has a wrong size (%2)").arg(off).arg(size));
+    if (off + qint64(size) > end_)
+        damaged(QStringLiteral("a record at offset %1 runs past the end").arg(off));
+    if (off > 0 && type == emf::Header)
+        damaged(QStringLiteral("a second header at offset %1").arg(off));
+    record = EmfRecordRef{type, off, qint64(size)};
+    offset_ = off + size;
+    done_ = type == emf::Eof;
+    return true;
+}
+
 QVector<EmfRecordRef> listEmfRecords(const QByteArray &emf)
 {
-    const EmfHeaderInfo h = readEmfHeader(emf);
-    const qint64 end = h.bytes;
+    EmfRecordWalker walker(emf, readEmfHeader(emf));
     QVector<EmfRecordRef> out;
-    qint64 off = 0;
-    while (true) {
-        if (off + 8 > end)
-            damaged(QStringLiteral("it ends without an end record"));
-        const quint32 type = u32At(emf, off);
-        const quint32 size = u32At(emf, off + 4);
-        if (size < 8 || size % 4 != 0)
-            damaged(QStringLiteral("a record at offset %1 has a wrong size (%2)").arg(off).arg(size));
-        if (off + qint64(size) > end)
-            damaged(QStringLiteral("a record at offset %1 runs past the end").arg(off));
-        if (off > 0 && type == emf::Header)
-            damaged(QStringLiteral("a second header at offset %1").arg(off));
-        out.append(EmfRecordRef{type, int(off), int(size)});
-        off += size;
-        if (type == emf::Eof)
-            break;
-    }
+    for (EmfRecordRef record; walker.next(record);)
+        out.append(record);
     return out;
 }
 
@@ -184,7 +189,7 @@ struct FontObj {
 using GdiObject = std::variant<std::monostate, PenObj, BrushObj, FontObj>;
 
 struct DcState {
-    int mapMode = 1;
+    quint32 mapMode = emf::MmText;
     QPointF winOrg{0, 0};
     QPointF vpOrg{0, 0};
     QSizeF winExt{1, 1};
@@ -195,38 +200,38 @@ struct DcState {
     FontObj font;
     QColor textColor{Qt::black};
     QColor bkColor{Qt::white};
-    int bkMode = 2; // opaque
-    quint32 textAlign = 0;
+    quint32 bkMode = emf::Opaque;
+    quint32 textAlign = emf::TaTopLeft | emf::TaNoUpdateCp;
     QPointF current{0, 0};
 };
 
 class Player {
 public:
     Player(const QByteArray &emf, QPainter &painter, const QRectF &target)
-        : m_emf(emf), m_p(painter), m_target(target)
+        : emf_(emf), p_(painter), target_(target)
     {
     }
 
     void play()
     {
-        m_header = readEmfHeader(m_emf);
-        m_objects.assign(qMax<int>(1, m_header.handles), GdiObject{});
-        m_state.font.family = QStringLiteral("Sans Serif");
-        m_state.font.height = -12;
+        header_ = readEmfHeader(emf_);
+        objects_.assign(qMax<int>(1, header_.handles), GdiObject{});
+        state_.font.family = QStringLiteral("Sans Serif");
+        state_.font.height = -12;
 
-        const double ppmX = m_header.pixelsPerMmX();
-        const double ppmY = m_header.pixelsPerMmY();
-        const double fl = m_header.frame.left() * ppmX / 100.0;
-        const double ft = m_header.frame.top() * ppmY / 100.0;
-        const double fw = (qint64(m_header.frame.right()) - m_header.frame.left() + 1) * ppmX / 100.0;
-        const double fh = (qint64(m_header.frame.bottom()) - m_header.frame.top() + 1) * ppmY / 100.0;
-        m_deviceToTarget = QTransform::fromTranslate(-fl, -ft)
-            * QTransform::fromScale(m_target.width() / fw, m_target.height() / fh)
-            * QTransform::fromTranslate(m_target.left(), m_target.top());
+        const double ppmX = header_.pixelsPerMmX();
+        const double ppmY = header_.pixelsPerMmY();
+        const double fl = header_.frame.left() * ppmX / 100.0;
+        const double ft = header_.frame.top() * ppmY / 100.0;
+        const double fw = (qint64(header_.frame.right()) - header_.frame.left() + 1) * ppmX / 100.0;
+        const double fh = (qint64(header_.frame.bottom()) - header_.frame.top() + 1) * ppmY / 100.0;
+        deviceToTarget_ = QTransform::fromTranslate(-fl, -ft)
+            * QTransform::fromScale(target_.width() / fw, target_.height() / fh)
+            * QTransform::fromTranslate(target_.left(), target_.top());
 
-        m_p.save();
-        m_p.setClipRect(m_target, Qt::IntersectClip);
-        m_p.setRenderHint(QPainter::TextAntialiasing, true);
+        p_.save();
+        p_.setClipRect(target_, Qt::IntersectClip);
+        p_.setRenderHint(QPainter::TextAntialiasing, true);
         applyTransform();
         try {
             run();
@@ -240,49 +245,37 @@ public:
 private:
     void unwind()
     {
-        while (!m_saved.empty()) {
-            m_saved.pop_back();
-            m_p.restore();
+        while (!saved_.empty()) {
+            saved_.pop_back();
+            p_.restore();
         }
-        m_p.restore();
+        p_.restore();
     }
 
     void run()
     {
-        const qint64 end = m_header.bytes;
-        qint64 off = u32At(m_emf, 4); // past the header
-        while (true) {
-            if (off + 8 > end)
-                damaged(QStringLiteral("it ends without an end record"));
-            const quint32 type = u32At(m_emf, off);
-            const quint32 size = u32At(m_emf, off + 4);
-            if (size < 8 || size % 4 != 0)
-                damaged(QStringLiteral("a record at offset %1 has a wrong size (%2)").arg(off).arg(size));
-            if (off + qint64(size) > end)
-                damaged(QStringLiteral("a record at offset %1 runs past the end").arg(off));
-            if (type == emf::Eof)
-                return;
-            if (type == emf::Header)
-                damaged(QStringLiteral("a second header at offset %1").arg(off));
-            m_rec = off;
-            m_size = size;
-            record(type);
-            off += size;
+        EmfRecordWalker walker(emf_, header_);
+        EmfRecordRef r;
+        walker.next(r); // the header, read already
+        while (walker.next(r) && r.type != emf::Eof) {
+            rec_ = r.offset;
+            size_ = r.size;
+            record(r.type);
         }
     }
 
     void need(qint64 bytes)
     {
-        if (m_size < bytes)
-            damaged(QStringLiteral("a record at offset %1 is too short for its kind").arg(m_rec));
+        if (size_ < bytes)
+            damaged(QStringLiteral("a record at offset %1 is too short for its kind").arg(rec_));
     }
-    quint32 u(qint64 at) const { return u32At(m_emf, m_rec + at); }
-    qint32 i(qint64 at) const { return i32At(m_emf, m_rec + at); }
+    quint32 u(qint64 at) const { return u32At(emf_, rec_ + at); }
+    qint32 i(qint64 at) const { return i32At(emf_, rec_ + at); }
     QPointF pt(qint64 at) const { return QPointF(i(at), i(at + 4)); }
 
     quint32 objectIndex(quint32 ih)
     {
-        if (ih == 0 || ih >= m_objects.size())
+        if (ih == 0 || ih >= objects_.size())
             damaged(QStringLiteral("object index %1 is out of range").arg(ih));
         return ih;
     }
@@ -296,87 +289,87 @@ private:
             const QSizeF ext(i(8), i(12));
             if (ext.width() == 0 || ext.height() == 0)
                 return; // the system ignores a zero extent too
-            (type == emf::SetWindowExtEx ? m_state.winExt : m_state.vpExt) = ext;
+            (type == emf::SetWindowExtEx ? state_.winExt : state_.vpExt) = ext;
             applyTransform();
             return;
         }
         case emf::SetWindowOrgEx:
         case emf::SetViewportOrgEx:
             need(16);
-            (type == emf::SetWindowOrgEx ? m_state.winOrg : m_state.vpOrg) = pt(8);
+            (type == emf::SetWindowOrgEx ? state_.winOrg : state_.vpOrg) = pt(8);
             applyTransform();
             return;
         case emf::SetMapMode: {
             need(12);
             const quint32 mode = u(8);
-            if (mode >= 1 && mode <= 8) {
-                m_state.mapMode = int(mode);
+            if (mode >= emf::MmText && mode <= emf::MmAnisotropic) {
+                state_.mapMode = mode;
                 applyTransform();
             }
             return;
         }
         case emf::SetBkMode:
             need(12);
-            m_state.bkMode = int(u(8));
+            state_.bkMode = u(8);
             return;
         case emf::SetTextAlign:
             need(12);
-            m_state.textAlign = u(8);
+            state_.textAlign = u(8);
             return;
         case emf::SetTextColor:
             need(12);
-            m_state.textColor = colorFromRef(u(8));
+            state_.textColor = emf::colorFromRef(u(8));
             return;
         case emf::SetBkColor:
             need(12);
-            m_state.bkColor = colorFromRef(u(8));
+            state_.bkColor = emf::colorFromRef(u(8));
             return;
         case emf::MoveToEx:
             need(16);
-            m_state.current = pt(8);
+            state_.current = pt(8);
             return;
         case emf::LineTo: {
             need(16);
             const QPointF to = pt(8);
-            if (m_state.pen.style() != Qt::NoPen && sane({m_state.current, to})) {
-                m_p.setPen(effectivePen());
+            if (state_.pen.style() != Qt::NoPen && sane({state_.current, to})) {
+                p_.setPen(effectivePen());
                 useLineTransform();
-                m_p.drawLine(m_state.current, to);
-                m_p.setWorldTransform(m_logicalToTarget);
+                p_.drawLine(state_.current, to);
+                p_.setWorldTransform(logicalToTarget_);
             }
-            m_state.current = to;
+            state_.current = to;
             return;
         }
         case emf::IntersectClipRect: {
             need(24);
-            const QRect r = rectAt(m_emf, m_rec + 8);
+            const QRect r = rectAt(emf_, rec_ + 8);
             // The clip rectangle excludes its right and bottom edges.
             const QRectF clip(QPointF(r.left(), r.top()), QPointF(r.right(), r.bottom()));
             if (sane({clip.topLeft(), clip.bottomRight()}))
-                m_p.setClipRect(clip.normalized(), Qt::IntersectClip);
+                p_.setClipRect(clip.normalized(), Qt::IntersectClip);
             else
-                m_p.setClipRect(QRectF(), Qt::IntersectClip);
+                p_.setClipRect(QRectF(), Qt::IntersectClip);
             return;
         }
         case emf::SaveDC:
-            if (m_saved.size() >= MaxSavedStates)
+            if (saved_.size() >= MaxSavedStates)
                 damaged(QStringLiteral("too many saved states"));
-            m_saved.push_back(m_state);
-            m_p.save();
+            saved_.push_back(state_);
+            p_.save();
             return;
         case emf::RestoreDC: {
             need(12);
             const qint32 rel = i(8);
-            const qint64 depth = qint64(m_saved.size());
+            const qint64 depth = qint64(saved_.size());
             // Relative (negative) counts back from the latest; a positive one
             // names a saved state by its number from 1.
             qint64 pops = rel < 0 ? -qint64(rel) : depth - qint64(rel) + 1;
             if (rel == 0 || pops <= 0 || pops > depth)
                 return; // the system ignores an impossible restore as well
             while (pops-- > 0) {
-                m_state = m_saved.back();
-                m_saved.pop_back();
-                m_p.restore();
+                state_ = saved_.back();
+                saved_.pop_back();
+                p_.restore();
             }
             applyTransform();
             return;
@@ -388,44 +381,44 @@ private:
         case emf::CreatePen: {
             need(28);
             const quint32 ih = objectIndex(u(8));
-            m_objects[ih] = PenObj{makePen(u(12), u(24)), double(i(16))};
+            objects_[ih] = PenObj{makePen(u(12), u(24)), double(i(16))};
             return;
         }
         case emf::CreateBrushIndirect: {
             need(24);
             const quint32 ih = objectIndex(u(8));
-            m_objects[ih] = BrushObj{makeBrush(u(12), u(16), u(20))};
+            objects_[ih] = BrushObj{makeBrush(u(12), u(16), u(20))};
             return;
         }
         case emf::ExtCreateFontIndirectW: {
-            need(12 + emf::LogFontSize);
-            const quint32 ih = objectIndex(u(8));
+            need(emf::FontHeight + emf::LogFontSize);
+            const quint32 ih = objectIndex(u(emf::FontObjectIndex));
             FontObj f;
-            f.height = i(12);
+            f.height = i(emf::FontHeight);
             if (qAbs(qint64(f.height)) > MaxFontHeight)
                 damaged(QStringLiteral("a font height is out of range"));
-            f.weight = i(28);
-            f.italic = m_emf.at(m_rec + 32) != 0;
-            f.underline = m_emf.at(m_rec + 33) != 0;
-            f.strikeOut = m_emf.at(m_rec + 34) != 0;
+            f.weight = i(emf::FontWeight);
+            f.italic = emf_.at(rec_ + emf::FontItalic) != 0;
+            f.underline = emf_.at(rec_ + emf::FontUnderline) != 0;
+            f.strikeOut = emf_.at(rec_ + emf::FontStrikeOut) != 0;
             QString face;
-            for (int k = 0; k < 32; ++k) {
-                const quint16 c = u16At(m_emf, m_rec + 40 + 2 * k);
+            for (int k = 0; k < emf::FaceNameChars; ++k) {
+                const quint16 c = u16At(emf_, rec_ + emf::FontFaceName + 2 * k);
                 if (c == 0)
                     break;
                 face.append(QChar(c));
             }
             f.family = face;
-            m_objects[ih] = f;
+            objects_[ih] = f;
             return;
         }
         case emf::DeleteObject:
             need(12);
-            m_objects[objectIndex(u(8))] = GdiObject{};
+            objects_[objectIndex(u(8))] = GdiObject{};
             return;
         case emf::Rectangle: {
             need(24);
-            const QRect r = rectAt(m_emf, m_rec + 8);
+            const QRect r = rectAt(emf_, rec_ + 8);
             drawRectangle(r);
             return;
         }
@@ -443,13 +436,13 @@ private:
 
     QPen makePen(quint32 style, quint32 color)
     {
-        QPen pen(colorFromRef(color));
-        switch (style & 0x0F) {
-        case 1: pen.setStyle(Qt::DashLine); break;
-        case 2: pen.setStyle(Qt::DotLine); break;
-        case 3: pen.setStyle(Qt::DashDotLine); break;
-        case 4: pen.setStyle(Qt::DashDotDotLine); break;
-        case 5: pen.setStyle(Qt::NoPen); break;
+        QPen pen(emf::colorFromRef(color));
+        switch (style & emf::PsStyleMask) {
+        case emf::PsDash: pen.setStyle(Qt::DashLine); break;
+        case emf::PsDot: pen.setStyle(Qt::DotLine); break;
+        case emf::PsDashDot: pen.setStyle(Qt::DashDotLine); break;
+        case emf::PsDashDotDot: pen.setStyle(Qt::DashDotDotLine); break;
+        case emf::PsNull: pen.setStyle(Qt::NoPen); break;
         default: pen.setStyle(Qt::SolidLine); break;
         }
         pen.setCosmetic(true);
@@ -461,9 +454,9 @@ private:
     // zoom, thick ones scale with the page up to a sane limit.
     QPen effectivePen() const
     {
-        QPen pen = m_state.pen;
-        const double scale = (std::abs(m_logicalToTarget.m11()) + std::abs(m_logicalToTarget.m22())) / 2;
-        const double w = std::abs(m_state.penWidth) * scale;
+        QPen pen = state_.pen;
+        const double scale = (std::abs(logicalToTarget_.m11()) + std::abs(logicalToTarget_.m22())) / 2;
+        const double w = std::abs(state_.penWidth) * scale;
         pen.setCosmetic(true);
         if (!(w > 1.5))
             pen.setWidth(0);
@@ -476,20 +469,20 @@ private:
     // pixels, so that they land on the same pixel rows at any scale.
     void useLineTransform()
     {
-        m_p.setWorldTransform(m_logicalToTarget
-                              * QTransform::fromTranslate(0.5 * m_deviceToTarget.m11(), 0.5 * m_deviceToTarget.m22()));
+        p_.setWorldTransform(logicalToTarget_
+                              * QTransform::fromTranslate(0.5 * deviceToTarget_.m11(), 0.5 * deviceToTarget_.m22()));
     }
 
     QBrush makeBrush(quint32 style, quint32 color, quint32 hatch)
     {
         switch (style) {
-        case 1: return QBrush(Qt::NoBrush);
-        case 2: {
+        case emf::BsNull: return QBrush(Qt::NoBrush);
+        case emf::BsHatched: {
             static const Qt::BrushStyle hatches[] = {Qt::HorPattern, Qt::VerPattern, Qt::FDiagPattern,
                                                      Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
-            return QBrush(colorFromRef(color), hatch < 6 ? hatches[hatch] : Qt::SolidPattern);
+            return QBrush(emf::colorFromRef(color), hatch < emf::HatchStyles ? hatches[hatch] : Qt::SolidPattern);
         }
-        default: return QBrush(colorFromRef(color));
+        default: return QBrush(emf::colorFromRef(color));
         }
     }
 
@@ -500,50 +493,51 @@ private:
             if (idx > emf::LastStock)
                 damaged(QStringLiteral("stock object %1 is out of range").arg(idx));
             switch (idx) {
-            case emf::WhiteBrush: m_state.brush = QBrush(Qt::white); break;
-            case emf::LtGrayBrush: m_state.brush = QBrush(QColor(192, 192, 192)); break;
-            case emf::GrayBrush: m_state.brush = QBrush(QColor(128, 128, 128)); break;
-            case emf::DkGrayBrush: m_state.brush = QBrush(QColor(64, 64, 64)); break;
-            case emf::BlackBrush: m_state.brush = QBrush(Qt::black); break;
-            case emf::NullBrush: m_state.brush = QBrush(Qt::NoBrush); break;
-            case emf::WhitePen: m_state.pen = QPen(Qt::white, 0); m_state.penWidth = 0; break;
-            case emf::BlackPen: m_state.pen = QPen(Qt::black, 0); m_state.penWidth = 0; break;
-            case emf::NullPen: m_state.pen = QPen(Qt::NoPen); m_state.penWidth = 0; break;
-            case 10: case 11: case 12: case 13: case 14: case 16: case 17:
-                m_state.font = FontObj{QStringLiteral("Sans Serif"), -12, 400, false, false, false};
+            case emf::WhiteBrush: state_.brush = QBrush(Qt::white); break;
+            case emf::LtGrayBrush: state_.brush = QBrush(QColor(192, 192, 192)); break;
+            case emf::GrayBrush: state_.brush = QBrush(QColor(128, 128, 128)); break;
+            case emf::DkGrayBrush: state_.brush = QBrush(QColor(64, 64, 64)); break;
+            case emf::BlackBrush: state_.brush = QBrush(Qt::black); break;
+            case emf::NullBrush: state_.brush = QBrush(Qt::NoBrush); break;
+            case emf::WhitePen: state_.pen = QPen(Qt::white, 0); state_.penWidth = 0; break;
+            case emf::BlackPen: state_.pen = QPen(Qt::black, 0); state_.penWidth = 0; break;
+            case emf::NullPen: state_.pen = QPen(Qt::NoPen); state_.penWidth = 0; break;
+            case emf::OemFixedFont: case emf::AnsiFixedFont: case emf::AnsiVarFont: case emf::SystemFont:
+            case emf::DeviceDefaultFont: case emf::SystemFixedFont: case emf::DefaultGuiFont:
+                state_.font = FontObj{QStringLiteral("Sans Serif"), -12, 400, false, false, false};
                 break;
             default: break; // palette and the DC brush and pen: nothing to draw with
             }
             return;
         }
-        const GdiObject &o = m_objects[objectIndex(h)];
+        const GdiObject &o = objects_[objectIndex(h)];
         if (auto pen = std::get_if<PenObj>(&o)) {
-            m_state.pen = pen->pen;
-            m_state.penWidth = pen->width;
+            state_.pen = pen->pen;
+            state_.penWidth = pen->width;
         }
         else if (auto brush = std::get_if<BrushObj>(&o))
-            m_state.brush = brush->brush;
+            state_.brush = brush->brush;
         else if (auto font = std::get_if<FontObj>(&o))
-            m_state.font = *font;
+            state_.font = *font;
         // Selecting an empty slot fails silently, as it would on the system.
     }
 
     void applyTransform()
     {
         double sx = 1, sy = 1;
-        const double ppmX = m_header.pixelsPerMmX();
-        const double ppmY = m_header.pixelsPerMmY();
-        switch (m_state.mapMode) {
-        case 2: sx = ppmX / 10; sy = -ppmY / 10; break; // 0.1 mm
-        case 3: sx = ppmX / 100; sy = -ppmY / 100; break; // 0.01 mm
-        case 4: sx = ppmX * 0.254; sy = -ppmY * 0.254; break; // 0.01 inch
-        case 5: sx = ppmX * 0.0254; sy = -ppmY * 0.0254; break; // 0.001 inch
-        case 6: sx = ppmX * 25.4 / 1440; sy = -ppmY * 25.4 / 1440; break; // twips
-        case 7:
-        case 8:
-            sx = m_state.vpExt.width() / m_state.winExt.width();
-            sy = m_state.vpExt.height() / m_state.winExt.height();
-            if (m_state.mapMode == 7) {
+        const double ppmX = header_.pixelsPerMmX();
+        const double ppmY = header_.pixelsPerMmY();
+        switch (state_.mapMode) {
+        case emf::MmLoMetric: sx = ppmX / 10; sy = -ppmY / 10; break;
+        case emf::MmHiMetric: sx = ppmX / 100; sy = -ppmY / 100; break;
+        case emf::MmLoEnglish: sx = ppmX * 0.254; sy = -ppmY * 0.254; break;
+        case emf::MmHiEnglish: sx = ppmX * 0.0254; sy = -ppmY * 0.0254; break;
+        case emf::MmTwips: sx = ppmX * 25.4 / 1440; sy = -ppmY * 25.4 / 1440; break;
+        case emf::MmIsotropic:
+        case emf::MmAnisotropic:
+            sx = state_.vpExt.width() / state_.winExt.width();
+            sy = state_.vpExt.height() / state_.winExt.height();
+            if (state_.mapMode == emf::MmIsotropic) {
                 const double m = qMin(std::abs(sx), std::abs(sy));
                 sx = std::copysign(m, sx);
                 sy = std::copysign(m, sy);
@@ -551,16 +545,16 @@ private:
             break;
         default: break;
         }
-        m_logicalToTarget = QTransform::fromTranslate(-m_state.winOrg.x(), -m_state.winOrg.y())
-            * QTransform::fromScale(sx, sy) * QTransform::fromTranslate(m_state.vpOrg.x(), m_state.vpOrg.y())
-            * m_deviceToTarget;
-        m_p.setWorldTransform(m_logicalToTarget);
+        logicalToTarget_ = QTransform::fromTranslate(-state_.winOrg.x(), -state_.winOrg.y())
+            * QTransform::fromScale(sx, sy) * QTransform::fromTranslate(state_.vpOrg.x(), state_.vpOrg.y())
+            * deviceToTarget_;
+        p_.setWorldTransform(logicalToTarget_);
     }
 
     bool sane(std::initializer_list<QPointF> points) const
     {
         for (const QPointF &p : points) {
-            const QPointF t = m_logicalToTarget.map(p);
+            const QPointF t = logicalToTarget_.map(p);
             if (!(std::abs(t.x()) <= MaxCoordinate && std::abs(t.y()) <= MaxCoordinate))
                 return false;
         }
@@ -575,96 +569,96 @@ private:
         const double h = std::abs(double(r.bottom()) - r.top());
         if (!sane({QPointF(l, t), QPointF(l + w, t + h)}))
             return;
-        if (m_state.pen.style() == Qt::NoPen) {
+        if (state_.pen.style() == Qt::NoPen) {
             // Without an outline the right and bottom edges stay empty.
-            if (w > 1 && h > 1 && m_state.brush.style() != Qt::NoBrush)
-                m_p.fillRect(QRectF(l, t, w - 1, h - 1), m_state.brush);
+            if (w > 1 && h > 1 && state_.brush.style() != Qt::NoBrush)
+                p_.fillRect(QRectF(l, t, w - 1, h - 1), state_.brush);
             return;
         }
-        m_p.setPen(effectivePen());
-        m_p.setBrush(m_state.brush);
+        p_.setPen(effectivePen());
+        p_.setBrush(state_.brush);
         useLineTransform();
-        m_p.drawRect(QRectF(l, t, qMax(0.0, w - 1), qMax(0.0, h - 1)));
-        m_p.setWorldTransform(m_logicalToTarget);
+        p_.drawRect(QRectF(l, t, qMax(0.0, w - 1), qMax(0.0, h - 1)));
+        p_.setWorldTransform(logicalToTarget_);
     }
 
     void drawPoly16(bool polygon)
     {
         need(28);
         const quint32 count = u(24);
-        if (28 + 4 * qint64(count) > m_size)
-            damaged(QStringLiteral("the points of a record at offset %1 run outside it").arg(m_rec));
+        if (28 + 4 * qint64(count) > size_)
+            damaged(QStringLiteral("the points of a record at offset %1 run outside it").arg(rec_));
         QPolygonF poly;
         poly.reserve(int(count));
         for (quint32 k = 0; k < count; ++k) {
-            const QPointF p(i16At(m_emf, m_rec + 28 + 4 * k), i16At(m_emf, m_rec + 30 + 4 * k));
+            const QPointF p(i16At(emf_, rec_ + 28 + 4 * k), i16At(emf_, rec_ + 30 + 4 * k));
             if (!sane({p}))
                 return;
             poly.append(p);
         }
         if (poly.size() < 2)
             return;
-        m_p.setPen(effectivePen());
+        p_.setPen(effectivePen());
         useLineTransform();
         if (polygon) {
-            m_p.setBrush(m_state.brush);
-            m_p.drawPolygon(poly);
+            p_.setBrush(state_.brush);
+            p_.drawPolygon(poly);
         } else {
-            m_p.drawPolyline(poly);
+            p_.drawPolyline(poly);
         }
-        m_p.setWorldTransform(m_logicalToTarget);
+        p_.setWorldTransform(logicalToTarget_);
     }
 
     void drawTextOut()
     {
-        need(emf::TextOutHeadSize - 16); // the rectangle may be absent
-        const quint32 nChars = u(44);
-        const quint32 offString = u(48);
-        const quint32 options = u(52);
-        constexpr quint32 EtoOpaque = 0x2, EtoClipped = 0x4, EtoNoRect = 0x100, EtoPdy = 0x2000;
+        using namespace emf;
+        need(TextOutHeadSize - 16); // the rectangle may be absent
+        const quint32 nChars = u(TextOutChars);
+        const quint32 offString = u(TextOutStringOffset);
+        const quint32 options = u(TextOutOptions);
         const bool hasRect = !(options & EtoNoRect);
-        const qint64 offDxField = hasRect ? 72 : 56;
+        const qint64 offDxField = hasRect ? TextOutAdvancesOffset : TextOutAdvancesOffsetNoRect;
         need(offDxField + 4);
         const quint32 offDx = u(offDxField);
         const qint64 textEnd = qint64(offString) + 2 * qint64(nChars);
-        if (nChars > 0 && (offString < offDxField + 4 || textEnd > m_size))
-            damaged(QStringLiteral("the text of a record at offset %1 runs outside it").arg(m_rec));
+        if (nChars > 0 && (offString < offDxField + 4 || textEnd > size_))
+            damaged(QStringLiteral("the text of a record at offset %1 runs outside it").arg(rec_));
         const qint64 dxStride = (options & EtoPdy) ? 8 : 4;
         const bool hasDx = offDx != 0 && nChars > 0;
-        if (hasDx && (offDx < offDxField + 4 || qint64(offDx) + dxStride * nChars > m_size))
-            damaged(QStringLiteral("the advances of a record at offset %1 run outside it").arg(m_rec));
+        if (hasDx && (offDx < offDxField + 4 || qint64(offDx) + dxStride * nChars > size_))
+            damaged(QStringLiteral("the advances of a record at offset %1 run outside it").arg(rec_));
 
         QString text;
         text.resize(qsizetype(nChars));
         for (quint32 k = 0; k < nChars; ++k)
-            text[k] = QChar(u16At(m_emf, m_rec + offString + 2 * k));
+            text[k] = QChar(u16At(emf_, rec_ + offString + 2 * k));
 
-        QPointF ref = pt(36);
-        if (m_state.textAlign & 1) // update current position
-            ref = m_state.current;
+        QPointF ref = pt(TextOutReference);
+        if (state_.textAlign & TaUpdateCp)
+            ref = state_.current;
         if (!sane({ref}))
             return;
 
         bool restoreClip = false;
         if (hasRect && (options & (EtoOpaque | EtoClipped))) {
-            const QRect r = rectAt(m_emf, m_rec + 56);
+            const QRect r = rectAt(emf_, rec_ + TextOutRectangle);
             const QRectF box(QPointF(r.left(), r.top()), QPointF(r.right(), r.bottom()));
             if (sane({box.topLeft(), box.bottomRight()})) {
                 if (options & EtoOpaque)
-                    m_p.fillRect(box.normalized(), m_state.bkColor);
+                    p_.fillRect(box.normalized(), state_.bkColor);
                 if (options & EtoClipped) {
-                    m_p.save();
+                    p_.save();
                     restoreClip = true;
-                    m_p.setClipRect(box.normalized(), Qt::IntersectClip);
+                    p_.setClipRect(box.normalized(), Qt::IntersectClip);
                 }
             }
         }
 
         // Text is never mirrored: draw it unflipped, scaled like the page, from
         // its reference point.
-        const double sx = std::abs(m_logicalToTarget.m11());
-        const double sy = std::abs(m_logicalToTarget.m22());
-        const FontObj &fo = m_state.font;
+        const double sx = std::abs(logicalToTarget_.m11());
+        const double sy = std::abs(logicalToTarget_.m22());
+        const FontObj &fo = state_.font;
         QFont font(fo.family.isEmpty() ? QStringLiteral("Sans Serif") : fo.family);
         int px = int(qAbs(fo.height));
         if (px == 0)
@@ -683,7 +677,7 @@ private:
 
         if (text.isEmpty() || px * sy > MaxFontHeight) {
             if (restoreClip)
-                m_p.restore();
+                p_.restore();
             return;
         }
 
@@ -693,7 +687,7 @@ private:
         if (hasDx) {
             adv.resize(text.size());
             for (quint32 k = 0; k < nChars; ++k) {
-                adv[k] = i32At(m_emf, m_rec + offDx + dxStride * k);
+                adv[k] = i32At(emf_, rec_ + offDx + dxStride * k);
                 width += adv[k];
             }
         } else {
@@ -701,35 +695,35 @@ private:
         }
 
         double x0 = 0;
-        switch (m_state.textAlign & 6) {
-        case 6: x0 = -width / 2; break; // centre
-        case 2: x0 = -width; break; // right
+        switch (state_.textAlign & TaHorizontal) {
+        case TaCenter: x0 = -width / 2; break;
+        case TaRight: x0 = -width; break;
         default: break;
         }
         double baseline = fm.ascent(); // top
-        if ((m_state.textAlign & 24) == 24)
+        if ((state_.textAlign & TaVertical) == TaBaseline)
             baseline = 0;
-        else if (m_state.textAlign & 8)
+        else if (state_.textAlign & TaBottom)
             baseline = -fm.descent();
 
-        const QPointF origin = m_logicalToTarget.map(ref);
-        m_p.setWorldTransform(QTransform(sx, 0, 0, sy, origin.x(), origin.y()));
-        m_p.setFont(font);
-        if (m_state.bkMode == 2)
-            m_p.fillRect(QRectF(x0, baseline - fm.ascent(), width, fm.height()), m_state.bkColor);
-        m_p.setPen(QPen(m_state.textColor));
+        const QPointF origin = logicalToTarget_.map(ref);
+        p_.setWorldTransform(QTransform(sx, 0, 0, sy, origin.x(), origin.y()));
+        p_.setFont(font);
+        if (state_.bkMode == Opaque)
+            p_.fillRect(QRectF(x0, baseline - fm.ascent(), width, fm.height()), state_.bkColor);
+        p_.setPen(QPen(state_.textColor));
         const double larger = std::max(sx, sy);
         const double smaller = std::min(sx, sy);
         const bool outlines =
             smaller <= 0 || larger / smaller > MaxTextStretch || px * larger > MaxCachedGlyphPixels;
         const auto drawRun = [&](const QPointF &at, const QString &run) {
             if (!outlines) {
-                m_p.drawText(at, run);
+                p_.drawText(at, run);
                 return;
             }
             QPainterPath path;
             path.addText(at, font, run);
-            m_p.fillPath(path, m_state.textColor);
+            p_.fillPath(path, state_.textColor);
         };
         if (!hasDx) {
             drawRun(QPointF(x0, baseline), text);
@@ -746,26 +740,26 @@ private:
                 k += len - 1;
             }
         }
-        m_p.setWorldTransform(m_logicalToTarget);
+        p_.setWorldTransform(logicalToTarget_);
         if (restoreClip) {
-            m_p.restore();
-            m_p.setWorldTransform(m_logicalToTarget);
+            p_.restore();
+            p_.setWorldTransform(logicalToTarget_);
         }
-        if (m_state.textAlign & 1)
-            m_state.current.rx() += width;
+        if (state_.textAlign & TaUpdateCp)
+            state_.current.rx() += width;
     }
 
-    const QByteArray &m_emf;
-    QPainter &m_p;
-    QRectF m_target;
-    EmfHeaderInfo m_header;
-    std::vector<GdiObject> m_objects;
-    DcState m_state;
-    std::vector<DcState> m_saved;
-    QTransform m_deviceToTarget;
-    QTransform m_logicalToTarget;
-    qint64 m_rec = 0;
-    qint64 m_size = 0;
+    const QByteArray &emf_;
+    QPainter &p_;
+    QRectF target_;
+    EmfHeaderInfo header_;
+    std::vector<GdiObject> objects_;
+    DcState state_;
+    std::vector<DcState> saved_;
+    QTransform deviceToTarget_;
+    QTransform logicalToTarget_;
+    qint64 rec_ = 0;
+    qint64 size_ = 0;
 };
 
 } // namespace

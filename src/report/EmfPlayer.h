@@ -31,13 +31,32 @@ struct EmfHeaderInfo {
 // One record of a picture, as found by walking it.
 struct EmfRecordRef {
     quint32 type = 0;
-    int offset = 0;
-    int size = 0;
+    qint64 offset = 0;
+    qint64 size = 0;
 };
 
 // Reads and checks the header; throws Error for anything that is not a
 // sound picture header.
 EmfHeaderInfo readEmfHeader(const QByteArray &emf);
+
+// Walks the records of a picture whose header has been read, from the header
+// record to the end record, checking that each lies within the picture's
+// stated length and that no second header follows; throws Error at the first
+// record that fails. A record it returns can be read whole without a check.
+class EmfRecordWalker {
+public:
+    EmfRecordWalker(const QByteArray &emf, const EmfHeaderInfo &header);
+
+    // The next record, the end record last; false once the end record has
+    // been returned.
+    bool next(EmfRecordRef &record);
+
+private:
+    const QByteArray &emf_;
+    qint64 end_;
+    qint64 offset_ = 0;
+    bool done_ = false;
+};
 
 // Walks every record up to the end record, checking that each lies within the
 // picture; throws Error otherwise.

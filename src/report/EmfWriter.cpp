@@ -14,12 +14,6 @@ namespace zeplo {
 namespace {
 
 constexpr int MaxCachedObjects = 64; // per kind; a report uses a handful
-constexpr quint32 TransparentBkMode = 1;
-constexpr quint32 TaTopLeftNoUpdate = 0;
-constexpr quint32 PenSolid = 0;
-constexpr quint32 BrushSolid = 0;
-constexpr quint32 GraphicsModeCompatible = 1;
-constexpr quint8 DefaultCharset = 1;
 
 int hundredthsOfMm(int pixels, int dpi)
 {
@@ -34,23 +28,23 @@ QString fontKey(const ReportFont &f, int pixelSize)
 } // namespace
 
 EmfCanvas::EmfCanvas(const QSize &pagePixels, int dpiX, int dpiY)
-    : m_page(pagePixels), m_dpiX(dpiX), m_dpiY(dpiY)
+    : page_(pagePixels), dpiX_(dpiX), dpiY_(dpiY)
 {
     if (pagePixels.width() <= 0 || pagePixels.height() <= 0 || dpiX <= 0 || dpiY <= 0)
         throw Error(QStringLiteral("A page picture needs a positive size and resolution"));
-    m_data.reserve(16384);
+    data_.reserve(16384);
     // The header is filled in by finish(); reserve its place.
-    m_data.resize(emf::HeaderSize);
-    m_data.fill('\0');
-    m_records = 1;
-    simple(emf::SetBkMode, TransparentBkMode);
-    simple(emf::SetTextAlign, TaTopLeftNoUpdate);
-    simple(emf::SetTextColor, m_textColor);
+    data_.resize(emf::HeaderSize);
+    data_.fill('\0');
+    records_ = 1;
+    simple(emf::SetBkMode, emf::Transparent);
+    simple(emf::SetTextAlign, emf::TaTopLeft | emf::TaNoUpdateCp);
+    simple(emf::SetTextColor, textColor_);
 }
 
 void EmfCanvas::checkOpen() const
 {
-    if (m_finished)
+    if (finished_)
         throw Error(QStringLiteral("The page picture is already finished"));
 }
 
@@ -58,14 +52,14 @@ void EmfCanvas::put32(quint32 v)
 {
     char b[4];
     qToLittleEndian(v, b);
-    m_data.append(b, 4);
+    data_.append(b, 4);
 }
 
 void EmfCanvas::put16(quint16 v)
 {
     char b[2];
     qToLittleEndian(v, b);
-    m_data.append(b, 2);
+    data_.append(b, 2);
 }
 
 void EmfCanvas::putF32(float v)
@@ -87,7 +81,7 @@ void EmfCanvas::beginRecord(quint32 type, quint32 size)
 {
     put32(type);
     put32(size);
-    ++m_records;
+    ++records_;
 }
 
 void EmfCanvas::simple(quint32 type, quint32 value)
@@ -103,30 +97,30 @@ void EmfCanvas::select(quint32 handle)
 
 quint32 EmfCanvas::newHandle()
 {
-    if (!m_freeHandles.isEmpty())
-        return m_freeHandles.takeLast();
-    return m_handleCount++;
+    if (!freeHandles_.isEmpty())
+        return freeHandles_.takeLast();
+    return handleCount_++;
 }
 
 void EmfCanvas::include(const QRect &r)
 {
     if (!r.isEmpty())
-        m_bounds = m_bounds.isNull() ? r : m_bounds.united(r);
+        bounds_ = bounds_.isNull() ? r : bounds_.united(r);
 }
 
 void EmfCanvas::setFont(const ReportFont &font)
 {
     checkOpen();
     // Every printable sets its font; most set the one already in use.
-    const bool sameFace = m_haveFont && font.family == m_font.family && font.pointSize == m_font.pointSize
-                          && font.bold == m_font.bold;
-    m_font = font;
-    m_haveFont = true;
+    const bool sameFace = haveFont_ && font.family == font_.family && font.pointSize == font_.pointSize
+                          && font.bold == font_.bold;
+    font_ = font;
+    haveFont_ = true;
     if (sameFace)
         return;
-    m_qfont = canvasFont(font, m_dpiY);
-    m_fontKey = m_qfont.key();
-    m_lineHeight = -1;
+    qfont_ = canvasFont(font, dpiY_);
+    fontKey_ = qfont_.key();
+    lineHeight_ = -1;
 }
 
 const EmfCanvas::Measured &EmfCanvas::measure(const QString &text) const
@@ -136,15 +130,15 @@ const EmfCanvas::Measured &EmfCanvas::measure(const QString &text) const
     // for the run, a bounded number of them.
     static QHash<QString, Measured> kept;
     constexpr qsizetype kKeptLimit = 20000;
-    const QString key = m_fontKey + QChar(0x1f) + text;
+    const QString key = fontKey_ + QChar(0x1f) + text;
     auto it = kept.constFind(key);
     if (it != kept.constEnd())
         return *it;
     if (kept.size() >= kKeptLimit)
         kept.clear();
     Measured m;
-    m.width = canvasTextWidth(m_qfont, text);
-    m.advances = canvasAdvances(m_qfont, text);
+    m.width = canvasTextWidth(qfont_, text);
+    m.advances = canvasAdvances(qfont_, text);
     return *kept.insert(key, std::move(m));
 }
 
@@ -155,31 +149,31 @@ int EmfCanvas::textWidth(const QString &text) const
 
 int EmfCanvas::lineHeight() const
 {
-    if (m_lineHeight < 0)
-        m_lineHeight = canvasLineHeight(m_qfont);
-    return m_lineHeight;
+    if (lineHeight_ < 0)
+        lineHeight_ = canvasLineHeight(qfont_);
+    return lineHeight_;
 }
 
 void EmfCanvas::selectFont()
 {
-    const int px = m_qfont.pixelSize();
-    const QString key = fontKey(m_font, px);
-    auto it = m_fonts.constFind(key);
+    const int px = qfont_.pixelSize();
+    const QString key = fontKey(font_, px);
+    auto it = fonts_.constFind(key);
     quint32 handle;
-    if (it != m_fonts.constEnd()) {
+    if (it != fonts_.constEnd()) {
         handle = it.value();
     } else {
-        if (m_fonts.size() >= MaxCachedObjects) {
+        if (fonts_.size() >= MaxCachedObjects) {
             select(emf::StockObject | emf::SystemFont);
-            m_selFont = 0;
-            for (quint32 h : std::as_const(m_fonts)) {
+            selFont_ = 0;
+            for (quint32 h : std::as_const(fonts_)) {
                 simple(emf::DeleteObject, h);
-                m_freeHandles.append(h);
+                freeHandles_.append(h);
             }
-            m_fonts.clear();
+            fonts_.clear();
         }
         handle = newHandle();
-        m_fonts.insert(key, handle);
+        fonts_.insert(key, handle);
 
         beginRecord(emf::ExtCreateFontIndirectW, 12 + emf::LogFontSize);
         put32(handle);
@@ -187,17 +181,17 @@ void EmfCanvas::selectFont()
         putI32(0); // width: default aspect
         putI32(0); // escapement
         putI32(0); // orientation
-        putI32(m_font.bold ? 700 : 400);
-        const char flags[8] = {0 /*italic*/, 0 /*underline*/, 0 /*strike out*/, char(DefaultCharset),
+        putI32(font_.bold ? emf::WeightBold : emf::WeightNormal);
+        const char flags[8] = {0 /*italic*/, 0 /*underline*/, 0 /*strike out*/, char(emf::DefaultCharset),
                                0 /*out precision*/, 0 /*clip precision*/, 0 /*quality*/, 0 /*pitch and family*/};
-        m_data.append(flags, 8);
-        QString face = m_font.family.left(31);
-        for (int i = 0; i < 32; ++i)
+        data_.append(flags, 8);
+        QString face = font_.family.left(emf::FaceNameChars - 1);
+        for (int i = 0; i < emf::FaceNameChars; ++i)
             put16(i < face.size() ? face.at(i).unicode() : 0);
     }
-    if (m_selFont != handle) {
+    if (selFont_ != handle) {
         select(handle);
-        m_selFont = handle;
+        selFont_ = handle;
     }
 }
 
@@ -208,39 +202,39 @@ void EmfCanvas::selectBrush(const QColor &c)
     if (ref == 0x00FFFFFF) {
         handle = emf::StockObject | emf::WhiteBrush;
     } else {
-        auto it = m_brushes.constFind(ref);
-        if (it != m_brushes.constEnd()) {
+        auto it = brushes_.constFind(ref);
+        if (it != brushes_.constEnd()) {
             handle = it.value();
         } else {
-            if (m_brushes.size() >= MaxCachedObjects) {
+            if (brushes_.size() >= MaxCachedObjects) {
                 select(emf::StockObject | emf::WhiteBrush);
-                m_selBrush = emf::StockObject | emf::WhiteBrush;
-                for (quint32 h : std::as_const(m_brushes)) {
+                selBrush_ = emf::StockObject | emf::WhiteBrush;
+                for (quint32 h : std::as_const(brushes_)) {
                     simple(emf::DeleteObject, h);
-                    m_freeHandles.append(h);
+                    freeHandles_.append(h);
                 }
-                m_brushes.clear();
+                brushes_.clear();
             }
             handle = newHandle();
-            m_brushes.insert(ref, handle);
+            brushes_.insert(ref, handle);
             beginRecord(emf::CreateBrushIndirect, 24);
             put32(handle);
-            put32(BrushSolid);
+            put32(emf::BsSolid);
             put32(ref);
             put32(0); // hatch: unused for a solid brush
         }
     }
-    if (m_selBrush != handle) {
+    if (selBrush_ != handle) {
         select(handle);
-        m_selBrush = handle;
+        selBrush_ = handle;
     }
 }
 
 void EmfCanvas::selectPen(quint32 which)
 {
-    if (m_selPen != which) {
+    if (selPen_ != which) {
         select(which);
-        m_selPen = which;
+        selPen_ = which;
     }
 }
 
@@ -266,13 +260,13 @@ void EmfCanvas::drawText(const QPoint &topLeft, const QString &text)
     checkOpen();
     if (text.isEmpty())
         return;
-    if (!m_haveFont)
+    if (!haveFont_)
         setFont(ReportFont{QStringLiteral("Arial"), 10, false, Qt::black});
     selectFont();
-    const quint32 color = emf::colorRef(m_font.color);
-    if (color != m_textColor) {
+    const quint32 color = emf::colorRef(font_.color);
+    if (color != textColor_) {
         simple(emf::SetTextColor, color);
-        m_textColor = color;
+        textColor_ = color;
     }
     const QVector<int> dx = measure(text).advances;
     const int n = int(text.size());
@@ -285,9 +279,9 @@ void EmfCanvas::drawText(const QPoint &topLeft, const QString &text)
 
     beginRecord(emf::ExtTextOutW, size);
     putRect(box); // bounds
-    put32(GraphicsModeCompatible);
-    putF32(float(2540.0 / m_dpiX));
-    putF32(float(2540.0 / m_dpiY));
+    put32(emf::GraphicsModeCompatible);
+    putF32(float(2540.0 / dpiX_));
+    putF32(float(2540.0 / dpiY_));
     putI32(topLeft.x());
     putI32(topLeft.y());
     put32(quint32(n));
@@ -298,7 +292,7 @@ void EmfCanvas::drawText(const QPoint &topLeft, const QString &text)
     for (QChar ch : text)
         put16(ch.unicode());
     for (int i = n * 2; i < textBytes; ++i)
-        m_data.append('\0');
+        data_.append('\0');
     for (int v : dx)
         putI32(v);
     include(box);
@@ -307,16 +301,16 @@ void EmfCanvas::drawText(const QPoint &topLeft, const QString &text)
 void EmfCanvas::drawLine(const QPoint &from, const QPoint &to)
 {
     checkOpen();
-    if (m_linePen == 0) {
-        m_linePen = newHandle();
+    if (linePen_ == 0) {
+        linePen_ = newHandle();
         beginRecord(emf::CreatePen, 28);
-        put32(m_linePen);
-        put32(PenSolid);
+        put32(linePen_);
+        put32(emf::PsSolid);
         putI32(1); // width in device pixels
         putI32(0); // unused height of the width point
         put32(0); // black
     }
-    selectPen(m_linePen);
+    selectPen(linePen_);
     beginRecord(emf::MoveToEx, 16);
     putI32(from.x());
     putI32(from.y());
@@ -330,30 +324,30 @@ QByteArray EmfCanvas::finish()
 {
     checkOpen();
     // Leave the stock objects selected and give back what we created.
-    if (!m_fonts.isEmpty())
+    if (!fonts_.isEmpty())
         select(emf::StockObject | emf::SystemFont);
     selectBrush(Qt::white);
     selectPen(emf::StockObject | emf::BlackPen);
-    for (quint32 h : std::as_const(m_fonts))
+    for (quint32 h : std::as_const(fonts_))
         simple(emf::DeleteObject, h);
-    for (quint32 h : std::as_const(m_brushes))
+    for (quint32 h : std::as_const(brushes_))
         simple(emf::DeleteObject, h);
-    if (m_linePen != 0)
-        simple(emf::DeleteObject, m_linePen);
+    if (linePen_ != 0)
+        simple(emf::DeleteObject, linePen_);
 
     beginRecord(emf::Eof, 20);
     put32(0); // palette entries
     put32(16); // palette offset: where the (empty) palette would start
     put32(20); // size of this record, repeated at its end
 
-    m_finished = true;
+    finished_ = true;
 
-    const int frameW = hundredthsOfMm(m_page.width(), m_dpiX);
-    const int frameH = hundredthsOfMm(m_page.height(), m_dpiY);
-    const QRect bounds = m_bounds.isNull() ? QRect(QPoint(0, 0), QPoint(-1, -1)) : m_bounds;
-    QByteArray body = m_data;
-    m_data.clear();
-    m_data.reserve(emf::HeaderSize);
+    const int frameW = hundredthsOfMm(page_.width(), dpiX_);
+    const int frameH = hundredthsOfMm(page_.height(), dpiY_);
+    const QRect bounds = bounds_.isNull() ? QRect(QPoint(0, 0), QPoint(-1, -1)) : bounds_;
+    QByteArray body = data_;
+    data_.clear();
+    data_.reserve(emf::HeaderSize);
     put32(emf::Header);
     put32(emf::HeaderSize);
     putRect(bounds);
@@ -364,23 +358,23 @@ QByteArray EmfCanvas::finish()
     put32(emf::Signature);
     put32(emf::Version);
     put32(quint32(body.size()));
-    put32(m_records);
-    put16(quint16(qMin<quint32>(m_handleCount, 0xFFFF)));
+    put32(records_);
+    put16(quint16(qMin<quint32>(handleCount_, 0xFFFF)));
     put16(0); // reserved
     put32(0); // description: none
     put32(0);
     put32(0); // palette entries
-    putI32(m_page.width());
-    putI32(m_page.height());
-    putI32(static_cast<int>(std::lround(m_page.width() * 25.4 / m_dpiX)));
-    putI32(static_cast<int>(std::lround(m_page.height() * 25.4 / m_dpiY)));
+    putI32(page_.width());
+    putI32(page_.height());
+    putI32(static_cast<int>(std::lround(page_.width() * 25.4 / dpiX_)));
+    putI32(static_cast<int>(std::lround(page_.height() * 25.4 / dpiY_)));
     put32(0); // pixel format: none
     put32(0);
     put32(0); // not OpenGL
-    putI32(static_cast<int>(std::lround(m_page.width() * 25400.0 / m_dpiX)));
-    putI32(static_cast<int>(std::lround(m_page.height() * 25400.0 / m_dpiY)));
-    std::memcpy(body.data(), m_data.constData(), emf::HeaderSize);
-    m_data.clear();
+    putI32(static_cast<int>(std::lround(page_.width() * 25400.0 / dpiX_)));
+    putI32(static_cast<int>(std::lround(page_.height() * 25400.0 / dpiY_)));
+    std::memcpy(body.data(), data_.constData(), emf::HeaderSize);
+    data_.clear();
     return body;
 }
 

@@ -8,66 +8,9 @@
 #include <QSize>
 
 #include "report/Canvas.h"
+#include "report/EmfFormat.h"
 
 namespace zeplo {
-
-// Record types of the enhanced metafile format that the writer and the player use.
-namespace emf {
-enum RecordType : quint32 {
-    Header = 1,
-    PolyBezier = 2,
-    SetWindowExtEx = 9,
-    SetWindowOrgEx = 10,
-    SetViewportExtEx = 11,
-    SetViewportOrgEx = 12,
-    Eof = 14,
-    SetMapMode = 17,
-    SetBkMode = 18,
-    SetTextAlign = 22,
-    SetTextColor = 24,
-    SetBkColor = 25,
-    MoveToEx = 27,
-    IntersectClipRect = 30,
-    SaveDC = 33,
-    RestoreDC = 34,
-    SelectObject = 37,
-    CreatePen = 38,
-    CreateBrushIndirect = 39,
-    DeleteObject = 40,
-    Rectangle = 43,
-    LineTo = 54,
-    ExtCreateFontIndirectW = 82,
-    ExtTextOutW = 84,
-    Polygon16 = 86,
-    Polyline16 = 87,
-};
-
-constexpr quint32 Signature = 0x464D4520; // " EMF"
-constexpr quint32 Version = 0x10000;
-constexpr int HeaderSize = 108;
-constexpr int LogFontSize = 92;
-constexpr int TextOutHeadSize = 76;
-
-constexpr quint32 StockObject = 0x80000000u;
-enum Stock : quint32 {
-    WhiteBrush = 0,
-    LtGrayBrush = 1,
-    GrayBrush = 2,
-    DkGrayBrush = 3,
-    BlackBrush = 4,
-    NullBrush = 5,
-    WhitePen = 6,
-    BlackPen = 7,
-    NullPen = 8,
-    SystemFont = 13,
-    LastStock = 19,
-};
-
-inline quint32 colorRef(const QColor &c)
-{
-    return quint32(c.red()) | (quint32(c.green()) << 8) | (quint32(c.blue()) << 16);
-}
-} // namespace emf
 
 // Records one page as an enhanced metafile whose reference device is the page
 // itself at the given resolution. Fonts, pens and brushes are created once per
@@ -77,8 +20,8 @@ public:
     EmfCanvas(const QSize &pagePixels, int dpiX, int dpiY);
     EmfCanvas(const QSize &pagePixels, int dpi) : EmfCanvas(pagePixels, dpi, dpi) {}
 
-    int dpiX() const override { return m_dpiX; }
-    int dpiY() const override { return m_dpiY; }
+    int dpiX() const override { return dpiX_; }
+    int dpiY() const override { return dpiY_; }
     void setFont(const ReportFont &font) override;
     int textWidth(const QString &text) const override;
     int lineHeight() const override;
@@ -105,33 +48,33 @@ private:
     void include(const QRect &r);
     void checkOpen() const;
 
-    QSize m_page;
-    int m_dpiX;
-    int m_dpiY;
-    QByteArray m_data;
-    quint32 m_records = 0;
-    quint32 m_handleCount = 1; // slot 0 is reserved by the format
-    QVector<quint32> m_freeHandles;
-    bool m_finished = false;
+    QSize page_;
+    int dpiX_;
+    int dpiY_;
+    QByteArray data_;
+    quint32 records_ = 0;
+    quint32 handleCount_ = 1; // slot 0 is reserved by the format
+    QVector<quint32> freeHandles_;
+    bool finished_ = false;
 
-    ReportFont m_font;
-    QFont m_qfont;
-    QString m_fontKey;
-    mutable int m_lineHeight = -1;
+    ReportFont font_;
+    QFont qfont_;
+    QString fontKey_;
+    mutable int lineHeight_ = -1;
     struct Measured {
         int width = 0;
         QVector<int> advances;
     };
     const Measured &measure(const QString &text) const;
-    bool m_haveFont = false;
-    QHash<QString, quint32> m_fonts; // font key -> handle
-    QHash<quint32, quint32> m_brushes; // colour -> handle
-    quint32 m_linePen = 0;
-    quint32 m_selFont = 0;
-    quint32 m_selBrush = emf::StockObject | emf::WhiteBrush;
-    quint32 m_selPen = emf::StockObject | emf::BlackPen;
-    quint32 m_textColor = 0;
-    QRect m_bounds;
+    bool haveFont_ = false;
+    QHash<QString, quint32> fonts_; // font key -> handle
+    QHash<quint32, quint32> brushes_; // colour -> handle
+    quint32 linePen_ = 0;
+    quint32 selFont_ = 0;
+    quint32 selBrush_ = emf::StockObject | emf::WhiteBrush;
+    quint32 selPen_ = emf::StockObject | emf::BlackPen;
+    quint32 textColor_ = 0;
+    QRect bounds_;
 };
 
 } // namespace zeplo

@@ -48,85 +48,85 @@ PageStore::~PageStore() = default; // the temporary file removes itself
 
 PageStore::Status PageStore::status() const
 {
-    QMutexLocker lock(&m_mutex);
-    return m_status;
+    QMutexLocker lock(&mutex_);
+    return status_;
 }
 
 void PageStore::begin()
 {
-    QMutexLocker lock(&m_mutex);
-    if (m_status == Status::Ready)
-        m_status = Status::Busy;
+    QMutexLocker lock(&mutex_);
+    if (status_ == Status::Ready)
+        status_ = Status::Busy;
 }
 
 int PageStore::pageCount() const
 {
-    QMutexLocker lock(&m_mutex);
-    return int(m_index.size());
+    QMutexLocker lock(&mutex_);
+    return int(index_.size());
 }
 
 QString PageStore::title() const
 {
-    QMutexLocker lock(&m_mutex);
-    return m_title;
+    QMutexLocker lock(&mutex_);
+    return title_;
 }
 
 void PageStore::setTitle(const QString &title)
 {
-    QMutexLocker lock(&m_mutex);
-    m_title = title;
+    QMutexLocker lock(&mutex_);
+    title_ = title;
 }
 
 bool PageStore::inMemory() const
 {
-    QMutexLocker lock(&m_mutex);
-    return !m_file;
+    QMutexLocker lock(&mutex_);
+    return !file_;
 }
 
 QString PageStore::temporaryFileName() const
 {
-    QMutexLocker lock(&m_mutex);
-    return m_file ? m_file->fileName() : QString();
+    QMutexLocker lock(&mutex_);
+    return file_ ? file_->fileName() : QString();
 }
 
 qint64 PageStore::streamSize() const
 {
-    QMutexLocker lock(&m_mutex);
-    return m_size;
+    QMutexLocker lock(&mutex_);
+    return size_;
 }
 
 void PageStore::writeAt(qint64 pos, const QByteArray &bytes)
 {
-    if (!m_file) {
-        if (pos + bytes.size() > m_memory.size())
-            m_memory.resize(pos + bytes.size());
-        std::memcpy(m_memory.data() + pos, bytes.constData(), size_t(bytes.size()));
-    } else if (!m_file->seek(pos) || m_file->write(bytes) != bytes.size()) {
+    if (!file_) {
+        if (pos + bytes.size() > memory_.size())
+            memory_.resize(pos + bytes.size());
+        std::memcpy(memory_.data() + pos, bytes.constData(), size_t(bytes.size()));
+    } else if (!file_->seek(pos) || file_->write(bytes) != bytes.size()) {
         throw Error(QStringLiteral("Cannot write the report's pages to %1: %2")
-                        .arg(QDir::toNativeSeparators(m_file->fileName()), m_file->errorString()));
+                        .arg(QDir::toNativeSeparators(file_->fileName()), file_->errorString()));
     }
-    m_size = qMax(m_size, pos + bytes.size());
+    size_ = qMax(size_, pos + bytes.size());
 }
 
 void PageStore::appendRaw(const QByteArray &bytes)
 {
-    writeAt(m_size, bytes);
-    if (!m_file && !m_noTemporaryFile && m_size > MemoryLimit)
+    writeAt(size_, bytes);
+    if (!file_ && !noTemporaryFile_ && size_ > MemoryLimit)
         moveToTemporaryFile();
 }
 
 QByteArray PageStore::readAt(qint64 pos, qint64 length) const
 {
-    if (pos < 0 || length < 0 || pos + length > m_size)
+    if (pos < 0 || length < 0 || pos + length > size_)
         throw Error(QStringLiteral("The report's pages are damaged"));
-    if (!m_file)
-        return m_memory.mid(pos, length);
+    if (!file_)
+        return memory_.mid(pos, length);
     QByteArray out;
-    if (m_file->seek(pos))
-        out = m_file->read(length);
+    if (file_->seek(pos))
+        out = file_->read(length);
     if (out.size() != length)
         throw Error(QStringLiteral("Cannot read the report's pages from %1: %2")
-                        .arg(QDir::toNativeSeparators(m_file->fileName()), m_file->errorString()));
+                        .arg(QDir::toNativeSeparators(file_->fileName()), file_->errorString()));
     return out;
 }
 
@@ -135,24 +135,24 @@ void PageStore::moveToTemporaryFile()
     // Without a usable temporary directory the pages simply stay in memory.
     const QString dir = QDir::tempPath();
     if (dir.isEmpty() || !QFileInfo(dir).isDir()) {
-        m_noTemporaryFile = true;
+        noTemporaryFile_ = true;
         return;
     }
     auto file = std::make_unique<QTemporaryFile>(dir + QStringLiteral("/QRPXXXXXX"));
-    if (!file->open() || file->write(m_memory) != m_memory.size() || !file->flush()) {
-        m_noTemporaryFile = true;
+    if (!file->open() || file->write(memory_) != memory_.size() || !file->flush()) {
+        noTemporaryFile_ = true;
         return;
     }
-    m_file = std::move(file);
-    m_memory = QByteArray();
+    file_ = std::move(file);
+    memory_ = QByteArray();
 }
 
 void PageStore::writeHeader()
 {
-    QByteArray header(m_headerSize, '\0');
+    QByteArray header(headerSize_, '\0');
     qToLittleEndian<quint16>(FormatVersion, header.data());
     qToLittleEndian<quint16>(WriterVersion, header.data() + 2);
-    qToLittleEndian<quint32>(quint32(m_index.size()), header.data() + 8);
+    qToLittleEndian<quint32>(quint32(index_.size()), header.data() + 8);
     qToLittleEndian<double>(dayCount(QDateTime::currentDateTime()), header.data() + 16);
     header[25] = 0; // pages stored as they are
     writeAt(0, header);
@@ -167,50 +167,50 @@ void PageStore::stampDate()
 
 void PageStore::appendPage(const QByteArray &emf)
 {
-    QMutexLocker lock(&m_mutex);
-    if (m_status == Status::Finished)
+    QMutexLocker lock(&mutex_);
+    if (status_ == Status::Finished)
         throw Error(QStringLiteral("No page can be added to a finished report"));
-    if (m_size == 0)
+    if (size_ == 0)
         writeHeader();
-    m_status = Status::Busy;
-    const qint64 start = m_size;
+    status_ = Status::Busy;
+    const qint64 start = size_;
     const qint64 next = start + RecordOverhead + emf.size();
     if (next > MaxStreamSize)
         throw Error(QStringLiteral("The report has grown too large"));
     QByteArray record;
     record.reserve(emf.size() + RecordOverhead);
-    record += u32Bytes(quint32(m_index.size() + 1));
+    record += u32Bytes(quint32(index_.size() + 1));
     record += u32Bytes(quint32(next));
     record += emf;
     record += u32Bytes(quint32(start));
     appendRaw(record);
-    m_index.append(Record{start, emf.size()});
+    index_.append(Record{start, emf.size()});
 }
 
 QByteArray PageStore::page(int n) const
 {
-    QMutexLocker lock(&m_mutex);
-    if (n < 1 || n > m_index.size())
+    QMutexLocker lock(&mutex_);
+    if (n < 1 || n > index_.size())
         throw Error(QStringLiteral("Page %1 does not exist").arg(n));
-    const Record &r = m_index.at(n - 1);
+    const Record &r = index_.at(n - 1);
     return readAt(r.start + 8, r.size);
 }
 
 void PageStore::finish()
 {
-    QMutexLocker lock(&m_mutex);
-    if (m_status == Status::Finished)
+    QMutexLocker lock(&mutex_);
+    if (status_ == Status::Finished)
         return;
     writeHeader();
-    if (m_file)
-        m_file->flush();
-    m_status = Status::Finished;
+    if (file_)
+        file_->flush();
+    status_ = Status::Finished;
 }
 
 bool PageStore::saveToFile(const QString &path)
 {
-    QMutexLocker lock(&m_mutex);
-    if (m_status != Status::Finished)
+    QMutexLocker lock(&mutex_);
+    if (status_ != Status::Finished)
         return false;
     stampDate();
     QSaveFile out(path);
@@ -220,8 +220,8 @@ bool PageStore::saveToFile(const QString &path)
     };
     if (!out.open(QIODevice::WriteOnly))
         fail();
-    for (qint64 pos = 0; pos < m_size; pos += CopyChunk) {
-        const QByteArray chunk = readAt(pos, qMin(CopyChunk, m_size - pos));
+    for (qint64 pos = 0; pos < size_; pos += CopyChunk) {
+        const QByteArray chunk = readAt(pos, qMin(CopyChunk, size_ - pos));
         if (out.write(chunk) != chunk.size())
             fail();
     }
@@ -275,9 +275,9 @@ std::unique_ptr<PageStore> PageStore::loadFromFile(const QString &path)
         damagedFile(QStringLiteral("the page count does not fit the file"));
 
     auto store = std::make_unique<PageStore>();
-    store->m_headerSize = headerSize;
+    store->headerSize_ = headerSize;
     store->appendRaw(header);
-    store->m_index.reserve(qsizetype(count));
+    store->index_.reserve(qsizetype(count));
     qint64 off = headerSize;
     for (quint32 n = 1; n <= count; ++n) {
         const QByteArray head = read(off, 8);
@@ -297,13 +297,13 @@ std::unique_ptr<PageStore> PageStore::loadFromFile(const QString &path)
             damagedFile(QStringLiteral("page %1: %2").arg(n).arg(e.message()));
         }
         store->appendRaw(head + picture + u32Bytes(quint32(back)));
-        store->m_index.append(Record{off, picture.size()});
+        store->index_.append(Record{off, picture.size()});
         off = next;
     }
     if (off != size)
         damagedFile(QStringLiteral("there is data after the last page"));
-    store->m_status = Status::Finished;
-    store->m_loaded = true;
+    store->status_ = Status::Finished;
+    store->loaded_ = true;
     return store;
 }
 

@@ -45,11 +45,11 @@ public:
     // Page n, from 1. Throws Error for a page that is not stored.
     QByteArray page(int n) const;
 
-    bool loaded() const { return m_loaded; }
+    bool loaded() const { return loaded_; }
     QString title() const;
     void setTitle(const QString &title);
-    bool cancelled() const { return m_cancelled.load(); }
-    void setCancelled(bool cancelled) { m_cancelled.store(cancelled); }
+    bool cancelled() const { return cancelled_.load(); }
+    void setCancelled(bool cancelled) { cancelled_.store(cancelled); }
 
     // Where the stream lives, for those who care about memory.
     bool inMemory() const;
@@ -78,17 +78,17 @@ private:
     void stampDate();
     void moveToTemporaryFile();
 
-    mutable QMutex m_mutex;
-    Status m_status = Status::Ready;
-    QByteArray m_memory;
-    std::unique_ptr<QTemporaryFile> m_file;
-    bool m_noTemporaryFile = false;
-    qint64 m_size = 0;
-    int m_headerSize = HeaderSize;
-    QVector<Record> m_index;
-    bool m_loaded = false;
-    QString m_title;
-    std::atomic<bool> m_cancelled{false};
+    mutable QMutex mutex_;
+    Status status_ = Status::Ready;
+    QByteArray memory_;
+    std::unique_ptr<QTemporaryFile> file_;
+    bool noTemporaryFile_ = false;
+    qint64 size_ = 0;
+    int headerSize_ = HeaderSize;
+    QVector<Record> index_;
+    bool loaded_ = false;
+    QString title_;
+    std::atomic<bool> cancelled_{false};
 };
 
 // Days since 30 December 1899, with the time of day as the fraction.

@@ -25,7 +25,7 @@ PainterCanvas::PainterCanvas(QPainter &painter)
 }
 
 PainterCanvas::PainterCanvas(QPainter &painter, int dpiX, int dpiY)
-    : m_painter(painter), m_dpiX(dpiX), m_dpiY(dpiY)
+    : painter_(painter), dpiX_(dpiX), dpiY_(dpiY)
 {
     if (dpiX <= 0 || dpiY <= 0)
         throw Error(QStringLiteral("The output has no resolution"));
@@ -34,41 +34,41 @@ PainterCanvas::PainterCanvas(QPainter &painter, int dpiX, int dpiY)
 
 void PainterCanvas::setFont(const ReportFont &font)
 {
-    m_font = font;
-    m_qfont = canvasFont(font, m_dpiY);
+    font_ = font;
+    qfont_ = canvasFont(font, dpiY_);
 }
 
 int PainterCanvas::textWidth(const QString &text) const
 {
-    return canvasTextWidth(m_qfont, text);
+    return canvasTextWidth(qfont_, text);
 }
 
 int PainterCanvas::lineHeight() const
 {
-    return canvasLineHeight(m_qfont);
+    return canvasLineHeight(qfont_);
 }
 
 void PainterCanvas::fillRect(const QRect &r, const QColor &c)
 {
     if (!r.isEmpty())
-        m_painter.fillRect(r, c);
+        painter_.fillRect(r, c);
 }
 
 void PainterCanvas::drawText(const QPoint &topLeft, const QString &text)
 {
     if (text.isEmpty())
         return;
-    m_painter.setFont(m_qfont);
-    m_painter.setPen(QPen(m_font.color));
-    m_painter.setBackgroundMode(Qt::TransparentMode);
-    const int ascent = QFontMetrics(m_qfont).ascent();
-    m_painter.drawText(QPoint(topLeft.x(), topLeft.y() + ascent), text);
+    painter_.setFont(qfont_);
+    painter_.setPen(QPen(font_.color));
+    painter_.setBackgroundMode(Qt::TransparentMode);
+    const int ascent = QFontMetrics(qfont_).ascent();
+    painter_.drawText(QPoint(topLeft.x(), topLeft.y() + ascent), text);
 }
 
 void PainterCanvas::drawLine(const QPoint &from, const QPoint &to)
 {
-    m_painter.setPen(QPen(Qt::black, 0)); // cosmetic: one device pixel
-    m_painter.drawLine(from, to);
+    painter_.setPen(QPen(Qt::black, 0)); // cosmetic: one device pixel
+    painter_.drawLine(from, to);
 }
 
 } // namespace zeplo

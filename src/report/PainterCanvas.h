@@ -16,8 +16,8 @@ public:
     explicit PainterCanvas(QPainter &painter);
     PainterCanvas(QPainter &painter, int dpiX, int dpiY);
 
-    int dpiX() const override { return m_dpiX; }
-    int dpiY() const override { return m_dpiY; }
+    int dpiX() const override { return dpiX_; }
+    int dpiY() const override { return dpiY_; }
     void setFont(const ReportFont &font) override;
     int textWidth(const QString &text) const override;
     int lineHeight() const override;
@@ -26,11 +26,11 @@ public:
     void drawLine(const QPoint &from, const QPoint &to) override;
 
 private:
-    QPainter &m_painter;
-    int m_dpiX;
-    int m_dpiY;
-    ReportFont m_font;
-    QFont m_qfont;
+    QPainter &painter_;
+    int dpiX_;
+    int dpiY_;
+    ReportFont font_;
+    QFont qfont_;
 };
 
 } // namespace zeplo

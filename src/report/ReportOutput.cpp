@@ -68,7 +68,7 @@ int screenDpi()
 
 // ---- page pictures -------------------------------------------------------
 
-PagePictureOutput::PagePictureOutput(PageStore &store, int dpi) : m_store(store), m_dpi(dpi > 0 ? dpi : 96) {}
+PagePictureOutput::PagePictureOutput(PageStore &store, int dpi) : store_(store), dpi_(dpi > 0 ? dpi : 96) {}
 
 PagePictureOutput::~PagePictureOutput() = default;
 
@@ -77,49 +77,49 @@ void PagePictureOutput::applySettings(const PageSettings &page, const QString &p
     // The preview shows the pages as the selected printer would print them.
     const QPageSize wanted = pageSizeFor(page.paper);
     const QPageSize paper = paperLookup ? paperLookup(printerName, wanted) : wanted;
-    m_paper = turned(paper.size(QPageSize::Millimeter) * NativePerMm, page.landscape);
+    paper_ = turned(paper.size(QPageSize::Millimeter) * NativePerMm, page.landscape);
 }
 
 QSize PagePictureOutput::pagePixels() const
 {
-    return QSize(static_cast<int>(std::lround(m_paper.width() * m_dpi / NativeUnitsPerInch)),
-                 static_cast<int>(std::lround(m_paper.height() * m_dpi / NativeUnitsPerInch)));
+    return QSize(static_cast<int>(std::lround(paper_.width() * dpi_ / NativeUnitsPerInch)),
+                 static_cast<int>(std::lround(paper_.height() * dpi_ / NativeUnitsPerInch)));
 }
 
 void PagePictureOutput::openDocument()
 {
-    m_store.begin();
+    store_.begin();
 }
 
 Canvas *PagePictureOutput::beginPage(int)
 {
-    m_canvas = std::make_unique<EmfCanvas>(pagePixels(), m_dpi);
-    return m_canvas.get();
+    canvas_ = std::make_unique<EmfCanvas>(pagePixels(), dpi_);
+    return canvas_.get();
 }
 
 void PagePictureOutput::endPage()
 {
-    if (!m_canvas)
+    if (!canvas_)
         return;
-    const QByteArray picture = m_canvas->finish();
-    m_canvas.reset();
-    m_store.appendPage(picture);
+    const QByteArray picture = canvas_->finish();
+    canvas_.reset();
+    store_.appendPage(picture);
     if (pageFinished)
-        pageFinished(m_store.pageCount());
+        pageFinished(store_.pageCount());
 }
 
 void PagePictureOutput::closeDocument()
 {
-    m_canvas.reset();
-    m_store.finish();
+    canvas_.reset();
+    store_.finish();
 }
 
 void PagePictureOutput::abandonDocument() noexcept
 {
-    m_canvas.reset();
-    m_store.setCancelled(true);
+    canvas_.reset();
+    store_.setCancelled(true);
     try {
-        m_store.finish();
+        store_.finish();
     } catch (...) {
         // The store is thrown away by its owner; nothing more to tidy.
     }

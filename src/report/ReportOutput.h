@@ -80,7 +80,7 @@ public:
     ~PagePictureOutput() override;
 
     void applySettings(const PageSettings &page, const QString &printerName) override;
-    QSizeF paper() const override { return m_paper; }
+    QSizeF paper() const override { return paper_; }
     void openDocument() override;
     Canvas *beginPage(int number) override;
     void endPage() override;
@@ -92,15 +92,15 @@ public:
     // as that printer would print them; unset, the wanted paper is used.
     std::function<QPageSize(const QString &printerName, const QPageSize &wanted)> paperLookup;
 
-    int dpi() const { return m_dpi; }
+    int dpi() const { return dpi_; }
     // Size of every page picture in pixels.
     QSize pagePixels() const;
 
 private:
-    PageStore &m_store;
-    int m_dpi;
-    QSizeF m_paper{2100, 2970};
-    std::unique_ptr<EmfCanvas> m_canvas;
+    PageStore &store_;
+    int dpi_;
+    QSizeF paper_{2100, 2970};
+    std::unique_ptr<EmfCanvas> canvas_;
 };
 
 } // namespace zeplo

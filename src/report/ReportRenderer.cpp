@@ -14,13 +14,13 @@
 
 namespace zeplo {
 
-ReportRenderer::ReportRenderer(const ReportLayout &layout, ResultSet *query) : m_layout(layout), m_query(query) {}
+ReportRenderer::ReportRenderer(const ReportLayout &layout, ResultSet *query) : layout_(layout), query_(query) {}
 
 bool ReportRenderer::render(ReportOutput &output, const PrinterSettings &printer)
 {
-    if (m_busy)
+    if (busy_)
         return false;
-    m_busy = true;
+    busy_ = true;
     // Cleared on every way out, a failure included: a report left marked busy
     // would ignore every later print command.
     struct Idle {
@@ -29,29 +29,29 @@ bool ReportRenderer::render(ReportOutput &output, const PrinterSettings &printer
         ~Idle()
         {
             busy = false;
-            self->m_output = nullptr;
-            self->m_canvas = nullptr;
+            self->output_ = nullptr;
+            self->canvas_ = nullptr;
         }
-    } idle{m_busy, this};
+    } idle{busy_, this};
 
-    m_cancelled = false;
-    m_pageCount = 0;
-    m_detailNumber = 0;
-    m_pageInProgress = false;
-    m_position = 0;
-    m_canvas = nullptr;
-    m_output = &output;
+    cancelled_ = false;
+    pageCount_ = 0;
+    detailNumber_ = 0;
+    pageInProgress_ = false;
+    position_ = 0;
+    canvas_ = nullptr;
+    output_ = &output;
 
-    m_page = m_layout.page;
-    m_page.copies = printer.copies;
-    m_page.landscape = printer.landscape;
-    m_page.firstPage = printer.firstPage;
-    m_page.lastPage = printer.lastPage;
+    page_ = layout_.page;
+    page_.copies = printer.copies;
+    page_.landscape = printer.landscape;
+    page_.firstPage = printer.firstPage;
+    page_.lastPage = printer.lastPage;
 
     try {
-        output.applySettings(m_page, printer.printerName);
-        m_paper = output.paper();
-        m_unprintable = output.unprintableMargin();
+        output.applySettings(page_, printer.printerName);
+        paper_ = output.paper();
+        unprintable_ = output.unprintableMargin();
         output.openDocument();
         walk();
         endDocument();
@@ -64,36 +64,36 @@ bool ReportRenderer::render(ReportOutput &output, const PrinterSettings &printer
 
 void ReportRenderer::walk()
 {
-    if (!m_query || !m_query->active()) {
+    if (!query_ || !query_->active()) {
         printEmptyReport();
         return;
     }
-    m_query->first();
-    if (m_query->eof()) {
+    query_->first();
+    if (query_->eof()) {
         printEmptyReport();
         return;
     }
     // Asked once: on a result not yet read to its end the engine counts anew
     // each time.
     const qsizetype rowCount = detailCount();
-    const ReportBand *title = m_layout.band(BandKind::Title);
-    const ReportBand *header = m_layout.band(BandKind::ColumnHeader);
-    const ReportBand *detail = m_layout.band(BandKind::Detail);
-    const ReportBand *summary = m_layout.band(BandKind::Summary);
+    const ReportBand *title = layout_.band(BandKind::Title);
+    const ReportBand *header = layout_.band(BandKind::ColumnHeader);
+    const ReportBand *detail = layout_.band(BandKind::Detail);
+    const ReportBand *summary = layout_.band(BandKind::Summary);
     if (title)
         printBand(*title);
     if (header)
         printBand(*header);
-    while (!m_query->eof()) {
+    while (!query_->eof()) {
         QCoreApplication::processEvents();
-        if (m_cancelled)
+        if (cancelled_)
             return;
-        ++m_detailNumber;
+        ++detailNumber_;
         if (detail)
             printBand(*detail);
-        m_query->next();
-        if (rowCount != 0 && m_output->progress)
-            m_output->progress(int(qsizetype(m_detailNumber) * 100 / rowCount));
+        query_->next();
+        if (rowCount != 0 && output_->progress)
+            output_->progress(int(qsizetype(detailNumber_) * 100 / rowCount));
     }
     if (summary)
         printBand(*summary);
@@ -101,88 +101,88 @@ void ReportRenderer::walk()
 
 void ReportRenderer::printEmptyReport()
 {
-    if (!m_page.printIfEmpty)
+    if (!page_.printIfEmpty)
         return;
     // No column header: the report of no books has no columns to name.
     for (BandKind kind : {BandKind::Title, BandKind::Detail, BandKind::Summary})
-        if (const ReportBand *band = m_layout.band(kind))
+        if (const ReportBand *band = layout_.band(kind))
             printBand(*band);
 }
 
 void ReportRenderer::endDocument()
 {
-    if (m_cancelled && !m_output->keepsPagesWhenCancelled()) {
-        m_output->abandonDocument();
+    if (cancelled_ && !output_->keepsPagesWhenCancelled()) {
+        output_->abandonDocument();
         return;
     }
-    if (m_pageInProgress)
+    if (pageInProgress_)
         finishPage();
-    m_output->closeDocument();
+    output_->closeDocument();
 }
 
 void ReportRenderer::printBand(const ReportBand &band)
 {
-    if (!m_pageInProgress) {
+    if (!pageInProgress_) {
         startPage();
     } else {
-        const double spaceLeft = m_paper.height() - m_page.bottomMargin - m_position;
-        const double printableHeight = m_paper.height() - m_page.topMargin - m_page.bottomMargin;
+        const double spaceLeft = paper_.height() - page_.bottomMargin - position_;
+        const double printableHeight = paper_.height() - page_.topMargin - page_.bottomMargin;
         // A band that could fit no page prints where it is.
         if (spaceLeft < band.height && band.height <= printableHeight)
             startPage();
     }
     drawBand(band);
-    m_position += band.advance();
+    position_ += band.advance();
 }
 
 void ReportRenderer::startPage()
 {
-    if (m_pageInProgress)
+    if (pageInProgress_)
         finishPage();
-    ++m_pageCount;
-    m_canvas = m_output->beginPage(m_pageCount);
-    m_pageInProgress = true;
-    m_position = m_page.topMargin;
+    ++pageCount_;
+    canvas_ = output_->beginPage(pageCount_);
+    pageInProgress_ = true;
+    position_ = page_.topMargin;
     // The first page's column header follows the title; later pages open with it.
-    if (m_pageCount > 1)
-        if (const ReportBand *header = m_layout.band(BandKind::ColumnHeader))
+    if (pageCount_ > 1)
+        if (const ReportBand *header = layout_.band(BandKind::ColumnHeader))
             printBand(*header);
 }
 
 void ReportRenderer::finishPage()
 {
-    m_position = m_paper.height() - m_page.bottomMargin;
-    m_pageInProgress = false;
-    m_canvas = nullptr;
-    m_output->endPage();
+    position_ = paper_.height() - page_.bottomMargin;
+    pageInProgress_ = false;
+    canvas_ = nullptr;
+    output_->endPage();
 }
 
 double ReportRenderer::leftEdge() const
 {
     // The report has one column, so every band starts at the left margin.
-    return m_page.leftMargin;
+    return page_.leftMargin;
 }
 
 int ReportRenderer::pixelX(double x) const
 {
-    return static_cast<int>(std::lround((x - m_unprintable.x()) * m_canvas->dpiX() / NativeUnitsPerInch));
+    return static_cast<int>(std::lround((x - unprintable_.x()) * canvas_->dpiX() / NativeUnitsPerInch));
 }
 
 int ReportRenderer::pixelY(double y) const
 {
-    return static_cast<int>(std::lround((y - m_unprintable.y()) * m_canvas->dpiY() / NativeUnitsPerInch));
+    return static_cast<int>(std::lround((y - unprintable_.y()) * canvas_->dpiY() / NativeUnitsPerInch));
 }
 
 void ReportRenderer::drawBand(const ReportBand &band)
 {
     // A page outside the printed range is laid out all the same, but drawn nowhere.
-    if (!m_canvas)
+    if (!canvas_)
         return;
     const int left = pixelX(leftEdge());
-    const int top = pixelY(m_position);
+    const int top = pixelY(position_);
     const QRect area(QPoint(left, top),
-                     QSize(pixelX(leftEdge() + band.width) - left, pixelY(m_position + band.height) - top));
-    m_canvas->fillRect(area, band.color);
+                     QSize(pixelX(leftEdge() + band.width) - left, pixelY(position_ + band.height) - top));
+    canvas_->fillRect(area, band.color);
     for (const Printable &p : band.printables) {
         if (p.kind == PrintableKind::Shape)
             drawShape(p);
@@ -197,48 +197,48 @@ void ReportRenderer::drawText(const ReportBand &band, const Printable &p)
     text.remove(QLatin1Char('\n'));
     const QStringList lines = text.split(QLatin1Char('\r'));
 
-    m_canvas->setFont(p.font);
-    const int lineHeight = m_canvas->lineHeight();
+    canvas_->setFont(p.font);
+    const int lineHeight = canvas_->lineHeight();
     int width = 0;
     if (p.autoSize) {
         for (const QString &line : lines)
-            width = std::max(width, m_canvas->textWidth(line));
+            width = std::max(width, canvas_->textWidth(line));
         width += 1;
     } else {
-        width = static_cast<int>(std::lround(p.width * m_canvas->dpiX() / NativeUnitsPerInch));
+        width = static_cast<int>(std::lround(p.width * canvas_->dpiX() / NativeUnitsPerInch));
     }
-    const int height = std::max(static_cast<int>(std::lround(p.height * m_canvas->dpiY() / NativeUnitsPerInch)),
+    const int height = std::max(static_cast<int>(std::lround(p.height * canvas_->dpiY() / NativeUnitsPerInch)),
                                 lineHeight + 1);
 
     double left = p.left;
     if (p.alignment == PrintableAlignment::Center) {
-        const double widthNative = width * NativeUnitsPerInch / m_canvas->dpiX();
+        const double widthNative = width * NativeUnitsPerInch / canvas_->dpiX();
         left = p.alignToBand ? (band.width - widthNative) / 2 : p.left + (p.width - widthNative) / 2;
     }
-    const QPoint topLeft(pixelX(leftEdge() + left), pixelY(m_position + p.top));
+    const QPoint topLeft(pixelX(leftEdge() + left), pixelY(position_ + p.top));
 
     if (!p.transparent)
-        m_canvas->fillRect(QRect(topLeft, QSize(width, height)), p.color);
+        canvas_->fillRect(QRect(topLeft, QSize(width, height)), p.color);
     // As many lines as the box holds, the first always; never clipped.
     for (int i = 0; i < lines.size(); ++i) {
         if (i > 0 && (i + 1) * lineHeight > height)
             break;
-        m_canvas->drawText(QPoint(topLeft.x(), topLeft.y() + i * lineHeight), lines.at(i));
+        canvas_->drawText(QPoint(topLeft.x(), topLeft.y() + i * lineHeight), lines.at(i));
     }
 }
 
 void ReportRenderer::drawShape(const Printable &p)
 {
     const double x = leftEdge() + p.left;
-    const int y = pixelY(m_position + p.top + p.height / 2);
-    m_canvas->drawLine(QPoint(pixelX(x), y), QPoint(pixelX(x + p.width), y));
+    const int y = pixelY(position_ + p.top + p.height / 2);
+    canvas_->drawLine(QPoint(pixelX(x), y), QPoint(pixelX(x + p.width), y));
 }
 
 qsizetype ReportRenderer::detailCount() const
 {
-    if (!m_query || !m_query->active())
+    if (!query_ || !query_->active())
         return 1;
-    return m_query->recordCount();
+    return query_->recordCount();
 }
 
 QString ReportRenderer::textOf(const Printable &p) const
@@ -247,9 +247,9 @@ QString ReportRenderer::textOf(const Printable &p) const
     case PrintableKind::Text:
         return p.content;
     case PrintableKind::BoundText: {
-        if (!m_query || !m_query->active())
+        if (!query_ || !query_->active())
             return QString();
-        const Field *field = m_query->findField(p.content);
+        const Field *field = query_->findField(p.content);
         if (!field)
             return QString();
         try {
@@ -261,7 +261,7 @@ QString ReportRenderer::textOf(const Printable &p) const
     case PrintableKind::SystemDate:
         return QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
     case PrintableKind::SystemPageNumber:
-        return QString::number(m_pageCount);
+        return QString::number(pageCount_);
     case PrintableKind::SystemDetailCount:
         return QString::number(detailCount());
     case PrintableKind::Shape:

@@ -27,13 +27,13 @@ public:
     // The result set is left on its last row.
     bool render(ReportOutput &output, const PrinterSettings &printer);
 
-    bool busy() const { return m_busy; }
+    bool busy() const { return busy_; }
     // Stops the rendering before its next row.
-    void cancel() { m_cancelled = true; }
-    bool cancelled() const { return m_cancelled; }
+    void cancel() { cancelled_ = true; }
+    bool cancelled() const { return cancelled_; }
     // Pages begun by the current (or last) rendering.
-    int pageCount() const { return m_pageCount; }
-    int detailNumber() const { return m_detailNumber; }
+    int pageCount() const { return pageCount_; }
+    int detailNumber() const { return detailNumber_; }
 
 private:
     void walk();
@@ -52,22 +52,22 @@ private:
     int pixelY(double y) const;
     double leftEdge() const;
 
-    const ReportLayout &m_layout;
-    ResultSet *m_query;
+    const ReportLayout &layout_;
+    ResultSet *query_;
 
-    bool m_busy = false;
-    bool m_cancelled = false;
-    int m_pageCount = 0;
-    int m_detailNumber = 0;
+    bool busy_ = false;
+    bool cancelled_ = false;
+    int pageCount_ = 0;
+    int detailNumber_ = 0;
 
     // One rendering's state.
-    ReportOutput *m_output = nullptr;
-    Canvas *m_canvas = nullptr; // null for a page drawn nowhere
-    PageSettings m_page;
-    QSizeF m_paper;
-    QPointF m_unprintable;
-    bool m_pageInProgress = false;
-    double m_position = 0;
+    ReportOutput *output_ = nullptr;
+    Canvas *canvas_ = nullptr; // null for a page drawn nowhere
+    PageSettings page_;
+    QSizeF paper_;
+    QPointF unprintable_;
+    bool pageInProgress_ = false;
+    double position_ = 0;
 };
 
 } // namespace zeplo

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <vector>
-
 #include <QAbstractScrollArea>
 #include <QFont>
 #include <QRect>
 
-#include "widgets/PaintPacer.h"
 #include "engine/DataSource.h"
+#include "widgets/GridGeometry.h"
+#include "widgets/PaintPacer.h"
 
 namespace zeplo {
 
@@ -17,13 +16,15 @@ class Field;
 // The read-only data grid: one column per field of the result set, a title
 // row, a row indicator, and the result set's window of rows. It keeps no rows
 // of its own; every paint reads the window the result set holds, and every
-// move goes through the result set's moves.
+// move goes through the result set's moves. Its member functions are kept in
+// three files: DataGrid.cpp (layout, data events, scroll bars), DataGridInput.cpp
+// (keys, mouse, wheel, drags) and DataGridPaint.cpp (painting).
 class DataGrid : public QAbstractScrollArea, public DataLink {
     Q_OBJECT
 public:
-    static constexpr int kIndicatorWidth = 11;
-    static constexpr int kLineWidth = 1;
-    static constexpr int kEmptyColumnWidth = 64;   // the untitled column of a closed grid
+    static constexpr int kIndicatorWidth = GridGeometry::kIndicatorWidth;
+    static constexpr int kLineWidth = GridGeometry::kLineWidth;
+    static constexpr int kEmptyColumnWidth = GridGeometry::kEmptyColumnWidth;   // the untitled column of a closed grid
 
     explicit DataGrid(QWidget *parent = nullptr);
     ~DataGrid() override;
@@ -37,7 +38,7 @@ public:
     int titleHeight() const;                 // includes the line below the titles
     int rowHeight() const;                   // includes the row line
     int visibleRowCount() const;             // whole data rows that fit
-    int columnCount() const { return int(columns_.size()); }
+    int columnCount() const { return columns_.count(); }
     int columnWidth(int column) const;       // without the column line
     QString columnTitle(int column) const;
     Field *columnField(int column) const;   // null for the closed grid's empty column
@@ -65,18 +66,14 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    struct Column {
-        int field = -1;   // index among the result set's fields; -1 for the empty column
-        int width = kEmptyColumnWidth;
-    };
     enum class Drag { None, Resize, MovePending, Move };
 
     void syncColumns();
     void buildColumns();
     int computedWidth(const Field &field) const;
     int charWidth() const;
+    int scrolled() const;                    // pixels the columns are scrolled sideways
     int columnLeft(int column) const;        // viewport x of the column's first pixel
-    int totalColumnsWidth() const;
     int columnAt(int x) const;               // -1 when none
     int borderAt(int x) const;               // column whose right border is at x in the title row, or -1
     int lineAt(int y) const;                 // window line at y, -1 for the title row, -2 below the rows
@@ -97,7 +94,7 @@ private:
     void paintIndicatorMark(class QPainter &p, const QRect &cell, int state) const;
 
     QFont titleFont_;
-    std::vector<Column> columns_;
+    GridGeometry columns_;
     const ResultSet *columnsFor_ = nullptr;   // result set the columns were made from
     int currentColumn_ = 0;
     bool syncingBars_ = false;

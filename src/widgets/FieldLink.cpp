@@ -177,7 +177,17 @@ void FieldLink::dataEvent(DataEvent event, Field *field)
             reload();
         break;
     case DataEvent::UpdateData:
-        writeBack();
+        try {
+            writeBack();
+        } catch (const std::exception &) {
+            // The post stops here; the user corrects the value where it was
+            // typed, as after leaving the box.
+            if (canTakeFocus()) {
+                control_->setFocus(Qt::OtherFocusReason);
+                failedWriteBack();
+            }
+            throw;
+        }
         break;
     case DataEvent::FocusControl:
         if (field && field == field_ && canTakeFocus())

@@ -2,7 +2,7 @@
 
 namespace zeplo {
 
-PaintPacer::PaintPacer(QWidget *widget) : QObject(widget), widget_(widget)
+PaintPacer::PaintPacer(QWidget *widget, int frameMs) : QObject(widget), widget_(widget), frameMs_(frameMs)
 {
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, [this] { release(); });
@@ -12,13 +12,13 @@ void PaintPacer::beforeChange()
 {
     if (holding_ || !widget_)
         return;
-    if (!lastChange_.isValid() || lastChange_.elapsed() >= kFrameMs || !widget_->isVisible()) {
+    if (!lastChange_.isValid() || lastChange_.elapsed() >= frameMs_ || !widget_->isVisible()) {
         lastChange_.start();
         return;
     }
     holding_ = true;
     widget_->setUpdatesEnabled(false);
-    timer_.start(int(kFrameMs - lastChange_.elapsed()));
+    timer_.start(int(frameMs_ - lastChange_.elapsed()));
 }
 
 void PaintPacer::release()

@@ -19,7 +19,8 @@ class PaintPacer : public QObject {
 public:
     static constexpr int kFrameMs = 16;
 
-    explicit PaintPacer(QWidget *widget);
+    // `frameMs` is the screen's frame; a test watching the pacing may lengthen it.
+    explicit PaintPacer(QWidget *widget, int frameMs = kFrameMs);
     // Call before the control changes what it shows.
     void beforeChange();
     bool holding() const { return holding_; }
@@ -30,6 +31,7 @@ private:
     QPointer<QWidget> widget_;
     QElapsedTimer lastChange_;
     QTimer timer_;
+    int frameMs_;
     bool holding_ = false;
 };
 

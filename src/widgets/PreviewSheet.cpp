@@ -15,15 +15,15 @@ PreviewSheet::PreviewSheet(QWidget *parent) : QWidget(parent)
 
 void PreviewSheet::setPicture(const QByteArray &emf)
 {
-    m_picture = emf;
-    m_pictureFailed = false;
+    picture_ = emf;
+    pictureFailed_ = false;
     update();
 }
 
 void PreviewSheet::clearPicture()
 {
-    m_picture.clear();
-    m_pictureFailed = false;
+    picture_.clear();
+    pictureFailed_ = false;
     update();
 }
 
@@ -48,15 +48,15 @@ void PreviewSheet::paintEvent(QPaintEvent *)
     p.fillRect(QRect(w - 2, 2, 2, h - 2), Qt::black);
     p.fillRect(QRect(2, h - 2, w - 2, 2), Qt::black);
 
-    if (m_picture.isEmpty() || m_pictureFailed || page.isEmpty())
+    if (picture_.isEmpty() || pictureFailed_ || page.isEmpty())
         return;
     p.setClipRect(page);
     try {
-        playEmf(m_picture, p, QRectF(page));
+        playEmf(picture_, p, QRectF(page));
     } catch (const std::exception &) {
         // A damaged picture shows what was drawn before the fault; it is not
         // played again on every repaint, and a paint event cannot report it.
-        m_pictureFailed = true;
+        pictureFailed_ = true;
     }
 }
 

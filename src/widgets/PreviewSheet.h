@@ -17,8 +17,8 @@ public:
 
     void setPicture(const QByteArray &emf);
     void clearPicture();
-    bool hasPicture() const { return !m_picture.isEmpty(); }
-    const QByteArray &picture() const { return m_picture; }
+    bool hasPicture() const { return !picture_.isEmpty(); }
+    const QByteArray &picture() const { return picture_; }
 
     // The rectangle the page picture is stretched onto.
     QRect pageRect() const;
@@ -27,8 +27,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    QByteArray m_picture;
-    bool m_pictureFailed = false;
+    QByteArray picture_;
+    bool pictureFailed_ = false;
 };
 
 } // namespace zeplo

@@ -55,9 +55,9 @@ void PrintProgressWindow::setProgress(int percent)
 
 void PrintProgressWindow::cancel()
 {
-    if (m_cancelled)
+    if (cancelled_)
         return;
-    m_cancelled = true;
+    cancelled_ = true;
     cancelButton_->setEnabled(false);
     if (onCancel)
         onCancel();

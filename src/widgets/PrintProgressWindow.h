@@ -22,7 +22,7 @@ public:
     // A progress notice in percent: only every fifth percent moves the bar,
     // and each such step lets the message loop run.
     void setProgress(int percent);
-    bool cancelled() const { return m_cancelled; }
+    bool cancelled() const { return cancelled_; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -33,7 +33,7 @@ private:
     QLabel *percentLabel_;
     QPushButton *cancelButton_;
     void cancel();
-    bool m_cancelled = false;
+    bool cancelled_ = false;
 };
 
 } // namespace zeplo

@@ -35,50 +35,50 @@ QPageSize paperForPrinter(const QString &printerName, const QPageSize &wanted)
     return choosePaper(wanted, true, info.supportedPageSizes(), info.defaultPageSize());
 }
 
-PrinterOutput::PrinterOutput(QPrinter &printer) : m_printer(printer) {}
+PrinterOutput::PrinterOutput(QPrinter &printer) : printer_(printer) {}
 
 PrinterOutput::~PrinterOutput()
 {
     // A document left open by a rendering that never got to close it is dropped.
-    if (m_painter.isActive())
+    if (painter_.isActive())
         abandonDocument();
 }
 
 void PrinterOutput::applySettings(const PageSettings &page, const QString &printerName)
 {
-    const bool native = m_printer.outputFormat() == QPrinter::NativeFormat;
-    if (native && !printerName.isEmpty() && m_printer.printerName() != printerName)
-        m_printer.setPrinterName(printerName);
+    const bool native = printer_.outputFormat() == QPrinter::NativeFormat;
+    if (native && !printerName.isEmpty() && printer_.printerName() != printerName)
+        printer_.setPrinterName(printerName);
 
     const QPageSize wanted = pageSizeFor(page.paper);
     if (native) {
-        const QPrinterInfo info(m_printer);
+        const QPrinterInfo info(printer_);
         const QPageSize chosen =
-            choosePaper(wanted, !info.isNull(), info.supportedPageSizes(), m_printer.pageLayout().pageSize());
-        m_printer.setPageSize(chosen);
+            choosePaper(wanted, !info.isNull(), info.supportedPageSizes(), printer_.pageLayout().pageSize());
+        printer_.setPageSize(chosen);
     } else {
-        m_printer.setPageSize(wanted);
+        printer_.setPageSize(wanted);
     }
-    m_printer.setPageOrientation(page.landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
-    m_printer.setCopyCount(qMax(1, page.copies));
-    m_printer.setPaperSource(QPrinter::Auto);
-    m_printer.setDocName(page.title);
+    printer_.setPageOrientation(page.landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
+    printer_.setCopyCount(qMax(1, page.copies));
+    printer_.setPaperSource(QPrinter::Auto);
+    printer_.setDocName(page.title);
     // The device's origin sits at the edge of what the printer can reach, as
     // the layout's conversion expects.
-    m_printer.setFullPage(false);
-    m_printer.setPageMargins(m_printer.pageLayout().minimumMargins(), m_printer.pageLayout().units());
-    m_firstPage = page.firstPage;
-    m_lastPage = page.lastPage;
+    printer_.setFullPage(false);
+    printer_.setPageMargins(printer_.pageLayout().minimumMargins(), printer_.pageLayout().units());
+    firstPage_ = page.firstPage;
+    lastPage_ = page.lastPage;
 }
 
 QSizeF PrinterOutput::paper() const
 {
-    return m_printer.pageLayout().fullRect(QPageLayout::Millimeter).size() * NativePerMm;
+    return printer_.pageLayout().fullRect(QPageLayout::Millimeter).size() * NativePerMm;
 }
 
 QPointF PrinterOutput::unprintableMargin() const
 {
-    const QMarginsF m = m_printer.pageLayout().margins(QPageLayout::Millimeter);
+    const QMarginsF m = printer_.pageLayout().margins(QPageLayout::Millimeter);
     return QPointF(m.left(), m.top()) * NativePerMm;
 }
 
@@ -86,48 +86,48 @@ void PrinterOutput::openDocument()
 {
     // The print job starts with its first printed page, so that a range
     // holding no page sends nothing.
-    m_printed = 0;
+    printed_ = 0;
 }
 
 Canvas *PrinterOutput::beginPage(int number)
 {
-    if (!pageInRange(number, m_firstPage, m_lastPage))
+    if (!pageInRange(number, firstPage_, lastPage_))
         return nullptr;
-    if (!m_painter.isActive()) {
-        if (!m_painter.begin(&m_printer))
+    if (!painter_.isActive()) {
+        if (!painter_.begin(&printer_))
             throw Error(QStringLiteral("Printing could not be started on %1")
-                            .arg(m_printer.outputFormat() == QPrinter::PdfFormat ? m_printer.outputFileName()
-                                                                                 : m_printer.printerName()));
-    } else if (!m_printer.newPage()) {
+                            .arg(printer_.outputFormat() == QPrinter::PdfFormat ? printer_.outputFileName()
+                                                                                 : printer_.printerName()));
+    } else if (!printer_.newPage()) {
         throw Error(QStringLiteral("The printer refused a new page"));
     }
-    m_canvas = std::make_unique<PainterCanvas>(m_painter);
-    return m_canvas.get();
+    canvas_ = std::make_unique<PainterCanvas>(painter_);
+    return canvas_.get();
 }
 
 void PrinterOutput::endPage()
 {
-    if (!m_canvas)
+    if (!canvas_)
         return;
-    m_canvas.reset();
-    ++m_printed;
+    canvas_.reset();
+    ++printed_;
     if (pageFinished)
-        pageFinished(m_printed);
+        pageFinished(printed_);
 }
 
 void PrinterOutput::closeDocument()
 {
-    m_canvas.reset();
-    if (m_painter.isActive() && !m_painter.end())
+    canvas_.reset();
+    if (painter_.isActive() && !painter_.end())
         throw Error(QStringLiteral("The printout could not be finished"));
 }
 
 void PrinterOutput::abandonDocument() noexcept
 {
-    m_canvas.reset();
-    if (m_painter.isActive()) {
-        m_printer.abort();
-        m_painter.end();
+    canvas_.reset();
+    if (painter_.isActive()) {
+        printer_.abort();
+        painter_.end();
     }
 }
 

@@ -39,15 +39,15 @@ public:
     void abandonDocument() noexcept override;
     bool keepsPagesWhenCancelled() const override { return true; }
 
-    int pagesPrinted() const { return m_printed; }
+    int pagesPrinted() const { return printed_; }
 
 private:
-    QPrinter &m_printer;
-    QPainter m_painter;
-    std::unique_ptr<PainterCanvas> m_canvas;
-    int m_firstPage = 0;
-    int m_lastPage = 0;
-    int m_printed = 0;
+    QPrinter &printer_;
+    QPainter painter_;
+    std::unique_ptr<PainterCanvas> canvas_;
+    int firstPage_ = 0;
+    int lastPage_ = 0;
+    int printed_ = 0;
 };
 
 } // namespace zeplo

@@ -151,9 +151,9 @@ QAction *ReportPreview::addTool(ToolbarPicture picture, const QString &hint, con
 
 void ReportPreview::setStore(std::shared_ptr<PageStore> store)
 {
-    m_store = std::move(store);
-    m_current = 1;
-    m_shown = false;
+    store_ = std::move(store);
+    current_ = 1;
+    shown_ = false;
     Sheet->clearPicture();
 }
 
@@ -161,25 +161,25 @@ void ReportPreview::setPaperMm(const QSizeF &paper)
 {
     if (paper.width() <= 0 || paper.height() <= 0)
         return;
-    m_paperMm = paper;
+    paperMm_ = paper;
     recomputeZoom();
     placeSheet();
 }
 
 int ReportPreview::pageCount() const
 {
-    if (!m_store)
+    if (!store_)
         return 0;
-    const int stored = m_store->pageCount();
-    if (m_store->status() == PageStore::Status::Busy && m_host.pagesBegun)
-        return std::max(stored, m_host.pagesBegun());
+    const int stored = store_->pageCount();
+    if (store_->status() == PageStore::Status::Busy && host_.pagesBegun)
+        return std::max(stored, host_.pagesBegun());
     return stored;
 }
 
 QSize ReportPreview::pagePixels() const
 {
     const double pixelsPerMm = screenDpi() / 25.4;
-    return QSize(roundToInt(m_paperMm.width() * pixelsPerMm), roundToInt(m_paperMm.height() * pixelsPerMm));
+    return QSize(roundToInt(paperMm_.width() * pixelsPerMm), roundToInt(paperMm_.height() * pixelsPerMm));
 }
 
 QSize ReportPreview::pageAreaSize() const
@@ -194,7 +194,7 @@ QSize ReportPreview::pageAreaSize() const
 void ReportPreview::zoomToFit()
 {
     QCoreApplication::processEvents();
-    m_mode = ZoomMode::FitPage;
+    mode_ = ZoomMode::FitPage;
     ZoomToFit->setChecked(true);
     recomputeZoom();
 }
@@ -202,7 +202,7 @@ void ReportPreview::zoomToFit()
 void ReportPreview::zoomTo100()
 {
     QCoreApplication::processEvents();
-    m_mode = ZoomMode::Other;
+    mode_ = ZoomMode::Other;
     ZoomTo100->setChecked(true);
     setZoom(100);
 }
@@ -210,7 +210,7 @@ void ReportPreview::zoomTo100()
 void ReportPreview::zoomToWidth()
 {
     QCoreApplication::processEvents();
-    m_mode = ZoomMode::PageWidth;
+    mode_ = ZoomMode::PageWidth;
     ZoomToWidth->setChecked(true);
     recomputeZoom();
 }
@@ -223,7 +223,7 @@ void ReportPreview::recomputeZoom()
         return;
     const double w = area.width();
     const double h = area.height();
-    switch (m_mode) {
+    switch (mode_) {
     case ZoomMode::FitPage:
         setZoom(std::min(roundToInt(w / page.width() * 95), roundToInt(h / page.height() * 95)));
         break;
@@ -239,7 +239,7 @@ void ReportPreview::setZoom(int percent)
 {
     if (percent < MinZoom || percent > MaxZoom)
         return;
-    m_zoom = percent;
+    zoom_ = percent;
     placeSheet();
     scrollHome();
 }
@@ -247,8 +247,8 @@ void ReportPreview::setZoom(int percent)
 void ReportPreview::placeSheet()
 {
     const QSize page = pagePixels();
-    Sheet->resize(roundToInt(page.width() * m_zoom / 100.0) + PreviewSheet::Decoration,
-                  roundToInt(page.height() * m_zoom / 100.0) + PreviewSheet::Decoration);
+    Sheet->resize(roundToInt(page.width() * zoom_ / 100.0) + PreviewSheet::Decoration,
+                  roundToInt(page.height() * zoom_ / 100.0) + PreviewSheet::Decoration);
 }
 
 void ReportPreview::scrollHome()
@@ -261,28 +261,28 @@ void ReportPreview::scrollHome()
 
 void ReportPreview::goToPage(int number)
 {
-    if (number < 1 || number > pageCount() || number == m_current)
+    if (number < 1 || number > pageCount() || number == current_)
         return;
-    m_current = number;
-    if (m_store && number <= m_store->pageCount()) {
+    current_ = number;
+    if (store_ && number <= store_->pageCount()) {
         showCurrentPage();
     } else {
         // Still being made: an empty sheet until it arrives.
         Sheet->clearPicture();
-        m_shown = false;
+        shown_ = false;
     }
     scrollHome();
 }
 
 void ReportPreview::showCurrentPage()
 {
-    if (!m_store)
+    if (!store_)
         return;
-    Sheet->setPicture(m_store->page(m_current));
-    m_shown = true;
-    if (!m_everShown) {
-        m_everShown = true;
-        m_mode = ZoomMode::PageWidth;
+    Sheet->setPicture(store_->page(current_));
+    shown_ = true;
+    if (!everShown_) {
+        everShown_ = true;
+        mode_ = ZoomMode::PageWidth;
         ZoomToWidth->setChecked(true);
         recomputeZoom();
     }
@@ -297,13 +297,13 @@ void ReportPreview::firstPage()
 
 void ReportPreview::previousPage()
 {
-    goToPage(m_current - 1);
+    goToPage(current_ - 1);
     updatePagePanel();
 }
 
 void ReportPreview::nextPage()
 {
-    goToPage(m_current + 1);
+    goToPage(current_ + 1);
     updatePagePanel();
 }
 
@@ -315,13 +315,13 @@ void ReportPreview::lastPage()
 
 void ReportPreview::updatePagePanel()
 {
-    PagePanel->setText(QStringLiteral("Page %1 of %2").arg(m_current).arg(pageCount()));
+    PagePanel->setText(QStringLiteral("Page %1 of %2").arg(current_).arg(pageCount()));
 }
 
 void ReportPreview::enablePrinting()
 {
     // Loaded pages have no report behind them to set up.
-    PrinterSetup->setEnabled(m_store && !m_store->loaded());
+    PrinterSetup->setEnabled(store_ && !store_->loaded());
     Print->setEnabled(true);
 }
 
@@ -331,23 +331,23 @@ void ReportPreview::pageNotice(int availablePages)
 {
     runGuarded([&] {
         // A loaded file has replaced the pages the notice speaks of.
-        if (m_closed || !m_store || m_store->loaded())
+        if (closed_ || !store_ || store_->loaded())
             return;
-        if (availablePages == m_current && !m_shown)
+        if (availablePages == current_ && !shown_)
             showCurrentPage();
         updatePagePanel();
-        if (m_store->status() == PageStore::Status::Finished)
+        if (store_->status() == PageStore::Status::Finished)
             enablePrinting();
     });
 }
 
 void ReportPreview::progressNotice(int percent)
 {
-    if (m_closed || !m_store || m_store->loaded())
+    if (closed_ || !store_ || store_->loaded())
         return;
-    if (percent >= m_lastProgress + 5) {
+    if (percent >= lastProgress_ + 5) {
         ProgressPanel->setText(QStringLiteral("%1%").arg(percent));
-        m_lastProgress = percent;
+        lastProgress_ = percent;
     }
     if (percent == 0 || percent == 100)
         ProgressPanel->clear();
@@ -399,14 +399,14 @@ bool ReportPreview::handleKey(int key, Qt::KeyboardModifiers modifiers)
 
 void ReportPreview::closeEvent(QCloseEvent *event)
 {
-    if (!m_closed) {
-        m_closed = true;
+    if (!closed_) {
+        closed_ = true;
         // The report hears of it first: a rendering into the store must stop
         // before the store goes.
-        if (m_host.closing)
-            runGuarded(m_host.closing);
+        if (host_.closing)
+            runGuarded(host_.closing);
         Sheet->clearPicture();
-        m_store.reset();
+        store_.reset();
         emit previewClosed();
     }
     event->accept();
@@ -432,8 +432,8 @@ void ReportPreview::saveReportClick()
 void ReportPreview::saveToFile(const QString &path)
 {
     // An unfinished store writes nothing.
-    if (m_store)
-        m_store->saveToFile(path);
+    if (store_)
+        store_->saveToFile(path);
 }
 
 void ReportPreview::loadReportClick()
@@ -484,15 +484,15 @@ void ReportPreview::loadFromFile(const QString &path)
         paper.orientation = landscape ? QPageLayout::Landscape : QPageLayout::Portrait;
     }
 
-    if (m_host.discardingStore)
-        m_host.discardingStore();
+    if (host_.discardingStore)
+        host_.discardingStore();
     // The pages begun by a rendering no longer count.
-    m_host.pagesBegun = nullptr;
-    m_store = std::move(fresh);
-    m_loadedPaper = paper;
-    m_paperMm = mm;
-    m_current = 1;
-    m_shown = false;
+    host_.pagesBegun = nullptr;
+    store_ = std::move(fresh);
+    loadedPaper_ = paper;
+    paperMm_ = mm;
+    current_ = 1;
+    shown_ = false;
     ProgressPanel->clear();
     recomputeZoom();
     placeSheet();
@@ -504,21 +504,21 @@ void ReportPreview::loadFromFile(const QString &path)
 
 void ReportPreview::printerSetupClick()
 {
-    if (!m_store || m_store->status() != PageStore::Status::Finished || m_store->loaded())
+    if (!store_ || store_->status() != PageStore::Status::Finished || store_->loaded())
         return;
-    if (m_host.printerSetup)
-        m_host.printerSetup(pageCount());
+    if (host_.printerSetup)
+        host_.printerSetup(pageCount());
 }
 
 void ReportPreview::printClick()
 {
-    if (!m_store || m_store->status() != PageStore::Status::Finished)
+    if (!store_ || store_->status() != PageStore::Status::Finished)
         return;
-    if (m_store->loaded()) {
-        if (m_host.printLoaded)
-            m_host.printLoaded(m_store, m_loadedPaper);
-    } else if (m_host.printReport) {
-        m_host.printReport();
+    if (store_->loaded()) {
+        if (host_.printLoaded)
+            host_.printLoaded(store_, loadedPaper_);
+    } else if (host_.printReport) {
+        host_.printReport();
     }
 }
 

@@ -44,11 +44,11 @@ public:
 
     // The pages to show. The preview shares the store with whoever fills it.
     void setStore(std::shared_ptr<PageStore> store);
-    const std::shared_ptr<PageStore> &store() const { return m_store; }
+    const std::shared_ptr<PageStore> &store() const { return store_; }
     // Size of the paper the pages are laid out on, in millimetres.
     void setPaperMm(const QSizeF &paper);
-    QSizeF paperMm() const { return m_paperMm; }
-    const LoadedPaper &loadedPaper() const { return m_loadedPaper; }
+    QSizeF paperMm() const { return paperMm_; }
+    const LoadedPaper &loadedPaper() const { return loadedPaper_; }
 
     // What the preview asks of the report it shows. All optional.
     struct Host {
@@ -65,7 +65,7 @@ public:
         // "Print" on pages loaded from a file.
         std::function<void(std::shared_ptr<PageStore>, const LoadedPaper &)> printLoaded;
     };
-    void setHost(Host host) { m_host = std::move(host); }
+    void setHost(Host host) { host_ = std::move(host); }
 
     // Controls, named by their roles.
     QToolBar *ToolBar1;
@@ -88,17 +88,17 @@ public:
     QLabel *PagePanel;
 
     // State, for those who watch it.
-    int currentPage() const { return m_current; }
-    bool pageShown() const { return m_shown; }
-    int zoom() const { return m_zoom; }
-    ZoomMode zoomMode() const { return m_mode; }
+    int currentPage() const { return current_; }
+    bool pageShown() const { return shown_; }
+    int zoom() const { return zoom_; }
+    ZoomMode zoomMode() const { return mode_; }
     // Pages counted by the page buttons: every page begun.
     int pageCount() const;
     // The page at 100 % in screen pixels (W and H).
     QSize pagePixels() const;
     // The space the sheet is placed in (w and h).
     QSize pageAreaSize() const;
-    bool closed() const { return m_closed; }
+    bool closed() const { return closed_; }
 
     // Zoom commands (the buttons).
     void zoomToFit();
@@ -142,17 +142,17 @@ private:
     void printerSetupClick();
     void printClick();
 
-    std::shared_ptr<PageStore> m_store;
-    Host m_host;
-    QSizeF m_paperMm{210, 297};
-    LoadedPaper m_loadedPaper;
-    int m_current = 1;
-    bool m_shown = false;
-    bool m_everShown = false;
-    int m_zoom = 100;
-    ZoomMode m_mode = ZoomMode::PageWidth;
-    int m_lastProgress = 0;
-    bool m_closed = false;
+    std::shared_ptr<PageStore> store_;
+    Host host_;
+    QSizeF paperMm_{210, 297};
+    LoadedPaper loadedPaper_;
+    int current_ = 1;
+    bool shown_ = false;
+    bool everShown_ = false;
+    int zoom_ = 100;
+    ZoomMode mode_ = ZoomMode::PageWidth;
+    int lastProgress_ = 0;
+    bool closed_ = false;
 };
 
 } // namespace zeplo

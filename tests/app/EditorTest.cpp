@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -50,7 +52,9 @@ void withEditor(const std::function<void()> &open, const std::function<void(Book
         if (!editor || ran)
             return;
         ran = true;
-        QTest::qWait(50);   // let the editor's activation run
+        // The editor starts its append or edit once it is shown.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [editor] { return child<QPushButton>(*editor, "BitBtn2")->text() != QStringLiteral("OK"); }));
         user(*editor);
         // A test that leaves the editor open would hang: close it as Storno does.
         if (editor->isVisible())
@@ -80,6 +84,11 @@ TEST(Editor, AddWithOkStoresTheBookShowsItWithoutReopeningAndRaisesTheCount)
         EXPECT_EQ(child<QPushButton>(editor, "BitBtn2")->text(), QStringLiteral("Vložit záznam"));
         EXPECT_EQ(child<FieldEdit>(editor, "DBEdit3")->geometry(), QRect(16, 40, 121, 21));
         EXPECT_EQ(child<QPushButton>(editor, "BitBtn2")->geometry(), QRect(464, 240, 107, 25));
+        EXPECT_EQ(child<FieldCheckBox>(editor, "DBCheckBox1")->geometry(), QRect(152, 104, 113, 17));
+        EXPECT_EQ(child<FieldCheckBox>(editor, "DBCheckBox2")->geometry(), QRect(288, 104, 97, 17));
+        const QPoint screenCentre = editor.screen()->geometry().center();
+        EXPECT_LE(std::abs(editor.geometry().center().x() - screenCentre.x()), 2);
+        EXPECT_LE(std::abs(editor.geometry().center().y() - screenCentre.y()), 2);
         EXPECT_FALSE(editor.windowFlags() & Qt::WindowCloseButtonHint);
         EXPECT_TRUE(child<DataSource>(form, "DataSource1")->AutoEdit);
         EXPECT_EQ(child<ResultSet>(form, "Query1")->state(), DataSetState::Insert);
@@ -89,14 +98,21 @@ TEST(Editor, AddWithOkStoresTheBookShowsItWithoutReopeningAndRaisesTheCount)
         child<FieldEdit>(editor, "DBEdit5")->setFocus();
         typeText(child<FieldEdit>(editor, "DBEdit5"), QStringLiteral("18x555"));   // x refused, a fifth digit too
         EXPECT_EQ(child<FieldEdit>(editor, "DBEdit5")->text(), QStringLiteral("1855"));
-        child<QComboBox>(editor, "ComboBox1")->setCurrentIndex(child<QComboBox>(editor, "ComboBox1")->findText(QStringLiteral("SCI-FI")));
+        // A typed start stays as typed; a choice from the list comes in whole.
+        auto *genres = child<QComboBox>(editor, "ComboBox1");
+        genres->setFocus();
+        QTest::keyClicks(genres, QStringLiteral("d"));
+        EXPECT_EQ(genres->currentText(), QStringLiteral("d"));
+        EXPECT_EQ(child<FieldEdit>(editor, "DBEdit2")->text(), QStringLiteral("d"));
+        genres->setCurrentIndex(genres->findText(QStringLiteral("SCI-FI")));
         EXPECT_EQ(child<FieldEdit>(editor, "DBEdit2")->text(), QStringLiteral("SCI-FI"));
         child<FieldMemo>(editor, "DBMemo1")->setFocus();
         typeText(child<FieldMemo>(editor, "DBMemo1"), QStringLiteral("první"));
         QTest::keyClick(child<FieldMemo>(editor, "DBMemo1"), Qt::Key_Return);   // a new line, not OK
         typeText(child<FieldMemo>(editor, "DBMemo1"), QStringLiteral("druhá"));
         EXPECT_TRUE(editor.isVisible());
-        child<QPushButton>(editor, "BitBtn2")->click();
+        genres->setFocus();
+        QTest::keyClick(genres, Qt::Key_Return);   // the first Enter in the genre box presses OK
         EXPECT_FALSE(editor.isVisible());
     });
     EXPECT_FALSE(child<DataSource>(form, "DataSource1")->AutoEdit);
@@ -188,11 +204,13 @@ TEST(Editor, ALoneMinusInTheYearBoxKeepsTheEditorOpenWithTheMessage)
         child<FieldEdit>(editor, "DBEdit5")->setFocus();
         typeText(child<FieldEdit>(editor, "DBEdit5"), QStringLiteral("-"));
         ModalAnswerer answerer({}, true);
-        child<QPushButton>(editor, "BitBtn2")->click();
-        QTest::qWait(50);
+        child<QPushButton>(editor, "BitBtn2")->click();   // returns once the error box is answered
         messages = answerer.texts;
         EXPECT_TRUE(editor.isVisible());
         EXPECT_EQ(child<ResultSet>(form, "Query1")->state(), DataSetState::Insert);
+        // The refused value is back in front of the user, ready to be retyped.
+        EXPECT_EQ(editor.focusWidget(), child<FieldEdit>(editor, "DBEdit5"));
+        EXPECT_EQ(child<FieldEdit>(editor, "DBEdit5")->selectedText(), QStringLiteral("-"));
         // Storno is pressed with the mouse without taking the focus from the box, so it still closes.
         QTest::mouseClick(child<QPushButton>(editor, "BitBtn1"), Qt::LeftButton);
         EXPECT_FALSE(editor.isVisible());
@@ -214,8 +232,7 @@ TEST(Editor, ARequiredColumnLeftEmptyIsNamedAndTheRowKept)
         typeText(child<FieldEdit>(editor, "DBEdit3"), QStringLiteral("Autor bez knihy"));
         {
             ModalAnswerer answerer({}, true);
-            child<QPushButton>(editor, "BitBtn2")->click();
-            QTest::qWait(50);
+            child<QPushButton>(editor, "BitBtn2")->click();   // returns once the error box is answered
             messages = answerer.texts;
         }
         EXPECT_TRUE(editor.isVisible());
@@ -243,8 +260,7 @@ TEST(Editor, AReadOnlyCatalogueShowsTheRowAndOnlyStornoCloses)
         messages = answerer.texts;
     }, [&](BookEditor &editor) {
         EXPECT_EQ(child<FieldEdit>(editor, "DBEdit1")->text(), QStringLiteral("Kniha 1"));
-        child<QPushButton>(editor, "BitBtn2")->click();
-        QTest::qWait(50);
+        child<QPushButton>(editor, "BitBtn2")->click();   // returns once the error box is answered
         EXPECT_TRUE(editor.isVisible());
         child<QPushButton>(editor, "BitBtn1")->click();
         EXPECT_FALSE(editor.isVisible());
@@ -264,8 +280,7 @@ TEST(Editor, StornoClosesEvenWhenTheListCannotBeOpenedAgain)
     withEditor([&] { form.addRecord(); }, [&](BookEditor &editor) {
         catalogue.exec(QStringLiteral("ALTER TABLE zeplo RENAME COLUMN popis TO poznamka"));
         ModalAnswerer answerer({}, true);
-        child<QPushButton>(editor, "BitBtn1")->click();
-        QTest::qWait(50);
+        child<QPushButton>(editor, "BitBtn1")->click();   // returns once the error box is answered
         messages = answerer.texts;
         EXPECT_FALSE(editor.isVisible());
     });

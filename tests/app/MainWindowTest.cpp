@@ -7,10 +7,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QCryptographicHash>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+
+#include <cstdlib>
+#include <functional>
 
 #include "Children.h"
 #include "ModalAnswerer.h"
@@ -24,6 +31,7 @@
 #include "widgets/DataGrid.h"
 #include "widgets/FieldMemo.h"
 #include "engine/ResultSet.h"
+#include "report/PageStore.h"
 #include "widgets/ReportPreview.h"
 
 using namespace zeplo;
@@ -47,6 +55,34 @@ QStringList titles(MainWindow &form)
     return out;
 }
 
+// One walk of the report over the list into page pictures; `midway` runs
+// from the message loop once the walk is half done, as a user's input would.
+struct Walk {
+    int pages = 0;
+    int highestProgress = 0;
+    QList<QByteArray> pageHashes;
+};
+
+Walk walkTheList(BookListReport &report, const std::function<void()> &midway = {})
+{
+    PageStore store;
+    PagePictureOutput output(store);
+    Walk walk;
+    bool queued = false;
+    output.progress = [&](int percent) {
+        walk.highestProgress = std::max(walk.highestProgress, percent);
+        if (midway && !queued && percent >= 50) {
+            queued = true;
+            QMetaObject::invokeMethod(qApp, midway, Qt::QueuedConnection);
+        }
+    };
+    EXPECT_TRUE(report.render(output));
+    walk.pages = store.pageCount();
+    for (int n = 1; n <= walk.pages; ++n)
+        walk.pageHashes << QCryptographicHash::hash(store.page(n), QCryptographicHash::Sha256);
+    return walk;
+}
+
 struct Place {
     const char *name;
     int left, top, width, height;
@@ -61,6 +97,8 @@ TEST(MainWindow, ControlsStandAtTheirPlacesWithTheirCaptionsAndHints)
     MainWindow form;
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Zeplo ver1.2"));
     EXPECT_EQ(form.centralWidget()->size(), QSize(774, 664));
+    EXPECT_LE(std::abs(form.geometry().center().x() - form.screen()->geometry().center().x()), 2);
+    EXPECT_LE(std::abs(form.geometry().center().y() - form.screen()->geometry().center().y()), 2);
     const Place places[] = {{"DBGrid1", 0, 8, 636, 321},     {"Panel1", -8, 312, 646, 17},
                             {"DBMemo1", 8, 352, 185, 305},   {"DBMemo3", 208, 352, 185, 305},
                             {"Button7", 648, 8, 113, 25},    {"Button6", 648, 40, 113, 25},
@@ -147,13 +185,22 @@ TEST(MainWindow, FirstActivationShowsTheSplashOnceThenTheCount)
     TempCatalogue catalogue;
     catalogue.addBooks(2);
     MainWindow form;
-    ModalAnswerer answerer({}, true);   // the splash closes itself
+    ModalAnswerer answerer;   // closes each window that comes up, noting its title
     form.show();
     QApplication::setActiveWindow(&form);
-    QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(form, "Panel1")->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 2"), 6000);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return child<QLabel>(form, "Panel1")->text() == QStringLiteral("celkový počet záznamů uložených v databázi: 2");
+    }));
+    EXPECT_EQ(answerer.titles, QStringList{QStringLiteral("Dubrex")});
     EXPECT_TRUE(form.firstActivationDone());
     EXPECT_TRUE(form.filter().isEmpty());
     EXPECT_TRUE(form.order().isEmpty());
+
+    // A later activation that counts refreshes the count but shows no splash.
+    catalogue.addBooks(1);
+    form.activated();
+    EXPECT_EQ(child<QLabel>(form, "Panel1")->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 3"));
+    EXPECT_EQ(answerer.titles, QStringList{QStringLiteral("Dubrex")});
 }
 
 TEST(MainWindow, EscClosesFromTheGridButNotFromAMemo)
@@ -221,9 +268,28 @@ TEST(MainWindowCommands, SearchesSetTheFilterAndKeepTheOrder)
     child<QLineEdit>(form, "Edit1")->setText(QString());
     form.searchByTitle();   // every record with a title
     EXPECT_EQ(titles(form).size(), 3);
-    child<QComboBox>(form, "ComboBox1")->setEditText(QStringLiteral("SCI"));
+    // The genre box searches for what was typed, not for a genre it starts.
+    auto *genres = child<QComboBox>(form, "ComboBox1");
+    genres->setFocus();
+    QTest::keyClicks(genres, QStringLiteral("s"));
+    EXPECT_EQ(genres->currentText(), QStringLiteral("s"));
+    form.searchByGenre();
+    EXPECT_EQ(titles(form).size(), 2);   // "SCI-FI" only; "Beletrie" has no s
+    genres->lineEdit()->clear();
+    QTest::keyClicks(genres, QStringLiteral("sci"));
     form.searchByGenre();
     EXPECT_EQ(titles(form).size(), 2);
+    // Typing stops at ten characters, also after a longer genre was chosen,
+    // which comes in whole and may be shortened.
+    genres->lineEdit()->clear();
+    QTest::keyClicks(genres, QStringLiteral("abcdefghijkl"));
+    EXPECT_EQ(genres->currentText(), QStringLiteral("abcdefghij"));
+    genres->setCurrentIndex(genres->findText(QStringLiteral("Dětská liter.")));
+    QTest::keyClick(genres->lineEdit(), Qt::Key_End);
+    QTest::keyClicks(genres->lineEdit(), QStringLiteral("x"));
+    EXPECT_EQ(genres->currentText(), QStringLiteral("Dětská liter."));
+    QTest::keyClick(genres->lineEdit(), Qt::Key_Backspace);
+    EXPECT_EQ(genres->currentText(), QStringLiteral("Dětská liter"));
     form.sortByTitle();
     form.showAll();   // all, still sorted by title
     EXPECT_EQ(titles(form), (QStringList{QString(), QStringLiteral("Krakatit"), QStringLiteral("Ostře sledované vlaky"),
@@ -290,28 +356,44 @@ TEST(MainWindow, ComingBackFromThePreviewRefreshesTheCountAndAModalWindowDoesNot
     form.skipSplash();
     form.show();
     QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     form.refreshCount();
-    QTest::qWait(50);
+    const QString before = child<QLabel>(form, "Panel1")->text();
+    EXPECT_EQ(before, QStringLiteral("celkový počet záznamů uložených v databázi: 3"));
 
-    catalogue.addBooks(1);   // behind the program's back
-    {
-        ModalAnswerer answerer({QStringLiteral("&No")});
-        form.deleteRecord();   // the question closes: no activation that counts
-        QTest::qWait(50);
-    }
-    const QString afterDialog = child<QLabel>(form, "Panel1")->text();
-    EXPECT_EQ(afterDialog, QStringLiteral("celkový počet záznamů uložených v databázi: 4"));   // the delete refreshed it
+    // A book comes in behind the program's back while a modal window is open;
+    // coming back from that window does not count it.
+    bool sawModal = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || sawModal)
+            return;
+        sawModal = true;
+        QApplication::setActiveWindow(modal);
+        catalogue.addBooks(1);
+        modal->close();
+    });
+    poll.start(10);
+    form.showAbout();
+    poll.stop();
+    ASSERT_TRUE(sawModal);
+    QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QCoreApplication::processEvents();   // an activation's handling is queued
+    EXPECT_EQ(child<QLabel>(form, "Panel1")->text(), before);
+
+    // Coming back from the preview counts.
     catalogue.addBooks(1);
-    QTest::qWait(50);
-    EXPECT_EQ(child<QLabel>(form, "Panel1")->text(), afterDialog);
-
-    QTimer::singleShot(300, [] {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<zeplo::ReportPreview *>(w) && w->isVisible())
-                w->close();
+    QObject::connect(&tisk, &BookListReport::walkingChanged, &form, [&tisk](bool walking) {
+        if (!walking)
+            QMetaObject::invokeMethod(
+                qApp, [&tisk] { if (tisk.previewWindow()) tisk.previewWindow()->close(); }, Qt::QueuedConnection);
     });
     form.printList();
-    QTRY_COMPARE(child<QLabel>(form, "Panel1")->text(), QStringLiteral("celkový počet záznamů uložených v databázi: 5"));
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return child<QLabel>(form, "Panel1")->text() == QStringLiteral("celkový počet záznamů uložených v databázi: 5");
+    }));
 }
 
 TEST(MainWindow, TheCheckBoxesAndMemosOnlyShowTheRow)
@@ -331,4 +413,64 @@ TEST(MainWindow, TheCheckBoxesAndMemosOnlyShowTheRow)
     EXPECT_TRUE(child<FieldMemo>(form, "DBMemo1")->toPlainText().isEmpty());
     EXPECT_EQ(child<ResultSet>(form, "Query1")->state(), DataSetState::Browse);
     EXPECT_EQ(catalogue.scalar(QStringLiteral("select vlastnim from zeplo")).toLongLong(), 1);
+}
+
+TEST(MainWindow, WhileTheReportWalksTheListNothingMovesOrChangesIt)
+{
+    TempCatalogue catalogue;
+    catalogue.addBooks(30000);
+    MainWindow form;
+    BookListReport tisk(child<ResultSet>(form, "Query1"));
+    tisk.setMainWindow(&form);
+    form.setReport(&tisk);
+    form.skipSplash();
+    form.show();
+    auto *grid = child<DataGrid>(form, "DBGrid1");
+    auto *books = child<ResultSet>(form, "Query1");
+
+    const Walk undisturbed = walkTheList(tisk);
+    ASSERT_EQ(undisturbed.pages, 492);
+    books->first();
+
+    QSignalSpy refused(&form, &MainWindow::actionRefused);
+    bool ranMidway = false;
+    qsizetype rowMidway = 0;
+    const char *const commands[] = {"Button1", "Button10", "Button11", "Button13", "Button14", "Button15",
+                                    "Button16", "Button17", "Button9",  "Button2",  "Button3",  "Button5",
+                                    "Button12", "Button4",  "Button7",  "Button6",  "Button8"};
+    ModalAnswerer answerer({QStringLiteral("&Yes")});   // would answer a deletion question, were one asked
+    const Walk disturbed = walkTheList(tisk, [&] {
+        ranMidway = true;
+        EXPECT_EQ(form.cursor().shape(), Qt::WaitCursor);
+        rowMidway = books->recNo();
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(grid, Qt::Key_PageUp);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                          QPoint(60, grid->titleHeight() + grid->rowHeight() * 3 + 2));
+        QScrollBar *bar = grid->verticalScrollBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->height() / 4));
+        for (const char *name : commands)
+            child<QPushButton>(form, name)->click();
+        child<QAction>(form, "Tisk1")->trigger();
+        EXPECT_EQ(books->recNo(), rowMidway);
+    });
+    ASSERT_TRUE(ranMidway);
+    EXPECT_TRUE(answerer.titles.isEmpty());   // nothing was asked
+    EXPECT_EQ(refused.count(), 5 + int(std::size(commands)) + 1);
+    EXPECT_EQ(disturbed.pages, 492);
+    EXPECT_LE(disturbed.highestProgress, 100);
+    EXPECT_EQ(disturbed.pageHashes, undisturbed.pageHashes);
+    EXPECT_EQ(catalogue.count(), 30000);
+    EXPECT_EQ(books->sql(), QStringList{kBaseQuery});
+    EXPECT_TRUE(child<QPushButton>(form, "Button8")->isEnabled());
+
+    // Once the walk is over everything works again at once.
+    EXPECT_EQ(form.cursor().shape(), Qt::ArrowCursor);
+    QTest::keyClick(grid, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(books->recNo(), 1);
+    form.sortByTitle();
+    EXPECT_EQ(form.order(), QStringLiteral("order by nazev"));
+    EXPECT_EQ(refused.count(), 5 + int(std::size(commands)) + 1);
 }

@@ -41,39 +41,39 @@ PrintProgressWindow *visibleProgressWindow()
 // command (the preview's own loop) runs.
 class Poller : public QObject {
 public:
-    explicit Poller(std::function<bool()> step) : m_step(std::move(step))
+    explicit Poller(std::function<bool()> step) : step_(std::move(step))
     {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (!m_done && m_step())
-                m_done = true;
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            if (!done_ && step_())
+                done_ = true;
         });
-        m_timer.start(0);
+        timer_.start(0);
     }
-    bool done() const { return m_done; }
+    bool done() const { return done_; }
 
 private:
-    std::function<bool()> m_step;
-    QTimer m_timer;
-    bool m_done = false;
+    std::function<bool()> step_;
+    QTimer timer_;
+    bool done_ = false;
 };
 
 // Points the temporary folder elsewhere for the life of the object.
 class TemporaryFolder {
 public:
-    explicit TemporaryFolder(const QString &path) : m_saved(qgetenv("TMPDIR"))
+    explicit TemporaryFolder(const QString &path) : saved_(qgetenv("TMPDIR"))
     {
         qputenv("TMPDIR", path.toLocal8Bit());
     }
     ~TemporaryFolder()
     {
-        if (m_saved.isNull())
+        if (saved_.isNull())
             qunsetenv("TMPDIR");
         else
-            qputenv("TMPDIR", m_saved);
+            qputenv("TMPDIR", saved_);
     }
 
 private:
-    QByteArray m_saved;
+    QByteArray saved_;
 };
 
 // The program as its start-up puts it together: the main window, and the

@@ -3,6 +3,9 @@
 // full, every deletion that returned is gone, and no row is half written.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QSet>
@@ -65,6 +68,14 @@ TEST(CrashSafety, KilledInTheMiddleOfPostsAndDeletionsLosesNothingThatReturned)
         else if (line.startsWith(QLatin1String("deleted ")))
             deleted << n;
     };
+    // The kills fall at random; the seed is printed so that a failing run can
+    // be repeated with ZEPLO_CRASH_SEED.
+    const quint32 seed = qEnvironmentVariableIsSet("ZEPLO_CRASH_SEED")
+                             ? quint32(qEnvironmentVariableIntValue("ZEPLO_CRASH_SEED"))
+                             : QRandomGenerator::system()->generate();
+    std::printf("crash test seed: ZEPLO_CRASH_SEED=%u\n", seed);
+    RecordProperty("seed", std::to_string(seed));
+    QRandomGenerator random(seed);
     QElapsedTimer clock;
     clock.start();
     // Each round: a fresh copy posts on the catalogue the last one left, and is
@@ -72,7 +83,7 @@ TEST(CrashSafety, KilledInTheMiddleOfPostsAndDeletionsLosesNothingThatReturned)
     for (int round = 0; round < 20 && clock.elapsed() < 20000; ++round) {
         ChildProcess child(catalogue.path(), QStringLiteral("churn"), {QString::number(round * 100000 + 1)});
         ASSERT_EQ(child.readLine(), QStringLiteral("open")) << child.process().readAllStandardError().toStdString();
-        const int postsBeforeKill = QRandomGenerator::global()->bounded(1, 25);
+        const int postsBeforeKill = random.bounded(1, 25);
         int seen = 0;
         while (seen < postsBeforeKill) {
             const QString line = child.readLine();
@@ -86,7 +97,7 @@ TEST(CrashSafety, KilledInTheMiddleOfPostsAndDeletionsLosesNothingThatReturned)
                 note(line);
             }
         }
-        QThread::usleep(QRandomGenerator::global()->bounded(20000));
+        QThread::usleep(random.bounded(20000));
         child.kill();
         ++kills;
         // What it said before it died still counts.

@@ -3,7 +3,6 @@
 // gives a clear error after a bounded wait.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 
 #include <sqlite3.h>
 
@@ -13,6 +12,7 @@
 #include "widgets/ErrorGuard.h"
 #include "engine/Field.h"
 #include "engine/ResultSet.h"
+#include "engine/SqliteEngine.h"
 
 using namespace zeplo;
 
@@ -122,6 +122,12 @@ TEST(TwoCopies, EditingARowTheOtherCopyDeletedFailsAtPostAndBringsNothingBack)
 
 TEST(TwoCopies, ALockedCatalogueGivesAClearErrorAfterABoundedWaitAndWorksOnceFreed)
 {
+    EXPECT_EQ(SqliteEngine::busyTimeout(), 5000);
+    // The wait is the engine's; a short one keeps the test from sleeping through it.
+    SqliteEngine::setBusyTimeout(300);
+    struct Restore {
+        ~Restore() { SqliteEngine::setBusyTimeout(5000); }
+    } restore;
     Copy c;
     sqlite3 *other = nullptr;
     ASSERT_EQ(sqlite3_open(QFile::encodeName(c.catalogue.file()).constData(), &other), SQLITE_OK);
@@ -130,15 +136,10 @@ TEST(TwoCopies, ALockedCatalogueGivesAClearErrorAfterABoundedWaitAndWorksOnceFre
     c.query.append();
     c.field("autor")->setAsText(QStringLiteral("Nový"));
     c.field("nazev")->setAsText(QStringLiteral("Za zámkem"));
-    QElapsedTimer waited;
-    waited.start();
     const QString error = c.postError();
-    const qint64 ms = waited.elapsed();
-    EXPECT_TRUE(error.startsWith(QStringLiteral("The catalogue is locked by another program and stayed locked for 5 "
+    EXPECT_TRUE(error.startsWith(QStringLiteral("The catalogue is locked by another program and stayed locked for 0.3 "
                                                 "seconds; try again when it has finished")))
         << error.toStdString();
-    EXPECT_GE(ms, 4000);
-    EXPECT_LT(ms, 15000);
     EXPECT_EQ(c.query.state(), DataSetState::Insert);
     EXPECT_EQ(c.field("nazev")->text(), QStringLiteral("Za zámkem"));
 

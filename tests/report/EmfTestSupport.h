@@ -27,7 +27,7 @@ public:
         put(quint32(8 + 4 * fields.size()));
         for (qint64 f : fields)
             put(quint32(f));
-        ++m_records;
+        ++records_;
         return *this;
     }
 
@@ -43,7 +43,7 @@ public:
             put16(quint16(qint16(p.x())));
             put16(quint16(qint16(p.y())));
         }
-        ++m_records;
+        ++records_;
         return *this;
     }
 
@@ -52,9 +52,9 @@ public:
         EmfBuilder copy = *this;
         if (withEof)
             copy.rec(14, {0, 16, 20});
-        QByteArray out = copy.m_data;
+        QByteArray out = copy.data_;
         qToLittleEndian<quint32>(quint32(out.size()), out.data() + 48);
-        qToLittleEndian<quint32>(copy.m_records, out.data() + 52);
+        qToLittleEndian<quint32>(copy.records_, out.data() + 52);
         return out;
     }
 
@@ -63,16 +63,16 @@ private:
     {
         char b[4];
         qToLittleEndian(v, b);
-        m_data.append(b, 4);
+        data_.append(b, 4);
     }
     void put16(quint16 v)
     {
         char b[2];
         qToLittleEndian(v, b);
-        m_data.append(b, 2);
+        data_.append(b, 2);
     }
-    QByteArray m_data;
-    quint32 m_records = 0;
+    QByteArray data_;
+    quint32 records_ = 0;
 };
 
 inline quint32 le32(const QByteArray &b, qsizetype off)

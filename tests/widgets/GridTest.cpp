@@ -104,13 +104,17 @@ TEST(GridLayout, ColumnsAreMadeFromTheFieldsWithTheComputedWidths)
     EXPECT_EQ(f.grid->font().pointSize(), 8);
 
     ASSERT_EQ(f.grid->columnCount(), 9);
+    // Display widths in characters: a text column its size, a number 10, a
+    // logical value 5 (the length of "False"), a memo 10.
+    const int displayWidths[9] = {10, 40, 60, 20, 10, 10, 5, 5, 10};
     bool titleWidened = false, dataWider = false;
     for (int c = 0; c < 9; ++c) {
         SCOPED_TRACE(c);
         EXPECT_EQ(f.grid->columnTitle(c), kTitles[c]);
         const Field *field = f.grid->columnField(c);
         ASSERT_NE(field, nullptr);
-        const int data = gridFont.horizontalAdvance(QLatin1Char('0')) * field->displayWidth() + 4;
+        EXPECT_EQ(field->displayWidth(), displayWidths[c]);
+        const int data = gridFont.horizontalAdvance(QLatin1Char('0')) * displayWidths[c] + 4;
         const int title = titleFont.horizontalAdvance(kTitles[c]) + 4;
         EXPECT_EQ(f.grid->columnWidth(c), std::max(data, title));
         titleWidened |= title > data;

@@ -126,26 +126,26 @@ QStringList qrpTempFiles()
 // a blocking call (the preview's own loop) runs.
 class Poller : public QObject {
 public:
-    explicit Poller(std::function<bool()> step, int interval = 0) : m_step(std::move(step))
+    explicit Poller(std::function<bool()> step, int interval = 0) : step_(std::move(step))
     {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
+        connect(&timer_, &QTimer::timeout, this, [this] {
             // A step may run a loop of its own (a dialog, a wait for a print
             // job); the timer firing in there does not start the step again.
-            if (m_done || m_inStep)
+            if (done_ || inStep_)
                 return;
-            m_inStep = true;
-            m_done = m_step();
-            m_inStep = false;
+            inStep_ = true;
+            done_ = step_();
+            inStep_ = false;
         });
-        m_timer.start(interval);
+        timer_.start(interval);
     }
-    bool done() const { return m_done; }
+    bool done() const { return done_; }
 
 private:
-    std::function<bool()> m_step;
-    QTimer m_timer;
-    bool m_done = false;
-    bool m_inStep = false;
+    std::function<bool()> step_;
+    QTimer timer_;
+    bool done_ = false;
+    bool inStep_ = false;
 };
 
 // A catalogue with `rows` books, the main result set open on it, and the
@@ -510,8 +510,12 @@ TEST(PreviewPages, ProgressPanelStepsByFiveAndEmptiesAtTheEnds)
         shown << p.ProgressPanel->text();
     }
     EXPECT_EQ(shown, (QStringList{"0%", "0%", "5%", "5%", "5%", "10%", "33%", "33%", "38%", ""}));
-    p.progressNotice(-3); // a result set that cannot count its rows
-    EXPECT_EQ(p.ProgressPanel->text(), QString());
+    // Below the last value shown, a negative one included, nothing changes.
+    ReportPreview q;
+    q.setStore(std::make_shared<PageStore>());
+    q.progressNotice(40);
+    q.progressNotice(-3);
+    EXPECT_EQ(q.ProgressPanel->text(), QStringLiteral("40%"));
 }
 
 // ---- saving and loading ---------------------------------------------------
