@@ -7,6 +7,10 @@
 #include <stdexcept>
 
 #include "app/BookQueries.h"
+#include "engine/Engine.h"
+#include "engine/PgEngine.h"
+
+#include <libpq-fe.h>
 
 namespace bench {
 
@@ -17,7 +21,7 @@ QString titleSearch(const QString &text)
 
 QString stockSql(const QString &filter, const QString &order)
 {
-    // SQLite's own dialect: single-quoted literals, its own LIKE and collation.
+    // The engine's own dialect: single-quoted literals, its own LIKE and collation.
     QString f = filter;
     f.replace(QLatin1Char('"'), QLatin1Char('\''));
     return zeplo::kBaseQuery + QLatin1Char(' ') + f + QLatin1Char(' ') + order;
@@ -82,9 +86,29 @@ void Ours::show()
 Stock::Stock(bool tableModel)
 {
     const QString name = QStringLiteral("stock");
+    const QString server = zeplo::Engine::catalogue();
+    const bool onServer = zeplo::PgEngine::isServerUri(server);
     db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name)
-                                      : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    db.setDatabaseName(QDir::current().absoluteFilePath(QStringLiteral("zeplo.db")));
+                                      : QSqlDatabase::addDatabase(onServer ? QStringLiteral("QPSQL")
+                                                                           : QStringLiteral("QSQLITE"), name);
+    if (onServer) {
+        // Qt's driver takes the connection's parts one by one.
+        PQconninfoOption *options = PQconninfoParse(server.toUtf8().constData(), nullptr);
+        for (PQconninfoOption *o = options; o && o->keyword; ++o) {
+            const QString value = QString::fromUtf8(o->val ? o->val : "");
+            const QByteArray keyword(o->keyword);
+            if (value.isEmpty())
+                continue;
+            if (keyword == "host") db.setHostName(value);
+            else if (keyword == "port") db.setPort(value.toInt());
+            else if (keyword == "dbname") db.setDatabaseName(value);
+            else if (keyword == "user") db.setUserName(value);
+            else if (keyword == "password") db.setPassword(value);
+        }
+        PQconninfoFree(options);
+    } else {
+        db.setDatabaseName(QDir::current().absoluteFilePath(QStringLiteral("zeplo.db")));
+    }
     if (!db.open())
         throw std::runtime_error(db.lastError().text().toStdString());
     if (tableModel)

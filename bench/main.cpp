@@ -1,6 +1,6 @@
-// The benchmark program. Run it in a catalogue's folder, or name the folder in
-// ZEPLO_BENCH_CATALOGUE; scripts/bench runs every scenario over catalogues of
-// several sizes and prints the table.
+// The benchmark program. Run it in a catalogue's folder, or name the folder (or
+// a server's URI) in ZEPLO_BENCH_CATALOGUE; scripts/bench runs every scenario
+// over catalogues of several sizes and prints the table.
 
 #include <benchmark/benchmark.h>
 
@@ -10,6 +10,8 @@
 #include <cstdio>
 
 #include "app/Fonts.h"
+#include "engine/Engine.h"
+#include "engine/PgEngine.h"
 
 namespace bench {
 void registerScenarios();
@@ -22,7 +24,9 @@ int main(int argc, char **argv)
     zeplo::installFontSubstitutes();
 
     const QString folder = qEnvironmentVariable("ZEPLO_BENCH_CATALOGUE");
-    if (!folder.isEmpty() && !QDir::setCurrent(folder)) {
+    if (zeplo::PgEngine::isServerUri(folder)) {
+        zeplo::Engine::setCatalogue(folder);
+    } else if (!folder.isEmpty() && !QDir::setCurrent(folder)) {
         std::fprintf(stderr, "cannot enter %s\n", qPrintable(folder));
         return 2;
     }

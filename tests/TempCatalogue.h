@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QDir>
 #include <QString>
 #include <QStringList>
@@ -7,11 +9,27 @@
 #include <QVariant>
 
 #include "QtPrinting.h"
+#include "ServerDatabase.h"
 
 #include <sqlite3.h>
 
+#include <gtest/gtest.h>
+
+struct pg_conn;
+
+// Where a catalogue lives: a file, or a database on the test server.
+enum class CatalogueEngine { File, Server };
+inline const auto kEachEngine = testing::Values(CatalogueEngine::File, CatalogueEngine::Server);
+std::string engineName(const testing::TestParamInfo<CatalogueEngine> &info);
+inline void PrintTo(CatalogueEngine engine, std::ostream *os)
+{
+    *os << (engine == CatalogueEngine::File ? "File" : "Server");
+}
+
 // A catalogue in a fresh temporary folder that becomes the working directory
-// for the lifetime of the object (the engine finds zeplo.db there).
+// for the lifetime of the object (the engine finds zeplo.db there). On the
+// server it is a database of its own on the test server (ServerDatabase),
+// named as the run's catalogue while the object lives.
 class TempCatalogue {
 public:
     // The main window's base query, the select list every catalogue test reads.
@@ -23,12 +41,21 @@ public:
         "zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, vlastnim BOOLEAN, precteno BOOLEAN, pujceno MEMO)";
 
     explicit TempCatalogue(const char *schema = kSchema, bool wal = true);
+    // The schema is written for catalogue files; on the server its types become the server's.
+    explicit TempCatalogue(CatalogueEngine engine, const char *schema = kSchema);
     ~TempCatalogue();
     TempCatalogue(const TempCatalogue &) = delete;
     TempCatalogue &operator=(const TempCatalogue &) = delete;
 
     QString path() const { return dir_.path(); }
     QString file() const { return dir_.filePath(QStringLiteral("zeplo.db")); }
+    CatalogueEngine engine() const { return engine_; }
+    QString uri() const { return uri_; }
+    QString readOnlyUri() const;   // the same database as the role that may only read
+
+    // Keeps every other writer out, as another program's long write would, until unlock().
+    void lockWriters();
+    void unlock();
 
     // Runs SQL on a connection of its own, as another program would.
     void exec(const QString &sql);
@@ -44,4 +71,10 @@ public:
 private:
     QTemporaryDir dir_;
     QString previous_;
+    CatalogueEngine engine_ = CatalogueEngine::File;
+    std::unique_ptr<ServerDatabase> server_;
+    QString uri_;
+    QString previousCatalogue_;
+    sqlite3 *fileLock_ = nullptr;
+    pg_conn *serverLock_ = nullptr;
 };

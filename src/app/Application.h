@@ -15,6 +15,11 @@ public:
     bool notify(QObject *receiver, QEvent *event) override;
 };
 
+// Names the catalogue of this run: `--catalogue VALUE` (or --catalogue=VALUE),
+// else the environment variable ZEPLO_CATALOGUE; with neither, zeplo.db in the
+// working directory. Raises an Error for an option without a value.
+void chooseCatalogue(const QStringList &arguments);
+
 // The "Application Error" box for a failure before the message loop runs:
 // no owner window, task-modal.
 void showStartupError(const std::exception &error);

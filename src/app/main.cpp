@@ -14,6 +14,7 @@ int main(int argc, char **argv)
     std::unique_ptr<MainWindow> form1;
     std::unique_ptr<BookListReport> tisk;
     try {
+        chooseCatalogue(application.arguments());
         form1 = std::make_unique<MainWindow>();
         tisk = std::make_unique<BookListReport>(form1->books());
     } catch (const std::exception &error) {

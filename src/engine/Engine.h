@@ -24,8 +24,21 @@ public:
     virtual ~Engine() = default;
 
     // The catalogue this run works on: the file zeplo.db in the process's
-    // working directory. Engines are shared while anything holds them.
+    // working directory unless setCatalogue() named another one. Engines are
+    // shared while anything holds them.
     static std::shared_ptr<Engine> openDefault();
+
+    // Names the catalogue for the rest of the run: a libpq connection URI
+    // (postgresql://...) selects the server, any other text is the path of a
+    // catalogue file; an empty text is zeplo.db in the working directory again.
+    static void setCatalogue(const QString &catalogue);
+    static QString catalogue();
+
+    // How long a command waits for another program's lock (5 s unless set;
+    // connections made later take a new value), and what it says then.
+    static int lockWaitMs();
+    static void setLockWaitMs(int milliseconds);
+    static QString lockedMessage();
 
     // Whether the catalogue can only be read (file permissions, a read-only role).
     virtual bool readOnly() const = 0;

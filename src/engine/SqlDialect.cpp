@@ -8,7 +8,7 @@
 
 namespace zeplo {
 
-TranslatedSql translateSql(const QString &dialectSql)
+TranslatedSql translateSql(const QString &dialectSql, const QString &placeholder)
 {
     TranslatedSql out;
     const qsizetype n = dialectSql.size();
@@ -48,7 +48,7 @@ TranslatedSql translateSql(const QString &dialectSql)
             if (j >= n)
                 throw EngineError(QStringLiteral("unterminated string literal in the SQL text"));
             out.literals << value;
-            out.sql += QStringLiteral(" :zl%1 ").arg(out.literals.size());
+            out.sql += placeholder.arg(out.literals.size());
             i = j;
         } else {
             out.sql += c;

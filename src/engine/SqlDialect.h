@@ -19,8 +19,9 @@ struct TranslatedSql {
 };
 
 // Raises EngineError for a literal that is never closed. Inside a literal a
-// doubled quote stands for one quote.
-TranslatedSql translateSql(const QString &dialectSql);
+// doubled quote stands for one quote. `placeholder` is how the engine names
+// the n-th parameter (%1 is n).
+TranslatedSql translateSql(const QString &dialectSql, const QString &placeholder = QStringLiteral(" :zl%1 "));
 
 // Makes a user's text safe to place between the double quotes of a literal: it
 // is then searched for literally ('%' and '_' keep their wildcard meaning).

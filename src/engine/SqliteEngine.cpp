@@ -8,12 +8,12 @@
 #include <sqlite3.h>
 
 #include "engine/CzechText.h"
+#include "engine/FileSystem.h"
 
 namespace zeplo {
 
 namespace {
 
-int g_busyTimeoutMs = 5000;
 
 QByteArray utf8(sqlite3_value *v)
 {
@@ -71,9 +71,13 @@ SqliteEngine::SqliteEngine(const QString &path) : path_(path)
     readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
     // Readers must never hold up a writer (two copies of the program, or a
     // keyset still being read while a row is posted), so the catalogue is kept
-    // in write-ahead-log mode whenever it can be written.
-    Statement mode(db_, readOnly_ ? QStringLiteral("PRAGMA journal_mode")
-                                  : QStringLiteral("PRAGMA journal_mode=WAL"));
+    // in write-ahead-log mode whenever it can be written. On a network file
+    // system the log's shared index would not be shared between computers:
+    // there the file keeps (or goes back to) the rollback journal.
+    const QString journal = readOnly_                   ? QStringLiteral("PRAGMA journal_mode")
+                            : onNetworkFileSystem(path_) ? QStringLiteral("PRAGMA journal_mode=DELETE")
+                                                         : QStringLiteral("PRAGMA journal_mode=WAL");
+    Statement mode(db_, journal);
     if (mode.step())
         wal_ = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(mode.get(), 0)))
                    .compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
@@ -104,7 +108,7 @@ sqlite3 *SqliteEngine::openConnection(bool forReading)
         throw EngineError(text);
     }
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, g_busyTimeoutMs);
+    sqlite3_busy_timeout(db, Engine::lockWaitMs());
     const int registered = registerFunctions(db);
     if (registered != SQLITE_OK) {
         const QString text = errorText(db, registered);
@@ -121,16 +125,6 @@ sqlite3 *SqliteEngine::reader()
     return reader_;
 }
 
-int SqliteEngine::busyTimeout()
-{
-    return g_busyTimeoutMs;
-}
-
-void SqliteEngine::setBusyTimeout(int milliseconds)
-{
-    g_busyTimeoutMs = milliseconds;
-}
-
 QString SqliteEngine::errorText(sqlite3 *db, int rc)
 {
     const int primary = rc & 0xff;
@@ -139,9 +133,7 @@ QString SqliteEngine::errorText(sqlite3 *db, int rc)
         main = QString::fromUtf8(sqlite3_errstr(rc));
     QStringList lines;
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
-        lines << QStringLiteral("The catalogue is locked by another program and stayed locked for %1 seconds; "
-                                "try again when it has finished")
-                     .arg(g_busyTimeoutMs / 1000.0);
+        lines << Engine::lockedMessage();
     for (const QString &line : main.split(QLatin1Char('\n'))) {
         const QString t = line.trimmed();
         if (!t.isEmpty() && !lines.contains(t))

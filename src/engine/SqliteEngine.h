@@ -37,8 +37,6 @@ public:
     // further lines, each once, without empty lines.
     // How long a statement waits for another program's write lock before it
     // fails with the "locked" message: five seconds unless a test shortens it.
-    static int busyTimeout();
-    static void setBusyTimeout(int milliseconds);
 
     static QString errorText(sqlite3 *db, int rc);
     [[noreturn]] static void raise(sqlite3 *db, int rc);

@@ -16,7 +16,7 @@ struct Fixture {
     ResultSet query{QStringLiteral("Query1")};
     DataSource source;
     WindowLink link;
-    explicit Fixture(int rows, int lines = 5)
+    Fixture(CatalogueEngine engine, int rows, int lines = 5) : catalogue(engine)
     {
         catalogue.addBooks(rows);
         link.lines = lines;
@@ -31,9 +31,12 @@ struct Fixture {
 
 } // namespace
 
-TEST(ResultSet, OpensOnFirstRowWithTheNineFieldsOfTheBookRecord)
+class ResultSetTest : public testing::TestWithParam<CatalogueEngine> {};
+INSTANTIATE_TEST_SUITE_P(Engines, ResultSetTest, kEachEngine, engineName);
+
+TEST_P(ResultSetTest, OpensOnFirstRowWithTheNineFieldsOfTheBookRecord)
 {
-    Fixture f(3);
+    Fixture f(GetParam(), 3);
     EXPECT_EQ(f.query.state(), DataSetState::Browse);
     ASSERT_EQ(f.query.fields().size(), 9u);
     EXPECT_EQ(f.query.fields()[0]->kind(), FieldKind::Integer);
@@ -47,9 +50,9 @@ TEST(ResultSet, OpensOnFirstRowWithTheNineFieldsOfTheBookRecord)
     EXPECT_EQ(f.query.windowRowCount(), 3);
 }
 
-TEST(ResultSet, MovesStopAtTheEndsAndKeepTheWindowAroundTheCurrentRow)
+TEST_P(ResultSetTest, MovesStopAtTheEndsAndKeepTheWindowAroundTheCurrentRow)
 {
-    Fixture f(12, 5);
+    Fixture f(GetParam(), 12, 5);
     EXPECT_EQ(f.query.moveBy(7), 7);
     EXPECT_EQ(f.nazev(), QStringLiteral("Kniha 8"));
     EXPECT_EQ(f.query.activeLine(), 4);   // scrolled: the current row on the bottom line
@@ -66,17 +69,17 @@ TEST(ResultSet, MovesStopAtTheEndsAndKeepTheWindowAroundTheCurrentRow)
     EXPECT_EQ(f.query.recNo(), 12);
 }
 
-TEST(ResultSet, OpeningReadsOnlyAsFarAsTheWindow)
+TEST_P(ResultSetTest, OpeningReadsOnlyAsFarAsTheWindow)
 {
-    Fixture f(1000, 10);
+    Fixture f(GetParam(), 1000, 10);
     EXPECT_FALSE(f.query.hasSequenceNumbers());
     EXPECT_LE(f.query.knownRecordCount(), 11);
     EXPECT_EQ(f.query.recordCount(), 1000);
 }
 
-TEST(ResultSet, AppendShowsTheNewRowAfterTheLastAndPostKeepsItWhereItWasEntered)
+TEST_P(ResultSetTest, AppendShowsTheNewRowAfterTheLastAndPostKeepsItWhereItWasEntered)
 {
-    Fixture f(3, 10);
+    Fixture f(GetParam(), 3, 10);
     f.query.append();
     EXPECT_EQ(f.query.state(), DataSetState::Insert);
     EXPECT_EQ(f.query.windowRowCount(), 4);
@@ -93,9 +96,9 @@ TEST(ResultSet, AppendShowsTheNewRowAfterTheLastAndPostKeepsItWhereItWasEntered)
     EXPECT_TRUE(f.catalogue.scalar(QStringLiteral("select vlastnim from zeplo where id=4")).isNull());
 }
 
-TEST(ResultSet, AppendOnAFullWindowPutsTheNewRowOnTheBottomLine)
+TEST_P(ResultSetTest, AppendOnAFullWindowPutsTheNewRowOnTheBottomLine)
 {
-    Fixture f(20, 5);
+    Fixture f(GetParam(), 20, 5);
     f.query.append();
     EXPECT_EQ(f.query.activeLine(), 4);
     EXPECT_EQ(f.query.windowValue(3, 2).toString(), QStringLiteral("Kniha 20"));
@@ -104,9 +107,9 @@ TEST(ResultSet, AppendOnAFullWindowPutsTheNewRowOnTheBottomLine)
     EXPECT_EQ(f.catalogue.count(), 20);
 }
 
-TEST(ResultSet, EditOnAnEmptyResultStartsANewRow)
+TEST_P(ResultSetTest, EditOnAnEmptyResultStartsANewRow)
 {
-    Fixture f(0);
+    Fixture f(GetParam(), 0);
     EXPECT_TRUE(f.query.isEmpty());
     f.query.edit();
     EXPECT_EQ(f.query.state(), DataSetState::Insert);
@@ -115,9 +118,9 @@ TEST(ResultSet, EditOnAnEmptyResultStartsANewRow)
     EXPECT_EQ(f.catalogue.count(), 1);
 }
 
-TEST(ResultSet, EditAndPostWritesTheRowAndKeepsItsLine)
+TEST_P(ResultSetTest, EditAndPostWritesTheRowAndKeepsItsLine)
 {
-    Fixture f(10, 5);
+    Fixture f(GetParam(), 10, 5);
     f.query.moveBy(2);
     f.query.edit();
     EXPECT_EQ(f.query.state(), DataSetState::Edit);
@@ -127,9 +130,9 @@ TEST(ResultSet, EditAndPostWritesTheRowAndKeepsItsLine)
     EXPECT_EQ(f.catalogue.scalar(QStringLiteral("select rok_vydani from zeplo where id=3")).toLongLong(), 1984);
 }
 
-TEST(ResultSet, MovingPostsAChangedPendingRowAndDropsAnUnchangedOne)
+TEST_P(ResultSetTest, MovingPostsAChangedPendingRowAndDropsAnUnchangedOne)
 {
-    Fixture f(5);
+    Fixture f(GetParam(), 5);
     f.query.edit();
     f.query.next();   // unchanged: dropped
     EXPECT_EQ(f.query.state(), DataSetState::Browse);
@@ -139,9 +142,9 @@ TEST(ResultSet, MovingPostsAChangedPendingRowAndDropsAnUnchangedOne)
     EXPECT_EQ(f.catalogue.scalar(QStringLiteral("select autor from zeplo where id=2")).toString(), QStringLiteral("Hašek"));
 }
 
-TEST(ResultSet, DeleteMakesTheFollowingRowCurrentOrThePreviousAtTheEnd)
+TEST_P(ResultSetTest, DeleteMakesTheFollowingRowCurrentOrThePreviousAtTheEnd)
 {
-    Fixture f(5, 10);
+    Fixture f(GetParam(), 5, 10);
     f.query.moveBy(2);
     f.query.deleteRecord();
     EXPECT_EQ(f.nazev(), QStringLiteral("Kniha 4"));
@@ -157,18 +160,18 @@ TEST(ResultSet, DeleteMakesTheFollowingRowCurrentOrThePreviousAtTheEnd)
     EXPECT_THROW(f.query.deleteRecord(), Error);
 }
 
-TEST(ResultSet, DeleteWhileANewRowIsPendingDropsItAndDeletesNothing)
+TEST_P(ResultSetTest, DeleteWhileANewRowIsPendingDropsItAndDeletesNothing)
 {
-    Fixture f(3);
+    Fixture f(GetParam(), 3);
     f.query.append();
     f.query.deleteRecord();
     EXPECT_EQ(f.query.state(), DataSetState::Browse);
     EXPECT_EQ(f.catalogue.count(), 3);
 }
 
-TEST(ResultSet, MessagesCarryTheSetsName)
+TEST_P(ResultSetTest, MessagesCarryTheSetsName)
 {
-    Fixture f(1);
+    Fixture f(GetParam(), 1);
     try {
         f.query.post();
         FAIL();
@@ -192,9 +195,9 @@ TEST(ResultSet, MessagesCarryTheSetsName)
     EXPECT_FALSE(f.query.active());
 }
 
-TEST(ResultSet, ReplacingTheTextClosesAndAFailedOpeningStaysClosed)
+TEST_P(ResultSetTest, ReplacingTheTextClosesAndAFailedOpeningStaysClosed)
 {
-    Fixture f(2);
+    Fixture f(GetParam(), 2);
     f.query.setSql({kBase, QStringLiteral("where (nazev like\"%1%\")"), QString()});
     EXPECT_FALSE(f.query.active());
     f.query.open();
@@ -205,9 +208,9 @@ TEST(ResultSet, ReplacingTheTextClosesAndAFailedOpeningStaysClosed)
     EXPECT_EQ(f.query.sql().size(), 3);
 }
 
-TEST(ResultSet, IntegerFieldsRejectWhatIsNotAWholeNumberInRange)
+TEST_P(ResultSetTest, IntegerFieldsRejectWhatIsNotAWholeNumberInRange)
 {
-    Fixture f(1);
+    Fixture f(GetParam(), 1);
     f.query.edit();
     Field *rok = f.query.fieldByName(QStringLiteral("Rok_vydani"));
     for (const QString &bad : {QStringLiteral("-"), QStringLiteral("+"), QStringLiteral("12a"), QStringLiteral(" 12"),
@@ -225,9 +228,9 @@ TEST(ResultSet, IntegerFieldsRejectWhatIsNotAWholeNumberInRange)
     EXPECT_TRUE(rok->isNull());
 }
 
-TEST(ResultSet, RequiredColumnStopsThePostAndKeepsThePendingRow)
+TEST_P(ResultSetTest, RequiredColumnStopsThePostAndKeepsThePendingRow)
 {
-    TempCatalogue catalogue("CREATE TABLE zeplo (id INTEGER PRIMARY KEY AUTOINCREMENT, autor VARCHAR(40) NOT NULL, "
+    TempCatalogue catalogue(GetParam(), "CREATE TABLE zeplo (id INTEGER PRIMARY KEY AUTOINCREMENT, autor VARCHAR(40) NOT NULL, "
                             "nazev VARCHAR(60), zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, vlastnim BOOLEAN, "
                             "precteno BOOLEAN, pujceno MEMO)");
     ResultSet query(QStringLiteral("Query1"));

@@ -39,6 +39,9 @@ QStringList run(const QString &filter, const QString &order, const QString &colu
 
 } // namespace
 
+class SearchTest : public testing::TestWithParam<CatalogueEngine> {};
+INSTANTIATE_TEST_SUITE_P(Engines, SearchTest, kEachEngine, engineName);
+
 TEST(SqlDialect, DoubleQuotedLiteralsBecomeParameters)
 {
     const TranslatedSql t = translateSql(QStringLiteral("select * from zeplo\nwhere (nazev like\"%a\"\"b'c%\")\n"));
@@ -59,9 +62,9 @@ TEST(SqlDialect, OnlySingleTableSelectsAreAddressableByRowId)
               QStringLiteral("order by zeplo_sortkey(autor)"));
 }
 
-TEST(Search, HostileTextsAreSearchedLiterallyAndTouchNothing)
+TEST_P(SearchTest, HostileTextsAreSearchedLiterallyAndTouchNothing)
 {
-    TempCatalogue catalogue;
+    TempCatalogue catalogue(GetParam());
     const QStringList titles = {QStringLiteral("a\"b"), QStringLiteral("it's"), QStringLiteral("100% jistě"),
                                 QStringLiteral("snake_case"), QStringLiteral("C:\\cesta"), QStringLiteral("x; drop"),
                                 QStringLiteral("Obyčejná kniha")};
@@ -75,6 +78,11 @@ TEST(Search, HostileTextsAreSearchedLiterallyAndTouchNothing)
         QStringLiteral("\t\r\n\x01"), QString(10000, QLatin1Char('x')), QStringLiteral(":zl1"), QStringLiteral("?"),
         QStringLiteral("1%ě"), QStringLiteral("o%\"k"), QStringLiteral("s_a%e")};
     for (const QString &text : hostile) {
+        if (GetParam() == CatalogueEngine::Server && text.contains(QChar(0))) {
+            // The server's texts cannot hold U+0000: refused, not cut short into another search.
+            EXPECT_THROW(run(titleSearch(text), QString()), EngineError);
+            continue;
+        }
         QStringList found;
         ASSERT_NO_THROW(found = run(titleSearch(text), QString())) << text.left(40).toStdString();
         // The engine's LIKE over the same rows, done by hand.
@@ -98,9 +106,9 @@ TEST(Search, HostileTextsAreSearchedLiterallyAndTouchNothing)
     EXPECT_EQ(catalogue.count(), titles.size());
 }
 
-TEST(Search, LikeIgnoresCaseForCzechLettersAndEmptyTextSkipsNulls)
+TEST_P(SearchTest, LikeIgnoresCaseForCzechLettersAndEmptyTextSkipsNulls)
 {
-    TempCatalogue catalogue;
+    TempCatalogue catalogue(GetParam());
     catalogue.addBook(QStringLiteral("Čapek Karel"), QStringLiteral("Válka s mloky"));
     catalogue.addBook(QStringLiteral("Hašek Jaroslav"), QStringLiteral("ŠVEJK"));
     catalogue.addBook(QString(), QStringLiteral("Bez autora"));
@@ -109,9 +117,9 @@ TEST(Search, LikeIgnoresCaseForCzechLettersAndEmptyTextSkipsNulls)
     EXPECT_EQ(run(QStringLiteral("where (autor like\"%%\")"), QString()).size(), 2);
 }
 
-TEST(Search, OrderFollowsCzechAlphabetWithEmptyValuesFirst)
+TEST_P(SearchTest, OrderFollowsCzechAlphabetWithEmptyValuesFirst)
 {
-    TempCatalogue catalogue;
+    TempCatalogue catalogue(GetParam());
     for (const QString &a : {QStringLiteral("Žák"), QStringLiteral("Zeman"), QStringLiteral("Chalupa"),
                              QStringLiteral("Hrabal"), QStringLiteral("Ibsen"), QStringLiteral("Čapek"),
                              QStringLiteral("Cibulka"), QStringLiteral("Řezáč"), QStringLiteral("Rys"),
@@ -124,9 +132,9 @@ TEST(Search, OrderFollowsCzechAlphabetWithEmptyValuesFirst)
     EXPECT_EQ(run(QString(), QStringLiteral("order by autor"), QStringLiteral("autor")), expected);
 }
 
-TEST(Search, FiltersOnLogicalsAndLentBooks)
+TEST_P(SearchTest, FiltersOnLogicalsAndLentBooks)
 {
-    TempCatalogue catalogue;
+    TempCatalogue catalogue(GetParam());
     catalogue.addBook(QStringLiteral("A"), QStringLiteral("1"), {}, 2000, true, false, QStringLiteral("Petr"));
     catalogue.addBook(QStringLiteral("B"), QStringLiteral("2"), {}, 1990, false, true);
     catalogue.addBook(QStringLiteral("C"), QStringLiteral("3"));
@@ -138,9 +146,9 @@ TEST(Search, FiltersOnLogicalsAndLentBooks)
               (QStringList{QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("1")}));
 }
 
-TEST(Search, TheCountQueryCountsEveryStoredRecord)
+TEST_P(SearchTest, TheCountQueryCountsEveryStoredRecord)
 {
-    TempCatalogue catalogue;
+    TempCatalogue catalogue(GetParam());
     catalogue.addBooks(7);
     ResultSet query(QStringLiteral("Query2"));
     query.setSql({QStringLiteral("select count (distinct(id)) as x from zeplo")});

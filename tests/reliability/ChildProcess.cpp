@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "engine/Engine.h"
+
 
 namespace {
 constexpr const char *kRoleVariable = "ZEPLO_TEST_CHILD_ROLE";
@@ -17,6 +19,8 @@ ChildProcess::ChildProcess(const QString &folder, const QString &role, const QSt
     env.insert(QString::fromLatin1(kRoleVariable), role);
     env.insert(QStringLiteral("ZEPLO_TEST_CHILD_ARGS"), args.join(QLatin1Char('\x1f')));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The child works on the catalogue the parent works on: the folder's file, or the server's.
+    env.insert(QStringLiteral("ZEPLO_CATALOGUE"), zeplo::Engine::catalogue());
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(folder);
     process_.setProcessChannelMode(QProcess::SeparateChannels);

@@ -96,20 +96,27 @@ TEST(HostileCatalogue, AFileWithoutWritePermissionIsShownButNeverChanged)
     EXPECT_EQ(c.count(), 3);
 }
 
-TEST(HostileCatalogue, ATableWithoutAColumnIsRefusedWithTheEnginesMessage)
+class HostileTable : public testing::TestWithParam<CatalogueEngine> {
+protected:
+    bool onServer() const { return GetParam() == CatalogueEngine::Server; }
+};
+INSTANTIATE_TEST_SUITE_P(Engines, HostileTable, kEachEngine, engineName);
+
+TEST_P(HostileTable, ATableWithoutAColumnIsRefusedWithTheEnginesMessage)
 {
-    TempCatalogue c(kWithoutPujceno);
+    TempCatalogue c(GetParam(), kWithoutPujceno);
     c.exec(QStringLiteral("insert into zeplo (autor, nazev) values ('A', 'B')"));
     ResultSet q(QStringLiteral("Query1"));
-    EXPECT_EQ(openError(q), QStringLiteral("no such column: pujceno"));
+    EXPECT_EQ(openError(q).section(QLatin1Char('\n'), 0, 0), onServer() ? QStringLiteral("column \"pujceno\" does not exist")
+                                       : QStringLiteral("no such column: pujceno"));
     EXPECT_FALSE(q.active());
     EXPECT_EQ(c.count(), 1);
 }
 
-TEST(HostileCatalogue, AnExtraColumnIsLeftToItsDefaultAndARequiredOneStopsThePost)
+TEST_P(HostileTable, AnExtraColumnIsLeftToItsDefaultAndARequiredOneStopsThePost)
 {
     {
-        TempCatalogue c(kWithExtraColumn);
+        TempCatalogue c(GetParam(), kWithExtraColumn);
         c.addBooks(1);
         ResultSet q(QStringLiteral("Query1"));
         ASSERT_EQ(openError(q), QString());
@@ -126,12 +133,15 @@ TEST(HostileCatalogue, AnExtraColumnIsLeftToItsDefaultAndARequiredOneStopsThePos
         EXPECT_EQ(c.scalar(QStringLiteral("select autor from zeplo where id = 1")).toString(), QStringLiteral("Jiný"));
     }
     {
-        TempCatalogue c(kWithRequiredExtraColumn);
+        TempCatalogue c(GetParam(), kWithRequiredExtraColumn);
         ResultSet q(QStringLiteral("Query1"));
         ASSERT_EQ(openError(q), QString());
         q.append();
         q.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Nová"));
-        EXPECT_EQ(errorOf([&] { q.post(); }), QStringLiteral("NOT NULL constraint failed: zeplo.isbn"));
+        EXPECT_EQ(errorOf([&] { q.post(); }).section(QLatin1Char('\n'), 0, 0),
+                  onServer() ? QStringLiteral("null value in column \"isbn\" of relation \"zeplo\" violates not-null "
+                                              "constraint")
+                             : QStringLiteral("NOT NULL constraint failed: zeplo.isbn"));
         EXPECT_EQ(q.state(), DataSetState::Insert);
         EXPECT_EQ(q.fieldByName(QStringLiteral("nazev"))->text(), QStringLiteral("Nová"));
         EXPECT_EQ(c.count(), 0);
@@ -201,5 +211,18 @@ TEST(HostileCatalogue, AtStartUpABrokenCatalogueStopsTheProgramWithTheEnginesMes
         TempCatalogue c(nullptr);
         writeFile(c.file(), QByteArray("not a catalogue at all\n").repeated(100));
         EXPECT_TRUE(startupError().endsWith(QStringLiteral(".\nfile is not a database.")));
+    }
+    {
+        // A catalogue named on the command line that is not there: a file, a server.
+        TempCatalogue c(nullptr);
+        chooseCatalogue({QStringLiteral("zeplo"), QStringLiteral("--catalogue"), QStringLiteral("jinde.db")});
+        EXPECT_TRUE(startupError().contains(QStringLiteral("jinde.db does not exist")));
+        chooseCatalogue({QStringLiteral("zeplo"), QStringLiteral("--catalogue=postgresql://ja:tajne@/knihy?host=/nikde")});
+        const QString text = startupError();
+        EXPECT_TRUE(text.contains(QStringLiteral("Cannot connect to the catalogue server postgresql://ja@/knihy?host=/nikde:\n")))
+            << text.toStdString();
+        EXPECT_FALSE(text.contains(QStringLiteral("tajne")));
+        EXPECT_THROW(chooseCatalogue({QStringLiteral("zeplo"), QStringLiteral("--catalogue")}), Error);
+        Engine::setCatalogue(QString());
     }
 }

@@ -1,0 +1,392 @@
+#include "engine/Cursor.h"
+#include "engine/PgDialect.h"
+#include "engine/PgEngine.h"
+#include "engine/SqlDialect.h"
+
+#include <algorithm>
+#include <limits>
+
+#include <QtEndian>
+
+#include <libpq-fe.h>
+
+namespace zeplo {
+
+namespace {
+
+// Type oids of the server's built-in types that are not read as text.
+enum : Oid { kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kOid = 26, kText = 25, kFloat4 = 700, kFloat8 = 701,
+             kVarchar = 1043, kNumeric = 1700 };
+
+QVariant value(const PGresult *result, int row, int column)
+{
+    if (PQgetisnull(result, row, column))
+        return QVariant();
+    const char *text = PQgetvalue(result, row, column);
+    switch (PQftype(result, column)) {
+    case kBool:
+        return QVariant(*text == 't');
+    case kInt2:
+    case kInt4:
+    case kInt8:
+    case kOid:
+        return QVariant(QByteArray(text).toLongLong());
+    case kFloat4:
+    case kFloat8:
+    case kNumeric:
+        return QVariant(QByteArray(text).toDouble());
+    default:
+        return QVariant(QString::fromUtf8(text, PQgetlength(result, row, column)));
+    }
+}
+
+RowValues rowValues(const PGresult *result, int row)
+{
+    RowValues values;
+    const int n = PQnfields(result);
+    values.reserve(n);
+    for (int i = 0; i < n; ++i)
+        values << value(result, row, i);
+    return values;
+}
+
+// A value as a parameter text: what the server reads back as the same value.
+QString param(const QVariant &v)
+{
+    if (v.isNull() || !v.isValid())
+        return QString();
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool() ? QStringLiteral("t") : QStringLiteral("f");
+    if (v.typeId() == QMetaType::Double)
+        return QString::number(v.toDouble(), 'g', 17);
+    const QString text = v.toString();
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+QString typeName(Oid type, int modifier)
+{
+    switch (type) {
+    case kBool: return QStringLiteral("BOOLEAN");
+    case kInt2: return QStringLiteral("SMALLINT");
+    case kInt4: case kOid: return QStringLiteral("INTEGER");
+    case kInt8: return QStringLiteral("BIGINT");
+    case kFloat4: case kFloat8: case kNumeric: return QStringLiteral("DOUBLE PRECISION");
+    case kText: return QStringLiteral("TEXT");
+    case kVarchar:
+        return modifier > 4 ? QStringLiteral("CHARACTER VARYING(%1)").arg(modifier - 4) : QStringLiteral("TEXT");
+    default: return QString();
+    }
+}
+
+// The columns of a result: table columns as the table declares them, the
+// others (expressions) by their type and read-only.
+std::vector<ColumnInfo> describe(const PGresult *result, const PgTable *table)
+{
+    std::vector<ColumnInfo> columns;
+    for (int i = 0; i < PQnfields(result); ++i) {
+        ColumnInfo c;
+        c.name = QString::fromUtf8(PQfname(result, i));
+        c.declType = typeName(PQftype(result, i), PQfmod(result, i));
+        if (table && PQftable(result, i) == table->oid) {
+            const auto it = table->columns.find(PQftablecol(result, i));
+            if (it != table->columns.end()) {
+                c.origin = it->second.name;
+                c.declType = it->second.declType;
+                c.notNull = it->second.notNull;
+                c.autoIncrement = it->second.autoIncrement;
+            }
+        }
+        columns.push_back(c);
+    }
+    return columns;
+}
+
+// A result read whole when it is opened: aggregates, joins and anything else
+// whose rows have no key. It cannot be changed.
+class PgStaticCursor final : public Cursor {
+public:
+    PgStaticCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql)
+    {
+        QString text = sql.sql;
+        const PgTable *table = nullptr;
+        if (const QString counted = pg::countedTable(text); !counted.isEmpty()) {
+            table = engine->table(counted);
+            if (table)
+                text = pg::withPlainRowCount(text, counted, table->key);
+        } else if (const auto select = parseSimpleSelect(text)) {
+            table = engine->table(select->table);
+            if (table)
+                text = QStringLiteral("select %1 from %2 %3")
+                           .arg(select->columns, select->table, pg::withCzechOrdering(select->rest, *table, QString()));
+        }
+        const PgResult result = engine->writer().exec(text, sql.params);
+        columns_ = describe(result.get(), table);
+        for (int i = 0; i < PQntuples(result.get()); ++i)
+            rows_.push_back(rowValues(result.get(), i));
+    }
+    bool updatable() const override { return false; }
+    bool fetchTo(qsizetype index) override { return index >= 0 && index < qsizetype(rows_.size()); }
+    bool complete() const override { return true; }
+    qsizetype knownCount() const override { return qsizetype(rows_.size()); }
+    qsizetype countRows() override { return qsizetype(rows_.size()); }
+    RowValues row(qsizetype index) override { return fetchTo(index) ? rows_[size_t(index)] : RowValues(); }
+    void update(qsizetype, const RowValues &, const RowValues &) override { refuse(); }
+    void insert(qsizetype, const RowValues &) override { refuse(); }
+    void remove(qsizetype) override { refuse(); }
+
+private:
+    [[noreturn]] static void refuse() { throw EngineError(QStringLiteral("The result of this query cannot be changed")); }
+    std::vector<RowValues> rows_;
+};
+
+// A keyset cursor: a server-side cursor yields the keys of the rows in the
+// query's order, fetched in growing batches as far as the caller looks; the
+// values of a row are read by its key when they are needed.
+class PgKeysetCursor final : public Cursor {
+public:
+    PgKeysetCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql, const SimpleSelect &select,
+                   const PgTable &table)
+        : engine_(engine), table_(table), key_(pg::quoted(table.key))
+    {
+        const pg::Translated columns = pg::renumbered(select.columns, sql.params);
+        rowParams_ = columns.params;
+        rowSql_ = QStringLiteral("select %1 from %2 where %3 = $%4")
+                      .arg(columns.sql, select.table, key_).arg(rowParams_.size() + 1);
+        const pg::Translated keys = pg::renumbered(
+            QStringLiteral("select %1 from %2 %3").arg(key_, select.table, pg::withCzechOrdering(select.rest, table, table.key)),
+            sql.params);
+        keysSql_ = keys.sql;
+        params_ = keys.params;
+        prepareRow();
+        declare();
+    }
+
+    ~PgKeysetCursor() override
+    {
+        release();
+        PgConnection &writer = engine_->writer();
+        if (rowGeneration_ == writer.generation() && writer.usable())
+            PQclear(PQexec(writer.get(), ("DEALLOCATE " + rowName_).constData()));
+    }
+
+    bool updatable() const override { return table_.writable && !engine_->readOnly(); }
+
+    bool fetchTo(qsizetype index) override
+    {
+        if (index < 0)
+            return false;
+        while (!done_ && qsizetype(keys_.size()) <= index) {
+            if (transaction_ != engine_->transaction())
+                declare();   // the session or its transaction ended: carry on where the keys stopped
+            // Near the start only what was asked for is read (opening reads
+            // the first screen); further on, reads run ahead in growing
+            // batches, so a long walk or the way to the end takes few round trips.
+            const qsizetype wanted = index + 1 - qsizetype(keys_.size());
+            qsizetype count = wanted;
+            if (qsizetype(keys_.size()) + wanted > kFirstBatch) {
+                count = std::max(wanted, batch_);
+                batch_ = std::min<qsizetype>(batch_ * 4, kLargestBatch);
+            }
+            count = std::min(count, kLargestBatch);
+            const PgResult result = onReader([&] {
+                return engine_->reader().exec(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(count).arg(name_), {}, true);
+            });
+            const int rows = PQntuples(result.get());
+            for (int i = 0; i < rows; ++i)
+                keys_.push_back(binaryKey(result.get(), i));
+            if (rows < count) {
+                done_ = true;
+                release();
+            }
+        }
+        return index < qsizetype(keys_.size());
+    }
+    bool complete() const override { return done_; }
+    qsizetype knownCount() const override { return qsizetype(keys_.size()); }
+
+    qsizetype countRows() override
+    {
+        if (done_)
+            return qsizetype(keys_.size());
+        const PgResult result =
+            engine_->writer().exec(QStringLiteral("select count(*) from (%1) as keys").arg(keysSql_), params_);
+        return qsizetype(QByteArray(PQgetvalue(result.get(), 0, 0)).toLongLong());
+    }
+
+    RowValues row(qsizetype index) override
+    {
+        if (!fetchTo(index))
+            return {};
+        return readRow(keys_[size_t(index)]);
+    }
+
+    void update(qsizetype index, const RowValues &original, const RowValues &values) override
+    {
+        const qint64 key = keys_.at(size_t(index));
+        QStringList sets, same, params;
+        for (int i = 0; i < int(columns_.size()); ++i) {
+            const ColumnInfo &c = columns_[size_t(i)];
+            if (c.origin.isEmpty() || c.autoIncrement)
+                continue;
+            params << param(values.value(i));
+            sets << QStringLiteral("%1 = $%2").arg(pg::quoted(c.origin)).arg(params.size());
+        }
+        if (sets.isEmpty())
+            return;
+        params << QString::number(key);
+        const QString keyParam = QStringLiteral("$%1").arg(params.size());
+        for (int i = 0; i < int(columns_.size()); ++i) {
+            const ColumnInfo &c = columns_[size_t(i)];
+            if (c.origin.isEmpty())
+                continue;
+            params << param(original.value(i));
+            same << QStringLiteral("%1 IS NOT DISTINCT FROM $%2").arg(pg::quoted(c.origin)).arg(params.size());
+        }
+        // One statement, so one transaction: the check and the write cannot be parted.
+        const PgResult result = engine_->writer().exec(
+            QStringLiteral("update %1 set %2 where %3 = %4 and %5")
+                .arg(pg::quoted(table_.name), sets.join(QStringLiteral(", ")), key_, keyParam,
+                     same.join(QStringLiteral(" and "))),
+            params);
+        if (QByteArray(PQcmdTuples(result.get())) == "0") {
+            if (readRow(key).isEmpty())
+                throw EngineError(QStringLiteral("The record was deleted by another user after it was read; "
+                                                 "the change has not been saved"));
+            throw EngineError(QStringLiteral("The record was changed by another user after it was read; "
+                                             "the change has not been saved, so that the other change is not lost"));
+        }
+    }
+
+    void insert(qsizetype index, const RowValues &values) override
+    {
+        QStringList names, marks, params;
+        for (int i = 0; i < int(columns_.size()); ++i) {
+            const ColumnInfo &c = columns_[size_t(i)];
+            if (c.origin.isEmpty() || c.autoIncrement || values.value(i).isNull())
+                continue;
+            names << pg::quoted(c.origin);
+            params << param(values.value(i));
+            marks << QStringLiteral("$%1").arg(params.size());
+        }
+        const QString into = names.isEmpty() ? QStringLiteral("default values")
+                                             : QStringLiteral("(%1) values (%2)")
+                                                   .arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+        const PgResult result = engine_->writer().exec(
+            QStringLiteral("insert into %1 %2 returning %3").arg(pg::quoted(table_.name), into, key_), params);
+        const qint64 key = QByteArray(PQgetvalue(result.get(), 0, 0)).toLongLong();
+        keys_.insert(keys_.begin() + std::min<qsizetype>(index, qsizetype(keys_.size())), key);
+    }
+
+    void remove(qsizetype index) override
+    {
+        const qint64 key = keys_.at(size_t(index));
+        // A row that is already gone is not an error.
+        engine_->writer().exec(QStringLiteral("delete from %1 where %2 = $1").arg(pg::quoted(table_.name), key_),
+                               {QString::number(key)});
+        keys_.erase(keys_.begin() + index);
+    }
+
+private:
+    static constexpr qsizetype kFirstBatch = 100;
+    static constexpr qsizetype kLargestBatch = 250000;
+
+    template<typename Command>
+    PgResult onReader(Command command)
+    {
+        try {
+            return command();
+        } catch (...) {
+            engine_->endReading();
+            throw;
+        }
+    }
+
+    void declare()
+    {
+        name_ = QString::fromLatin1(engine_->nextName("zeplo_keys_"));
+        engine_->cursorOpened();
+        transaction_ = engine_->transaction();
+        onReader([&] {
+            engine_->reader().exec(QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR %2").arg(name_, keysSql_), params_);
+            // Declared again after a lost session: skip the keys already held.
+            if (!keys_.empty())
+                engine_->reader().exec(QStringLiteral("MOVE FORWARD %1 IN %2").arg(keys_.size()).arg(name_));
+            return PgResult();
+        });
+    }
+
+    void release()
+    {
+        if (transaction_ != engine_->transaction())
+            return;
+        transaction_ = 0;
+        PgConnection &reader = engine_->reader();
+        if (reader.usable())
+            PQclear(PQexec(reader.get(), QStringLiteral("CLOSE %1").arg(name_).toUtf8().constData()));
+        engine_->cursorClosed();
+    }
+
+    void prepareRow()
+    {
+        PgConnection &writer = engine_->writer();
+        rowName_ = engine_->nextName("zeplo_row_");
+        writer.prepare(rowName_, rowSql_);
+        rowGeneration_ = writer.generation();
+        const PgResult description(PQdescribePrepared(writer.get(), rowName_.constData()));
+        columns_ = describe(description.get(), &table_);
+    }
+
+    RowValues readRow(qint64 key)
+    {
+        engine_->writer().ensureConnected();
+        if (rowGeneration_ != engine_->writer().generation())
+            prepareRow();   // a new session: the statement went with the old one
+        QStringList params = rowParams_;
+        params << QString::number(key);
+        const PgResult result = engine_->writer().execPrepared(rowName_, params);
+        return PQntuples(result.get()) > 0 ? rowValues(result.get(), 0) : RowValues();
+    }
+
+    static qint64 binaryKey(const PGresult *result, int row)
+    {
+        const auto *bytes = reinterpret_cast<const uchar *>(PQgetvalue(result, row, 0));
+        switch (PQgetlength(result, row, 0)) {
+        case 2: return qFromBigEndian<qint16>(bytes);
+        case 4: return qFromBigEndian<qint32>(bytes);
+        default: return qFromBigEndian<qint64>(bytes);
+        }
+    }
+
+    std::shared_ptr<PgEngine> engine_;
+    const PgTable &table_;
+    QStringList params_;      // of the keys' statement
+    QStringList rowParams_;   // of the row's statement, before the key
+    QString key_;
+    QString rowSql_;
+    QString keysSql_;
+    QByteArray rowName_;
+    quint64 rowGeneration_ = 0;
+    QString name_;
+    quint64 transaction_ = 0;
+    qsizetype batch_ = kFirstBatch;
+    std::vector<qint64> keys_;
+    bool done_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<Cursor> PgEngine::openCursor(const QString &dialectSql, bool live)
+{
+    const auto engine = shared_from_this();
+    const pg::Translated sql = pg::translate(dialectSql);
+    if (live) {
+        if (const auto select = parseSimpleSelect(sql.sql)) {
+            const PgTable *t = table(select->table);
+            if (t && !t->key.isEmpty() && t->column(t->key)->declType.contains(QLatin1String("INT")))
+                return std::make_unique<PgKeysetCursor>(engine, sql, *select, *t);
+        }
+    }
+    return std::make_unique<PgStaticCursor>(engine, sql);
+}
+
+} // namespace zeplo
