@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "PrintServer.h"
 #include "app/Fonts.h"
 
 using namespace zeplo;
@@ -13,6 +14,9 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Printing reaches only the print servers the tests start themselves, in
+    // a folder of the system's temporary one, which their filters can reach.
+    PrintServer::isolateProcess();
     // A temporary folder of this process's own: tests that list the temporary
     // files run side by side with other test processes.
     QTemporaryDir ownTemp(QDir::tempPath() + QStringLiteral("/zeplo_tests-XXXXXX"));

@@ -11,15 +11,7 @@
 
 namespace zeplo {
 
-namespace {
-
-PrinterFactory &factorySlot()
-{
-    static PrinterFactory factory;
-    return factory;
-}
-
-std::unique_ptr<QPrinter> defaultPrinter(const PrinterSettings &settings)
+std::unique_ptr<QPrinter> makePrinter(const PrinterSettings &settings)
 {
     if (!printersInstalled())
         return nullptr;
@@ -29,20 +21,6 @@ std::unique_ptr<QPrinter> defaultPrinter(const PrinterSettings &settings)
     return printer;
 }
 
-} // namespace
-
-void setPrinterFactory(PrinterFactory factory)
-{
-    factorySlot() = std::move(factory);
-}
-
-std::unique_ptr<QPrinter> makePrinter(const PrinterSettings &settings)
-{
-    if (factorySlot())
-        return factorySlot()(settings);
-    return defaultPrinter(settings);
-}
-
 bool printersInstalled()
 {
     return !QPrinterInfo::availablePrinterNames().isEmpty();
@@ -50,12 +28,7 @@ bool printersInstalled()
 
 void checkDefaultPrinter()
 {
-    checkDefaultPrinter(QPrinterInfo::availablePrinterNames(), QPrinterInfo::defaultPrinterName());
-}
-
-void checkDefaultPrinter(const QStringList &installed, const QString &defaultName)
-{
-    if (!installed.isEmpty() && defaultName.isEmpty())
+    if (printersInstalled() && QPrinterInfo::defaultPrinterName().isEmpty())
         throw Error(QStringLiteral("There is no default printer currently selected"));
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QStringList>
 #include <QPageSize>
 #include <QString>
 
@@ -17,22 +16,16 @@ namespace zeplo {
 
 class PageStore;
 
-// Makes the printer that a print goes to, or null when there is nowhere to
-// print. By default: the report's printer, when any printer is installed.
-using PrinterFactory = std::function<std::unique_ptr<QPrinter>(const PrinterSettings &)>;
-
-// Replaces how printers are made (a printout to a PDF file, say); an empty
-// factory restores the default.
-void setPrinterFactory(PrinterFactory factory);
+// The printer that a print goes to: the report's printer (the default printer
+// while none is chosen), or null when no printer is installed.
 std::unique_ptr<QPrinter> makePrinter(const PrinterSettings &settings);
 
 bool printersInstalled();
 
 // With printers installed but none of them the default, a report cannot be
 // laid out for its printer: raises "There is no default printer currently
-// selected". The second form judges a given list of printers and default.
+// selected".
 void checkDefaultPrinter();
-void checkDefaultPrinter(const QStringList &installed, const QString &defaultName);
 
 // The print dialog of the printer set-up: page range 1..pageCount preset to
 // the whole range; copies, collation, all pages or a range; no selection and

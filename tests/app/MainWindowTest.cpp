@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QCryptographicHash>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -229,7 +231,15 @@ TEST(MainWindow, WithoutACatalogueTheStartFailsWithTheEnginesMessage)
         FAIL() << "the main window opened without a catalogue";
     } catch (const EngineError &e) {
         const QString text = startupErrorText(e);
-        EXPECT_TRUE(text.startsWith(QStringLiteral("Exception EngineError in module "))) << text.toStdString();
+        // The module is the program file; the address lies in it, counted
+        // from where it was loaded.
+        const QRegularExpressionMatch site =
+            QRegularExpression(QStringLiteral("^Exception EngineError in module (\\S+) at ([0-9A-F]{8,16})\\.\n"))
+                .match(text);
+        ASSERT_TRUE(site.hasMatch()) << text.toStdString();
+        const QFileInfo program(QCoreApplication::applicationFilePath());
+        EXPECT_EQ(site.captured(1), program.fileName());
+        EXPECT_LT(site.captured(2).toULongLong(nullptr, 16), quint64(program.size())) << text.toStdString();
         EXPECT_TRUE(text.contains(QStringLiteral("zeplo.db"))) << text.toStdString();
         EXPECT_TRUE(text.endsWith(QLatin1Char('.')));
     }

@@ -4,15 +4,14 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QPrinter>
 #include <QProgressBar>
-#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTimer>
 
 #include <functional>
 
 #include "Children.h"
+#include "PrintServer.h"
 #include "TempCatalogue.h"
 #include "app/MainWindow.h"
 #include "app/BookListReport.h"
@@ -20,7 +19,6 @@
 #include "report/PageStore.h"
 #include "widgets/ReportPreview.h"
 #include "widgets/PrintProgressWindow.h"
-#include "widgets/Printing.h"
 
 using namespace zeplo;
 
@@ -131,14 +129,9 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileThePreviewRendersEndsCleanly)
 
 TEST(ClosingDuringWork, ClosingTheMainWindowWhileAPrintRunsEndsCleanly)
 {
-    QTemporaryDir out;
-    const QString pdf = out.filePath(QStringLiteral("out.pdf"));
-    setPrinterFactory([&](const PrinterSettings &) {
-        auto printer = std::make_unique<QPrinter>(QPrinter::ScreenResolution);
-        printer->setOutputFormat(QPrinter::PdfFormat);
-        printer->setOutputFileName(pdf);
-        return printer;
-    });
+    PrintServer server;
+    ASSERT_TRUE(server.started()) << server.problem().toStdString();
+    ASSERT_TRUE(server.addQueue(QStringLiteral("Laser"), true));
     const QStringList before = qrpTempFiles();
     {
         Program program(900);
@@ -171,7 +164,9 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileAPrintRunsEndsCleanly)
         EXPECT_EQ(program.tisk->previewWindow(), nullptr);
         EXPECT_FALSE(program.form->isVisible());
     }
-    setPrinterFactory({});
+    // The pages made before the close are printed, as after a cancel.
+    ASSERT_TRUE(server.waitForEndedJobs(QStringLiteral("Laser"), 1)) << server.problem().toStdString();
+    EXPECT_GE(server.lastPrintout(QStringLiteral("Laser")).pages, 1);
     EXPECT_EQ(qrpTempFiles(), before);
 }
 
