@@ -42,12 +42,14 @@ WRITES = {"append_post", "edit_post"}
 
 
 def repetitions(name, side, n):
+    # Steps of a millisecond or less move most with the shared machine's load:
+    # they are repeated more, so that their medians hold still.
     if name.startswith("report"):
         return 3 if n <= 1000 else 1
     if n >= 1000000:
         slow = side == "stock" and name in ("ctrl_end_home", "append_post")
-        return 3 if slow or name.startswith("sort") else 5
-    return 7 if n >= 100000 else 15
+        return 3 if slow else 5 if name.startswith("sort") else 7
+    return 11 if n >= 100000 else 31
 
 
 def catalogue(n):
