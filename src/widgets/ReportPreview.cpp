@@ -46,83 +46,84 @@ ReportPreview::ReportPreview(QWidget *parent) : QMainWindow(parent)
     setWindowTitle(QStringLiteral("Print Preview"));
     setAttribute(Qt::WA_DeleteOnClose, false);
 
-    ToolBar1 = new QToolBar(this);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setMovable(false);
-    ToolBar1->setFloatable(false);
-    ToolBar1->setIconSize(QSize(ToolbarPictureSize, ToolbarPictureSize));
-    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
-    addToolBar(Qt::TopToolBarArea, ToolBar1);
+    toolBar_ = new QToolBar(this);
+    toolBar_->setObjectName(QStringLiteral("ToolBar1"));
+    toolBar_->setMovable(false);
+    toolBar_->setFloatable(false);
+    toolBar_->setIconSize(QSize(ToolbarPictureSize, ToolbarPictureSize));
+    toolBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    toolBar_->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::TopToolBarArea, toolBar_);
 
-    ZoomGroup = new QActionGroup(this);
-    ZoomGroup->setExclusive(true);
+    zoomGroup_ = new QActionGroup(this);
+    zoomGroup_->setObjectName(QStringLiteral("ZoomGroup"));
+    zoomGroup_->setExclusive(true);
 
-    ToolBar1->addSeparator();
-    ZoomToFit = addTool(ToolbarPicture::WholePage, QStringLiteral("Zoom to fit"), QStringLiteral("ZoomToFit"));
-    ZoomTo100 = addTool(ToolbarPicture::ActualSize, QStringLiteral("100%"), QStringLiteral("ZoomTo100"));
-    ZoomToWidth = addTool(ToolbarPicture::PageWidth, QStringLiteral("Zoom to width"), QStringLiteral("ZoomToWidth"));
-    for (QAction *a : {ZoomToFit, ZoomTo100, ZoomToWidth}) {
+    toolBar_->addSeparator();
+    fitPageAction_ = addTool(ToolbarPicture::WholePage, QStringLiteral("Zoom to fit"), QStringLiteral("ZoomToFit"));
+    actualSizeAction_ = addTool(ToolbarPicture::ActualSize, QStringLiteral("100%"), QStringLiteral("ZoomTo100"));
+    pageWidthAction_ = addTool(ToolbarPicture::PageWidth, QStringLiteral("Zoom to width"), QStringLiteral("ZoomToWidth"));
+    for (QAction *a : {fitPageAction_, actualSizeAction_, pageWidthAction_}) {
         a->setCheckable(true);
-        ZoomGroup->addAction(a);
+        zoomGroup_->addAction(a);
     }
-    ZoomToWidth->setChecked(true);
-    ToolBar1->addSeparator();
-    FirstPage = addTool(ToolbarPicture::FirstPage, QStringLiteral("First page"), QStringLiteral("FirstPage"));
-    PrevPage = addTool(ToolbarPicture::PreviousPage, QStringLiteral("Previous page"), QStringLiteral("PrevPage"));
-    NextPage = addTool(ToolbarPicture::NextPage, QStringLiteral("Next page"), QStringLiteral("NextPage"));
-    LastPage = addTool(ToolbarPicture::LastPage, QStringLiteral("Last page"), QStringLiteral("LastPage"));
-    ToolBar1->addSeparator();
-    PrinterSetup = addTool(ToolbarPicture::PrinterSetup, QStringLiteral("Printer setup"), QStringLiteral("PrinterSetup"));
-    Print = addTool(ToolbarPicture::Printer, QStringLiteral("Print"), QStringLiteral("Print"));
-    PrinterSetup->setEnabled(false);
-    Print->setEnabled(false);
-    ToolBar1->addSeparator();
-    SaveReport = addTool(ToolbarPicture::FloppyDisk, QStringLiteral("Save Report"), QStringLiteral("SaveReport"));
-    LoadReport = addTool(ToolbarPicture::OpenFolder, QStringLiteral("Load Report"), QStringLiteral("LoadReport"));
-    ToolBar1->addSeparator();
-    CloseButton = new QPushButton(QStringLiteral("&Close"), ToolBar1);
-    CloseButton->setObjectName(QStringLiteral("CloseButton"));
-    CloseButton->setFixedSize(40, 22);
-    CloseButton->setFocusPolicy(Qt::NoFocus);
-    ToolBar1->addWidget(CloseButton);
+    pageWidthAction_->setChecked(true);
+    toolBar_->addSeparator();
+    firstPageAction_ = addTool(ToolbarPicture::FirstPage, QStringLiteral("First page"), QStringLiteral("FirstPage"));
+    previousPageAction_ = addTool(ToolbarPicture::PreviousPage, QStringLiteral("Previous page"), QStringLiteral("PrevPage"));
+    nextPageAction_ = addTool(ToolbarPicture::NextPage, QStringLiteral("Next page"), QStringLiteral("NextPage"));
+    lastPageAction_ = addTool(ToolbarPicture::LastPage, QStringLiteral("Last page"), QStringLiteral("LastPage"));
+    toolBar_->addSeparator();
+    printerSetupAction_ = addTool(ToolbarPicture::PrinterSetup, QStringLiteral("Printer setup"), QStringLiteral("PrinterSetup"));
+    printAction_ = addTool(ToolbarPicture::Printer, QStringLiteral("Print"), QStringLiteral("Print"));
+    printerSetupAction_->setEnabled(false);
+    printAction_->setEnabled(false);
+    toolBar_->addSeparator();
+    saveAction_ = addTool(ToolbarPicture::FloppyDisk, QStringLiteral("Save Report"), QStringLiteral("SaveReport"));
+    loadAction_ = addTool(ToolbarPicture::OpenFolder, QStringLiteral("Load Report"), QStringLiteral("LoadReport"));
+    toolBar_->addSeparator();
+    closeButton_ = new QPushButton(QStringLiteral("&Close"), toolBar_);
+    closeButton_->setObjectName(QStringLiteral("CloseButton"));
+    closeButton_->setFixedSize(40, 22);
+    closeButton_->setFocusPolicy(Qt::NoFocus);
+    toolBar_->addWidget(closeButton_);
 
-    connect(ZoomToFit, &QAction::triggered, this, guarded([this] { zoomToFit(); }));
-    connect(ZoomTo100, &QAction::triggered, this, guarded([this] { zoomTo100(); }));
-    connect(ZoomToWidth, &QAction::triggered, this, guarded([this] { zoomToWidth(); }));
-    connect(FirstPage, &QAction::triggered, this, guarded([this] { firstPage(); }));
-    connect(PrevPage, &QAction::triggered, this, guarded([this] { previousPage(); }));
-    connect(NextPage, &QAction::triggered, this, guarded([this] { nextPage(); }));
-    connect(LastPage, &QAction::triggered, this, guarded([this] { lastPage(); }));
-    connect(PrinterSetup, &QAction::triggered, this, guarded([this] { printerSetupClick(); }));
-    connect(Print, &QAction::triggered, this, guarded([this] { printClick(); }));
-    connect(SaveReport, &QAction::triggered, this, guarded([this] { saveReportClick(); }));
-    connect(LoadReport, &QAction::triggered, this, guarded([this] { loadReportClick(); }));
-    connect(CloseButton, &QPushButton::clicked, this, guarded([this] { close(); }));
+    connect(fitPageAction_, &QAction::triggered, this, guarded([this] { zoomToFit(); }));
+    connect(actualSizeAction_, &QAction::triggered, this, guarded([this] { zoomTo100(); }));
+    connect(pageWidthAction_, &QAction::triggered, this, guarded([this] { zoomToWidth(); }));
+    connect(firstPageAction_, &QAction::triggered, this, guarded([this] { firstPage(); }));
+    connect(previousPageAction_, &QAction::triggered, this, guarded([this] { previousPage(); }));
+    connect(nextPageAction_, &QAction::triggered, this, guarded([this] { nextPage(); }));
+    connect(lastPageAction_, &QAction::triggered, this, guarded([this] { lastPage(); }));
+    connect(printerSetupAction_, &QAction::triggered, this, guarded([this] { printerSetupClick(); }));
+    connect(printAction_, &QAction::triggered, this, guarded([this] { printClick(); }));
+    connect(saveAction_, &QAction::triggered, this, guarded([this] { saveReportClick(); }));
+    connect(loadAction_, &QAction::triggered, this, guarded([this] { loadReportClick(); }));
+    connect(closeButton_, &QPushButton::clicked, this, guarded([this] { close(); }));
 
-    PageArea = new QScrollArea(this);
-    PageArea->setObjectName(QStringLiteral("PageArea"));
-    PageArea->setWidgetResizable(false);
+    pageArea_ = new QScrollArea(this);
+    pageArea_->setObjectName(QStringLiteral("PageArea"));
+    pageArea_->setWidgetResizable(false);
     // Centred while smaller than the area; from its top-left corner otherwise.
-    PageArea->setAlignment(Qt::AlignCenter);
-    PageArea->setFocusPolicy(Qt::StrongFocus);
-    Sheet = new PreviewSheet;
-    PageArea->setWidget(Sheet);
-    PageArea->installEventFilter(this);
-    setCentralWidget(PageArea);
+    pageArea_->setAlignment(Qt::AlignCenter);
+    pageArea_->setFocusPolicy(Qt::StrongFocus);
+    sheet_ = new PreviewSheet;
+    pageArea_->setWidget(sheet_);
+    pageArea_->installEventFilter(this);
+    setCentralWidget(pageArea_);
 
-    ProgressPanel = new QLabel(QStringLiteral("0%"));
-    ProgressPanel->setObjectName(QStringLiteral("ProgressPanel"));
-    ProgressPanel->setFixedWidth(40);
-    ProgressPanel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    PagePanel = new QLabel(QStringLiteral("Page"));
-    PagePanel->setObjectName(QStringLiteral("PagePanel"));
+    progressPanel_ = new QLabel(QStringLiteral("0%"));
+    progressPanel_->setObjectName(QStringLiteral("ProgressPanel"));
+    progressPanel_->setFixedWidth(40);
+    progressPanel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    pagePanel_ = new QLabel(QStringLiteral("Page"));
+    pagePanel_->setObjectName(QStringLiteral("PagePanel"));
     // At least the panel's width; wider when "Page n of m" needs it, so the
     // count stays readable.
-    PagePanel->setMinimumWidth(50);
+    pagePanel_->setMinimumWidth(50);
     statusBar()->setSizeGripEnabled(false);
-    statusBar()->addWidget(ProgressPanel);
-    statusBar()->addWidget(PagePanel);
+    statusBar()->addWidget(progressPanel_);
+    statusBar()->addWidget(pagePanel_);
 
     // Every key of this window reaches the preview before its controls.
     qApp->installEventFilter(this);
@@ -143,7 +144,7 @@ ReportPreview::~ReportPreview()
 
 QAction *ReportPreview::addTool(ToolbarPicture picture, const QString &hint, const QString &name)
 {
-    QAction *action = ToolBar1->addAction(toolbarIcon(picture), hint);
+    QAction *action = toolBar_->addAction(toolbarIcon(picture), hint);
     action->setObjectName(name);
     action->setToolTip(hint);
     return action;
@@ -154,7 +155,7 @@ void ReportPreview::setStore(std::shared_ptr<PageStore> store)
     store_ = std::move(store);
     current_ = 1;
     shown_ = false;
-    Sheet->clearPicture();
+    sheet_->clearPicture();
 }
 
 void ReportPreview::setPaperMm(const QSizeF &paper)
@@ -186,7 +187,7 @@ QSize ReportPreview::pageAreaSize() const
 {
     // The whole area, scroll bars or not, so that a zoom does not change
     // with the scroll bars it brings.
-    return PageArea->maximumViewportSize();
+    return pageArea_->maximumViewportSize();
 }
 
 // ---- zoom -----------------------------------------------------------------
@@ -195,7 +196,7 @@ void ReportPreview::zoomToFit()
 {
     QCoreApplication::processEvents();
     mode_ = ZoomMode::FitPage;
-    ZoomToFit->setChecked(true);
+    fitPageAction_->setChecked(true);
     recomputeZoom();
 }
 
@@ -203,7 +204,7 @@ void ReportPreview::zoomTo100()
 {
     QCoreApplication::processEvents();
     mode_ = ZoomMode::Other;
-    ZoomTo100->setChecked(true);
+    actualSizeAction_->setChecked(true);
     setZoom(100);
 }
 
@@ -211,7 +212,7 @@ void ReportPreview::zoomToWidth()
 {
     QCoreApplication::processEvents();
     mode_ = ZoomMode::PageWidth;
-    ZoomToWidth->setChecked(true);
+    pageWidthAction_->setChecked(true);
     recomputeZoom();
 }
 
@@ -247,14 +248,14 @@ void ReportPreview::setZoom(int percent)
 void ReportPreview::placeSheet()
 {
     const QSize page = pagePixels();
-    Sheet->resize(roundToInt(page.width() * zoom_ / 100.0) + PreviewSheet::Decoration,
+    sheet_->resize(roundToInt(page.width() * zoom_ / 100.0) + PreviewSheet::Decoration,
                   roundToInt(page.height() * zoom_ / 100.0) + PreviewSheet::Decoration);
 }
 
 void ReportPreview::scrollHome()
 {
-    PageArea->horizontalScrollBar()->setValue(0);
-    PageArea->verticalScrollBar()->setValue(0);
+    pageArea_->horizontalScrollBar()->setValue(0);
+    pageArea_->verticalScrollBar()->setValue(0);
 }
 
 // ---- pages ----------------------------------------------------------------
@@ -268,7 +269,7 @@ void ReportPreview::goToPage(int number)
         showCurrentPage();
     } else {
         // Still being made: an empty sheet until it arrives.
-        Sheet->clearPicture();
+        sheet_->clearPicture();
         shown_ = false;
     }
     scrollHome();
@@ -278,12 +279,12 @@ void ReportPreview::showCurrentPage()
 {
     if (!store_)
         return;
-    Sheet->setPicture(store_->page(current_));
+    sheet_->setPicture(store_->page(current_));
     shown_ = true;
     if (!everShown_) {
         everShown_ = true;
         mode_ = ZoomMode::PageWidth;
-        ZoomToWidth->setChecked(true);
+        pageWidthAction_->setChecked(true);
         recomputeZoom();
     }
     scrollHome();
@@ -315,14 +316,14 @@ void ReportPreview::lastPage()
 
 void ReportPreview::updatePagePanel()
 {
-    PagePanel->setText(QStringLiteral("Page %1 of %2").arg(current_).arg(pageCount()));
+    pagePanel_->setText(QStringLiteral("Page %1 of %2").arg(current_).arg(pageCount()));
 }
 
 void ReportPreview::enablePrinting()
 {
     // Loaded pages have no report behind them to set up.
-    PrinterSetup->setEnabled(store_ && !store_->loaded());
-    Print->setEnabled(true);
+    printerSetupAction_->setEnabled(store_ && !store_->loaded());
+    printAction_->setEnabled(true);
 }
 
 // ---- notices --------------------------------------------------------------
@@ -346,18 +347,18 @@ void ReportPreview::progressNotice(int percent)
     if (closed_ || !store_ || store_->loaded())
         return;
     if (percent >= lastProgress_ + 5) {
-        ProgressPanel->setText(QStringLiteral("%1%").arg(percent));
+        progressPanel_->setText(QStringLiteral("%1%").arg(percent));
         lastProgress_ = percent;
     }
     if (percent == 0 || percent == 100)
-        ProgressPanel->clear();
+        progressPanel_->clear();
 }
 
 // ---- keys, resizing, closing ----------------------------------------------
 
 bool ReportPreview::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == PageArea && event->type() == QEvent::Resize) {
+    if (watched == pageArea_ && event->type() == QEvent::Resize) {
         runGuarded([this] { recomputeZoom(); });
         return false;
     }
@@ -405,7 +406,7 @@ void ReportPreview::closeEvent(QCloseEvent *event)
         // before the store goes.
         if (host_.closing)
             runGuarded(host_.closing);
-        Sheet->clearPicture();
+        sheet_->clearPicture();
         store_.reset();
         emit previewClosed();
     }
@@ -493,13 +494,13 @@ void ReportPreview::loadFromFile(const QString &path)
     paperMm_ = mm;
     current_ = 1;
     shown_ = false;
-    ProgressPanel->clear();
+    progressPanel_->clear();
     recomputeZoom();
     placeSheet();
     showCurrentPage();
     updatePagePanel();
-    PrinterSetup->setEnabled(false);
-    Print->setEnabled(true);
+    printerSetupAction_->setEnabled(false);
+    printAction_->setEnabled(true);
 }
 
 void ReportPreview::printerSetupClick()

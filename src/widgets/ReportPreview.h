@@ -67,26 +67,6 @@ public:
     };
     void setHost(Host host) { host_ = std::move(host); }
 
-    // Controls, named by their roles.
-    QToolBar *ToolBar1;
-    QActionGroup *ZoomGroup;
-    QAction *ZoomToFit;
-    QAction *ZoomTo100;
-    QAction *ZoomToWidth;
-    QAction *FirstPage;
-    QAction *PrevPage;
-    QAction *NextPage;
-    QAction *LastPage;
-    QAction *PrinterSetup;
-    QAction *Print;
-    QAction *SaveReport;
-    QAction *LoadReport;
-    QPushButton *CloseButton;
-    QScrollArea *PageArea;
-    PreviewSheet *Sheet;
-    QLabel *ProgressPanel;
-    QLabel *PagePanel;
-
     // State, for those who watch it.
     int currentPage() const { return current_; }
     bool pageShown() const { return shown_; }
@@ -141,6 +121,26 @@ private:
     void loadReportClick();
     void printerSetupClick();
     void printClick();
+
+    // Controls; each carries its toolbar name as its object name.
+    QToolBar *toolBar_;
+    QActionGroup *zoomGroup_;
+    QAction *fitPageAction_;
+    QAction *actualSizeAction_;
+    QAction *pageWidthAction_;
+    QAction *firstPageAction_;
+    QAction *previousPageAction_;
+    QAction *nextPageAction_;
+    QAction *lastPageAction_;
+    QAction *printerSetupAction_;
+    QAction *printAction_;
+    QAction *saveAction_;
+    QAction *loadAction_;
+    QPushButton *closeButton_;
+    QScrollArea *pageArea_;
+    PreviewSheet *sheet_;
+    QLabel *progressPanel_;
+    QLabel *pagePanel_;
 
     std::shared_ptr<PageStore> store_;
     Host host_;

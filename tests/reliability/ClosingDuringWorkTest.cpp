@@ -140,9 +140,9 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileAPrintRunsEndsCleanly)
         Poller poller([&] {
             ReportPreview *p = program.tisk->previewWindow();
             if (step == 0) {
-                if (!p || !p->Print->isEnabled())
+                if (!p || !child<QAction>(*p, "Print")->isEnabled())
                     return false;
-                p->Print->trigger();
+                child<QAction>(*p, "Print")->trigger();
                 step = 1;
                 return false;
             }
@@ -181,7 +181,7 @@ TEST(ClosingDuringWork, WithoutAWritableTemporaryFolderThePreviewKeepsItsPagesIn
     bool inMemory = false, shown = false;
     Poller poller([&] {
         ReportPreview *p = program.tisk->previewWindow();
-        if (!p || !p->Print->isEnabled())
+        if (!p || !child<QAction>(*p, "Print")->isEnabled())
             return false;
         pages = p->pageCount();
         inMemory = p->store()->inMemory();

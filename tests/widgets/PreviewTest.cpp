@@ -183,13 +183,13 @@ TEST(PreviewWindow, StartsWithItsToolbarPanelsAndDisabledPrinting)
 {
     ReportPreview preview;
     EXPECT_EQ(preview.windowTitle(), QStringLiteral("Print Preview"));
-    EXPECT_EQ(preview.ProgressPanel->text(), QStringLiteral("0%"));
-    EXPECT_EQ(preview.PagePanel->text(), QStringLiteral("Page"));
-    EXPECT_EQ(preview.ProgressPanel->width(), 40);
-    EXPECT_TRUE(preview.ProgressPanel->alignment() & Qt::AlignRight);
+    EXPECT_EQ(child<QLabel>(preview, "ProgressPanel")->text(), QStringLiteral("0%"));
+    EXPECT_EQ(child<QLabel>(preview, "PagePanel")->text(), QStringLiteral("Page"));
+    EXPECT_EQ(child<QLabel>(preview, "ProgressPanel")->width(), 40);
+    EXPECT_TRUE(child<QLabel>(preview, "ProgressPanel")->alignment() & Qt::AlignRight);
 
     QStringList items;
-    for (QAction *a : preview.ToolBar1->actions())
+    for (QAction *a : child<QToolBar>(preview, "ToolBar1")->actions())
         items << (a->isSeparator() ? QStringLiteral("|") : a->toolTip());
     const QStringList expected = {
         QStringLiteral("|"), QStringLiteral("Zoom to fit"), QStringLiteral("100%"), QStringLiteral("Zoom to width"),
@@ -198,17 +198,17 @@ TEST(PreviewWindow, StartsWithItsToolbarPanelsAndDisabledPrinting)
         QStringLiteral("|"), QStringLiteral("Save Report"), QStringLiteral("Load Report"), QStringLiteral("|"),
         QString()};
     EXPECT_EQ(items, expected);
-    EXPECT_EQ(preview.ToolBar1->widgetForAction(preview.ToolBar1->actions().last()), preview.CloseButton);
-    EXPECT_EQ(preview.CloseButton->text(), QStringLiteral("&Close"));
-    EXPECT_EQ(preview.CloseButton->size(), QSize(40, 22));
+    EXPECT_EQ(child<QToolBar>(preview, "ToolBar1")->widgetForAction(child<QToolBar>(preview, "ToolBar1")->actions().last()), child<QPushButton>(preview, "CloseButton"));
+    EXPECT_EQ(child<QPushButton>(preview, "CloseButton")->text(), QStringLiteral("&Close"));
+    EXPECT_EQ(child<QPushButton>(preview, "CloseButton")->size(), QSize(40, 22));
 
-    EXPECT_TRUE(preview.ZoomGroup->isExclusive());
-    EXPECT_TRUE(preview.ZoomToWidth->isChecked());
-    EXPECT_FALSE(preview.ZoomToFit->isChecked());
+    EXPECT_TRUE(child<QActionGroup>(preview, "ZoomGroup")->isExclusive());
+    EXPECT_TRUE(child<QAction>(preview, "ZoomToWidth")->isChecked());
+    EXPECT_FALSE(child<QAction>(preview, "ZoomToFit")->isChecked());
     EXPECT_EQ(preview.zoomMode(), ReportPreview::ZoomMode::PageWidth);
-    EXPECT_FALSE(preview.PrinterSetup->isEnabled());
-    EXPECT_FALSE(preview.Print->isEnabled());
-    for (QAction *a : {preview.ZoomToFit, preview.FirstPage, preview.LastPage, preview.SaveReport, preview.LoadReport})
+    EXPECT_FALSE(child<QAction>(preview, "PrinterSetup")->isEnabled());
+    EXPECT_FALSE(child<QAction>(preview, "Print")->isEnabled());
+    for (QAction *a : {child<QAction>(preview, "ZoomToFit"), child<QAction>(preview, "FirstPage"), child<QAction>(preview, "LastPage"), child<QAction>(preview, "SaveReport"), child<QAction>(preview, "LoadReport")})
         EXPECT_TRUE(a->isEnabled());
 }
 
@@ -264,38 +264,38 @@ TEST(PreviewZoom, FormulasFollowThePageAndTheArea)
     };
     // The first page shown applies zoom to width.
     EXPECT_EQ(p.zoom(), roundInt(double(area.width()) / page.width() * 90));
-    EXPECT_EQ(p.Sheet->size(), sheetFor(p.zoom()));
+    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->size(), sheetFor(p.zoom()));
 
-    p.ZoomToFit->trigger();
+    child<QAction>(p, "ZoomToFit")->trigger();
     const int fit = std::min(roundInt(double(area.width()) / page.width() * 95),
                              roundInt(double(area.height()) / page.height() * 95));
     EXPECT_EQ(p.zoom(), fit);
     EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::FitPage);
-    EXPECT_TRUE(p.ZoomToFit->isChecked());
-    EXPECT_FALSE(p.ZoomToWidth->isChecked());
-    EXPECT_EQ(p.Sheet->size(), sheetFor(fit));
+    EXPECT_TRUE(child<QAction>(p, "ZoomToFit")->isChecked());
+    EXPECT_FALSE(child<QAction>(p, "ZoomToWidth")->isChecked());
+    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->size(), sheetFor(fit));
 
-    p.ZoomTo100->trigger();
+    child<QAction>(p, "ZoomTo100")->trigger();
     EXPECT_EQ(p.zoom(), 100);
     EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::Other);
-    EXPECT_EQ(p.Sheet->size(), sheetFor(100));
+    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->size(), sheetFor(100));
 
     // At 100 % the sheet outgrows the area: scrolled, then back to 0 on a page change.
-    p.PageArea->verticalScrollBar()->setValue(200);
-    p.PageArea->horizontalScrollBar()->setValue(20);
+    child<QScrollArea>(p, "PageArea")->verticalScrollBar()->setValue(200);
+    child<QScrollArea>(p, "PageArea")->horizontalScrollBar()->setValue(20);
     p.nextPage();
-    EXPECT_EQ(p.PageArea->verticalScrollBar()->value(), 0);
-    EXPECT_EQ(p.PageArea->horizontalScrollBar()->value(), 0);
-    p.PageArea->verticalScrollBar()->setValue(200);
-    p.ZoomToWidth->trigger();
-    EXPECT_EQ(p.PageArea->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(child<QScrollArea>(p, "PageArea")->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(child<QScrollArea>(p, "PageArea")->horizontalScrollBar()->value(), 0);
+    child<QScrollArea>(p, "PageArea")->verticalScrollBar()->setValue(200);
+    child<QAction>(p, "ZoomToWidth")->trigger();
+    EXPECT_EQ(child<QScrollArea>(p, "PageArea")->verticalScrollBar()->value(), 0);
     EXPECT_EQ(p.zoom(), roundInt(double(p.pageAreaSize().width()) / page.width() * 90));
 
     // Smaller than the area: the sheet is centred.
-    p.ZoomToFit->trigger();
+    child<QAction>(p, "ZoomToFit")->trigger();
     settle();
-    const QRect sheet = p.Sheet->geometry();
-    const QSize viewport = p.PageArea->viewport()->size();
+    const QRect sheet = child<PreviewSheet>(p, "Sheet")->geometry();
+    const QSize viewport = child<QScrollArea>(p, "PageArea")->viewport()->size();
     EXPECT_LE(std::abs(sheet.left() - (viewport.width() - sheet.width()) / 2), 1);
     EXPECT_LE(std::abs(sheet.top() - (viewport.height() - sheet.height()) / 2), 1);
 }
@@ -312,14 +312,14 @@ TEST(PreviewZoom, ResizingRecomputesFitAndWidthButKeeps100)
     EXPECT_EQ(p.zoom(), roundInt(double(p.pageAreaSize().width()) / p.pagePixels().width() * 90));
     EXPECT_NE(p.zoom(), before);
 
-    p.ZoomToFit->trigger();
+    child<QAction>(p, "ZoomToFit")->trigger();
     p.resize(500, 900);
     settle();
     const QSize area = p.pageAreaSize();
     EXPECT_EQ(p.zoom(), std::min(roundInt(double(area.width()) / p.pagePixels().width() * 95),
                                  roundInt(double(area.height()) / p.pagePixels().height() * 95)));
 
-    p.ZoomTo100->trigger();
+    child<QAction>(p, "ZoomTo100")->trigger();
     p.resize(700, 500);
     settle();
     EXPECT_EQ(p.zoom(), 100);
@@ -338,9 +338,9 @@ TEST(PreviewZoom, StaysWithin2And2000)
     ASSERT_GT(roundInt(double(p.pageAreaSize().width()) / width * 90), 2000);
     const int kept = p.zoom();
     EXPECT_LE(kept, 2000);
-    p.ZoomToFit->trigger(); // fit is bounded by the height here and allowed
+    child<QAction>(p, "ZoomToFit")->trigger(); // fit is bounded by the height here and allowed
     EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::FitPage);
-    p.ZoomToWidth->trigger();
+    child<QAction>(p, "ZoomToWidth")->trigger();
     EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::PageWidth);
     EXPECT_GE(p.zoom(), 2);
     EXPECT_LE(p.zoom(), 2000);
@@ -350,7 +350,7 @@ TEST(PreviewZoom, StaysWithin2And2000)
     // mode is still set.
     p.resize(652, 579);
     settle();
-    p.ZoomToFit->trigger();
+    child<QAction>(p, "ZoomToFit")->trigger();
     const int fitBefore = p.zoom();
     p.setPaperMm(QSizeF(210 * 60, 297 * 60));
     const QSize area = p.pageAreaSize();
@@ -359,11 +359,11 @@ TEST(PreviewZoom, StaysWithin2And2000)
                        roundInt(double(area.height()) / huge.height() * 95)),
               2);
     EXPECT_EQ(p.zoom(), fitBefore);
-    p.ZoomTo100->trigger();
-    p.ZoomToWidth->trigger();
+    child<QAction>(p, "ZoomTo100")->trigger();
+    child<QAction>(p, "ZoomToWidth")->trigger();
     EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::PageWidth);
     EXPECT_EQ(p.zoom(), 100);
-    EXPECT_EQ(p.Sheet->width(), roundInt(huge.width() * p.zoom() / 100.0) + 4);
+    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->width(), roundInt(huge.width() * p.zoom() / 100.0) + 4);
 }
 
 // ---- pages and keys -------------------------------------------------------
@@ -373,14 +373,14 @@ TEST(PreviewPages, KeysAndButtonsMoveThroughPages)
     ShownPreview shown;
     ReportPreview &p = shown.preview;
     shown.load(finishedStore(5));
-    QWidget *focus = p.PageArea;
+    QWidget *focus = child<QScrollArea>(p, "PageArea");
     focus->setFocus();
     EXPECT_EQ(p.currentPage(), 1);
-    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 5"));
+    EXPECT_EQ(child<QLabel>(p, "PagePanel")->text(), QStringLiteral("Page 1 of 5"));
 
     QTest::keyClick(focus, Qt::Key_PageDown);
     EXPECT_EQ(p.currentPage(), 2);
-    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 2 of 5"));
+    EXPECT_EQ(child<QLabel>(p, "PagePanel")->text(), QStringLiteral("Page 2 of 5"));
     QTest::keyClick(focus, Qt::Key_PageDown, Qt::ControlModifier);
     EXPECT_EQ(p.currentPage(), 5);
     QTest::keyClick(focus, Qt::Key_PageUp);
@@ -401,16 +401,16 @@ TEST(PreviewPages, KeysAndButtonsMoveThroughPages)
 
     // The shown picture is that of the current page, and only that one.
     QTest::keyClick(focus, Qt::Key_PageDown);
-    EXPECT_EQ(p.Sheet->picture(), p.store()->page(2));
+    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->picture(), p.store()->page(2));
 
     // Buttons of the toolbar, clicked.
-    QTest::mouseClick(p.ToolBar1->widgetForAction(p.LastPage), Qt::LeftButton);
+    QTest::mouseClick(child<QToolBar>(p, "ToolBar1")->widgetForAction(child<QAction>(p, "LastPage")), Qt::LeftButton);
     EXPECT_EQ(p.currentPage(), 5);
-    QTest::mouseClick(p.ToolBar1->widgetForAction(p.PrevPage), Qt::LeftButton);
+    QTest::mouseClick(child<QToolBar>(p, "ToolBar1")->widgetForAction(child<QAction>(p, "PrevPage")), Qt::LeftButton);
     EXPECT_EQ(p.currentPage(), 4);
-    QTest::mouseClick(p.ToolBar1->widgetForAction(p.FirstPage), Qt::LeftButton);
+    QTest::mouseClick(child<QToolBar>(p, "ToolBar1")->widgetForAction(child<QAction>(p, "FirstPage")), Qt::LeftButton);
     EXPECT_EQ(p.currentPage(), 1);
-    QTest::mouseClick(p.ToolBar1->widgetForAction(p.NextPage), Qt::LeftButton);
+    QTest::mouseClick(child<QToolBar>(p, "ToolBar1")->widgetForAction(child<QAction>(p, "NextPage")), Qt::LeftButton);
     EXPECT_EQ(p.currentPage(), 2);
 }
 
@@ -420,15 +420,15 @@ TEST(PreviewPages, IgnoredMovesStillRewriteThePanel)
     ReportPreview &p = shown.preview;
     shown.load(finishedStore(3));
     p.lastPage();
-    p.PagePanel->setText(QStringLiteral("x"));
+    child<QLabel>(p, "PagePanel")->setText(QStringLiteral("x"));
     p.nextPage();
     EXPECT_EQ(p.currentPage(), 3);
-    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 3 of 3"));
+    EXPECT_EQ(child<QLabel>(p, "PagePanel")->text(), QStringLiteral("Page 3 of 3"));
     p.firstPage();
-    p.PagePanel->setText(QStringLiteral("x"));
+    child<QLabel>(p, "PagePanel")->setText(QStringLiteral("x"));
     p.previousPage();
     EXPECT_EQ(p.currentPage(), 1);
-    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 3"));
+    EXPECT_EQ(child<QLabel>(p, "PagePanel")->text(), QStringLiteral("Page 1 of 3"));
 }
 
 TEST(PreviewPages, EscClosesAndTellsTheHostFirst)
@@ -445,7 +445,7 @@ TEST(PreviewPages, EscClosesAndTellsTheHostFirst)
     QObject::connect(&preview, &ReportPreview::previewClosed, [&] { closedSignal = true; });
     preview.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&preview));
-    QTest::keyClick(preview.PageArea, Qt::Key_Escape);
+    QTest::keyClick(child<QScrollArea>(preview, "PageArea"), Qt::Key_Escape);
     EXPECT_TRUE(closingSawStore);
     EXPECT_TRUE(closedSignal);
     EXPECT_TRUE(preview.closed());
@@ -464,40 +464,40 @@ TEST(PreviewPages, PagesArriveWhileStillBeingMade)
     p.setHost(host);
     p.setStore(store);
     p.updatePagePanel();
-    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 0"));
+    EXPECT_EQ(child<QLabel>(p, "PagePanel")->text(), QStringLiteral("Page 1 of 0"));
 
     store->begin();
     begun = 1;
     p.nextPage();
-    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 1"));
+    EXPECT_EQ(child<QLabel>(p, "PagePanel")->text(), QStringLiteral("Page 1 of 1"));
     EXPECT_FALSE(p.pageShown());
 
     store->appendPage(a4Page(QStringLiteral("1")));
     begun = 2;
     p.pageNotice(1);
     EXPECT_TRUE(p.pageShown());
-    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 2"));
-    EXPECT_FALSE(p.Print->isEnabled());
+    EXPECT_EQ(child<QLabel>(p, "PagePanel")->text(), QStringLiteral("Page 1 of 2"));
+    EXPECT_FALSE(child<QAction>(p, "Print")->isEnabled());
 
     // Onto the page still being made: an empty sheet until it arrives.
     p.nextPage();
     EXPECT_EQ(p.currentPage(), 2);
     EXPECT_FALSE(p.pageShown());
-    EXPECT_FALSE(p.Sheet->hasPicture());
+    EXPECT_FALSE(child<PreviewSheet>(p, "Sheet")->hasPicture());
     store->appendPage(a4Page(QStringLiteral("2")));
     begun = 3;
     p.pageNotice(2);
     EXPECT_TRUE(p.pageShown());
-    EXPECT_EQ(p.Sheet->picture(), store->page(2));
-    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 2 of 3"));
+    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->picture(), store->page(2));
+    EXPECT_EQ(child<QLabel>(p, "PagePanel")->text(), QStringLiteral("Page 2 of 3"));
 
     store->appendPage(a4Page(QStringLiteral("3")));
     store->finish();
     p.pageNotice(3);
     EXPECT_EQ(p.currentPage(), 2); // no jump to the new page
-    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 2 of 3"));
-    EXPECT_TRUE(p.PrinterSetup->isEnabled());
-    EXPECT_TRUE(p.Print->isEnabled());
+    EXPECT_EQ(child<QLabel>(p, "PagePanel")->text(), QStringLiteral("Page 2 of 3"));
+    EXPECT_TRUE(child<QAction>(p, "PrinterSetup")->isEnabled());
+    EXPECT_TRUE(child<QAction>(p, "Print")->isEnabled());
 }
 
 TEST(PreviewPages, ProgressPanelStepsByFiveAndEmptiesAtTheEnds)
@@ -507,7 +507,7 @@ TEST(PreviewPages, ProgressPanelStepsByFiveAndEmptiesAtTheEnds)
     QStringList shown;
     for (int value : {1, 4, 5, 7, 9, 10, 33, 36, 38, 100}) {
         p.progressNotice(value);
-        shown << p.ProgressPanel->text();
+        shown << child<QLabel>(p, "ProgressPanel")->text();
     }
     EXPECT_EQ(shown, (QStringList{"0%", "0%", "5%", "5%", "5%", "10%", "33%", "33%", "38%", ""}));
     // Below the last value shown, a negative one included, nothing changes.
@@ -515,7 +515,7 @@ TEST(PreviewPages, ProgressPanelStepsByFiveAndEmptiesAtTheEnds)
     q.setStore(std::make_shared<PageStore>());
     q.progressNotice(40);
     q.progressNotice(-3);
-    EXPECT_EQ(q.ProgressPanel->text(), QStringLiteral("40%"));
+    EXPECT_EQ(child<QLabel>(q, "ProgressPanel")->text(), QStringLiteral("40%"));
 }
 
 // ---- saving and loading ---------------------------------------------------
@@ -547,9 +547,9 @@ TEST(PreviewFiles, SavedReportLoadsWithTheSamePages)
         EXPECT_EQ(p.store()->page(n), original->page(n)) << n;
     EXPECT_EQ(p.currentPage(), 1);
     EXPECT_TRUE(p.pageShown());
-    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 4"));
-    EXPECT_FALSE(p.PrinterSetup->isEnabled());
-    EXPECT_TRUE(p.Print->isEnabled());
+    EXPECT_EQ(child<QLabel>(p, "PagePanel")->text(), QStringLiteral("Page 1 of 4"));
+    EXPECT_FALSE(child<QAction>(p, "PrinterSetup")->isEnabled());
+    EXPECT_TRUE(child<QAction>(p, "Print")->isEnabled());
     EXPECT_TRUE(p.loadedPaper().recognised);
     EXPECT_EQ(p.loadedPaper().orientation, QPageLayout::Portrait);
     // A4 Small is tried after A4 and has the same measure, so it wins.
@@ -601,7 +601,7 @@ TEST(PreviewFiles, OlderShorterHeaderLoads)
     ASSERT_TRUE(p.store());
     EXPECT_EQ(p.store()->pageCount(), 2);
     EXPECT_EQ(p.store()->page(2), original->page(2));
-    EXPECT_EQ(p.PagePanel->text(), QStringLiteral("Page 1 of 2"));
+    EXPECT_EQ(child<QLabel>(p, "PagePanel")->text(), QStringLiteral("Page 1 of 2"));
 }
 
 TEST(PreviewFiles, BadFilesLeaveThePreviewAsItWas)
@@ -643,7 +643,7 @@ TEST(PreviewFiles, BadFilesLeaveThePreviewAsItWas)
         f.write(content);
         f.close();
         ModalAnswerer answerer;
-        p.LoadReport->setEnabled(true);
+        child<QAction>(p, "LoadReport")->setEnabled(true);
         // Through the guard that every handler runs in.
         runGuarded([&] { p.loadFromFile(path); });
         ASSERT_EQ(answerer.count(), 1) << name.toStdString();
@@ -651,9 +651,9 @@ TEST(PreviewFiles, BadFilesLeaveThePreviewAsItWas)
         EXPECT_NE(answerer.texts.first(), QStringLiteral("File does not exist")) << name.toStdString();
         EXPECT_EQ(p.store(), mine) << name.toStdString();
         EXPECT_EQ(p.currentPage(), 2);
-        EXPECT_EQ(p.Sheet->picture(), mine->page(2));
+        EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->picture(), mine->page(2));
         EXPECT_FALSE(discarded);
-        EXPECT_TRUE(p.PrinterSetup->isEnabled());
+        EXPECT_TRUE(child<QAction>(p, "PrinterSetup")->isEnabled());
     }
 }
 
@@ -668,7 +668,7 @@ TEST(PreviewFiles, MissingFileSaysSoAndChangesNothing)
     ASSERT_EQ(answerer.count(), 1);
     EXPECT_EQ(answerer.texts.first(), QStringLiteral("File does not exist"));
     EXPECT_EQ(p.store(), mine);
-    EXPECT_TRUE(p.PrinterSetup->isEnabled());
+    EXPECT_TRUE(child<QAction>(p, "PrinterSetup")->isEnabled());
 }
 
 TEST(PreviewFiles, DialogsAskWithTheirTitlesAndFilters)
@@ -691,7 +691,7 @@ TEST(PreviewFiles, DialogsAskWithTheirTitlesAndFilters)
         d->selectFile(QStringLiteral("ulozeno"));
         static_cast<QDialog *>(d)->accept();
     });
-    p.SaveReport->trigger();
+    child<QAction>(p, "SaveReport")->trigger();
     EXPECT_EQ(title, QStringLiteral("Save report"));
     EXPECT_EQ(filter, QStringLiteral("Pagolin file(*.QRP)"));
     EXPECT_EQ(suffix, QStringLiteral("QRP"));
@@ -707,7 +707,7 @@ TEST(PreviewFiles, DialogsAskWithTheirTitlesAndFilters)
         d->selectFile(saved);
         static_cast<QDialog *>(d)->accept();
     });
-    p.LoadReport->trigger();
+    child<QAction>(p, "LoadReport")->trigger();
     EXPECT_EQ(title, QStringLiteral("Load report"));
     EXPECT_EQ(filter, QStringLiteral("Pagolin file (*.QRP)"));
     ASSERT_TRUE(p.store());
@@ -782,7 +782,7 @@ TEST(PreviewPrinting, PrintersWithoutADefaultStopThePreview)
     int opened = 0;
     Poller closer([&] {
         ReportPreview *p = cat.tisk.previewWindow();
-        if (p && p->Print->isEnabled()) {
+        if (p && child<QAction>(*p, "Print")->isEnabled()) {
             ++opened;
             p->close();
         }
@@ -864,10 +864,44 @@ PrintProgressWindow *visibleProgressWindow()
 
 } // namespace
 
+// Every text the preview's two panels show. The notices that change them reach
+// the preview as queued calls, so looking before each call sees every text,
+// however many notices one pass of the event loop delivers.
+class PanelTexts : public QObject {
+public:
+    PanelTexts() { qApp->installEventFilter(this); }
+    void look(const QWidget &preview)
+    {
+        // What the user sees: nothing before the window is shown.
+        if (preview.isVisible()) {
+            keep(pages, child<QLabel>(preview, "PagePanel")->text());
+            keep(progress, child<QLabel>(preview, "ProgressPanel")->text());
+        }
+    }
+    QStringList pages, progress;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *preview = qobject_cast<ReportPreview *>(watched);
+        if (preview && event->type() == QEvent::MetaCall)
+            look(*preview);
+        return false;
+    }
+
+private:
+    static void keep(QStringList &texts, const QString &text)
+    {
+        if (texts.isEmpty() || texts.last() != text)
+            texts << text;
+    }
+};
+
 TEST(PreviewFlow, PagesAndProgressArriveWhileRendering)
 {
     Catalogue cat(290);
-    QStringList pageTexts, progressTexts;
+    PanelTexts panels;
+    QStringList &pageTexts = panels.pages, &progressTexts = panels.progress;
     bool printEnabledEarly = false;
     int finalCount = 0;
     bool secondCallIgnored = true;
@@ -875,28 +909,25 @@ TEST(PreviewFlow, PagesAndProgressArriveWhileRendering)
         ReportPreview *p = cat.tisk.previewWindow();
         if (!p)
             return false;
-        if (pageTexts.isEmpty() || pageTexts.last() != p->PagePanel->text())
-            pageTexts << p->PagePanel->text();
-        if (progressTexts.isEmpty() || progressTexts.last() != p->ProgressPanel->text())
-            progressTexts << p->ProgressPanel->text();
+        panels.look(*p);
         const bool finished = p->store() && p->store()->status() == PageStore::Status::Finished;
-        if (!finished && (p->Print->isEnabled() || p->PrinterSetup->isEnabled()))
+        if (!finished && (child<QAction>(*p, "Print")->isEnabled() || child<QAction>(*p, "PrinterSetup")->isEnabled()))
             printEnabledEarly = true;
         if (cat.tisk.busy()) {
             cat.tisk.preview(); // a second "&Tisk" meanwhile
             secondCallIgnored = secondCallIgnored && cat.tisk.previewWindow() == p;
             return false;
         }
-        if (!p->Print->isEnabled())
+        if (!child<QAction>(*p, "Print")->isEnabled())
             return false;
         cat.tisk.preview(); // and once all is done
         secondCallIgnored = secondCallIgnored && cat.tisk.previewWindow() == p;
         finalCount = p->store()->pageCount();
         EXPECT_TRUE(p->isMaximized());
-        EXPECT_TRUE(p->PrinterSetup->isEnabled());
+        EXPECT_TRUE(child<QAction>(*p, "PrinterSetup")->isEnabled());
         EXPECT_EQ(p->currentPage(), 1);
         EXPECT_TRUE(p->pageShown());
-        QTest::mouseClick(p->CloseButton, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(*p, "CloseButton"), Qt::LeftButton);
         return true;
     });
     cat.tisk.preview();
@@ -936,7 +967,7 @@ TEST(PreviewFlow, ClosingWhileRenderingCancelsAndLeavesNoTemporaryFile)
         spilled = p->store()->temporaryFileName();
         EXPECT_TRUE(QFile::exists(spilled));
         EXPECT_TRUE(cat.tisk.busy());
-        QTest::keyClick(p->PageArea, Qt::Key_Escape);
+        QTest::keyClick(child<QScrollArea>(*p, "PageArea"), Qt::Key_Escape);
         return true;
     });
     cat.tisk.preview();
@@ -953,7 +984,7 @@ TEST(PreviewFlow, ClosingWhileRenderingCancelsAndLeavesNoTemporaryFile)
     int pages = 0;
     Poller again([&] {
         ReportPreview *p = cat.tisk.previewWindow();
-        if (!p || !p->Print->isEnabled())
+        if (!p || !child<QAction>(*p, "Print")->isEnabled())
             return false;
         pages = p->pageCount();
         p->close();
@@ -1005,13 +1036,13 @@ TEST(PreviewFlow, LoadingWhileRenderingStopsItAndKeepsThePreviewOpen)
         if (cat.tisk.busy())
             return false;
         EXPECT_TRUE(cat.tisk.cancelled());
-        EXPECT_EQ(p->PagePanel->text(), QStringLiteral("Page 1 of 3"));
+        EXPECT_EQ(child<QLabel>(*p, "PagePanel")->text(), QStringLiteral("Page 1 of 3"));
         p->nextPage();
         p->progressNotice(50); // a late notice of the stopped rendering
-        EXPECT_EQ(p->PagePanel->text(), QStringLiteral("Page 2 of 3"));
-        EXPECT_EQ(p->ProgressPanel->text(), QString());
-        EXPECT_TRUE(p->Print->isEnabled());
-        EXPECT_FALSE(p->PrinterSetup->isEnabled());
+        EXPECT_EQ(child<QLabel>(*p, "PagePanel")->text(), QStringLiteral("Page 2 of 3"));
+        EXPECT_EQ(child<QLabel>(*p, "ProgressPanel")->text(), QString());
+        EXPECT_TRUE(child<QAction>(*p, "Print")->isEnabled());
+        EXPECT_FALSE(child<QAction>(*p, "PrinterSetup")->isEnabled());
         p->close();
         return true;
     });
@@ -1036,13 +1067,13 @@ TEST(PreviewFlow, PrintGoesToTheDefaultQueueAndSetUpChoosesAnotherQueueAndARange
     QString preselected;
     Poller poller([&] {
         ReportPreview *p = cat.tisk.previewWindow();
-        if (!p || !p->Print->isEnabled())
+        if (!p || !child<QAction>(*p, "Print")->isEnabled())
             return false;
         if (visibleProgressWindow())
             progressSeen = true;
         switch (step) {
         case 0:
-            QTest::mouseClick(p->ToolBar1->widgetForAction(p->Print), Qt::LeftButton);
+            QTest::mouseClick(child<QToolBar>(*p, "ToolBar1")->widgetForAction(child<QAction>(*p, "Print")), Qt::LeftButton);
             // Queued: nothing has been printed when the click returns.
             EXPECT_FALSE(cat.tisk.busy());
             EXPECT_EQ(server.pendingJobs() + server.endedJobs(QStringLiteral("Laser")), 0);
@@ -1079,10 +1110,10 @@ TEST(PreviewFlow, PrintGoesToTheDefaultQueueAndSetUpChoosesAnotherQueueAndARange
                 buttons->button(QDialogButtonBox::Ok)->click();
                 return true;
             });
-            p->PrinterSetup->trigger();
+            child<QAction>(*p, "PrinterSetup")->trigger();
             EXPECT_TRUE(user.done());
             EXPECT_EQ(cat.tisk.printerSettings().printerName, QStringLiteral("Inkoust"));
-            p->Print->trigger();
+            child<QAction>(*p, "Print")->trigger();
             step = 2;
             return false;
         }
@@ -1121,11 +1152,11 @@ TEST(PreviewFlow, CancelledPrintKeepsThePagesMadeSoFar)
     int total = 0;
     Poller poller([&] {
         ReportPreview *p = cat.tisk.previewWindow();
-        if (!p || !p->Print->isEnabled())
+        if (!p || !child<QAction>(*p, "Print")->isEnabled())
             return false;
         if (step == 0) {
             total = p->pageCount();
-            p->Print->trigger();
+            child<QAction>(*p, "Print")->trigger();
             step = 1;
             return false;
         }
@@ -1162,12 +1193,12 @@ TEST(PreviewFlow, PrintingLoadedPagesFollowsTheRange)
     cat.tisk.printerSettings().lastPage = 3;
     Poller poller([&] {
         ReportPreview *p = cat.tisk.previewWindow();
-        if (!p || !p->Print->isEnabled())
+        if (!p || !child<QAction>(*p, "Print")->isEnabled())
             return false;
         // The report of no books is one page.
         EXPECT_EQ(p->pageCount(), 1);
         p->loadFromFile(file);
-        p->Print->trigger();
+        child<QAction>(*p, "Print")->trigger();
         p->close();
         return true;
     });
@@ -1189,13 +1220,13 @@ TEST(PreviewFlow, WithoutPrintersSetUpFailsAndPrintDoesNothing)
     int step = 0;
     Poller poller([&] {
         ReportPreview *p = cat.tisk.previewWindow();
-        if (!p || !p->Print->isEnabled())
+        if (!p || !child<QAction>(*p, "Print")->isEnabled())
             return false;
         if (visibleProgressWindow())
             progressSeen = true;
         if (step++ == 0) {
-            p->PrinterSetup->trigger();
-            p->Print->trigger();
+            child<QAction>(*p, "PrinterSetup")->trigger();
+            child<QAction>(*p, "Print")->trigger();
             return false;
         }
         if (step < 20)
