@@ -52,10 +52,10 @@ void PrintServer::isolateProcess()
     qunsetenv("LPDEST");
 }
 
-PrintServer::PrintServer() : m_folder(serverFolder())
+PrintServer::PrintServer() : folder_(serverFolder())
 {
     if (!processFolder().isValid()) {
-        m_problem = QStringLiteral("no temporary folder for the print server");
+        problem_ = QStringLiteral("no temporary folder for the print server");
         return;
     }
     // Run as root, the server hands jobs to its filters as another user, who
@@ -64,31 +64,31 @@ PrintServer::PrintServer() : m_folder(serverFolder())
                                                       | QFile::ExeGroup | QFile::ExeOther);
     // "serve" stops the server when its input closes: at the end of this
     // object, or of the process however it ends.
-    m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_server.start(QStringLiteral(ZEPLO_PRINT_SERVER), {QStringLiteral("serve"), m_folder});
-    if (m_server.waitForStarted()) {
-        while (!m_server.canReadLine() && m_server.waitForReadyRead(60000)) {
+    server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server_.start(QStringLiteral(ZEPLO_PRINT_SERVER), {QStringLiteral("serve"), folder_});
+    if (server_.waitForStarted()) {
+        while (!server_.canReadLine() && server_.waitForReadyRead(60000)) {
         }
     }
-    m_started = m_server.canReadLine() && m_server.readLine().trimmed() == "ready";
-    if (!m_started)
-        m_problem = QStringLiteral("the print server did not start\n") + serverLog();
+    started_ = server_.canReadLine() && server_.readLine().trimmed() == "ready";
+    if (!started_)
+        problem_ = QStringLiteral("the print server did not start\n") + serverLog();
 }
 
 PrintServer::~PrintServer()
 {
-    if (m_server.state() == QProcess::NotRunning)
+    if (server_.state() == QProcess::NotRunning)
         return;
-    m_server.closeWriteChannel();
-    if (!m_server.waitForFinished(60000)) {
-        m_server.kill();
-        m_server.waitForFinished();
+    server_.closeWriteChannel();
+    if (!server_.waitForFinished(60000)) {
+        server_.kill();
+        server_.waitForFinished();
     }
 }
 
 bool PrintServer::addQueue(const QString &name, bool makeDefault, const QString &paper)
 {
-    QStringList arguments = {QStringLiteral("queue"), m_folder, name, QStringLiteral("--paper"), paper};
+    QStringList arguments = {QStringLiteral("queue"), folder_, name, QStringLiteral("--paper"), paper};
     if (makeDefault)
         arguments << QStringLiteral("--default");
     return run(QStringLiteral(ZEPLO_PRINT_SERVER), arguments).has_value();
@@ -113,7 +113,7 @@ bool PrintServer::waitForEndedJobs(const QString &queue, int count)
 {
     const bool ended = QTest::qWaitFor([&] { return endedJobs(queue) >= count && pendingJobs() == 0; }, 60000);
     if (!ended)
-        m_problem = QStringLiteral("the jobs of %1 did not end\n").arg(queue) + serverLog();
+        problem_ = QStringLiteral("the jobs of %1 did not end\n").arg(queue) + serverLog();
     return ended;
 }
 
@@ -122,7 +122,7 @@ PrintServer::Printout PrintServer::lastPrintout(const QString &queue) const
     // The queue puts out PostScript with its structuring comments: one
     // "%%Page:" per page, the paper chosen for the job and each page's box.
     Printout printout;
-    QFile file(m_folder + QStringLiteral("/output/") + queue);
+    QFile file(folder_ + QStringLiteral("/output/") + queue);
     if (!file.open(QIODevice::ReadOnly))
         return printout;
     static const QRegularExpression paper(QStringLiteral("^%%BeginFeature: \\*PageSize (\\S+)"));
@@ -147,7 +147,7 @@ PrintServer::Printout PrintServer::lastPrintout(const QString &queue) const
 
 QString PrintServer::serverLog() const
 {
-    QFile log(m_folder + QStringLiteral("/log/error_log"));
+    QFile log(folder_ + QStringLiteral("/log/error_log"));
     if (!log.open(QIODevice::ReadOnly))
         return QString();
     const QStringList lines = QString::fromLocal8Bit(log.readAll()).split(QLatin1Char('\n'));

@@ -24,9 +24,9 @@ public:
     PrintServer(const PrintServer &) = delete;
     PrintServer &operator=(const PrintServer &) = delete;
 
-    bool started() const { return m_started; }
+    bool started() const { return started_; }
     // What went wrong, with the server's log: for failure messages.
-    QString problem() const { return m_problem; }
+    QString problem() const { return problem_; }
 
     // A PostScript queue with the usual paper sizes whose own paper is
     // `paper`; `makeDefault` makes it the server's default queue.
@@ -54,8 +54,8 @@ private:
     QString lpstat(const QStringList &arguments);
     QString serverLog() const;
 
-    QString m_folder;
-    QProcess m_server;
-    bool m_started = false;
-    QString m_problem;
+    QString folder_;
+    QProcess server_;
+    bool started_ = false;
+    QString problem_;
 };

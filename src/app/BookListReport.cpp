@@ -29,12 +29,12 @@ const T *named(const T *item, const QString &name)
 
 BookListReport::BookListReport(ResultSet *query, QObject *parent)
     : QObject(parent),
-      m_layout(bookListLayout()),
-      QRBand1(named(m_layout.band(QStringLiteral("QRBand1")), QStringLiteral("QRBand1"))),
-      QRBand2(named(m_layout.band(QStringLiteral("QRBand2")), QStringLiteral("QRBand2"))),
-      QRBand3(named(m_layout.band(QStringLiteral("QRBand3")), QStringLiteral("QRBand3"))),
-      QRBand4(named(m_layout.band(QStringLiteral("QRBand4")), QStringLiteral("QRBand4"))),
-#define ZEPLO_PRINTABLE(n) n(named(m_layout.printable(QStringLiteral(#n)), QStringLiteral(#n)))
+      layout_(bookListLayout()),
+      QRBand1(named(layout_.band(QStringLiteral("QRBand1")), QStringLiteral("QRBand1"))),
+      QRBand2(named(layout_.band(QStringLiteral("QRBand2")), QStringLiteral("QRBand2"))),
+      QRBand3(named(layout_.band(QStringLiteral("QRBand3")), QStringLiteral("QRBand3"))),
+      QRBand4(named(layout_.band(QStringLiteral("QRBand4")), QStringLiteral("QRBand4"))),
+#define ZEPLO_PRINTABLE(n) n(named(layout_.printable(QStringLiteral(#n)), QStringLiteral(#n)))
       ZEPLO_PRINTABLE(QRLabel1),
       ZEPLO_PRINTABLE(QRLabel2),
       ZEPLO_PRINTABLE(QRSysData1),
@@ -53,9 +53,9 @@ BookListReport::BookListReport(ResultSet *query, QObject *parent)
       ZEPLO_PRINTABLE(QRLabel11),
       ZEPLO_PRINTABLE(QRSysData3),
 #undef ZEPLO_PRINTABLE
-      m_query(query),
-      m_printer(initialPrinterSettings()),
-      m_renderer(m_layout, query)
+      query_(query),
+      printer_(initialPrinterSettings()),
+      renderer_(layout_, query)
 {
     setObjectName(QStringLiteral("Tisk"));
 }
@@ -71,25 +71,25 @@ bool BookListReport::render(ReportOutput &output)
         BookListReport *self;
         ~Ended() { emit self->walkingChanged(false); }
     } ended{this};
-    return m_renderer.render(output, m_printer);
+    return renderer_.render(output, printer_);
 }
 
 // ---- the preview and printing ----------------------------------------------
 
 ReportPreview *BookListReport::previewWindow() const
 {
-    return m_preview;
+    return preview_;
 }
 
 void BookListReport::setMainWindow(QWidget *window)
 {
-    m_mainWindow = window;
+    mainWindow_ = window;
 }
 
 QWidget *BookListReport::ownerWindow() const
 {
-    if (m_mainWindow)
-        return m_mainWindow;
+    if (mainWindow_)
+        return mainWindow_;
     if (auto *widget = qobject_cast<QWidget *>(parent()))
         return widget->window();
     return nullptr;
@@ -98,7 +98,7 @@ QWidget *BookListReport::ownerWindow() const
 void BookListReport::preview()
 {
     QCoreApplication::processEvents();
-    if (busy() || m_preview || m_printingLoaded)
+    if (busy() || preview_ || printingLoaded_)
         return;
     checkDefaultPrinter();
 
@@ -109,13 +109,13 @@ void BookListReport::preview()
         owner = QApplication::activeWindow();
     if (owner)
         owner->installEventFilter(this);
-    m_watched = owner;
+    watched_ = owner;
 
     auto store = std::make_shared<PageStore>();
-    store->setTitle(m_layout.page.title);
+    store->setTitle(layout_.page.title);
     auto preview = std::make_unique<ReportPreview>();
-    m_preview = preview.get();
-    m_renderingPreview = false;
+    preview_ = preview.get();
+    renderingPreview_ = false;
 
     // Whatever way this ends, the window goes, and the pages with it.
     struct Cleanup {
@@ -130,31 +130,31 @@ void BookListReport::preview()
             store.reset();
             // Back to the window the command came from, as a window manager
             // would do; its activation refreshes the record count.
-            if (self->m_watched && self->m_watched->isVisible())
-                self->m_watched->activateWindow();
-            self->m_preview = nullptr;
-            self->m_renderingPreview = false;
-            if (self->m_watched)
-                self->m_watched->removeEventFilter(self);
-            self->m_watched = nullptr;
+            if (self->watched_ && self->watched_->isVisible())
+                self->watched_->activateWindow();
+            self->preview_ = nullptr;
+            self->renderingPreview_ = false;
+            if (self->watched_)
+                self->watched_->removeEventFilter(self);
+            self->watched_ = nullptr;
         }
     } cleanup{this, preview, store};
 
-    if (!m_layout.page.title.isEmpty())
-        preview->setWindowTitle(m_layout.page.title);
+    if (!layout_.page.title.isEmpty())
+        preview->setWindowTitle(layout_.page.title);
     preview->setStore(store);
-    QSizeF paper = paperForPrinter(m_printer.printerName, pageSizeFor(m_layout.page.paper))
+    QSizeF paper = paperForPrinter(printer_.printerName, pageSizeFor(layout_.page.paper))
                        .size(QPageSize::Millimeter);
-    if (m_printer.landscape)
+    if (printer_.landscape)
         paper.transpose();
     preview->setPaperMm(paper);
 
     ReportPreview::Host host;
-    host.pagesBegun = [this] { return m_renderingPreview ? pageCount() : 0; };
+    host.pagesBegun = [this] { return renderingPreview_ ? pageCount() : 0; };
     host.closing = [this] { previewClosing(); };
     host.discardingStore = [this] {
         // A file replaces the pages: the rendering that makes them stops.
-        if (m_renderingPreview)
+        if (renderingPreview_)
             cancel();
     };
     host.printerSetup = [this](int pages) { printerSetup(pages); };
@@ -184,9 +184,9 @@ void BookListReport::preview()
             QMetaObject::invokeMethod(target.data(), "progressNotice", Qt::QueuedConnection, Q_ARG(int, percent));
     };
 
-    m_renderingPreview = true;
+    renderingPreview_ = true;
     const bool rendered = render(output);
-    m_renderingPreview = false;
+    renderingPreview_ = false;
     if (!rendered || preview->closed() || QCoreApplication::closingDown())
         return;
     // The rendering's own pages are no longer needed here once it is over;
@@ -205,17 +205,17 @@ void BookListReport::previewClosing()
     // from it) and any printing of loaded pages; the pages go with the window.
     if (busy())
         cancel();
-    m_cancelLoadedPrint = true;
+    cancelLoadedPrint_ = true;
 }
 
 bool BookListReport::eventFilter(QObject *watched, QEvent *event)
 {
     // The main window closing ends the program: the preview closes with it,
     // which stops a rendering and lets the command return.
-    if (watched == m_watched && m_preview && event->type() == QEvent::Hide && !event->spontaneous()) {
+    if (watched == watched_ && preview_ && event->type() == QEvent::Hide && !event->spontaneous()) {
         QWidget *window = qobject_cast<QWidget *>(watched);
         if (window && !window->isMinimized())
-            m_preview->close();
+            preview_->close();
     }
     return QObject::eventFilter(watched, event);
 }
@@ -224,15 +224,15 @@ void BookListReport::printerSetup(int pageCount)
 {
     QWidget *owner = ownerWindow();
     if (!owner)
-        owner = m_preview;
-    runPrinterSetup(m_printer, pageCount, owner);
+        owner = preview_;
+    runPrinterSetup(printer_, pageCount, owner);
 }
 
 void BookListReport::printRequested()
 {
-    if (busy() || m_printingLoaded)
+    if (busy() || printingLoaded_)
         return;
-    std::unique_ptr<QPrinter> printer = makePrinter(m_printer);
+    std::unique_ptr<QPrinter> printer = makePrinter(printer_);
     if (!printer)
         return;
     PrinterOutput output(*printer);
@@ -246,30 +246,30 @@ void BookListReport::printRequested()
 
 void BookListReport::printLoaded(std::shared_ptr<PageStore> store, const LoadedPaper &paper)
 {
-    if (!store || busy() || m_printingLoaded)
+    if (!store || busy() || printingLoaded_)
         return;
-    std::unique_ptr<QPrinter> printer = makePrinter(m_printer);
+    std::unique_ptr<QPrinter> printer = makePrinter(printer_);
     if (!printer)
         return;
     printer->setPageSize(paper.size);
     printer->setPageOrientation(paper.orientation);
-    printer->setCopyCount(qMax(1, m_printer.copies));
+    printer->setCopyCount(qMax(1, printer_.copies));
     printer->setPaperSource(QPrinter::Auto);
     printer->setDocName(store->title());
     printer->setFullPage(false);
 
-    m_printingLoaded = true;
-    m_cancelLoadedPrint = false;
+    printingLoaded_ = true;
+    cancelLoadedPrint_ = false;
     struct Done {
         bool &flag;
         ~Done() { flag = false; }
-    } done{m_printingLoaded};
+    } done{printingLoaded_};
     PrintProgressWindow progress;
-    progress.onCancel = [this] { m_cancelLoadedPrint = true; };
+    progress.onCancel = [this] { cancelLoadedPrint_ = true; };
     progress.show();
-    printStoredPages(*store, *printer, m_printer.firstPage, m_printer.lastPage, [&](int printed, int total) {
+    printStoredPages(*store, *printer, printer_.firstPage, printer_.lastPage, [&](int printed, int total) {
         QCoreApplication::processEvents();
-        if (m_cancelLoadedPrint)
+        if (cancelLoadedPrint_)
             return false;
         progress.setProgress(printed * 100 / total);
         return true;

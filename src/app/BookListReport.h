@@ -25,7 +25,7 @@ class BookListReport : public QObject {
     Q_OBJECT
 
     // Declared first: the named members below point into it.
-    ReportLayout m_layout;
+    ReportLayout layout_;
 
 public:
     explicit BookListReport(ResultSet *query, QObject *parent = nullptr);
@@ -54,24 +54,24 @@ public:
     const Printable *QRLabel11;
     const Printable *QRSysData3;
 
-    const ReportLayout &layout() const { return m_layout; }
-    ResultSet *query() const { return m_query; }
+    const ReportLayout &layout() const { return layout_; }
+    ResultSet *query() const { return query_; }
 
     // Printer, copies, orientation and page range; changed only by the
     // printer set-up, kept for every later rendering of the run.
-    PrinterSettings &printerSettings() { return m_printer; }
-    const PrinterSettings &printerSettings() const { return m_printer; }
+    PrinterSettings &printerSettings() { return printer_; }
+    const PrinterSettings &printerSettings() const { return printer_; }
 
     // Lays the report out over the result set onto `output`. Does nothing and
     // returns false while a rendering is running.
     bool render(ReportOutput &output);
-    bool busy() const { return m_renderer.busy(); }
+    bool busy() const { return renderer_.busy(); }
     // Whether a rendering is walking the result set now; nothing else may
     // move or change the set meanwhile.
-    bool walking() const { return m_renderer.busy(); }
-    void cancel() { m_renderer.cancel(); }
-    bool cancelled() const { return m_renderer.cancelled(); }
-    int pageCount() const { return m_renderer.pageCount(); }
+    bool walking() const { return renderer_.busy(); }
+    void cancel() { renderer_.cancel(); }
+    bool cancelled() const { return renderer_.cancelled(); }
+    int pageCount() const { return renderer_.pageCount(); }
 
     // "&Tisk": opens the preview, renders the report into it and returns once
     // the preview has closed. Does nothing while a rendering runs or a preview
@@ -99,19 +99,19 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    ResultSet *m_query;
-    PrinterSettings m_printer;
-    ReportRenderer m_renderer;
+    ResultSet *query_;
+    PrinterSettings printer_;
+    ReportRenderer renderer_;
 
     void previewClosing();
     QWidget *ownerWindow() const;
 
-    QPointer<ReportPreview> m_preview;
-    QPointer<QWidget> m_mainWindow;
-    QPointer<QWidget> m_watched;
-    bool m_renderingPreview = false;
-    bool m_printingLoaded = false;
-    bool m_cancelLoadedPrint = false;
+    QPointer<ReportPreview> preview_;
+    QPointer<QWidget> mainWindow_;
+    QPointer<QWidget> watched_;
+    bool renderingPreview_ = false;
+    bool printingLoaded_ = false;
+    bool cancelLoadedPrint_ = false;
 };
 
 } // namespace zeplo

@@ -50,9 +50,9 @@ void FieldCheckBox::showField()
             state = Qt::PartiallyChecked;
         else if (f->kind() == FieldKind::Logical)
             state = value.toBool() ? Qt::Checked : Qt::Unchecked;
-        else if (matchesEntry(f->text(), ValueChecked))
+        else if (matchesEntry(f->text(), checkedTexts_))
             state = Qt::Checked;
-        else if (matchesEntry(f->text(), ValueUnchecked))
+        else if (matchesEntry(f->text(), uncheckedTexts_))
             state = Qt::Unchecked;
         else
             state = Qt::PartiallyChecked;
@@ -69,7 +69,7 @@ void FieldCheckBox::storeField()
     else if (f->kind() == FieldKind::Logical)
         f->setValue(QVariant(state == Qt::Checked));
     else
-        f->setAsText(firstEntry(state == Qt::Checked ? ValueChecked : ValueUnchecked));
+        f->setAsText(firstEntry(state == Qt::Checked ? checkedTexts_ : uncheckedTexts_));
 }
 
 void FieldCheckBox::toggleThroughGate()

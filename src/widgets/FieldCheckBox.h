@@ -27,8 +27,8 @@ public:
     // Texts of the two states for a column that is not logical, entries
     // separated by ";" (compared ignoring case); the first entry is the one
     // written back.
-    QString ValueChecked = QStringLiteral("True");
-    QString ValueUnchecked = QStringLiteral("False");
+    void setCheckedTexts(const QString &texts) { checkedTexts_ = texts; }
+    void setUncheckedTexts(const QString &texts) { uncheckedTexts_ = texts; }
 
 protected:
     void nextCheckState() override;
@@ -46,6 +46,8 @@ private:
 
     Qt::CheckState shown_ = Qt::Unchecked;   // the state the box last took by our own hand
     int settingState_ = 0;
+    QString checkedTexts_ = QStringLiteral("True");
+    QString uncheckedTexts_ = QStringLiteral("False");
 };
 
 } // namespace zeplo

@@ -525,8 +525,8 @@ TEST(FieldControlsCheckBox, AColumnOfAnotherKindIsComparedWithTheValueLists)
     Form f(
         "CREATE TABLE zeplo (id INTEGER PRIMARY KEY AUTOINCREMENT, autor VARCHAR(40), nazev VARCHAR(60), "
         "zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, vlastnim VARCHAR(5), precteno BOOLEAN, pujceno MEMO)");
-    f.vlastnim->ValueChecked = QStringLiteral("Ano;yes");
-    f.vlastnim->ValueUnchecked = QStringLiteral("Ne;no");
+    f.vlastnim->setCheckedTexts(QStringLiteral("Ano;yes"));
+    f.vlastnim->setUncheckedTexts(QStringLiteral("Ne;no"));
     f.catalogue.addBook(QStringLiteral("a"), QStringLiteral("1"), QString(), QVariant(), QStringLiteral("YES"));
     f.catalogue.addBook(QStringLiteral("a"), QStringLiteral("2"), QString(), QVariant(), QStringLiteral("ne"));
     f.catalogue.addBook(QStringLiteral("a"), QStringLiteral("3"), QString(), QVariant(), QStringLiteral("maybe"));
