@@ -42,7 +42,7 @@ Ours::Ours()
     : grid(*new zeplo::DataGrid(&window)), memo1(*new zeplo::FieldMemo(&window)), memo3(*new zeplo::FieldMemo(&window)),
       check1(*new zeplo::FieldCheckBox(&window)), check2(*new zeplo::FieldCheckBox(&window))
 {
-    query.RequestLive = true;
+    query.setRequestLive(true);
     source.setDataSet(&query);
     window.setFixedSize(774, 664);
     grid.setGeometry(0, 8, kGridWidth, kGridHeight);

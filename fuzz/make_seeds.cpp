@@ -86,7 +86,7 @@ int main(int argc, char **argv)
     for (const int books : {0, 3, 70}) {
         makeCatalogue(work.filePath(QStringLiteral("zeplo.db")), books);
         zeplo::ResultSet query(QStringLiteral("Query1"));
-        query.RequestLive = true;
+        query.setRequestLive(true);
         query.setSql({QStringLiteral("select * from zeplo"), QString(), QStringLiteral("order by nazev")});
         query.open();
         BookListReport tisk(&query);

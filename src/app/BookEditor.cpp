@@ -135,7 +135,7 @@ void BookEditor::startEditing()
 {
     okButton_->setText(mode_ == Mode::Edit ? QStringLiteral("Návrat zpět") : QStringLiteral("Vložit záznam"));
     cancelButton_->setEnabled(true);
-    source_->AutoEdit = true;
+    source_->setAutoEdit(true);
     if (mode_ == Mode::Edit)
         books()->edit();
     else
@@ -150,7 +150,7 @@ void BookEditor::takeChosenGenre()
 void BookEditor::confirm()
 {
     books()->post();
-    source_->AutoEdit = false;
+    source_->setAutoEdit(false);
     finish();
 }
 
@@ -164,7 +164,7 @@ void BookEditor::discard()
         const WaitCursor busy;
         query->open();
     });
-    source_->AutoEdit = false;
+    source_->setAutoEdit(false);
     finish();
 }
 

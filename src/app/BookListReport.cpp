@@ -15,44 +15,9 @@
 
 namespace zeplo {
 
-namespace {
-
-template <class T>
-const T *named(const T *item, const QString &name)
-{
-    if (!item)
-        throw Error(QStringLiteral("The report has no part named %1").arg(name));
-    return item;
-}
-
-} // namespace
-
 BookListReport::BookListReport(ResultSet *query, QObject *parent)
     : QObject(parent),
       layout_(bookListLayout()),
-      QRBand1(named(layout_.band(QStringLiteral("QRBand1")), QStringLiteral("QRBand1"))),
-      QRBand2(named(layout_.band(QStringLiteral("QRBand2")), QStringLiteral("QRBand2"))),
-      QRBand3(named(layout_.band(QStringLiteral("QRBand3")), QStringLiteral("QRBand3"))),
-      QRBand4(named(layout_.band(QStringLiteral("QRBand4")), QStringLiteral("QRBand4"))),
-#define ZEPLO_PRINTABLE(n) n(named(layout_.printable(QStringLiteral(#n)), QStringLiteral(#n)))
-      ZEPLO_PRINTABLE(QRLabel1),
-      ZEPLO_PRINTABLE(QRLabel2),
-      ZEPLO_PRINTABLE(QRSysData1),
-      ZEPLO_PRINTABLE(QRLabel3),
-      ZEPLO_PRINTABLE(QRLabel4),
-      ZEPLO_PRINTABLE(QRLabel5),
-      ZEPLO_PRINTABLE(QRLabel6),
-      ZEPLO_PRINTABLE(QRLabel9),
-      ZEPLO_PRINTABLE(QRSysData2),
-      ZEPLO_PRINTABLE(QRShape1),
-      ZEPLO_PRINTABLE(QRDBText1),
-      ZEPLO_PRINTABLE(QRDBText2),
-      ZEPLO_PRINTABLE(QRDBText3),
-      ZEPLO_PRINTABLE(QRDBText4),
-      ZEPLO_PRINTABLE(QRLabel10),
-      ZEPLO_PRINTABLE(QRLabel11),
-      ZEPLO_PRINTABLE(QRSysData3),
-#undef ZEPLO_PRINTABLE
       query_(query),
       printer_(initialPrinterSettings()),
       renderer_(layout_, query)

@@ -24,35 +24,9 @@ struct LoadedPaper;
 class BookListReport : public QObject {
     Q_OBJECT
 
-    // Declared first: the named members below point into it.
-    ReportLayout layout_;
-
 public:
     explicit BookListReport(ResultSet *query, QObject *parent = nullptr);
     ~BookListReport() override;
-
-    // The bands and printables of the definition, by their names.
-    const ReportBand *QRBand1;
-    const ReportBand *QRBand2;
-    const ReportBand *QRBand3;
-    const ReportBand *QRBand4;
-    const Printable *QRLabel1;
-    const Printable *QRLabel2;
-    const Printable *QRSysData1;
-    const Printable *QRLabel3;
-    const Printable *QRLabel4;
-    const Printable *QRLabel5;
-    const Printable *QRLabel6;
-    const Printable *QRLabel9;
-    const Printable *QRSysData2;
-    const Printable *QRShape1;
-    const Printable *QRDBText1;
-    const Printable *QRDBText2;
-    const Printable *QRDBText3;
-    const Printable *QRDBText4;
-    const Printable *QRLabel10;
-    const Printable *QRLabel11;
-    const Printable *QRSysData3;
 
     const ReportLayout &layout() const { return layout_; }
     ResultSet *query() const { return query_; }
@@ -99,6 +73,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    ReportLayout layout_;   // its parts found by name: layout().printable("QRLabel1")
     ResultSet *query_;
     PrinterSettings printer_;
     ReportRenderer renderer_;

@@ -94,7 +94,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     setPalette(pal);
 
     books_ = new ResultSet(QStringLiteral("Query1"), this);
-    books_->RequestLive = true;
+    books_->setRequestLive(true);
     counter_ = new ResultSet(QStringLiteral("Query2"), this);
     source_ = new DataSource(this);
     source_->setObjectName(QStringLiteral("DataSource1"));

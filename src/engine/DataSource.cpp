@@ -60,7 +60,7 @@ void DataSource::setDataSet(ResultSet *dataSet)
 
 void DataSource::edit()
 {
-    if (AutoEdit && dataSet_ && dataSet_->state() == DataSetState::Browse)
+    if (autoEdit_ && dataSet_ && dataSet_->state() == DataSetState::Browse)
         dataSet_->edit();
 }
 

@@ -72,10 +72,11 @@ public:
     ResultSet *dataSet() const { return dataSet_; }
     void setDataSet(ResultSet *dataSet);
 
-    bool AutoEdit = false;
+    bool autoEdit() const { return autoEdit_; }
+    void setAutoEdit(bool on) { autoEdit_ = on; }
 
     // The gate through which a control starts editing: calls edit on the result
-    // set only when AutoEdit is on and the state is browse.
+    // set only when auto-edit is on and the state is browse.
     void edit();
 
     const std::vector<DataLink *> &links() const { return links_; }
@@ -86,6 +87,7 @@ private:
     void addLink(DataLink *link);
     void removeLink(DataLink *link);
     ResultSet *dataSet_ = nullptr;
+    bool autoEdit_ = false;
     std::vector<DataLink *> links_;
 };
 

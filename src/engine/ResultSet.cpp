@@ -64,8 +64,8 @@ void ResultSet::open()
         // and the statements it keeps prepared, serve every list command.
         engine_ = Engine::openDefault();
         ++openings_;
-        cursor_ = engine_->openCursor(text, RequestLive);
-        canModify_ = RequestLive && cursor_->updatable();
+        cursor_ = engine_->openCursor(text, requestLive_);
+        canModify_ = requestLive_ && cursor_->updatable();
         const auto &columns = cursor_->columns();
         for (int i = 0; i < int(columns.size()); ++i)
             fields_.push_back(std::make_unique<Field>(this, i, columns[size_t(i)]));

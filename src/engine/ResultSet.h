@@ -64,7 +64,9 @@ public:
     ~ResultSet() override;
 
     const QString &name() const { return name_; }
-    bool RequestLive = false;
+    // Whether the list is asked for as one that can be changed; read at opening.
+    bool requestLive() const { return requestLive_; }
+    void setRequestLive(bool live) { requestLive_ = live; }
 
     // The SQL text. The first change to it closes the result set.
     const QStringList &sql() const { return sql_; }
@@ -157,6 +159,7 @@ private:
     QString name_;
     QStringList sql_;
     DataSetState state_ = DataSetState::Closed;
+    bool requestLive_ = false;
     std::shared_ptr<Engine> engine_;   // kept from one opening to the next
     std::unique_ptr<Cursor> cursor_;
     std::vector<std::unique_ptr<Field>> fields_;

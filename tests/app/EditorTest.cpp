@@ -90,7 +90,7 @@ TEST(Editor, AddWithOkStoresTheBookShowsItWithoutReopeningAndRaisesTheCount)
         EXPECT_LE(std::abs(editor.geometry().center().x() - screenCentre.x()), 2);
         EXPECT_LE(std::abs(editor.geometry().center().y() - screenCentre.y()), 2);
         EXPECT_FALSE(editor.windowFlags() & Qt::WindowCloseButtonHint);
-        EXPECT_TRUE(child<DataSource>(form, "DataSource1")->AutoEdit);
+        EXPECT_TRUE(child<DataSource>(form, "DataSource1")->autoEdit());
         EXPECT_EQ(child<ResultSet>(form, "Query1")->state(), DataSetState::Insert);
         EXPECT_EQ(child<FieldCheckBox>(editor, "DBCheckBox1")->checkState(), Qt::PartiallyChecked);
         child<FieldEdit>(editor, "DBEdit3")->setFocus();
@@ -115,7 +115,7 @@ TEST(Editor, AddWithOkStoresTheBookShowsItWithoutReopeningAndRaisesTheCount)
         QTest::keyClick(genres, Qt::Key_Return);   // the first Enter in the genre box presses OK
         EXPECT_FALSE(editor.isVisible());
     });
-    EXPECT_FALSE(child<DataSource>(form, "DataSource1")->AutoEdit);
+    EXPECT_FALSE(child<DataSource>(form, "DataSource1")->autoEdit());
     EXPECT_EQ(child<ResultSet>(form, "Query1")->state(), DataSetState::Browse);
     EXPECT_EQ(child<ResultSet>(form, "Query1")->fieldByName(QStringLiteral("autor"))->displayText(), QStringLiteral("Němcová Božena"));
     EXPECT_EQ(child<ResultSet>(form, "Query1")->fieldByName(QStringLiteral("id"))->asInteger(), 4);
@@ -141,7 +141,7 @@ TEST(Editor, StornoStoresNothingAndReopensOnTheFirstRow)
     });
     EXPECT_EQ(catalogue.count(), 5);
     EXPECT_EQ(child<ResultSet>(form, "Query1")->recNo(), 1);
-    EXPECT_FALSE(child<DataSource>(form, "DataSource1")->AutoEdit);
+    EXPECT_FALSE(child<DataSource>(form, "DataSource1")->autoEdit());
     EXPECT_EQ(count(form), QStringLiteral("5"));
 }
 
@@ -295,5 +295,5 @@ TEST(Editor, StornoClosesEvenWhenTheListCannotBeOpenedAgain)
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains(QStringLiteral("popis"))) << messages[0].toStdString();
     EXPECT_FALSE(child<ResultSet>(form, "Query1")->active());
-    EXPECT_FALSE(child<DataSource>(form, "DataSource1")->AutoEdit);
+    EXPECT_FALSE(child<DataSource>(form, "DataSource1")->autoEdit());
 }

@@ -58,7 +58,7 @@ TEST(FastWalk, MovesKeepTheWindowInStepWithThePositionsWhicheverWayTheyGo)
     WindowLink link{7};
     source.setDataSet(&q);
     link.setDataSource(&source);
-    q.RequestLive = true;
+    q.setRequestLive(true);
     q.setSql({kBase, QString(), QString()});
     q.open();
 

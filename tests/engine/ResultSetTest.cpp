@@ -26,7 +26,7 @@ struct Fixture {
         link.lines = lines;
         source.setDataSet(&query);
         link.setDataSource(&source);
-        query.RequestLive = true;
+        query.setRequestLive(true);
         query.setSql({kBase, QString(), QString()});
         query.open();
     }
@@ -307,7 +307,7 @@ TEST_P(ResultSetTest, RequiredColumnStopsThePostAndKeepsThePendingRow)
                             "nazev VARCHAR(60), zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, vlastnim BOOLEAN, "
                             "precteno BOOLEAN, pujceno MEMO)");
     ResultSet query(QStringLiteral("Query1"));
-    query.RequestLive = true;
+    query.setRequestLive(true);
     query.setSql({kBase, QString(), QString()});
     query.open();
     query.append();

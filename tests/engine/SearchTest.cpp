@@ -31,7 +31,7 @@ QStringList column(ResultSet &query, const QString &name)
 QStringList run(const QString &filter, const QString &order, const QString &columnName = QStringLiteral("nazev"))
 {
     ResultSet query(QStringLiteral("Query1"));
-    query.RequestLive = true;
+    query.setRequestLive(true);
     query.setSql({kBase, filter, order});
     query.open();
     return column(query, columnName);

@@ -24,7 +24,7 @@ QString errorOf(const std::function<void()> &f)
 
 void openBase(ResultSet &query)
 {
-    query.RequestLive = true;
+    query.setRequestLive(true);
     query.setSql({TempCatalogue::kBaseQuery, QString(), QString()});
     query.open();
 }

@@ -49,7 +49,7 @@ void fill(ResultSet &q, const ChurnBook &b)
 void churn(int first)
 {
     ResultSet q(QStringLiteral("Query1"));
-    q.RequestLive = true;
+    q.setRequestLive(true);
     q.setSql({kBookColumns, QString(), QString()});
     q.open();
     childSays(QStringLiteral("open"));
@@ -73,7 +73,7 @@ void churn(int first)
 void changeRow(const QStringList &args)
 {
     ResultSet q(QStringLiteral("Query1"));
-    q.RequestLive = true;
+    q.setRequestLive(true);
     q.setSql({kBookColumns, QStringLiteral("where id = %1").arg(args.value(1)), QString()});
     q.open();
     if (q.isEmpty()) {

@@ -35,7 +35,7 @@ void writeFile(const QString &path, const QByteArray &bytes)
 // Opens the base query; returns the error's message, empty when it opened.
 QString openError(ResultSet &q)
 {
-    q.RequestLive = true;
+    q.setRequestLive(true);
     q.setSql({kBookColumns, QString(), QString()});
     try {
         q.open();

@@ -25,7 +25,7 @@ QString searchFilter(const char *column, const QString &text)
 QStringList found(const char *column, const QString &text)
 {
     ResultSet q(QStringLiteral("Query1"));
-    q.RequestLive = true;
+    q.setRequestLive(true);
     q.setSql({kBookColumns, searchFilter(column, text), QStringLiteral("order by nazev")});
     q.open();
     QStringList out;
@@ -100,7 +100,7 @@ TEST(FieldInput, ARejectedIntegerLeavesTheFieldAndTheStoredRowAsTheyWere)
     TempCatalogue c;
     c.addBook(QStringLiteral("Autor"), QStringLiteral("Kniha"), QString(), 1950);
     ResultSet q(QStringLiteral("Query1"));
-    q.RequestLive = true;
+    q.setRequestLive(true);
     q.setSql({kBookColumns, QString(), QString()});
     q.open();
     q.edit();

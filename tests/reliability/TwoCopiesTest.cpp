@@ -24,7 +24,7 @@ struct Copy {
     explicit Copy(CatalogueEngine engine) : catalogue(engine)
     {
         catalogue.addBooks(3);
-        query.RequestLive = true;
+        query.setRequestLive(true);
         query.setSql({kBookColumns, QString(), QStringLiteral("order by nazev")});
         query.open();
     }

@@ -135,7 +135,7 @@ struct Catalogue {
     explicit Catalogue(int rows = 0)
     {
         db.addBooks(rows);
-        query.RequestLive = true;
+        query.setRequestLive(true);
         query.setSql({kBase, QString(), QString()});
         query.open();
     }
@@ -217,10 +217,17 @@ TEST(ReportLayout, TheReportHolderNamesEveryPartAndStartsWithOneCopyPortraitAllP
 {
     ResultSet query(QStringLiteral("Query1"));
     BookListReport tisk(&query);
-    EXPECT_EQ(tisk.QRBand3->kind, BandKind::Detail);
-    EXPECT_EQ(tisk.QRDBText4->content, QStringLiteral("Rok_vydani"));
-    EXPECT_EQ(tisk.QRSysData3->kind, PrintableKind::SystemDetailCount);
-    EXPECT_EQ(tisk.QRShape1->kind, PrintableKind::Shape);
+    const ReportLayout &layout = tisk.layout();
+    for (const char *name : {"QRBand1", "QRBand2", "QRBand3", "QRBand4"})
+        EXPECT_NE(layout.band(QLatin1String(name)), nullptr) << name;
+    for (const char *name : {"QRLabel1", "QRLabel2", "QRSysData1", "QRLabel3", "QRLabel4", "QRLabel5", "QRLabel6",
+                             "QRLabel9", "QRSysData2", "QRShape1", "QRDBText1", "QRDBText2", "QRDBText3",
+                             "QRDBText4", "QRLabel10", "QRLabel11", "QRSysData3"})
+        ASSERT_NE(layout.printable(QLatin1String(name)), nullptr) << name;
+    EXPECT_EQ(layout.band(QStringLiteral("QRBand3"))->kind, BandKind::Detail);
+    EXPECT_EQ(layout.printable(QStringLiteral("QRDBText4"))->content, QStringLiteral("Rok_vydani"));
+    EXPECT_EQ(layout.printable(QStringLiteral("QRSysData3"))->kind, PrintableKind::SystemDetailCount);
+    EXPECT_EQ(layout.printable(QStringLiteral("QRShape1"))->kind, PrintableKind::Shape);
     EXPECT_EQ(tisk.printerSettings().copies, 1);
     EXPECT_FALSE(tisk.printerSettings().landscape);
     EXPECT_EQ(tisk.printerSettings().firstPage, 0);

@@ -49,7 +49,7 @@ struct Form {
     explicit Form(const char *schema = TempCatalogue::kSchema) : catalogue(schema)
     {
         source.setDataSet(&query);
-        query.RequestLive = true;
+        query.setRequestLive(true);
         query.setSql({kBase, QString(), QString()});
         autor = bound<FieldEdit>(&window, &source, "DBEdit3", "Autor", 10, 10);
         nazev = bound<FieldEdit>(&window, &source, "DBEdit1", "Nazev", 170, 10);
@@ -75,12 +75,12 @@ struct Form {
     // The editor's way in: AutoEdit on, then edit or append.
     void edit()
     {
-        source.AutoEdit = true;
+        source.setAutoEdit(true);
         query.edit();
     }
     void append()
     {
-        source.AutoEdit = true;
+        source.setAutoEdit(true);
         query.append();
     }
     void focus(QWidget *w)
@@ -307,7 +307,7 @@ TEST(FieldControlsGate, WithAutoEditOnTypingStartsEditAndLeavingWritesBack)
     Form f;
     f.catalogue.addBooks(2);
     f.open();
-    f.source.AutoEdit = true;
+    f.source.setAutoEdit(true);
     f.focus(f.nazev);
     EXPECT_EQ(f.query.state(), DataSetState::Browse);
     f.nazev->end(false);

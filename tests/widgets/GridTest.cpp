@@ -41,7 +41,7 @@ struct Fixture {
         other->setGeometry(0, 340, 100, 20);
         window.resize(640, 370);
         grid->setDataSource(&source);
-        query.RequestLive = true;
+        query.setRequestLive(true);
         query.setSql({select, QString(), QString()});
         query.open();
         window.show();

@@ -158,7 +158,7 @@ struct Catalogue {
     explicit Catalogue(int rows)
     {
         db.addBooks(rows);
-        query.RequestLive = true;
+        query.setRequestLive(true);
         query.setSql({kBase, QString(), QString()});
         query.open();
     }
