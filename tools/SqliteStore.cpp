@@ -123,6 +123,9 @@ Database Database::createNew(const fs::path &file)
     if (rc != SQLITE_OK)
         result.failWithEngineError("cannot create " + file.string());
     sqlite3_busy_timeout(db, 5000);
+    // Larger pages than the default 4 KB: a search that matches nothing reads the
+    // whole table, and reads it in a quarter of the system calls.
+    result.exec("PRAGMA page_size=16384");
     return result;
 }
 

@@ -144,7 +144,7 @@ const std::string kHardCsv =
 
 } // namespace
 
-TEST_F(CatalogueTool, CreateMakesTheExactSchemaInWalMode)
+TEST_F(CatalogueTool, CreateMakesTheExactSchemaInWalModeWithLargePages)
 {
     const ToolRun run = runTool({"create", path("a/b")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -152,6 +152,7 @@ TEST_F(CatalogueTool, CreateMakesTheExactSchemaInWalMode)
     EXPECT_EQ(scalar(db, "select sql from sqlite_master where type='table' and name='zeplo'"),
               kExpectedSchema);
     EXPECT_EQ(scalar(db, "pragma journal_mode"), "wal");
+    EXPECT_EQ(scalar(db, "pragma page_size"), "16384");
     EXPECT_EQ(scalar(db, "select count(*) from zeplo"), "0");
 }
 
