@@ -42,6 +42,10 @@ Ours::Ours()
     : grid(*new zeplo::DataGrid(&window)), memo1(*new zeplo::FieldMemo(&window)), memo3(*new zeplo::FieldMemo(&window)),
       check1(*new zeplo::FieldCheckBox(&window)), check2(*new zeplo::FieldCheckBox(&window))
 {
+    // The program keeps its catalogue open for the whole session, and the stock
+    // way keeps its database connection from one repetition to the next: so does
+    // this side, rather than connecting afresh in every timed step.
+    static const std::shared_ptr<zeplo::Engine> session = zeplo::Engine::openDefault();
     query.setRequestLive(true);
     source.setDataSet(&query);
     window.setFixedSize(774, 664);

@@ -359,16 +359,26 @@ TEST(MainWindowCommands, DeleteAsksAndDeletesOnlyOnYesAndAlwaysRefreshesTheCount
     EXPECT_EQ(catalogue.count(), 2);
 }
 
+// The main window shown with the report over its list, as start-up joins them.
+struct ShownWithReport {
+    MainWindow form;
+    BookListReport tisk{child<ResultSet>(form, "Query1")};
+    ShownWithReport()
+    {
+        tisk.setMainWindow(&form);
+        form.setReport(&tisk);
+        form.skipSplash();
+        form.show();
+    }
+};
+
 TEST(MainWindow, ComingBackFromThePreviewRefreshesTheCountAndAModalWindowDoesNot)
 {
     TempCatalogue catalogue;
     catalogue.addBooks(3);
-    MainWindow form;
-    BookListReport tisk(child<ResultSet>(form, "Query1"));
-    tisk.setMainWindow(&form);
-    form.setReport(&tisk);
-    form.skipSplash();
-    form.show();
+    ShownWithReport program;
+    MainWindow &form = program.form;
+    BookListReport &tisk = program.tisk;
     QApplication::setActiveWindow(&form);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     form.refreshCount();
@@ -433,12 +443,9 @@ TEST(MainWindow, WhileTheReportWalksTheListNothingMovesOrChangesIt)
 {
     TempCatalogue catalogue;
     catalogue.addBooks(30000);
-    MainWindow form;
-    BookListReport tisk(child<ResultSet>(form, "Query1"));
-    tisk.setMainWindow(&form);
-    form.setReport(&tisk);
-    form.skipSplash();
-    form.show();
+    ShownWithReport program;
+    MainWindow &form = program.form;
+    BookListReport &tisk = program.tisk;
     auto *grid = child<DataGrid>(form, "DBGrid1");
     auto *books = child<ResultSet>(form, "Query1");
 
