@@ -1,6 +1,7 @@
 #include "widgets/FieldEdit.h"
 
 #include <limits>
+#include <utility>
 
 #include <QApplication>
 #include <QClipboard>
@@ -85,7 +86,10 @@ void FieldEdit::editingChanged()
 
 void FieldEdit::failedWriteBack()
 {
+    // Selected for retyping now, and again when the focus comes back from the
+    // error box: losing the focus other than to another window drops it.
     selectAll();
+    selectOnReturn_ = true;
 }
 
 void FieldEdit::updateAlignment()
@@ -156,6 +160,8 @@ void FieldEdit::focusInEvent(QFocusEvent *event)
             updateAlignment();
     });
     QLineEdit::focusInEvent(event);
+    if (std::exchange(selectOnReturn_, false))
+        selectAll();
 }
 
 void FieldEdit::focusOutEvent(QFocusEvent *event)
