@@ -1,7 +1,6 @@
 #include "widgets/FieldEdit.h"
 
 #include <limits>
-#include <utility>
 
 #include <QApplication>
 #include <QClipboard>
@@ -46,6 +45,7 @@ FieldEdit::FieldEdit(QWidget *parent) : QLineEdit(parent), FieldLink(this)
         if (!loading())
             markModified();
     });
+    connect(this, &QLineEdit::textEdited, this, [this] { selectOnReturn_ = false; });
     editingChanged();
 }
 
@@ -86,8 +86,9 @@ void FieldEdit::editingChanged()
 
 void FieldEdit::failedWriteBack()
 {
-    // Selected for retyping now, and again when the focus comes back from the
-    // error box: losing the focus other than to another window drops it.
+    // Selected for retyping now, and again whenever the focus comes back from
+    // another window (the error box) until the user types or moves on: the
+    // box may be shown again meanwhile, which drops the selection.
     selectAll();
     selectOnReturn_ = true;
 }
@@ -160,12 +161,14 @@ void FieldEdit::focusInEvent(QFocusEvent *event)
             updateAlignment();
     });
     QLineEdit::focusInEvent(event);
-    if (std::exchange(selectOnReturn_, false))
+    if (selectOnReturn_)
         selectAll();
 }
 
 void FieldEdit::focusOutEvent(QFocusEvent *event)
 {
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+        selectOnReturn_ = false;
     QLineEdit::focusOutEvent(event);
     runGuarded([&] {
         if (!leave(event->reason()))

@@ -49,7 +49,7 @@ private:
 
     int maxLength_ = 0;
     QString lastText_;                          // the text before the change being validated
-    bool selectOnReturn_ = false;               // a refused value, selected again when the focus comes back
+    bool selectOnReturn_ = false;               // a refused value: selected again when the window is back
 };
 
 } // namespace zeplo
