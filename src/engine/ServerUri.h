@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zeplo {
+
+// A libpq connection URI: postgresql://... or postgres://...
+bool isServerUri(std::string_view text);
+
+// The URI without its password, neither in the user part nor as a parameter.
+std::string withoutPassword(std::string_view uri);
+
+// The message with every password of the URI (as written and as decoded) blotted out.
+std::string withoutPasswordOf(std::string message, std::string_view uri);
+
+} // namespace zeplo
