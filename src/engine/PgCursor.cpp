@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
 
 #include <QtEndian>
 
@@ -41,10 +42,12 @@ QVariant value(const PGresult *result, int row, int column)
     }
 }
 
-RowValues rowValues(const PGresult *result, int row)
+// The first `n` values of the row, or all of them.
+RowValues rowValues(const PGresult *result, int row, int n = -1)
 {
     RowValues values;
-    const int n = PQnfields(result);
+    if (n < 0)
+        n = PQnfields(result);
     values.reserve(n);
     for (int i = 0; i < n; ++i)
         values << value(result, row, i);
@@ -166,6 +169,8 @@ public:
         rowParams_ = columns.params;
         rowSql_ = QStringLiteral("select %1 from %2 where %3 = $%4")
                       .arg(columns.sql, select.table, key_).arg(rowParams_.size() + 1);
+        rowsSql_ = QStringLiteral("select %1, %3 from %2 where %3 = ANY($%4::bigint[])")
+                       .arg(columns.sql, select.table, key_).arg(rowParams_.size() + 1);
         const KeysetOrder order = pg::czechOrder(select.rest, table, table.key);
         const auto keysOf = [&](const QString &rest) {
             return pg::renumbered(QStringLiteral("select %1 from %2 %3").arg(key_, select.table, rest), sql.params);
@@ -185,6 +190,8 @@ public:
         PgConnection &writer = engine_->writer();
         if (rowGeneration_ == writer.generation() && writer.usable())
             PQclear(PQexec(writer.get(), ("DEALLOCATE " + rowName_).constData()));
+        if (!rowsName_.isEmpty() && rowsGeneration_ == writer.generation() && writer.usable())
+            PQclear(PQexec(writer.get(), ("DEALLOCATE " + rowsName_).constData()));
     }
 
     bool updatable() const override { return table_.writable && !engine_->readOnly(); }
@@ -220,6 +227,41 @@ public:
         if (!fetchTo(index))
             return {};
         return readRow(keys_.at(index));
+    }
+
+    // The rows of a screen in one statement rather than one each.
+    std::vector<RowValues> rows(qsizetype first, qsizetype count) override
+    {
+        std::vector<qint64> keys;
+        for (qsizetype i = first; i < first + count && (first >= 0 || i < 0) && fetchTo(i); ++i)
+            keys.push_back(keys_.at(i));
+        if (keys.size() < 2)
+            return Cursor::rows(first, count);
+        PgConnection &writer = engine_->writer();
+        writer.ensureConnected();
+        if (rowsName_.isEmpty() || rowsGeneration_ != writer.generation()) {
+            rowsName_ = engine_->nextName("zeplo_rows_");
+            writer.prepare(rowsName_, rowsSql_);
+            rowsGeneration_ = writer.generation();
+        }
+        QStringList list;
+        for (qint64 key : keys)
+            list << QString::number(key);
+        QStringList params = rowParams_;
+        params << QLatin1Char('{') + list.join(QLatin1Char(',')) + QLatin1Char('}');
+        const PgResult result = writer.execPrepared(rowsName_, params);
+        const int n = int(columns_.size());
+        std::map<qint64, int> found;
+        for (int i = 0; i < PQntuples(result.get()); ++i)
+            found[QByteArray(PQgetvalue(result.get(), i, n)).toLongLong()] = i;
+        // A row gone since its key was read comes back empty, as a single read gives it.
+        std::vector<RowValues> out;
+        out.reserve(keys.size());
+        for (qint64 key : keys) {
+            const auto it = found.find(key);
+            out.push_back(it == found.end() ? RowValues() : rowValues(result.get(), it->second, n));
+        }
+        return out;
     }
 
     void update(qsizetype index, const RowValues &original, const RowValues &values) override
@@ -419,6 +461,9 @@ private:
     bool countsWholeTable_ = false;
     QByteArray rowName_;
     quint64 rowGeneration_ = 0;
+    QString rowsSql_;         // the rows of several keys, each followed by its key
+    QByteArray rowsName_;
+    quint64 rowsGeneration_ = 0;
     quint64 transaction_ = 0;
     Keyset keys_;
 };

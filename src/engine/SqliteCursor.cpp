@@ -146,11 +146,8 @@ public:
 // caller looks; the values of a row are read by its id when they are needed.
 //
 // When the query's order can be turned round, a second statement yields the
-// ids from the last row back, so that the end of a long result is reached
-// without reading the ids before it. Both run on one connection inside one
-// read transaction, and ties in the order are broken by row id, so they give
-// exactly the same rows in opposite orders: when one of them yields the id
-// the other yielded last, the two ends have met and the keyset is complete.
+// ids from the last row back (see Keyset). Both run on one connection inside
+// one read transaction, so they read one snapshot.
 //
 // A query without an order has its ids read in row id order, and then the
 // statements yield the rows' values with their ids: the rows a move brings in
