@@ -351,6 +351,7 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
     // planner (so that it takes the search indexes) and a current visibility
     // map (so that the rows are counted from the key's index). A role that
     // does not own the table is only warned by the server; nothing depends on it.
+    Result(PQexec(c.get(), "SET client_min_messages = error"));
     Result(PQexec(c.get(), "VACUUM (ANALYZE) zeplo"));
 }
 
@@ -361,6 +362,8 @@ void PgStore::addSearchIndexes(Connection &c)
     // without reading every book. pg_trgm is trusted: the database's owner may
     // add it. Without it (not installed, no right) the catalogue works the
     // same, only searching a large one is slower.
+    // What is already there is skipped without a notice.
+    c.run("SET LOCAL client_min_messages = warning");
     c.run("SAVEPOINT zeplo_search");
     try {
         c.run("CREATE EXTENSION IF NOT EXISTS pg_trgm");

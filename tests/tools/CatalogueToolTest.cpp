@@ -373,6 +373,10 @@ TEST_F(CatalogueToolOnServer, CopyFolderToServerToFolderKeepsEveryIdAndValue)
     EXPECT_EQ(server->scalar("insert into zeplo (nazev) values ('RUR') returning id"), "1013");
     query(dbIn("back"), "insert into zeplo (nazev) values ('RUR')");
     EXPECT_EQ(scalar(dbIn("back"), "select id from zeplo where nazev = 'RUR'"), "1013");
+    // Adding to it finds the indexes made and says nothing of them.
+    const ToolRun more = runTool({"import", uri(), writeCsv("more.csv", "nazev\nR.U.R.\n")});
+    EXPECT_EQ(more.exitCode, 0);
+    EXPECT_EQ(more.err, "");
 
     // The server's demo, written through COPY, holds the very books of the folder's.
     ServerDatabase other;
