@@ -123,6 +123,21 @@ TEST(Server, ALostConnectionFailsTheCommandInProgressAndTheNextOneConnectsAgain)
     EXPECT_EQ(query.knownRecordCount(), 1000);
 }
 
+TEST(Server, AListOpenedWhileAnotherReadsItsKeysSeesWhatWasCommittedSince)
+{
+    TempCatalogue catalogue(CatalogueEngine::Server);
+    catalogue.addBooks(1000);
+    ResultSet first(QStringLiteral("Query1")), second(QStringLiteral("Query1"));
+    openBase(first);   // its keys are read as far as the first rows: its cursors stay open
+    ASSERT_FALSE(first.eof());
+    catalogue.addBook(QStringLiteral("Nová Jana"), QStringLiteral("Nová kniha"));
+    openBase(second);
+    second.last();
+    EXPECT_EQ(second.fieldByName(QStringLiteral("nazev"))->displayText(), QStringLiteral("Nová kniha"));
+    first.last();   // its keys go on from a snapshot of their own
+    EXPECT_FALSE(first.fieldByName(QStringLiteral("nazev"))->displayText().isEmpty());
+}
+
 TEST(Server, AServerThatCannotBeReachedOrRefusesThePasswordIsNamedWithoutThePassword)
 {
     TempCatalogue catalogue(CatalogueEngine::Server);
