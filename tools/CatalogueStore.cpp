@@ -1,7 +1,7 @@
 #include "CatalogueStore.h"
 
 #include "PgStore.h"
-#include "ServerUri.h"
+#include "engine/ServerUri.h"
 #include "SqliteStore.h"
 
 namespace zeplo::tool {

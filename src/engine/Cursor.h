@@ -45,7 +45,8 @@ public:
     virtual std::vector<RowValues> rows(qsizetype first, qsizetype count)
     {
         std::vector<RowValues> out;
-        for (qsizetype i = first; i < first + count && fetchTo(i); ++i)
+        // Counted from the end, the rows stop at the last one.
+        for (qsizetype i = first; i < first + count && (first >= 0 || i < 0) && fetchTo(i); ++i)
             out.push_back(row(i));
         return out;
     }
@@ -68,6 +69,27 @@ public:
 
 protected:
     std::vector<ColumnInfo> columns_;
+};
+
+// A result read whole when it is opened: aggregates, joins and anything else
+// whose rows have no key. It cannot be changed. Each engine fills `rows_`.
+class StaticCursor : public Cursor {
+public:
+    bool updatable() const override { return false; }
+    bool fetchTo(qsizetype index) override { return index >= 0 && index < qsizetype(rows_.size()); }
+    bool complete() const override { return true; }
+    qsizetype knownCount() const override { return qsizetype(rows_.size()); }
+    qsizetype countRows() override { return qsizetype(rows_.size()); }
+    RowValues row(qsizetype index) override { return fetchTo(index) ? rows_[size_t(index)] : RowValues(); }
+    void update(qsizetype, const RowValues &, const RowValues &) override { refuse(); }
+    void insert(qsizetype, const RowValues &) override { refuse(); }
+    void remove(qsizetype) override { refuse(); }
+
+protected:
+    std::vector<RowValues> rows_;
+
+private:
+    [[noreturn]] static void refuse() { throw EngineError(QStringLiteral("The result of this query cannot be changed")); }
 };
 
 } // namespace zeplo

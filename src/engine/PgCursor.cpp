@@ -1,10 +1,12 @@
 #include "engine/Cursor.h"
+#include "engine/Keyset.h"
 #include "engine/PgDialect.h"
 #include "engine/PgEngine.h"
 #include "engine/SqlDialect.h"
 
 #include <algorithm>
 #include <limits>
+#include <map>
 
 #include <QtEndian>
 
@@ -40,10 +42,12 @@ QVariant value(const PGresult *result, int row, int column)
     }
 }
 
-RowValues rowValues(const PGresult *result, int row)
+// The first `n` values of the row, or all of them.
+RowValues rowValues(const PGresult *result, int row, int n = -1)
 {
     RowValues values;
-    const int n = PQnfields(result);
+    if (n < 0)
+        n = PQnfields(result);
     values.reserve(n);
     for (int i = 0; i < n; ++i)
         values << value(result, row, i);
@@ -101,47 +105,60 @@ std::vector<ColumnInfo> describe(const PGresult *result, const PgTable *table)
     return columns;
 }
 
-// A result read whole when it is opened: aggregates, joins and anything else
-// whose rows have no key. It cannot be changed.
-class PgStaticCursor final : public Cursor {
+// The number of rows of a whole table. Counted by the key's index alone, the
+// server reads a fraction of the table's pages (none of the rows while the
+// table's visibility map is current, which the server's vacuum keeps so);
+// left to itself it reads the table with parallel workers, which on a table of
+// a million rows cost more than they save.
+PgResult countWholeTable(PgConnection &connection, const QString &sql)
+{
+    connection.exec(QStringLiteral("BEGIN"));
+    try {
+        connection.exec(QStringLiteral("SET LOCAL enable_seqscan = off"));
+        connection.exec(QStringLiteral("SET LOCAL max_parallel_workers_per_gather = 0"));
+        PgResult result = connection.exec(sql);
+        connection.exec(QStringLiteral("COMMIT"));
+        return result;
+    } catch (...) {
+        if (connection.usable())
+            PQclear(PQexec(connection.get(), "ROLLBACK"));
+        throw;
+    }
+}
+
+class PgStaticCursor final : public StaticCursor {
 public:
     PgStaticCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql)
     {
         QString text = sql.sql;
         const PgTable *table = nullptr;
-        if (const QString counted = pg::countedTable(text); !counted.isEmpty()) {
-            table = engine->table(counted);
-            if (table)
-                text = pg::withPlainRowCount(text, counted, table->key);
+        bool wholeTable = false;
+        if (const std::optional<KeyCount> count = parseKeyCount(text)) {
+            table = engine->table(count->table);
+            if (table && !table->key.isEmpty() && count->column.compare(table->key, Qt::CaseInsensitive) == 0) {
+                // Without an alias the column keeps the name the server gives the count.
+                text = count->rowCount(QStringLiteral("count"));
+                wholeTable = true;
+            }
         } else if (const auto select = parseSimpleSelect(text)) {
             table = engine->table(select->table);
             if (table)
                 text = QStringLiteral("select %1 from %2 %3")
-                           .arg(select->columns, select->table, pg::withCzechOrdering(select->rest, *table, QString()));
+                           .arg(select->columns, select->table, pg::czechOrder(select->rest, *table, QString()).forward);
         }
-        const PgResult result = engine->writer().exec(text, sql.params);
+        const PgResult result = wholeTable ? countWholeTable(engine->writer(), text) : engine->writer().exec(text, sql.params);
         columns_ = describe(result.get(), table);
         for (int i = 0; i < PQntuples(result.get()); ++i)
             rows_.push_back(rowValues(result.get(), i));
     }
-    bool updatable() const override { return false; }
-    bool fetchTo(qsizetype index) override { return index >= 0 && index < qsizetype(rows_.size()); }
-    bool complete() const override { return true; }
-    qsizetype knownCount() const override { return qsizetype(rows_.size()); }
-    qsizetype countRows() override { return qsizetype(rows_.size()); }
-    RowValues row(qsizetype index) override { return fetchTo(index) ? rows_[size_t(index)] : RowValues(); }
-    void update(qsizetype, const RowValues &, const RowValues &) override { refuse(); }
-    void insert(qsizetype, const RowValues &) override { refuse(); }
-    void remove(qsizetype) override { refuse(); }
-
-private:
-    [[noreturn]] static void refuse() { throw EngineError(QStringLiteral("The result of this query cannot be changed")); }
-    std::vector<RowValues> rows_;
 };
 
-// A keyset cursor: a server-side cursor yields the keys of the rows in the
-// query's order, fetched in growing batches as far as the caller looks; the
-// values of a row are read by its key when they are needed.
+// A keyset cursor: server-side cursors yield the keys of the rows, fetched in
+// growing batches as far as the caller looks; the values of a row are read by
+// its key when they are needed. When the order can be turned round, a second
+// cursor yields the keys from the last row back (see Keyset), declared when
+// the caller first looks there. Both live in the reader's transaction, which
+// reads one snapshot.
 class PgKeysetCursor final : public Cursor {
 public:
     PgKeysetCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql, const SimpleSelect &select,
@@ -152,13 +169,19 @@ public:
         rowParams_ = columns.params;
         rowSql_ = QStringLiteral("select %1 from %2 where %3 = $%4")
                       .arg(columns.sql, select.table, key_).arg(rowParams_.size() + 1);
-        const pg::Translated keys = pg::renumbered(
-            QStringLiteral("select %1 from %2 %3").arg(key_, select.table, pg::withCzechOrdering(select.rest, table, table.key)),
-            sql.params);
-        keysSql_ = keys.sql;
-        params_ = keys.params;
+        rowsSql_ = QStringLiteral("select %1, %3 from %2 where %3 = ANY($%4::bigint[])")
+                       .arg(columns.sql, select.table, key_).arg(rowParams_.size() + 1);
+        const KeysetOrder order = pg::czechOrder(select.rest, table, table.key);
+        const auto keysOf = [&](const QString &rest) {
+            return pg::renumbered(QStringLiteral("select %1 from %2 %3").arg(key_, select.table, rest), sql.params);
+        };
+        front_.query = keysOf(order.forward);
+        if (!order.backward.isEmpty())
+            back_.query = keysOf(order.backward);
+        count_ = pg::renumbered(countQuery(select.table, select.rest, key_), sql.params);
+        countsWholeTable_ = count_.sql.simplified() == QStringLiteral("select count(*) from %1").arg(select.table);
         prepareRow();
-        declare();
+        begin();
     }
 
     ~PgKeysetCursor() override
@@ -167,49 +190,35 @@ public:
         PgConnection &writer = engine_->writer();
         if (rowGeneration_ == writer.generation() && writer.usable())
             PQclear(PQexec(writer.get(), ("DEALLOCATE " + rowName_).constData()));
+        if (!rowsName_.isEmpty() && rowsGeneration_ == writer.generation() && writer.usable())
+            PQclear(PQexec(writer.get(), ("DEALLOCATE " + rowsName_).constData()));
     }
 
     bool updatable() const override { return table_.writable && !engine_->readOnly(); }
+    bool readsFromEnd() const override { return !back_.query.sql.isEmpty(); }
 
     bool fetchTo(qsizetype index) override
     {
-        if (index < 0)
-            return false;
-        while (!done_ && qsizetype(keys_.size()) <= index) {
-            if (transaction_ != engine_->transaction())
-                declare();   // the session or its transaction ended: carry on where the keys stopped
-            // Near the start only what was asked for is read (opening reads
-            // the first screen); further on, reads run ahead in growing
-            // batches, so a long walk or the way to the end takes few round trips.
-            const qsizetype wanted = index + 1 - qsizetype(keys_.size());
-            qsizetype count = wanted;
-            if (qsizetype(keys_.size()) + wanted > kFirstBatch) {
-                count = std::max(wanted, batch_);
-                batch_ = std::min<qsizetype>(batch_ * 4, kLargestBatch);
-            }
-            count = std::min(count, kLargestBatch);
-            const PgResult result = onReader([&] {
-                return engine_->reader().exec(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(count).arg(name_), {}, true);
-            });
-            const int rows = PQntuples(result.get());
-            for (int i = 0; i < rows; ++i)
-                keys_.push_back(binaryKey(result.get(), i));
-            if (rows < count) {
-                done_ = true;
-                release();
-            }
+        if (index >= 0) {
+            while (!keys_.complete() && keys_.frontCount() <= index)
+                fetch(front_, index + 1 - keys_.frontCount());
+            return index < keys_.known();
         }
-        return index < qsizetype(keys_.size());
+        if (!readsFromEnd())
+            return false;
+        while (!keys_.complete() && keys_.backCount() < -index)
+            fetch(back_, -index - keys_.backCount());
+        return -index <= keys_.known();
     }
-    bool complete() const override { return done_; }
-    qsizetype knownCount() const override { return qsizetype(keys_.size()); }
+    bool complete() const override { return keys_.complete(); }
+    qsizetype knownCount() const override { return keys_.known(); }
 
     qsizetype countRows() override
     {
-        if (done_)
-            return qsizetype(keys_.size());
-        const PgResult result =
-            engine_->writer().exec(QStringLiteral("select count(*) from (%1) as keys").arg(keysSql_), params_);
+        if (keys_.complete())
+            return keys_.known();
+        const PgResult result = countsWholeTable_ ? countWholeTable(engine_->writer(), count_.sql)
+                                                  : engine_->writer().exec(count_.sql, count_.params);
         return qsizetype(QByteArray(PQgetvalue(result.get(), 0, 0)).toLongLong());
     }
 
@@ -217,12 +226,47 @@ public:
     {
         if (!fetchTo(index))
             return {};
-        return readRow(keys_[size_t(index)]);
+        return readRow(keys_.at(index));
+    }
+
+    // The rows of a screen in one statement rather than one each.
+    std::vector<RowValues> rows(qsizetype first, qsizetype count) override
+    {
+        std::vector<qint64> keys;
+        for (qsizetype i = first; i < first + count && (first >= 0 || i < 0) && fetchTo(i); ++i)
+            keys.push_back(keys_.at(i));
+        if (keys.size() < 2)
+            return Cursor::rows(first, count);
+        PgConnection &writer = engine_->writer();
+        writer.ensureConnected();
+        if (rowsName_.isEmpty() || rowsGeneration_ != writer.generation()) {
+            rowsName_ = engine_->nextName("zeplo_rows_");
+            writer.prepare(rowsName_, rowsSql_);
+            rowsGeneration_ = writer.generation();
+        }
+        QStringList list;
+        for (qint64 key : keys)
+            list << QString::number(key);
+        QStringList params = rowParams_;
+        params << QLatin1Char('{') + list.join(QLatin1Char(',')) + QLatin1Char('}');
+        const PgResult result = writer.execPrepared(rowsName_, params);
+        const int n = int(columns_.size());
+        std::map<qint64, int> found;
+        for (int i = 0; i < PQntuples(result.get()); ++i)
+            found[QByteArray(PQgetvalue(result.get(), i, n)).toLongLong()] = i;
+        // A row gone since its key was read comes back empty, as a single read gives it.
+        std::vector<RowValues> out;
+        out.reserve(keys.size());
+        for (qint64 key : keys) {
+            const auto it = found.find(key);
+            out.push_back(it == found.end() ? RowValues() : rowValues(result.get(), it->second, n));
+        }
+        return out;
     }
 
     void update(qsizetype index, const RowValues &original, const RowValues &values) override
     {
-        const qint64 key = keys_.at(size_t(index));
+        const qint64 key = keys_.at(index);
         QStringList sets, same, params;
         for (int i = 0; i < int(columns_.size()); ++i) {
             const ColumnInfo &c = columns_[size_t(i)];
@@ -273,22 +317,28 @@ public:
                                                    .arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
         const PgResult result = engine_->writer().exec(
             QStringLiteral("insert into %1 %2 returning %3").arg(pg::quoted(table_.name), into, key_), params);
-        const qint64 key = QByteArray(PQgetvalue(result.get(), 0, 0)).toLongLong();
-        keys_.insert(keys_.begin() + std::min<qsizetype>(index, qsizetype(keys_.size())), key);
+        keys_.insert(index, QByteArray(PQgetvalue(result.get(), 0, 0)).toLongLong());
     }
 
     void remove(qsizetype index) override
     {
-        const qint64 key = keys_.at(size_t(index));
+        const qint64 key = keys_.at(index);
         // A row that is already gone is not an error.
         engine_->writer().exec(QStringLiteral("delete from %1 where %2 = $1").arg(pg::quoted(table_.name), key_),
                                {QString::number(key)});
-        keys_.erase(keys_.begin() + index);
+        keys_.remove(index);
     }
 
 private:
     static constexpr qsizetype kFirstBatch = 100;
     static constexpr qsizetype kLargestBatch = 250000;
+
+    // One end's server-side cursor.
+    struct End {
+        pg::Translated query;
+        QString name;   // empty until declared in the current transaction
+        qsizetype batch = kFirstBatch;
+    };
 
     template<typename Command>
     PgResult onReader(Command command)
@@ -301,18 +351,62 @@ private:
         }
     }
 
-    void declare()
+    // Joins the reader's transaction; the ends are declared there as needed.
+    void begin()
     {
-        name_ = QString::fromLatin1(engine_->nextName("zeplo_keys_"));
         engine_->cursorOpened();
         transaction_ = engine_->transaction();
+        front_.name.clear();
+        back_.name.clear();
+        declare(front_, keys_.frontSteps());
+    }
+
+    // Declared again after the session or its transaction ended: the keys
+    // already held are skipped.
+    void declare(End &end, qsizetype skip)
+    {
+        end.name = QString::fromLatin1(engine_->nextName("zeplo_keys_"));
         onReader([&] {
-            engine_->reader().exec(QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR %2").arg(name_, keysSql_), params_);
-            // Declared again after a lost session: skip the keys already held.
-            if (!keys_.empty())
-                engine_->reader().exec(QStringLiteral("MOVE FORWARD %1 IN %2").arg(keys_.size()).arg(name_));
+            engine_->reader().exec(QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR %2").arg(end.name, end.query.sql),
+                                   end.query.params);
+            if (skip > 0)
+                engine_->reader().exec(QStringLiteral("MOVE FORWARD %1 IN %2").arg(skip).arg(end.name));
             return PgResult();
         });
+    }
+
+    void fetch(End &end, qsizetype wanted)
+    {
+        if (transaction_ != engine_->transaction())
+            begin();   // the session or its transaction ended: carry on where the keys stopped
+        const bool atFront = &end == &front_;
+        if (end.name.isEmpty())
+            declare(end, keys_.backSteps());
+        // Near the start only what was asked for is read (opening reads the
+        // first screen, Ctrl+End the last); further on, reads run ahead in
+        // growing batches, so a long walk takes few round trips.
+        const qsizetype steps = atFront ? keys_.frontSteps() : keys_.backSteps();
+        qsizetype count = wanted;
+        if (steps + wanted > kFirstBatch) {
+            count = std::max(wanted, end.batch);
+            end.batch = std::min<qsizetype>(end.batch * 4, kLargestBatch);
+        }
+        count = std::min(count, kLargestBatch);
+        const PgResult result = onReader([&] {
+            return engine_->reader().exec(QStringLiteral("FETCH FORWARD %1 FROM %2").arg(count).arg(end.name), {}, true);
+        });
+        const int rows = PQntuples(result.get());
+        for (int i = 0; i < rows; ++i) {
+            const qint64 key = binaryKey(result.get(), i);
+            if ((atFront ? keys_.addFront(key) : keys_.addBack(key)) == Keyset::Step::Met) {
+                release();
+                return;
+            }
+        }
+        if (rows < count) {
+            keys_.finish();
+            release();
+        }
     }
 
     void release()
@@ -321,11 +415,11 @@ private:
             return;
         transaction_ = 0;
         PgConnection &reader = engine_->reader();
-        if (reader.usable())
-            PQclear(PQexec(reader.get(), QStringLiteral("CLOSE %1").arg(name_).toUtf8().constData()));
+        for (const End *end : {&front_, &back_})
+            if (!end->name.isEmpty() && reader.usable())
+                PQclear(PQexec(reader.get(), QStringLiteral("CLOSE %1").arg(end->name).toUtf8().constData()));
         engine_->cursorClosed();
     }
-
     void prepareRow()
     {
         PgConnection &writer = engine_->writer();
@@ -359,18 +453,19 @@ private:
 
     std::shared_ptr<PgEngine> engine_;
     const PgTable &table_;
-    QStringList params_;      // of the keys' statement
     QStringList rowParams_;   // of the row's statement, before the key
     QString key_;
     QString rowSql_;
-    QString keysSql_;
+    End front_, back_;
+    pg::Translated count_;
+    bool countsWholeTable_ = false;
     QByteArray rowName_;
     quint64 rowGeneration_ = 0;
-    QString name_;
+    QString rowsSql_;         // the rows of several keys, each followed by its key
+    QByteArray rowsName_;
+    quint64 rowsGeneration_ = 0;
     quint64 transaction_ = 0;
-    qsizetype batch_ = kFirstBatch;
-    std::vector<qint64> keys_;
-    bool done_ = false;
+    Keyset keys_;
 };
 
 } // namespace

@@ -57,85 +57,56 @@ Translated renumbered(const QString &sql, const QStringList &params)
     return out;
 }
 
+QString folded(const QString &operand)
+{
+    return QStringLiteral("lower(CAST(%1 AS text) COLLATE %2)").arg(operand, QLatin1String(kCzechCollation));
+}
+
 QString withCaseInsensitiveLike(const QString &sql)
 {
     static const QRegularExpression like(
         QStringLiteral(R"((%1|\$\d+)\s+(not\s+)?like\s+(%1|\$\d+))").arg(kIdentifier),
         QRegularExpression::CaseInsensitiveOption);
-    static const QString lowered = QStringLiteral(
-        "lower(CAST(\\1 AS text) COLLATE \"cs-CZ-x-icu\") \\2LIKE lower(CAST(\\3 AS text) COLLATE \"cs-CZ-x-icu\") ESCAPE ''");
+    static const QString lowered = folded(QStringLiteral("\\1")) + QStringLiteral(" \\2LIKE ")
+                                   + folded(QStringLiteral("\\3")) + QStringLiteral(" ESCAPE ''");
     return outsideLiterals(sql, [](QString part) { return part.replace(like, lowered); });
 }
 
-QString withCzechOrdering(const QString &rest, const PgTable &table, const QString &tieBreaker)
+KeysetOrder czechOrder(const QString &rest, const PgTable &table, const QString &tieBreaker)
 {
-    static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\s+)"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression plainItem(
-        QStringLiteral(R"(^\s*([A-Za-z_][A-Za-z0-9_]*)(?:\s+(asc|desc))?\s*$)"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression tail(QStringLiteral(R"(\b(limit|offset|for)\b)"),
-                                         QRegularExpression::CaseInsensitiveOption);
     const QString key = tieBreaker.isEmpty() ? QString() : quoted(tieBreaker);
-    const QRegularExpressionMatch m = orderBy.match(rest);
-    if (!m.hasMatch()) {
+    const OrderBy order = parseOrderBy(rest);
+    const QString head = rest.left(order.found ? order.start : order.end);
+    const QString after = QLatin1Char(' ') + rest.mid(order.end);
+    if (!order.found) {
         if (key.isEmpty())
-            return rest;
-        const QRegularExpressionMatch t = tail.match(rest);
-        const qsizetype end = t.hasMatch() ? t.capturedStart() : rest.size();
-        return rest.left(end) + QStringLiteral(" order by ") + key + QLatin1Char(' ') + rest.mid(end);
+            return {rest, QString()};
+        const QString by = QStringLiteral(" order by ") + key;
+        return {head + by + after, order.tail ? QString() : head + by + QStringLiteral(" DESC") + after, true};
     }
-    const qsizetype start = m.capturedEnd();
-    const QRegularExpressionMatch t = tail.match(rest, start);
-    const qsizetype end = t.hasMatch() ? t.capturedStart() : rest.size();
-    QStringList items = rest.mid(start, end - start).split(QLatin1Char(','));
-    for (QString &item : items) {
-        const QRegularExpressionMatch p = plainItem.match(item);
-        if (!p.hasMatch())
+    QStringList forward, backward;
+    bool plain = true;
+    for (const OrderBy::Item &item : order.items) {
+        if (item.column.isEmpty()) {
+            plain = false;
+            forward << item.text;
             continue;
-        const PgTable::Column *column = table.column(p.captured(1));
-        const bool descending = p.captured(2).compare(QLatin1String("desc"), Qt::CaseInsensitive) == 0;
-        item = QStringLiteral("%1%2 %3 %4")
-                   .arg(p.captured(1),
-                        column && column->text ? QStringLiteral(" COLLATE ") + QLatin1String(kCzechCollation) : QString(),
-                        descending ? QStringLiteral("DESC") : QStringLiteral("ASC"),
-                        descending ? QStringLiteral("NULLS LAST") : QStringLiteral("NULLS FIRST"));
+        }
+        const PgTable::Column *column = table.column(item.column);
+        const QString collated = item.column + (column && column->text
+                                                    ? QStringLiteral(" COLLATE ") + QLatin1String(kCzechCollation)
+                                                    : QString());
+        // Turned round, empty values come last: exactly the opposite order.
+        forward << collated + (item.descending ? QStringLiteral(" DESC NULLS LAST") : QStringLiteral(" ASC NULLS FIRST"));
+        backward << collated + (item.descending ? QStringLiteral(" ASC NULLS FIRST") : QStringLiteral(" DESC NULLS LAST"));
     }
-    if (!key.isEmpty())
-        items << key;
-    return rest.left(start) + items.join(QStringLiteral(", ")) + QLatin1Char(' ') + rest.mid(end);
-}
-
-namespace {
-
-const QRegularExpression &countShape()
-{
-    static const QRegularExpression shape(
-        QStringLiteral(R"re(^\s*select\s+(count\s*\(\s*distinct\s*(?:\(\s*([A-Za-z_]\w*)\s*\)|\s([A-Za-z_]\w*))\s*\)))re"
-                       R"re((\s+as\s+[A-Za-z_]\w*)?\s+from\s+([A-Za-z_]\w*)\s*$)re"),
-        QRegularExpression::CaseInsensitiveOption);
-    return shape;
-}
-
-} // namespace
-
-QString countedTable(const QString &sql)
-{
-    const QRegularExpressionMatch m = countShape().match(sql);
-    return m.hasMatch() ? m.captured(5) : QString();
-}
-
-QString withPlainRowCount(const QString &sql, const QString &table, const QString &key)
-{
-    const QRegularExpressionMatch m = countShape().match(sql);
-    if (!m.hasMatch() || key.isEmpty() || m.captured(5).compare(table, Qt::CaseInsensitive) != 0)
-        return sql;
-    const QString column = m.captured(2).isEmpty() ? m.captured(3) : m.captured(2);
-    if (column.compare(key, Qt::CaseInsensitive) != 0)
-        return sql;
-    // Without an alias the column keeps the name the server gives the count.
-    const QString alias = m.captured(4).isEmpty() ? QStringLiteral(" as count") : m.captured(4);
-    return QStringLiteral("select count(*)%1 from %2").arg(alias, table);
+    if (!key.isEmpty()) {
+        forward << key;
+        backward << key + QStringLiteral(" DESC");
+    }
+    const bool reversible = plain && !order.tail && !key.isEmpty();
+    return {head + forward.join(QStringLiteral(", ")) + after,
+            reversible ? head + backward.join(QStringLiteral(", ")) + after : QString()};
 }
 
 QString quoted(const QString &name)

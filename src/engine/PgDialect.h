@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "engine/SqlDialect.h"
+
 namespace zeplo {
 
 struct PgTable;
@@ -27,18 +29,16 @@ Translated renumbered(const QString &sql, const QStringList &params);
 
 // `a like b` becomes a comparison of both sides lowered by the Czech collation.
 QString withCaseInsensitiveLike(const QString &sql);
+// One side of such a comparison. An index on this expression of a column
+// (a trigram index) lets the server find the matches without reading every row.
+QString folded(const QString &operand);
 
 // Rewrites the ORDER BY of `rest` (the text after "from <table>"): text
 // columns of `table` by the Czech collation, empty values first, and ties in
-// the order of `tieBreaker` (the key); with no ORDER BY the rows come in key order.
-QString withCzechOrdering(const QString &rest, const PgTable &table, const QString &tieBreaker);
-
-// "select count(distinct(k)) [as x] from t" where k is t's primary key is the
-// number of t's rows: asked as count(*), which needs no sort. Anything else
-// is returned unchanged.
-QString withPlainRowCount(const QString &sql, const QString &table, const QString &key);
-// The table of such a count, or an empty text.
-QString countedTable(const QString &sql);
+// the order of `tieBreaker` (the key); with no ORDER BY the rows come in key
+// order. The backward order gives the same rows the other way round; it is
+// empty without a tie-breaker or when the order cannot be turned round.
+KeysetOrder czechOrder(const QString &rest, const PgTable &table, const QString &tieBreaker);
 
 // Names a table or column for the server.
 QString quoted(const QString &name);

@@ -1,11 +1,11 @@
 #include "engine/PgEngine.h"
 
 #include <QRegularExpression>
-#include <QUrl>
 
 #include <libpq-fe.h>
 
 #include "engine/PgDialect.h"
+#include "engine/ServerUri.h"
 
 namespace zeplo {
 
@@ -60,35 +60,14 @@ QString errorText(PGconn *conn, const PGresult *result)
                           : text;
 }
 
-// The password of a URI, as written and as libpq reads it.
-QStringList passwordsOf(const QString &uri)
+// The message with the URI's passwords, and the one the session was made
+// with, blotted out.
+QString blotted(const QString &message, const QString &uri, const QString &password = QString())
 {
-    QStringList out;
-    static const QRegularExpression inUserInfo(QStringLiteral(R"(^[a-z]+://[^/@?]*?:([^/@?]*)@)"),
-                                               QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression asParameter(QStringLiteral(R"([?&]password=([^&]*))"));
-    if (const QRegularExpressionMatch m = inUserInfo.match(uri); m.hasMatch())
-        out << m.captured(1);
-    for (auto it = asParameter.globalMatch(uri); it.hasNext();)
-        out << it.next().captured(1);
-    for (const QString &p : QStringList(out))
-        out << QUrl::fromPercentEncoding(p.toUtf8());
-    if (PQconninfoOption *options = PQconninfoParse(uri.toUtf8().constData(), nullptr)) {
-        for (PQconninfoOption *o = options; o->keyword; ++o)
-            if (qstrcmp(o->keyword, "password") == 0 && o->val)
-                out << QString::fromUtf8(o->val);
-        PQconninfoFree(options);
-    }
-    out.removeIf([](const QString &p) { return p.isEmpty(); });
+    QString out = QString::fromStdString(withoutPasswordOf(message.toStdString(), uri.toStdString()));
+    if (!password.isEmpty())
+        out.replace(password, QStringLiteral("***"));
     return out;
-}
-
-QString blotted(QString message, const QStringList &secrets)
-{
-    for (const QString &secret : secrets)
-        if (!secret.isEmpty())
-            message.replace(secret, QStringLiteral("***"));
-    return message;
 }
 
 } // namespace
@@ -113,7 +92,7 @@ PgConnection::PgConnection(const QString &uri, const QString &password) : uri_(u
                                  .arg(PgEngine::displayUri(uri), lines({QString::fromUtf8(PQerrorMessage(conn_))}));
         PQfinish(conn_);
         conn_ = nullptr;
-        throw EngineError(blotted(text, passwordsOf(uri)));
+        throw EngineError(blotted(text, uri));
     }
     ensureConnected();
 }
@@ -136,7 +115,7 @@ void PgConnection::ensureConnected()
         PQreset(conn_);
         if (PQstatus(conn_) != CONNECTION_OK)
             throw EngineError(blotted(lines({QString::fromLatin1(kLostConnection), QString::fromUtf8(PQerrorMessage(conn_))}),
-                                      passwordsOf(uri_) << password_));
+                                      uri_, password_));
     } else if (generation_ > 0) {
         return;
     }
@@ -166,7 +145,7 @@ PgResult PgConnection::check(pg_result *raw)
         if (onLost)
             onLost();
     }
-    throw EngineError(blotted(errorText(conn_, result.get()), passwordsOf(uri_) << password_));
+    throw EngineError(blotted(errorText(conn_, result.get()), uri_, password_));
 }
 
 namespace {
@@ -221,20 +200,12 @@ const PgTable::Column *PgTable::column(const QString &name) const
 
 bool PgEngine::isServerUri(const QString &catalogue)
 {
-    return catalogue.startsWith(QLatin1String("postgresql://")) || catalogue.startsWith(QLatin1String("postgres://"));
+    return zeplo::isServerUri(catalogue.toStdString());
 }
 
 QString PgEngine::displayUri(const QString &uri)
 {
-    static const QRegularExpression inUserInfo(QStringLiteral(R"(^([a-z]+://[^/@?:]*):[^/@?]*@)"),
-                                               QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression asParameter(QStringLiteral(R"(([?&])password=[^&]*&?)"));
-    QString out = uri;
-    out.replace(inUserInfo, QStringLiteral("\\1@"));
-    out.replace(asParameter, QStringLiteral("\\1"));
-    if (out.endsWith(QLatin1Char('?')) || out.endsWith(QLatin1Char('&')))
-        out.chop(1);
-    return out;
+    return QString::fromStdString(zeplo::withoutPassword(uri.toStdString()));
 }
 
 PgEngine::PgEngine(const QString &uri) : uri_(uri)
@@ -270,7 +241,7 @@ PgConnection &PgEngine::reader()
 
 QString PgEngine::withoutPassword(QString message) const
 {
-    return blotted(std::move(message), passwordsOf(uri_) << password_);
+    return blotted(message, uri_, password_);
 }
 
 QByteArray PgEngine::nextName(const char *prefix)
@@ -281,10 +252,22 @@ QByteArray PgEngine::nextName(const char *prefix)
 void PgEngine::cursorOpened()
 {
     PgConnection &r = reader();
+    // One snapshot for the transaction, so that the two ends of a keyset read
+    // the same rows. A cursor opened later must still see every change
+    // committed before it: when anything was committed since the snapshot was
+    // taken, the transaction starts again, and the cursors declared in it are
+    // declared anew where they stopped.
+    if (openCursors_ > 0 && readerGeneration_ == r.generation()) {
+        static const QString horizon = QStringLiteral("select pg_snapshot_xmax(pg_current_snapshot())");
+        const PgResult seen = r.exec(horizon);
+        const PgResult now = writer().exec(horizon);
+        if (QByteArray(PQgetvalue(seen.get(), 0, 0)) != QByteArray(PQgetvalue(now.get(), 0, 0)))
+            endReading();
+    }
     if (openCursors_ == 0 || readerGeneration_ != r.generation()) {
         openCursors_ = 0;
         ++transaction_;
-        r.exec(QStringLiteral("BEGIN"));
+        r.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
         readerGeneration_ = r.generation();
     }
     ++openCursors_;

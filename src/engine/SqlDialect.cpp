@@ -93,45 +93,92 @@ std::optional<SimpleSelect> parseSimpleSelect(const QString &sql)
     return s;
 }
 
-KeysetOrder keysetOrder(const QString &rest)
+std::optional<KeyCount> parseKeyCount(const QString &sql)
+{
+    static const QRegularExpression shape(
+        QStringLiteral(R"re(^\s*select\s+(count\s*\(\s*distinct\s*(?:\(\s*([A-Za-z_]\w*)\s*\)|\s([A-Za-z_]\w*))\s*\)))re"
+                       R"re((?:\s+as\s+([A-Za-z_]\w*))?\s+from\s+([A-Za-z_]\w*)\s*$)re"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = shape.match(sql);
+    if (!m.hasMatch())
+        return std::nullopt;
+    return KeyCount{m.captured(2).isEmpty() ? m.captured(3) : m.captured(2), m.captured(5), m.captured(1), m.captured(4)};
+}
+
+QString KeyCount::rowCount(const QString &unnamed) const
+{
+    return QStringLiteral("select count(*) as %1 from %2").arg(alias.isEmpty() ? unnamed : alias, table);
+}
+
+QString countQuery(const QString &table, const QString &rest, const QString &key)
+{
+    static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\s.*$)"),
+                                            QRegularExpression::CaseInsensitiveOption
+                                                | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression whole(QStringLiteral(R"(\b(limit|offset|select)\b)"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    // Anything but a plain order at the end keeps the query whole.
+    if (whole.match(rest).hasMatch())
+        return QStringLiteral("select count(*) from (select %1 from %2 %3) as counted").arg(key, table, rest);
+    QString where = rest;
+    return QStringLiteral("select count(*) from %1 %2").arg(table, where.remove(orderBy));
+}
+
+OrderBy parseOrderBy(const QString &rest)
 {
     static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\s+)"),
                                             QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression plainItem(
-        QStringLiteral(R"(^\s*([A-Za-z_][A-Za-z0-9_]*)(\s+(asc|desc))?\s*$)"),
+        QStringLiteral(R"(^\s*([A-Za-z_][A-Za-z0-9_]*)(?:\s+(asc|desc))?\s*$)"),
         QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression tail(QStringLiteral(R"(\b(limit|offset)\b)"),
+    static const QRegularExpression tail(QStringLiteral(R"(\b(limit|offset|for)\b)"),
                                          QRegularExpression::CaseInsensitiveOption);
+    OrderBy out;
     const QRegularExpressionMatch m = orderBy.match(rest);
-    if (!m.hasMatch()) {
+    out.found = m.hasMatch();
+    out.start = out.found ? m.capturedEnd() : rest.size();
+    const QRegularExpressionMatch t = tail.match(rest, out.found ? out.start : 0);
+    out.tail = t.hasMatch();
+    out.end = out.tail ? t.capturedStart() : rest.size();
+    if (!out.found)
+        return out;
+    for (const QString &item : rest.mid(out.start, out.end - out.start).split(QLatin1Char(','))) {
+        const QRegularExpressionMatch p = plainItem.match(item);
+        if (p.hasMatch())
+            out.items.push_back({item, p.captured(1), p.captured(2).compare(QLatin1String("desc"), Qt::CaseInsensitive) == 0});
+        else
+            out.items.push_back({item, QString(), false});
+    }
+    return out;
+}
+
+KeysetOrder keysetOrder(const QString &rest)
+{
+    const OrderBy order = parseOrderBy(rest);
+    if (!order.found) {
         // Without an order the rows come in row id order, which the engine
         // reads from either end of the table without sorting.
-        if (tail.match(rest).hasMatch())
+        if (order.tail)
             return {rest, QString()};
         return {rest + QStringLiteral(" order by rowid"), rest + QStringLiteral(" order by rowid desc"), true};
     }
-    const qsizetype start = m.capturedEnd();
-    const QRegularExpressionMatch t = tail.match(rest, start);
-    const qsizetype end = t.hasMatch() ? t.capturedStart() : rest.size();
     QStringList forward, backward;
     bool plain = true;
-    for (const QString &item : rest.mid(start, end - start).split(QLatin1Char(','))) {
-        const QRegularExpressionMatch p = plainItem.match(item);
-        if (!p.hasMatch()) {
+    for (const OrderBy::Item &item : order.items) {
+        if (item.column.isEmpty()) {
             plain = false;
-            forward << item;
+            forward << item.text;
             continue;
         }
-        const bool descending = p.captured(3).compare(QLatin1String("desc"), Qt::CaseInsensitive) == 0;
-        const QString key = QStringLiteral("zeplo_sortkey(%1, rowid)").arg(p.captured(1));
-        forward << key + (descending ? QStringLiteral(" desc") : QString());
-        backward << key + (descending ? QString() : QStringLiteral(" desc"));
+        const QString key = QStringLiteral("zeplo_sortkey(%1, rowid)").arg(item.column);
+        forward << key + (item.descending ? QStringLiteral(" desc") : QString());
+        backward << key + (item.descending ? QString() : QStringLiteral(" desc"));
     }
     // Equal keys are ordered by row id, so the order is total and the same
     // rows come back in exactly the opposite order when it is turned round.
-    const QString head = rest.left(start);
-    const QString after = QLatin1Char(' ') + rest.mid(end);
-    if (!plain || t.hasMatch())
+    const QString head = rest.left(order.start);
+    const QString after = QLatin1Char(' ') + rest.mid(order.end);
+    if (!plain || order.tail)
         return {head + forward.join(QLatin1Char(',')) + after, QString()};
     return {head + forward.join(QLatin1Char(',')) + QStringLiteral(", rowid") + after,
             head + backward.join(QLatin1Char(',')) + QStringLiteral(", rowid desc") + after};

@@ -37,6 +37,21 @@ struct SimpleSelect {
 };
 std::optional<SimpleSelect> parseSimpleSelect(const QString &translatedSql);
 
+// The ORDER BY of a simple select's `rest`.
+struct OrderBy {
+    bool found = false;   // there is one
+    qsizetype start = 0;  // where its items begin
+    qsizetype end = 0;    // where they end: at a LIMIT, OFFSET or FOR, or the end of the text
+    bool tail = false;    // a LIMIT, OFFSET or FOR follows (or, without an ORDER BY, is there)
+    struct Item {
+        QString text;     // as written
+        QString column;   // a plain column; empty for anything else
+        bool descending = false;
+    };
+    QList<Item> items;
+};
+OrderBy parseOrderBy(const QString &rest);
+
 // The ordering of a simple select's keyset, as the rest of its text with the
 // ORDER BY rewritten. Sorting follows the engine's text rule (Czech
 // alphabetical order): each plain column of an ORDER BY is compared by its
@@ -49,5 +64,23 @@ struct KeysetOrder {
     bool byRowId = false;   // the query has no order: rows come in row id order
 };
 KeysetOrder keysetOrder(const QString &rest);
+
+// "select count(distinct(c)) [as x] from t", the number of t's rows with a
+// value in c counted once each. When c is t's primary key (unique, never
+// null) that is the number of t's rows, which engines count far faster when
+// asked for count(*): `rowCount` asks that way, naming the column `x` or, without
+// an alias, `unnamed` (as the engine would have named the original).
+struct KeyCount {
+    QString column;
+    QString table;
+    QString expression;   // count(distinct(c)) as written
+    QString alias;        // x, or empty
+    QString rowCount(const QString &unnamed) const;
+};
+std::optional<KeyCount> parseKeyCount(const QString &sql);
+
+// A count of the rows of a simple select's result (`rest` as in SimpleSelect),
+// of the values of `key`. The order is left out: a count needs no sort.
+QString countQuery(const QString &table, const QString &rest, const QString &key);
 
 } // namespace zeplo

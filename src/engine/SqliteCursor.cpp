@@ -1,4 +1,5 @@
 #include "engine/Cursor.h"
+#include "engine/Keyset.h"
 #include "engine/SqliteEngine.h"
 
 #include <algorithm>
@@ -108,40 +109,30 @@ std::vector<ColumnInfo> describeColumns(sqlite3 *db, sqlite3_stmt *stmt)
 // the table's pages alone, several times faster on a large catalogue.
 QString withPlainRowCount(sqlite3 *db, const QString &sql)
 {
-    static const QRegularExpression shape(
-        QStringLiteral(R"re(^\s*select\s+(count\s*\(\s*distinct\s*(?:\(\s*([A-Za-z_]\w*)\s*\)|\s([A-Za-z_]\w*))\s*\)))re"
-                       R"re((\s+as\s+[A-Za-z_]\w*)?\s+from\s+([A-Za-z_]\w*)\s*$)re"),
-        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = shape.match(sql);
-    if (!m.hasMatch())
+    const std::optional<KeyCount> count = parseKeyCount(sql);
+    if (!count)
         return sql;
-    const QString column = m.captured(2).isEmpty() ? m.captured(3) : m.captured(2);
-    const QString table = m.captured(5);
     const char *type = nullptr;
     int primaryKey = 0, autoIncrement = 0;
-    if (sqlite3_table_column_metadata(db, "main", table.toUtf8().constData(), column.toUtf8().constData(), &type,
-                                      nullptr, nullptr, &primaryKey, &autoIncrement) != SQLITE_OK
+    if (sqlite3_table_column_metadata(db, "main", count->table.toUtf8().constData(), count->column.toUtf8().constData(),
+                                      &type, nullptr, nullptr, &primaryKey, &autoIncrement) != SQLITE_OK
         || !primaryKey || !type || QString::fromUtf8(type).compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) != 0)
         return sql;
     // Only a primary key of that one column is the row id. AUTOINCREMENT is
     // allowed on nothing else, which spares asking for the table's keys.
     if (!autoIncrement) {
         Statement keys(db, QStringLiteral("select count(*) from pragma_table_info(:zeplo_table) where pk > 0"));
-        keys.bindText(1, table);
+        keys.bindText(1, count->table);
         if (!keys.step() || sqlite3_column_int(keys.get(), 0) != 1)
             return sql;
     }
-    const QString alias = m.captured(4).isEmpty()
-                              ? QStringLiteral(" as \"%1\"").arg(m.captured(1).replace(QLatin1Char('"'), QStringLiteral("\"\"")))
-                              : m.captured(4);
-    return QStringLiteral("select count(*)%1 from %2").arg(alias, table);
+    QString expression = count->expression;
+    return count->rowCount(QLatin1Char('"') + expression.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"'));
 }
 
-// A result read whole when it is opened: aggregates, joins and anything else
-// that has no row ids. It cannot be changed.
-class StaticCursor final : public Cursor {
+class SqliteStaticCursor final : public StaticCursor {
 public:
-    StaticCursor(const std::shared_ptr<SqliteEngine> &engine, const TranslatedSql &sql) : engine_(engine)
+    SqliteStaticCursor(const std::shared_ptr<SqliteEngine> &engine, const TranslatedSql &sql)
     {
         Statement stmt(engine->db(), withPlainRowCount(engine->db(), sql.sql));
         sql.bind(stmt);
@@ -149,31 +140,14 @@ public:
         while (stmt.step())
             rows_.push_back(rowValues(stmt.get(), sqlite3_column_count(stmt.get())));
     }
-    bool updatable() const override { return false; }
-    bool fetchTo(qsizetype index) override { return index >= 0 && index < qsizetype(rows_.size()); }
-    bool complete() const override { return true; }
-    qsizetype knownCount() const override { return qsizetype(rows_.size()); }
-    qsizetype countRows() override { return qsizetype(rows_.size()); }
-    RowValues row(qsizetype index) override { return fetchTo(index) ? rows_[size_t(index)] : RowValues(); }
-    void update(qsizetype, const RowValues &, const RowValues &) override { refuse(); }
-    void insert(qsizetype, const RowValues &) override { refuse(); }
-    void remove(qsizetype) override { refuse(); }
-
-private:
-    [[noreturn]] static void refuse() { throw EngineError(QStringLiteral("The result of this query cannot be changed")); }
-    std::shared_ptr<SqliteEngine> engine_;
-    std::vector<RowValues> rows_;
 };
 
 // A keyset cursor: the statement yields only row ids, stepped as far as the
 // caller looks; the values of a row are read by its id when they are needed.
 //
 // When the query's order can be turned round, a second statement yields the
-// ids from the last row back, so that the end of a long result is reached
-// without reading the ids before it. Both run on one connection inside one
-// read transaction, and ties in the order are broken by row id, so they give
-// exactly the same rows in opposite orders: when one of them yields the id
-// the other yielded last, the two ends have met and the keyset is complete.
+// ids from the last row back (see Keyset). Both run on one connection inside
+// one read transaction, so they read one snapshot.
 //
 // A query without an order has its ids read in row id order, and then the
 // statements yield the rows' values with their ids: the rows a move brings in
@@ -193,7 +167,7 @@ public:
         keysSql_ = QStringLiteral("select %1 from %2 %3").arg(keys, select.table, order.forward);
         if (!order.backward.isEmpty())
             backSql_ = QStringLiteral("select %1 from %2 %3").arg(keys, select.table, order.backward);
-        countSql_ = countQuery(select.table, select.rest);
+        countSql_ = countQuery(select.table, select.rest, QStringLiteral("rowid"));
         rowStmt_ = engine->prepare(engine->db(), QStringLiteral("select %1 from %2 where rowid = :zeplo_rowid")
                                                      .arg(select.columns, select.table));
         rangeSql_ = QStringLiteral("select %1, rowid from %2 where rowid between :zeplo_low and :zeplo_high")
@@ -225,22 +199,22 @@ public:
     {
         // Values are kept only for the last rows stepped over on the way.
         if (index >= 0) {
-            while (!done_ && qsizetype(front_.size()) <= index)
-                stepForward(index - qsizetype(front_.size()) < kCarried);
+            while (!keys_.complete() && keys_.frontCount() <= index)
+                stepForward(index - keys_.frontCount() < kCarried);
             return index < knownCount();
         }
         if (backSql_.isEmpty())
             return false;
-        while (!done_ && qsizetype(back_.size()) < -index)
-            stepBackward(-index - qsizetype(back_.size()) <= kCarried);
+        while (!keys_.complete() && keys_.backCount() < -index)
+            stepBackward(-index - keys_.backCount() <= kCarried);
         return -index <= knownCount();
     }
-    bool complete() const override { return done_; }
-    qsizetype knownCount() const override { return qsizetype(front_.size() + back_.size()); }
+    bool complete() const override { return keys_.complete(); }
+    qsizetype knownCount() const override { return keys_.known(); }
 
     qsizetype countRows() override
     {
-        if (done_)
+        if (keys_.complete())
             return knownCount();
         Statement count = engine_->prepare(engine_->db(), countSql_);
         sql_.bind(count);
@@ -253,16 +227,16 @@ public:
     {
         if (!fetchTo(index))
             return {};
-        return readRow(idAt(index));
+        return readRow(keys_.at(index));
     }
 
     std::vector<RowValues> rows(qsizetype first, qsizetype count) override
     {
         // Values stepped over in the snapshot that begins now are as fresh as a read.
-        const bool snapshotBeginsNow = !frontStarted_ && !backStarted_;
+        const bool snapshotBeginsNow = !keys_.started();
         std::vector<qint64> ids;
         for (qsizetype i = first; i < first + count && (first >= 0 || i < 0) && fetchTo(i); ++i)
-            ids.push_back(idAt(i));
+            ids.push_back(keys_.at(i));
         std::vector<RowValues> out;
         if (ids.empty())
             return out;
@@ -286,7 +260,7 @@ public:
 
     void update(qsizetype index, const RowValues &original, const RowValues &values) override
     {
-        const qint64 id = idAt(index);
+        const qint64 id = keys_.at(index);
         QStringList sets, same;
         QList<int> setColumns, sameColumns;
         for (int i = 0; i < int(columns_.size()); ++i) {
@@ -353,17 +327,12 @@ public:
         forgetCarried(0);   // positions shift
         // The statements read a snapshot taken before this row existed, so
         // neither will ever yield it: it is placed here once and for all.
-        if (done_ && index < 0)
-            index += knownCount() + 1;
-        if (index >= 0)
-            front_.insert(front_.begin() + std::clamp<qsizetype>(index, 0, qsizetype(front_.size())), id);
-        else
-            back_.insert(back_.begin() + std::clamp<qsizetype>(-index - 1, 0, qsizetype(back_.size())), id);
+        keys_.insert(index, id);
     }
 
     void remove(qsizetype index) override
     {
-        const qint64 id = idAt(index);
+        const qint64 id = keys_.at(index);
         beforeWrite();
         Transaction txn(*engine_);
         Statement stmt = engine_->prepare(engine_->db(), QStringLiteral("delete from %1 where rowid = ?").arg(table_));
@@ -371,15 +340,7 @@ public:
         stmt.step();   // a row that is already gone is not an error
         txn.commit();
         forgetCarried(0);   // positions shift
-        if (done_ && index < 0)
-            index += knownCount();
-        if (index >= 0)
-            front_.erase(front_.begin() + index);
-        else
-            back_.erase(back_.begin() + (-index - 1));
-        // A statement that has not reached the row yet would bring it back.
-        if (!done_)
-            removed_.push_back(id);
+        keys_.remove(index);
     }
 
 private:
@@ -435,50 +396,19 @@ private:
         return QLatin1Char('"') + q + QLatin1Char('"');
     }
 
-    // The count of a result needs no order: without it, SQLite counts
-    // without sorting. Anything but a plain order at the end keeps the query whole.
-    static QString countQuery(const QString &table, const QString &rest)
-    {
-        static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\s.*$)"),
-                                                QRegularExpression::CaseInsensitiveOption
-                                                    | QRegularExpression::DotMatchesEverythingOption);
-        static const QRegularExpression whole(QStringLiteral(R"(\b(limit|offset|select)\b)"),
-                                              QRegularExpression::CaseInsensitiveOption);
-        if (whole.match(rest).hasMatch())
-            return QStringLiteral("select count(*) from (select rowid from %1 %2)").arg(table, rest);
-        QString where = rest;
-        return QStringLiteral("select count(*) from %1 %2").arg(table, where.remove(orderBy));
-    }
-
-    qint64 idAt(qsizetype index) const
-    {
-        if (done_ && index < 0)
-            index += knownCount();
-        if (index >= 0)
-            return front_.at(size_t(index));
-        return back_.at(size_t(-index - 1));
-    }
-
-    bool removedByUs(qint64 id) const { return std::find(removed_.begin(), removed_.end(), id) != removed_.end(); }
-
     void stepForward(bool keep)
     {
         if (!keysStmt_.step()) {
-            finish();
+            keys_.finish();
+            done();
             return;
         }
-        const qint64 id = sqlite3_column_int64(keysStmt_.get(), 0);
-        if (backStarted_ && id == backLast_) {
-            meet();
-            return;
-        }
-        frontLast_ = id;
-        frontStarted_ = true;
-        if (removedByUs(id))
-            return;
-        if (carries_ && keep)
-            frontCarried_.put(qsizetype(front_.size()), rowValues(keysStmt_.get(), int(columns_.size()), 1));
-        front_.push_back(id);
+        const qsizetype at = keys_.frontCount();
+        const Keyset::Step step = keys_.addFront(sqlite3_column_int64(keysStmt_.get(), 0));
+        if (step == Keyset::Step::Met)
+            done();
+        else if (step == Keyset::Step::Added && carries_ && keep)
+            frontCarried_.put(at, rowValues(keysStmt_.get(), int(columns_.size()), 1));
     }
 
     void stepBackward(bool keep)
@@ -488,53 +418,22 @@ private:
             sql_.bind(backStmt_);
         }
         if (!backStmt_.step()) {
-            finish();
+            keys_.finish();
+            done();
             return;
         }
-        const qint64 id = sqlite3_column_int64(backStmt_.get(), 0);
-        if (frontStarted_ && id == frontLast_) {
-            meet();
-            return;
-        }
-        backLast_ = id;
-        backStarted_ = true;
-        if (removedByUs(id))
-            return;
-        if (carries_ && keep)
-            backCarried_.put(qsizetype(back_.size()), rowValues(backStmt_.get(), int(columns_.size()), 1));
-        back_.push_back(id);
+        const qsizetype at = keys_.backCount();
+        const Keyset::Step step = keys_.addBack(sqlite3_column_int64(backStmt_.get(), 0));
+        if (step == Keyset::Step::Met)
+            done();
+        else if (step == Keyset::Step::Added && carries_ && keep)
+            backCarried_.put(at, rowValues(backStmt_.get(), int(columns_.size()), 1));
     }
 
-    // Each statement has read the ids up to the other's last one.
-    void meet()
-    {
-        front_.insert(front_.end(), back_.rbegin(), back_.rend());
-        back_.clear();
-        backCarried_.clear();
-        done();
-    }
-
-    // One statement ran to its end without meeting the other, so it read the
-    // whole result: the rows only the other end knows are the ones posted
-    // here, which go where they were placed, after the rest.
-    void finish()
-    {
-        if (!back_.empty()) {
-            std::vector<qint64> known(front_);
-            std::sort(known.begin(), known.end());
-            for (auto it = back_.rbegin(); it != back_.rend(); ++it)
-                if (!std::binary_search(known.begin(), known.end(), *it))
-                    front_.push_back(*it);
-            back_.clear();
-        }
-        backCarried_.clear();
-        done();
-    }
-
+    // The keyset is complete: the positions from the end are gone.
     void done()
     {
-        done_ = true;
-        removed_.clear();
+        backCarried_.clear();
         keysStmt_.finalize();   // ends the read transaction
         backStmt_.finalize();
     }
@@ -605,7 +504,7 @@ private:
         found.reserve(ids.size());
         for (qsizetype i = 0; i < qsizetype(ids.size()); ++i) {
             qsizetype index = first + i;
-            if (done_ && index < 0)
+            if (keys_.complete() && index < 0)
                 index += knownCount();
             const RowValues *row = index >= 0 ? frontCarried_.at(index) : backCarried_.at(-index - 1);
             if (!row || std::find(written_.begin(), written_.end(), ids[size_t(i)]) != written_.end())
@@ -655,12 +554,7 @@ private:
     Statement rowStmt_;
     Statement keysStmt_;
     Statement backStmt_;
-    std::vector<qint64> front_;    // ids from the first row on
-    std::vector<qint64> back_;     // ids from the last row back
-    qint64 frontLast_ = 0, backLast_ = 0;   // the last id each statement yielded
-    bool frontStarted_ = false, backStarted_ = false;
-    std::vector<qint64> removed_;  // deleted here while a statement may still yield them
-    bool done_ = false;
+    Keyset keys_;
     bool carries_ = false;         // the statements yield the rows' values too
     Carried frontCarried_, backCarried_;
     qint64 dataVersion_ = -1;      // the writing connection's, before the keys' snapshot
@@ -678,7 +572,7 @@ std::unique_ptr<Cursor> SqliteEngine::openCursor(const QString &dialectSql, bool
         if (const auto select = parseSimpleSelect(sql.sql))
             return std::make_unique<KeysetCursor>(engine, sql, *select);
     }
-    return std::make_unique<StaticCursor>(engine, sql);
+    return std::make_unique<SqliteStaticCursor>(engine, sql);
 }
 
 } // namespace zeplo

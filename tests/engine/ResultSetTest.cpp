@@ -117,10 +117,10 @@ TEST_P(ResultSetTest, AppendOnAFullWindowPutsTheNewRowOnTheBottomLine)
 // and the first ones from its start. Where the two meet they must make one
 // list in one order (equal titles ordered by row id), with the rows posted and
 // deleted at the end meanwhile.
-TEST(ResultSet, ReadFromBothEndsTheListIsOneListInOneOrder)
+TEST_P(ResultSetTest, ReadFromBothEndsTheListIsOneListInOneOrder)
 {
     for (const QString &order : {QString(), QStringLiteral("order by nazev")}) {
-        Fixture f(CatalogueEngine::File, 0, 5);
+        Fixture f(GetParam(), 0, 5);
         for (int i = 1; i <= 40; ++i)   // seven titles over forty books
             f.catalogue.addBook(QStringLiteral("A"), QStringLiteral("Kniha %1").arg(i % 7));
         // Ids of one and of two base-64 digits among equal titles.

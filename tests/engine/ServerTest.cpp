@@ -108,12 +108,34 @@ TEST(Server, ALostConnectionFailsTheCommandInProgressAndTheNextOneConnectsAgain)
     query.post();
     EXPECT_EQ(catalogue.scalar(QStringLiteral("select nazev from zeplo where id = 1")).toString(), QStringLiteral("Po výpadku"));
 
-    // The keys not yet read come from a cursor declared again where the old one stopped.
+    // The keys not yet read come from cursors declared again where the old ones
+    // stopped: the two ends still meet in one list of every row once.
     endSessions();
     EXPECT_FALSE(errorOf([&] { query.last(); }).isEmpty());
     query.last();
     EXPECT_EQ(query.fieldByName(QStringLiteral("nazev"))->displayText(), QStringLiteral("Kniha 1000"));
+    endSessions();
+    EXPECT_FALSE(errorOf([&] { query.first(); query.moveBy(999); }).isEmpty());
+    query.first();
+    query.moveBy(999);
+    EXPECT_EQ(query.fieldByName(QStringLiteral("nazev"))->displayText(), QStringLiteral("Kniha 1000"));
     EXPECT_EQ(query.recNo(), 1000);
+    EXPECT_EQ(query.knownRecordCount(), 1000);
+}
+
+TEST(Server, AListOpenedWhileAnotherReadsItsKeysSeesWhatWasCommittedSince)
+{
+    TempCatalogue catalogue(CatalogueEngine::Server);
+    catalogue.addBooks(1000);
+    ResultSet first(QStringLiteral("Query1")), second(QStringLiteral("Query1"));
+    openBase(first);   // its keys are read as far as the first rows: its cursors stay open
+    ASSERT_FALSE(first.eof());
+    catalogue.addBook(QStringLiteral("Nová Jana"), QStringLiteral("Nová kniha"));
+    openBase(second);
+    second.last();
+    EXPECT_EQ(second.fieldByName(QStringLiteral("nazev"))->displayText(), QStringLiteral("Nová kniha"));
+    first.last();   // its keys go on from a snapshot of their own
+    EXPECT_FALSE(first.fieldByName(QStringLiteral("nazev"))->displayText().isEmpty());
 }
 
 TEST(Server, AServerThatCannotBeReachedOrRefusesThePasswordIsNamedWithoutThePassword)

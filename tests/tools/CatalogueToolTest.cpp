@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 #include "ServerDatabase.h"
+#include "engine/PgDialect.h"
 
 namespace {
 
@@ -355,6 +356,16 @@ TEST_F(CatalogueToolOnServer, CopyFolderToServerToFolderKeepsEveryIdAndValue)
     const ToolRun there = runTool({"copy", path("demo"), uri()});
     ASSERT_EQ(there.exitCode, 0) << there.err;
     EXPECT_NE(there.out.find("263 books copied"), std::string::npos) << there.out;
+    EXPECT_EQ(there.err, "");
+    // The server finds a searched text through the indexes the tool made, on
+    // exactly the expression the program's search compares.
+    for (const char *column : {"nazev", "autor", "zanr"}) {
+        QString search = zeplo::pg::translate(QStringLiteral("select id from zeplo where %1 like \"%xyz%\"")
+                                                  .arg(QLatin1String(column))).sql;
+        search.replace(QStringLiteral("$1"), QStringLiteral("'%xyz%'"));
+        const std::string plan = server->scalar("SET enable_seqscan = off; EXPLAIN " + search.toStdString());
+        EXPECT_NE(plan.find("Bitmap Heap Scan"), std::string::npos) << column << ": " << plan;
+    }
     ASSERT_EQ(runTool({"copy", uri(), path("back")}).exitCode, 0);
     EXPECT_EQ(query(dbIn("back"), kAllColumns), source);
 
@@ -363,6 +374,10 @@ TEST_F(CatalogueToolOnServer, CopyFolderToServerToFolderKeepsEveryIdAndValue)
     EXPECT_EQ(server->scalar("insert into zeplo (nazev) values ('RUR') returning id"), "1013");
     query(dbIn("back"), "insert into zeplo (nazev) values ('RUR')");
     EXPECT_EQ(scalar(dbIn("back"), "select id from zeplo where nazev = 'RUR'"), "1013");
+    // Adding to it finds the indexes made and says nothing of them.
+    const ToolRun more = runTool({"import", uri(), writeCsv("more.csv", "nazev\nR.U.R.\n")});
+    EXPECT_EQ(more.exitCode, 0);
+    EXPECT_EQ(more.err, "");
 
     // The server's demo, written through COPY, holds the very books of the folder's.
     ServerDatabase other;

@@ -1,8 +1,8 @@
-#include "ServerUri.h"
+#include "engine/ServerUri.h"
 
 #include <vector>
 
-namespace zeplo::tool {
+namespace zeplo {
 
 namespace {
 
@@ -125,4 +125,4 @@ std::string withoutPasswordOf(std::string message, std::string_view uri)
     return message;
 }
 
-} // namespace zeplo::tool
+} // namespace zeplo

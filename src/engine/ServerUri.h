@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace zeplo::tool {
+namespace zeplo {
 
 // A libpq connection URI: postgresql://... or postgres://...
 bool isServerUri(std::string_view text);
@@ -14,4 +14,4 @@ std::string withoutPassword(std::string_view uri);
 // The message with every password of the URI (as written and as decoded) blotted out.
 std::string withoutPasswordOf(std::string message, std::string_view uri);
 
-} // namespace zeplo::tool
+} // namespace zeplo

@@ -1,0 +1,77 @@
+#include "engine/Keyset.h"
+
+#include <algorithm>
+
+namespace zeplo {
+
+Keyset::Step Keyset::add(qint64 id, bool atFront)
+{
+    Q_ASSERT(!done_);
+    ++(atFront ? frontSteps_ : backSteps_);
+    if (atFront ? backStarted_ && id == backLast_ : frontStarted_ && id == frontLast_) {
+        // Each statement has read the ids up to the other's last one.
+        front_.insert(front_.end(), back_.rbegin(), back_.rend());
+        back_.clear();
+        done();
+        return Step::Met;
+    }
+    (atFront ? frontLast_ : backLast_) = id;
+    (atFront ? frontStarted_ : backStarted_) = true;
+    if (std::find(removed_.begin(), removed_.end(), id) != removed_.end())
+        return Step::Skipped;
+    (atFront ? front_ : back_).push_back(id);
+    return Step::Added;
+}
+
+void Keyset::finish()
+{
+    if (!back_.empty()) {
+        std::vector<qint64> known(front_);
+        std::sort(known.begin(), known.end());
+        for (auto it = back_.rbegin(); it != back_.rend(); ++it)
+            if (!std::binary_search(known.begin(), known.end(), *it))
+                front_.push_back(*it);
+        back_.clear();
+    }
+    done();
+}
+
+void Keyset::done()
+{
+    done_ = true;
+    removed_.clear();
+}
+
+qint64 Keyset::at(qsizetype index) const
+{
+    if (done_ && index < 0)
+        index += known();
+    if (index >= 0)
+        return front_.at(size_t(index));
+    return back_.at(size_t(-index - 1));
+}
+
+void Keyset::insert(qsizetype index, qint64 id)
+{
+    if (done_ && index < 0)
+        index += known() + 1;
+    if (index >= 0)
+        front_.insert(front_.begin() + std::clamp<qsizetype>(index, 0, frontCount()), id);
+    else
+        back_.insert(back_.begin() + std::clamp<qsizetype>(-index - 1, 0, backCount()), id);
+}
+
+void Keyset::remove(qsizetype index)
+{
+    const qint64 id = at(index);
+    if (done_ && index < 0)
+        index += known();
+    if (index >= 0)
+        front_.erase(front_.begin() + index);
+    else
+        back_.erase(back_.begin() + (-index - 1));
+    if (!done_)
+        removed_.push_back(id);
+}
+
+} // namespace zeplo

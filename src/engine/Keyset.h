@@ -1,0 +1,60 @@
+#pragma once
+
+#include <vector>
+
+#include <QtGlobal>
+
+namespace zeplo {
+
+// The row ids of a keyset cursor, read by one statement from the first row on
+// and, when the query's order can be turned round, by a second one from the
+// last row back. Both read one snapshot, and ties in the order are broken by
+// the row id, so they yield the same rows in opposite orders: when one yields
+// the id the other yielded last, the two ends have met and the keyset is
+// complete. Until then an index below zero counts from the end (-1 is the
+// last row); once complete, it is taken as counted from the end still.
+class Keyset {
+public:
+    enum class Step {
+        Added,     // the id is the next one at that end
+        Skipped,   // deleted here: the statement had not reached it yet
+        Met,       // the other end's last id: the keyset is complete
+    };
+    Step addFront(qint64 id) { return add(id, true); }
+    Step addBack(qint64 id) { return add(id, false); }
+    // One statement ran to its end without meeting the other, so it read the
+    // whole result: the ids only the other end knows are rows posted here,
+    // which stay where they were placed, after the rest.
+    void finish();
+
+    bool complete() const { return done_; }
+    // How many ids each statement has yielded, skipped ones included.
+    qsizetype frontSteps() const { return frontSteps_; }
+    qsizetype backSteps() const { return backSteps_; }
+    bool started() const { return frontStarted_ || backStarted_; }
+    qsizetype frontCount() const { return qsizetype(front_.size()); }
+    qsizetype backCount() const { return qsizetype(back_.size()); }
+    qsizetype known() const { return frontCount() + backCount(); }
+    qint64 at(qsizetype index) const;
+
+    // A row posted here: the statements read a snapshot from before it, so
+    // neither will yield it and it is placed once and for all, before the row
+    // that held `index` or, from the end, after it.
+    void insert(qsizetype index, qint64 id);
+    // A row deleted here; a statement that has not reached it would bring it back.
+    void remove(qsizetype index);
+
+private:
+    Step add(qint64 id, bool atFront);
+    void done();
+
+    std::vector<qint64> front_;    // ids from the first row on
+    std::vector<qint64> back_;     // ids from the last row back
+    qint64 frontLast_ = 0, backLast_ = 0;   // the last id each statement yielded
+    bool frontStarted_ = false, backStarted_ = false;
+    qsizetype frontSteps_ = 0, backSteps_ = 0;
+    std::vector<qint64> removed_;  // deleted here while a statement may still yield them
+    bool done_ = false;
+};
+
+} // namespace zeplo
