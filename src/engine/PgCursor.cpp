@@ -163,7 +163,7 @@ class PgKeysetCursor final : public Cursor {
 public:
     PgKeysetCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql, const SimpleSelect &select,
                    const PgTable &table)
-        : engine_(engine), table_(table), key_(pg::quoted(table.key))
+        : engine_(engine), table_(table), key_(quoted(table.key))
     {
         const pg::Translated columns = pg::renumbered(select.columns, sql.params);
         rowParams_ = columns.params;
@@ -273,7 +273,7 @@ public:
             if (c.origin.isEmpty() || c.autoIncrement)
                 continue;
             params << param(values.value(i));
-            sets << QStringLiteral("%1 = $%2").arg(pg::quoted(c.origin)).arg(params.size());
+            sets << QStringLiteral("%1 = $%2").arg(quoted(c.origin)).arg(params.size());
         }
         if (sets.isEmpty())
             return;
@@ -284,12 +284,12 @@ public:
             if (c.origin.isEmpty())
                 continue;
             params << param(original.value(i));
-            same << QStringLiteral("%1 IS NOT DISTINCT FROM $%2").arg(pg::quoted(c.origin)).arg(params.size());
+            same << QStringLiteral("%1 IS NOT DISTINCT FROM $%2").arg(quoted(c.origin)).arg(params.size());
         }
         // One statement, so one transaction: the check and the write cannot be parted.
         const PgResult result = engine_->writer().exec(
             QStringLiteral("update %1 set %2 where %3 = %4 and %5")
-                .arg(pg::quoted(table_.name), sets.join(QStringLiteral(", ")), key_, keyParam,
+                .arg(quoted(table_.name), sets.join(QStringLiteral(", ")), key_, keyParam,
                      same.join(QStringLiteral(" and "))),
             params);
         if (QByteArray(PQcmdTuples(result.get())) == "0") {
@@ -308,7 +308,7 @@ public:
             const ColumnInfo &c = columns_[size_t(i)];
             if (c.origin.isEmpty() || c.autoIncrement || values.value(i).isNull())
                 continue;
-            names << pg::quoted(c.origin);
+            names << quoted(c.origin);
             params << param(values.value(i));
             marks << QStringLiteral("$%1").arg(params.size());
         }
@@ -316,7 +316,7 @@ public:
                                              : QStringLiteral("(%1) values (%2)")
                                                    .arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
         const PgResult result = engine_->writer().exec(
-            QStringLiteral("insert into %1 %2 returning %3").arg(pg::quoted(table_.name), into, key_), params);
+            QStringLiteral("insert into %1 %2 returning %3").arg(quoted(table_.name), into, key_), params);
         keys_.insert(index, QByteArray(PQgetvalue(result.get(), 0, 0)).toLongLong());
     }
 
@@ -324,7 +324,7 @@ public:
     {
         const qint64 key = keys_.at(index);
         // A row that is already gone is not an error.
-        engine_->writer().exec(QStringLiteral("delete from %1 where %2 = $1").arg(pg::quoted(table_.name), key_),
+        engine_->writer().exec(QStringLiteral("delete from %1 where %2 = $1").arg(quoted(table_.name), key_),
                                {QString::number(key)});
         keys_.remove(index);
     }

@@ -84,36 +84,21 @@ KeysetOrder czechOrder(const QString &rest, const PgTable &table, const QString 
         const QString by = QStringLiteral(" order by ") + key;
         return {head + by + after, order.tail ? QString() : head + by + QStringLiteral(" DESC") + after, true};
     }
-    QStringList forward, backward;
-    bool plain = true;
-    for (const OrderBy::Item &item : order.items) {
-        if (item.column.isEmpty()) {
-            plain = false;
-            forward << item.text;
-            continue;
-        }
-        const PgTable::Column *column = table.column(item.column);
-        const QString collated = item.column + (column && column->text
-                                                    ? QStringLiteral(" COLLATE ") + QLatin1String(kCzechCollation)
-                                                    : QString());
+    TurnedOrder turned = turnOrder(order, [&table](const QString &name, bool descending) {
+        const PgTable::Column *column = table.column(name);
+        const QString collated = name + (column && column->text
+                                             ? QStringLiteral(" COLLATE ") + QLatin1String(kCzechCollation)
+                                             : QString());
         // Turned round, empty values come last: exactly the opposite order.
-        forward << collated + (item.descending ? QStringLiteral(" DESC NULLS LAST") : QStringLiteral(" ASC NULLS FIRST"));
-        backward << collated + (item.descending ? QStringLiteral(" ASC NULLS FIRST") : QStringLiteral(" DESC NULLS LAST"));
-    }
+        return collated + (descending ? QStringLiteral(" DESC NULLS LAST") : QStringLiteral(" ASC NULLS FIRST"));
+    });
     if (!key.isEmpty()) {
-        forward << key;
-        backward << key + QStringLiteral(" DESC");
+        turned.forward << key;
+        turned.backward << key + QStringLiteral(" DESC");
     }
-    const bool reversible = plain && !order.tail && !key.isEmpty();
-    return {head + forward.join(QStringLiteral(", ")) + after,
-            reversible ? head + backward.join(QStringLiteral(", ")) + after : QString()};
-}
-
-QString quoted(const QString &name)
-{
-    QString q = name;
-    q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + q + QLatin1Char('"');
+    const bool reversible = turned.plain && !order.tail && !key.isEmpty();
+    return {head + turned.forward.join(QStringLiteral(", ")) + after,
+            reversible ? head + turned.backward.join(QStringLiteral(", ")) + after : QString()};
 }
 
 } // namespace zeplo::pg

@@ -40,9 +40,6 @@ QString folded(const QString &operand);
 // empty without a tie-breaker or when the order cannot be turned round.
 KeysetOrder czechOrder(const QString &rest, const PgTable &table, const QString &tieBreaker);
 
-// Names a table or column for the server.
-QString quoted(const QString &name);
-
 } // namespace pg
 
 } // namespace zeplo

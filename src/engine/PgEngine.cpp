@@ -293,7 +293,7 @@ const PgTable *PgEngine::table(const QString &name)
     const QString key = name.toLower();
     if (auto it = tables_.find(key); it != tables_.end())
         return it->second ? &*it->second : nullptr;
-    const PgResult found = writer_->exec(QStringLiteral("select to_regclass($1)::oid"), {pg::quoted(key)});
+    const PgResult found = writer_->exec(QStringLiteral("select to_regclass($1)::oid"), {quoted(key)});
     if (PQgetisnull(found.get(), 0, 0))
         return nullptr;   // not kept: the table may be made later
     PgTable t;

@@ -152,6 +152,28 @@ OrderBy parseOrderBy(const QString &rest)
     return out;
 }
 
+QString quoted(const QString &name)
+{
+    QString q = name;
+    q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+TurnedOrder turnOrder(const OrderBy &order, const std::function<QString(const QString &, bool)> &write)
+{
+    TurnedOrder turned;
+    for (const OrderBy::Item &item : order.items) {
+        if (item.column.isEmpty()) {
+            turned.plain = false;
+            turned.forward << item.text;
+            continue;
+        }
+        turned.forward << write(item.column, item.descending);
+        turned.backward << write(item.column, !item.descending);
+    }
+    return turned;
+}
+
 KeysetOrder keysetOrder(const QString &rest)
 {
     const OrderBy order = parseOrderBy(rest);
@@ -162,26 +184,17 @@ KeysetOrder keysetOrder(const QString &rest)
             return {rest, QString()};
         return {rest + QStringLiteral(" order by rowid"), rest + QStringLiteral(" order by rowid desc"), true};
     }
-    QStringList forward, backward;
-    bool plain = true;
-    for (const OrderBy::Item &item : order.items) {
-        if (item.column.isEmpty()) {
-            plain = false;
-            forward << item.text;
-            continue;
-        }
-        const QString key = QStringLiteral("zeplo_sortkey(%1, rowid)").arg(item.column);
-        forward << key + (item.descending ? QStringLiteral(" desc") : QString());
-        backward << key + (item.descending ? QString() : QStringLiteral(" desc"));
-    }
+    const TurnedOrder turned = turnOrder(order, [](const QString &column, bool descending) {
+        return QStringLiteral("zeplo_sortkey(%1, rowid)").arg(column) + (descending ? QStringLiteral(" desc") : QString());
+    });
     // Equal keys are ordered by row id, so the order is total and the same
     // rows come back in exactly the opposite order when it is turned round.
     const QString head = rest.left(order.start);
     const QString after = QLatin1Char(' ') + rest.mid(order.end);
-    if (!plain || order.tail)
-        return {head + forward.join(QLatin1Char(',')) + after, QString()};
-    return {head + forward.join(QLatin1Char(',')) + QStringLiteral(", rowid") + after,
-            head + backward.join(QLatin1Char(',')) + QStringLiteral(", rowid desc") + after};
+    if (!turned.plain || order.tail)
+        return {head + turned.forward.join(QLatin1Char(',')) + after, QString()};
+    return {head + turned.forward.join(QLatin1Char(',')) + QStringLiteral(", rowid") + after,
+            head + turned.backward.join(QLatin1Char(',')) + QStringLiteral(", rowid desc") + after};
 }
 
 } // namespace zeplo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QString>
@@ -37,6 +38,9 @@ struct SimpleSelect {
 };
 std::optional<SimpleSelect> parseSimpleSelect(const QString &translatedSql);
 
+// A table or column name as an SQL identifier: in double quotes, any inside doubled.
+QString quoted(const QString &name);
+
 // The ORDER BY of a simple select's `rest`.
 struct OrderBy {
     bool found = false;   // there is one
@@ -51,6 +55,17 @@ struct OrderBy {
     QList<Item> items;
 };
 OrderBy parseOrderBy(const QString &rest);
+
+// An ORDER BY's items written forward and turned round: each plain column by
+// `write(column, descending)`, the other way round by `write(column,
+// !descending)`; any other item is kept forward only and makes the order one
+// that cannot be turned round (`plain` false).
+struct TurnedOrder {
+    QStringList forward;
+    QStringList backward;
+    bool plain = true;
+};
+TurnedOrder turnOrder(const OrderBy &order, const std::function<QString(const QString &, bool)> &write);
 
 // The ordering of a simple select's keyset, as the rest of its text with the
 // ORDER BY rewritten. Sorting follows the engine's text rule (Czech

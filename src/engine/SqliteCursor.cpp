@@ -389,27 +389,7 @@ private:
         bool open_ = false;
     };
 
-    static QString quoted(const QString &name)
-    {
-        QString q = name;
-        q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-        return QLatin1Char('"') + q + QLatin1Char('"');
-    }
-
-    void stepForward(bool keep)
-    {
-        if (!keysStmt_.step()) {
-            keys_.finish();
-            done();
-            return;
-        }
-        const qsizetype at = keys_.frontCount();
-        const Keyset::Step step = keys_.addFront(sqlite3_column_int64(keysStmt_.get(), 0));
-        if (step == Keyset::Step::Met)
-            done();
-        else if (step == Keyset::Step::Added && carries_ && keep)
-            frontCarried_.put(at, rowValues(keysStmt_.get(), int(columns_.size()), 1));
-    }
+    void stepForward(bool keep) { stepEnd(true, keep); }
 
     void stepBackward(bool keep)
     {
@@ -417,17 +397,26 @@ private:
             backStmt_ = engine_->prepare(keysDb_, backSql_);
             sql_.bind(backStmt_);
         }
-        if (!backStmt_.step()) {
+        stepEnd(false, keep);
+    }
+
+    // One id more from the statement of one end, with the row's values when
+    // they come with it and are to be kept.
+    void stepEnd(bool front, bool keep)
+    {
+        Statement &stmt = front ? keysStmt_ : backStmt_;
+        if (!stmt.step()) {
             keys_.finish();
             done();
             return;
         }
-        const qsizetype at = keys_.backCount();
-        const Keyset::Step step = keys_.addBack(sqlite3_column_int64(backStmt_.get(), 0));
+        const qsizetype at = front ? keys_.frontCount() : keys_.backCount();
+        const qint64 id = sqlite3_column_int64(stmt.get(), 0);
+        const Keyset::Step step = front ? keys_.addFront(id) : keys_.addBack(id);
         if (step == Keyset::Step::Met)
             done();
         else if (step == Keyset::Step::Added && carries_ && keep)
-            backCarried_.put(at, rowValues(backStmt_.get(), int(columns_.size()), 1));
+            (front ? frontCarried_ : backCarried_).put(at, rowValues(stmt.get(), int(columns_.size()), 1));
     }
 
     // The keyset is complete: the positions from the end are gone.
