@@ -39,10 +39,9 @@ public:
     // Lays the report out over the result set onto `output`. Does nothing and
     // returns false while a rendering is running.
     bool render(ReportOutput &output);
-    bool busy() const { return renderer_.busy(); }
     // Whether a rendering is walking the result set now; nothing else may
     // move or change the set meanwhile.
-    bool walking() const { return renderer_.busy(); }
+    bool busy() const { return renderer_.busy(); }
     void cancel() { renderer_.cancel(); }
     bool cancelled() const { return renderer_.cancelled(); }
     int pageCount() const { return renderer_.pageCount(); }

@@ -320,7 +320,7 @@ void MainWindow::setReport(BookListReport *report)
 
 bool MainWindow::refusedDuringWalk()
 {
-    if (!report_ || !report_->walking())
+    if (!report_ || !report_->busy())
         return false;
     QApplication::beep();
     emit actionRefused();
