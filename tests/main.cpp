@@ -5,6 +5,7 @@
 
 #include "PrintServer.h"
 #include "app/Fonts.h"
+#include "widgets/WaitingScreen.h"
 
 using namespace zeplo;
 
@@ -24,6 +25,8 @@ int main(int argc, char **argv)
         qputenv("TMPDIR", QFile::encodeName(ownTemp.path()));
     QApplication app(argc, argv);
     zeplo::installFontSubstitutes();
+    // As the program does: the screen kept alive while a command waits for the server.
+    zeplo::WaitingScreen::install();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -4,6 +4,7 @@
 
 #include "engine/Engine.h"
 #include "widgets/ErrorGuard.h"
+#include "widgets/WaitingScreen.h"
 #include "app/FailureSite.h"
 #include "app/Fonts.h"
 
@@ -12,6 +13,7 @@ namespace zeplo {
 Application::Application(int &argc, char **argv) : QApplication(argc, argv)
 {
     installFontSubstitutes();
+    WaitingScreen::install();
 }
 
 bool Application::notify(QObject *receiver, QEvent *event)

@@ -16,6 +16,7 @@
 #include "widgets/FieldMemo.h"
 #include "engine/DataSource.h"
 #include "engine/ResultSet.h"
+#include "widgets/QueuedWork.h"
 
 namespace zeplo {
 
@@ -126,8 +127,7 @@ void BookEditor::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     if (!activated_) {
         activated_ = true;
-        QMetaObject::invokeMethod(this, [this] { runGuarded([this] { startEditing(); }); },
-                                  Qt::QueuedConnection);
+        postWork(this, [this] { runGuarded([this] { startEditing(); }); });
     }
 }
 

@@ -12,6 +12,7 @@
 #include "widgets/PrintProgressWindow.h"
 #include "widgets/PrinterOutput.h"
 #include "widgets/Printing.h"
+#include "widgets/QueuedWork.h"
 
 namespace zeplo {
 
@@ -124,8 +125,7 @@ void BookListReport::preview()
     };
     host.printerSetup = [this](int pages) { printerSetup(pages); };
     host.printReport = [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { runGuarded([this] { printRequested(); }); }, Qt::QueuedConnection);
+        postWork(this, [this] { runGuarded([this] { printRequested(); }); });
     };
     host.printLoaded = [this](std::shared_ptr<PageStore> pages, const LoadedPaper &loaded) {
         printLoaded(std::move(pages), loaded);
@@ -142,11 +142,11 @@ void BookListReport::preview()
     QPointer<ReportPreview> target = preview.get();
     output.pageFinished = [target](int available) {
         if (target)
-            QMetaObject::invokeMethod(target.data(), "pageNotice", Qt::QueuedConnection, Q_ARG(int, available));
+            postWork(target, [target, available] { target->pageNotice(available); });
     };
     output.progress = [target](int percent) {
         if (target)
-            QMetaObject::invokeMethod(target.data(), "progressNotice", Qt::QueuedConnection, Q_ARG(int, percent));
+            postWork(target, [target, percent] { target->progressNotice(percent); });
     };
 
     renderingPreview_ = true;

@@ -30,6 +30,7 @@
 #include "widgets/WaitCursor.h"
 #include "engine/DataSource.h"
 #include "engine/ResultSet.h"
+#include "widgets/QueuedWork.h"
 
 namespace zeplo {
 
@@ -270,7 +271,7 @@ bool MainWindow::event(QEvent *e)
         const bool counts = !firstActivationDone_ || cameFromPreview_;
         cameFromPreview_ = false;
         if (counts)
-            QMetaObject::invokeMethod(this, [this] { runGuarded([this] { activated(); }); }, Qt::QueuedConnection);
+            postWork(this, [this] { runGuarded([this] { activated(); }); });
     }
     return QMainWindow::event(e);
 }
@@ -384,7 +385,7 @@ void MainWindow::closeEvent(QCloseEvent *e)
     // Closing the main window ends the program; every change was written when it was posted.
     QMainWindow::closeEvent(e);
     if (e->isAccepted())
-        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        postWork(qApp, [] { QCoreApplication::quit(); });
 }
 
 void MainWindow::closeProgram()

@@ -62,10 +62,17 @@ public:
     // Each write is one transaction. `original` is the row as it was read: a
     // row changed or removed since then is not overwritten.
     virtual void update(qsizetype index, const RowValues &original, const RowValues &values) = 0;
+    // Told when a new row is begun, before the rows around it are read: an
+    // engine that needs something for the insert may get it along with them.
+    virtual void expectInsert() {}
     // The new row takes position `index`: before the row that held it, or
-    // (from the end) after it, so insert(-1) appends.
+    // (from the end) after it, so insert(-1) appends. A write that stores no
+    // row is an error.
     virtual void insert(qsizetype index, const RowValues &values) = 0;
-    virtual void remove(qsizetype index) = 0;
+    // Deletes the row only while it still holds `original`, the values as read
+    // (an empty `original` checks nothing); a row changed since is an error
+    // and stays, a row already gone counts as deleted.
+    virtual void remove(qsizetype index, const RowValues &original) = 0;
 
 protected:
     std::vector<ColumnInfo> columns_;
@@ -83,7 +90,7 @@ public:
     RowValues row(qsizetype index) override { return fetchTo(index) ? rows_[size_t(index)] : RowValues(); }
     void update(qsizetype, const RowValues &, const RowValues &) override { refuse(); }
     void insert(qsizetype, const RowValues &) override { refuse(); }
-    void remove(qsizetype) override { refuse(); }
+    void remove(qsizetype, const RowValues &) override { refuse(); }
 
 protected:
     std::vector<RowValues> rows_;

@@ -8,7 +8,7 @@ Keyset::Step Keyset::add(qint64 id, bool atFront)
 {
     Q_ASSERT(!done_);
     ++(atFront ? frontSteps_ : backSteps_);
-    if (atFront ? backStarted_ && id == backLast_ : frontStarted_ && id == frontLast_) {
+    if (meetsById_ && (atFront ? backStarted_ && id == backLast_ : frontStarted_ && id == frontLast_)) {
         // Each statement has read the ids up to the other's last one.
         front_.insert(front_.end(), back_.rbegin(), back_.rend());
         back_.clear();
@@ -17,7 +17,8 @@ Keyset::Step Keyset::add(qint64 id, bool atFront)
     }
     (atFront ? frontLast_ : backLast_) = id;
     (atFront ? frontStarted_ : backStarted_) = true;
-    if (std::find(removed_.begin(), removed_.end(), id) != removed_.end())
+    if (std::find(removed_.begin(), removed_.end(), id) != removed_.end()
+        || std::find(placed_.begin(), placed_.end(), id) != placed_.end())
         return Step::Skipped;
     (atFront ? front_ : back_).push_back(id);
     return Step::Added;
@@ -36,10 +37,18 @@ void Keyset::finish()
     done();
 }
 
+void Keyset::meet()
+{
+    front_.insert(front_.end(), back_.rbegin(), back_.rend());
+    back_.clear();
+    done();
+}
+
 void Keyset::done()
 {
     done_ = true;
     removed_.clear();
+    placed_.clear();
 }
 
 qint64 Keyset::at(qsizetype index) const
@@ -59,6 +68,8 @@ void Keyset::insert(qsizetype index, qint64 id)
         front_.insert(front_.begin() + std::clamp<qsizetype>(index, 0, frontCount()), id);
     else
         back_.insert(back_.begin() + std::clamp<qsizetype>(-index - 1, 0, backCount()), id);
+    if (!done_)
+        placed_.push_back(id);
 }
 
 void Keyset::remove(qsizetype index)

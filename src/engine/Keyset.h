@@ -6,15 +6,21 @@
 
 namespace zeplo {
 
-// The row ids of a keyset cursor, read by one statement from the first row on
-// and, when the query's order can be turned round, by a second one from the
-// last row back. Both read one snapshot, and ties in the order are broken by
-// the row id, so they yield the same rows in opposite orders: when one yields
-// the id the other yielded last, the two ends have met and the keyset is
-// complete. Until then an index below zero counts from the end (-1 is the
-// last row); once complete, it is taken as counted from the end still.
+// The row ids of a keyset cursor, read from the first row on and, when the
+// query's order can be turned round, from the last row back. Ties in the
+// order are broken by the row id. Until the two ends meet an index below zero
+// counts from the end (-1 is the last row); once complete, it is taken as
+// counted from the end still.
+//
+// Two ways of meeting. Read by two statements over one snapshot (the file),
+// the ends yield the same rows in opposite orders: when one yields the id the
+// other yielded last, they have met. Read in steps that each see the table as
+// it is (the server), each end reads only up to the other's position, and the
+// reader calls meet() when nothing is left between them.
 class Keyset {
 public:
+    explicit Keyset(bool meetsById = true) : meetsById_(meetsById) {}
+
     enum class Step {
         Added,     // the id is the next one at that end
         Skipped,   // deleted here: the statement had not reached it yet
@@ -26,6 +32,9 @@ public:
     // whole result: the ids only the other end knows are rows posted here,
     // which stay where they were placed, after the rest.
     void finish();
+    // Nothing is left between the two ends: the keyset is the front's ids,
+    // then the back's.
+    void meet();
 
     bool complete() const { return done_; }
     // How many ids each statement has yielded, skipped ones included.
@@ -37,9 +46,9 @@ public:
     qsizetype known() const { return frontCount() + backCount(); }
     qint64 at(qsizetype index) const;
 
-    // A row posted here: the statements read a snapshot from before it, so
-    // neither will yield it and it is placed once and for all, before the row
-    // that held `index` or, from the end, after it.
+    // A row posted here, placed once and for all, before the row that held
+    // `index` or, from the end, after it. A statement that yields it later
+    // (one that sees the table as it is now) skips it.
     void insert(qsizetype index, qint64 id);
     // A row deleted here; a statement that has not reached it would bring it back.
     void remove(qsizetype index);
@@ -54,6 +63,8 @@ private:
     bool frontStarted_ = false, backStarted_ = false;
     qsizetype frontSteps_ = 0, backSteps_ = 0;
     std::vector<qint64> removed_;  // deleted here while a statement may still yield them
+    std::vector<qint64> placed_;   // posted here while a statement may still yield them
+    bool meetsById_ = true;
     bool done_ = false;
 };
 

@@ -101,4 +101,74 @@ KeysetOrder czechOrder(const QString &rest, const PgTable &table, const QString 
             reversible ? head + turned.backward.join(QStringLiteral(", ")) + after : QString()};
 }
 
+KeysetReading keysetReading(const QString &rest, const PgTable &table)
+{
+    static const QRegularExpression where(QStringLiteral(R"(^\s*where\s+(.*\S)\s*$)"),
+                                          QRegularExpression::CaseInsensitiveOption
+                                              | QRegularExpression::DotMatchesEverythingOption);
+    KeysetReading r;
+    r.whole = czechOrder(rest, table, table.key).forward;
+    const OrderBy order = parseOrderBy(rest);
+    const QString before = rest.left(order.found ? order.at : order.end);
+    if (order.tail)
+        return r;
+    if (!before.trimmed().isEmpty()) {
+        const QRegularExpressionMatch m = where.match(before);
+        if (!m.hasMatch())
+            return r;
+        r.condition = m.captured(1);
+    }
+    QStringList forward, backward;
+    for (const OrderBy::Item &item : order.items) {
+        const PgTable::Column *column = item.column.isEmpty() ? nullptr : table.column(item.column);
+        if (!column)
+            return r;
+        const QString name = quoted(column->name);
+        r.items.push_back({name, column->text ? name + QStringLiteral(" COLLATE ") + QLatin1String(kCzechCollation) : name,
+                           item.descending});
+    }
+    r.items.push_back({quoted(table.key), quoted(table.key), false});
+    for (const KeysetReading::Item &item : r.items) {
+        // Empty values first, as the catalogue file sorts them; turned round, last.
+        const bool last = &item == &r.items.back();
+        forward << item.compared + (item.descending ? QStringLiteral(" DESC") : QStringLiteral(" ASC"))
+                       + (last ? QString() : item.descending ? QStringLiteral(" NULLS LAST") : QStringLiteral(" NULLS FIRST"));
+        backward << item.compared + (item.descending ? QStringLiteral(" ASC") : QStringLiteral(" DESC"))
+                        + (last ? QString() : item.descending ? QStringLiteral(" NULLS FIRST") : QStringLiteral(" NULLS LAST"));
+    }
+    r.forward = QStringLiteral("order by ") + forward.join(QStringLiteral(", "));
+    r.backward = QStringLiteral("order by ") + backward.join(QStringLiteral(", "));
+    r.resumable = true;
+    return r;
+}
+
+QString KeysetReading::after(const QStringList &position, bool turned, QStringList &params) const
+{
+    const auto param = [&](const QString &value) {
+        params << value;
+        return QStringLiteral("$%1").arg(params.size());
+    };
+    QStringList terms;
+    QStringList equal;   // the items before the one that decides
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const Item &item = items[i];
+        const QString value = position.value(i);
+        const bool descending = item.descending != turned;
+        const QString p = value.isNull() ? QString() : param(value);
+        QString later;
+        if (i == items.size() - 1)
+            later = item.column + (descending ? QStringLiteral(" < ") : QStringLiteral(" > ")) + p;
+        else if (value.isNull())
+            later = descending ? QString() : item.column + QStringLiteral(" IS NOT NULL");
+        else if (descending)
+            later = QStringLiteral("(%1 < %2 OR %3 IS NULL)").arg(item.compared, p, item.column);
+        else
+            later = QStringLiteral("%1 > %2").arg(item.compared, p);
+        if (!later.isEmpty())
+            terms << QLatin1Char('(') + QStringList(equal + QStringList{later}).join(QStringLiteral(" AND ")) + QLatin1Char(')');
+        equal << (value.isNull() ? item.column + QStringLiteral(" IS NULL") : QStringLiteral("%1 = %2").arg(item.compared, p));
+    }
+    return QLatin1Char('(') + terms.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+}
+
 } // namespace zeplo::pg

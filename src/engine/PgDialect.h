@@ -40,6 +40,33 @@ QString folded(const QString &operand);
 // empty without a tie-breaker or when the order cannot be turned round.
 KeysetOrder czechOrder(const QString &rest, const PgTable &table, const QString &tieBreaker);
 
+// How a keyset is read from the server in steps: each statement reads the
+// rows after a position (the sort values and key of the last row read), in
+// the query's order from the first row or in the opposite order from the
+// last, so no server cursor and no transaction outlive a statement, and a
+// reading that starts again resumes by position, never by a count of rows.
+struct KeysetReading {
+    struct Item {
+        QString column;     // quoted
+        QString compared;   // as compared and sorted: with the Czech collation for text
+        bool descending = false;
+    };
+    // Read in steps from both ends; otherwise the query is read whole at once
+    // (an order by an expression, a LIMIT, anything but a plain WHERE).
+    bool resumable = false;
+    QString condition;      // the query's WHERE without the word; empty for none
+    QList<Item> items;      // the order's columns, the key last
+    QString forward;        // ORDER BY ... of the query, with the key last
+    QString backward;       // exactly the opposite order
+    QString whole;          // for a query not resumable: the rest with its Czech order
+
+    // The condition that the row is after `position` (one text per item, a
+    // null QString for NULL) in the forward order or, with `backward`, in the
+    // opposite one. The values become parameters appended to `params`.
+    QString after(const QStringList &position, bool backward, QStringList &params) const;
+};
+KeysetReading keysetReading(const QString &rest, const PgTable &table);
+
 } // namespace pg
 
 } // namespace zeplo

@@ -457,6 +457,7 @@ void ResultSet::checkBrowseMode()
 
 void ResultSet::startInsert(qsizetype position)
 {
+    cursor_->expectInsert();
     const qsizetype line = state_ == DataSetState::Browse && !window_.empty() ? activeLine() : 0;
     insertPos_ = position;
     pending_ = RowValues(qsizetype(fields_.size()));
@@ -479,6 +480,7 @@ void ResultSet::append()
     pending_ = RowValues(qsizetype(fields_.size()));
     original_.clear();
     changed_ = false;
+    cursor_->expectInsert();
     // The new row goes after the last one, on the line after it or on the
     // bottom line when the list fills the window. A cursor that reads from
     // the end finds the last rows without reading the ones before them.
@@ -639,9 +641,26 @@ void ResultSet::deleteRecord()
         cancel();
     if (!hasAnyRow())
         fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    // A list that was asked to be changeable and cannot be says so as append
+    // and edit do, rather than leave the refusal to the engine's words.
+    if (requestLive_ && !canModify_)
+        fail(QStringLiteral("Cannot modify a read-only dataset"));
     const qsizetype line = activeLine();
     const qsizetype position = current_;
-    cursor_->remove(cursorIndex(position));
+    try {
+        // The row as shown: a row changed since by someone else is not deleted.
+        cursor_->remove(cursorIndex(position), window_.empty() ? RowValues() : window_[size_t(line)]);
+    } catch (...) {
+        // Refused: the list shows the row as it now is.
+        try {
+            reread(position, line);
+            notify(DataEvent::DataSetChanged);
+        } catch (...) {
+            // The refusal is what the user must hear of; without the fresh
+            // row the list keeps showing the rows as they were.
+        }
+        throw;
+    }
     // The row that followed takes the place; after the last row, the one before it.
     if (fromEnd_)
         reread(std::min<qsizetype>(position + 1, -1), line);

@@ -136,6 +136,7 @@ OrderBy parseOrderBy(const QString &rest)
     OrderBy out;
     const QRegularExpressionMatch m = orderBy.match(rest);
     out.found = m.hasMatch();
+    out.at = out.found ? m.capturedStart() : rest.size();
     out.start = out.found ? m.capturedEnd() : rest.size();
     const QRegularExpressionMatch t = tail.match(rest, out.found ? out.start : 0);
     out.tail = t.hasMatch();

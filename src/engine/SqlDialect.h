@@ -44,6 +44,7 @@ QString quoted(const QString &name);
 // The ORDER BY of a simple select's `rest`.
 struct OrderBy {
     bool found = false;   // there is one
+    qsizetype at = 0;     // where the words ORDER BY begin
     qsizetype start = 0;  // where its items begin
     qsizetype end = 0;    // where they end: at a LIMIT, OFFSET or FOR, or the end of the text
     bool tail = false;    // a LIMIT, OFFSET or FOR follows (or, without an ORDER BY, is there)

@@ -261,26 +261,22 @@ public:
     void update(qsizetype index, const RowValues &original, const RowValues &values) override
     {
         const qint64 id = keys_.at(index);
-        QStringList sets, same;
-        QList<int> setColumns, sameColumns;
+        QStringList sets;
+        QList<int> setColumns;
         for (int i = 0; i < int(columns_.size()); ++i) {
-            if (columns_[size_t(i)].origin.isEmpty())
+            if (columns_[size_t(i)].origin.isEmpty() || columns_[size_t(i)].autoIncrement)
                 continue;
-            const QString col = quoted(columns_[size_t(i)].origin);
-            if (!columns_[size_t(i)].autoIncrement) {
-                sets << QStringLiteral("%1 = ?").arg(col);
-                setColumns << i;
-            }
-            same << QStringLiteral("%1 IS ?").arg(col);
-            sameColumns << i;
+            sets << QStringLiteral("%1 = ?").arg(quoted(columns_[size_t(i)].origin));
+            setColumns << i;
         }
         if (sets.isEmpty())
             return;
         beforeWrite();
         Transaction txn(*engine_);
-        Statement stmt = engine_->prepare(engine_->db(), QStringLiteral("update %1 set %2 where rowid = ? and %3")
+        QList<int> sameColumns;
+        Statement stmt = engine_->prepare(engine_->db(), QStringLiteral("update %1 set %2 where %3")
                                                              .arg(table_, sets.join(QStringLiteral(", ")),
-                                                                  same.join(QStringLiteral(" and "))));
+                                                                  asRead(original, sameColumns)));
         int p = 1;
         for (int i : setColumns)
             bindValue(engine_->db(), stmt.get(), p++, values.value(i));
@@ -322,6 +318,11 @@ public:
         for (int i : used)
             bindValue(engine_->db(), stmt.get(), p++, values.value(i));
         stmt.step();
+        // A trigger may drop the row: then nothing was stored, and the row id
+        // would be another row's.
+        if (sqlite3_changes(engine_->db()) != 1)
+            throw EngineError(QStringLiteral("The catalogue stored no row for the new record; a trigger of the table "
+                                             "may have dropped it"));
         const qint64 id = sqlite3_last_insert_rowid(engine_->db());
         txn.commit();
         forgetCarried(0);   // positions shift
@@ -330,14 +331,24 @@ public:
         keys_.insert(index, id);
     }
 
-    void remove(qsizetype index) override
+    void remove(qsizetype index, const RowValues &original) override
     {
         const qint64 id = keys_.at(index);
         beforeWrite();
         Transaction txn(*engine_);
-        Statement stmt = engine_->prepare(engine_->db(), QStringLiteral("delete from %1 where rowid = ?").arg(table_));
-        bindValue(engine_->db(), stmt.get(), 1, QVariant(id));
-        stmt.step();   // a row that is already gone is not an error
+        QList<int> sameColumns;
+        Statement stmt = engine_->prepare(engine_->db(), QStringLiteral("delete from %1 where %2")
+                                                             .arg(table_, asRead(original, sameColumns)));
+        int p = 1;
+        bindValue(engine_->db(), stmt.get(), p++, QVariant(id));
+        for (int i : sameColumns)
+            bindValue(engine_->db(), stmt.get(), p++, original.value(i));
+        stmt.step();
+        forgetCarried(id);
+        // A row that is already gone counts as deleted: nothing is lost.
+        if (sqlite3_changes(engine_->db()) == 0 && !readRow(id).isEmpty())
+            throw EngineError(QStringLiteral("The record was changed by another user after it was read; "
+                                             "it has not been deleted"));
         txn.commit();
         forgetCarried(0);   // positions shift
         keys_.remove(index);
@@ -388,6 +399,20 @@ private:
         SqliteEngine &engine_;
         bool open_ = false;
     };
+
+    // The row by its id, holding every value of `original` as it was read;
+    // `columns` gets the columns whose values are bound after the id.
+    QString asRead(const RowValues &original, QList<int> &columns) const
+    {
+        QStringList same{QStringLiteral("rowid = ?")};
+        for (int i = 0; i < int(columns_.size()) && i < original.size(); ++i) {
+            if (columns_[size_t(i)].origin.isEmpty())
+                continue;
+            same << QStringLiteral("%1 IS ?").arg(quoted(columns_[size_t(i)].origin));
+            columns << i;
+        }
+        return same.join(QStringLiteral(" and "));
+    }
 
     void stepForward(bool keep) { stepEnd(true, keep); }
 

@@ -13,6 +13,7 @@
 #include "widgets/PaintPacer.h"
 #include "engine/Field.h"
 #include "engine/ResultSet.h"
+#include "widgets/QueuedWork.h"
 
 namespace zeplo {
 
@@ -134,14 +135,11 @@ bool FieldLink::leave(int focusReason)
         // The focus change is under way and cannot be stopped from inside it:
         // once it is over, take the focus back and tell the user.
         const QString message = QString::fromUtf8(e.what());
-        QMetaObject::invokeMethod(
-            control_,
-            [this, message] {
-                control_->setFocus(Qt::OtherFocusReason);
-                failedWriteBack();
-                showApplicationError(message);
-            },
-            Qt::QueuedConnection);
+        postWork(control_, [this, message] {
+            control_->setFocus(Qt::OtherFocusReason);
+            failedWriteBack();
+            showApplicationError(message);
+        });
         return false;
     }
     entered_ = false;

@@ -96,8 +96,8 @@ public:
     void loadFromFile(const QString &path);
 
     // Notices from the rendering, queued through the message loop.
-    Q_INVOKABLE void pageNotice(int availablePages);
-    Q_INVOKABLE void progressNotice(int percent);
+    void pageNotice(int availablePages);
+    void progressNotice(int percent);
 
 signals:
     // The window has been closed; the store is gone.

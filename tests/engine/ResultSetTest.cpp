@@ -79,7 +79,8 @@ TEST_P(ResultSetTest, OpeningReadsOnlyAsFarAsTheWindow)
 {
     Fixture f(GetParam(), 1000, 10);
     EXPECT_FALSE(f.query.hasSequenceNumbers());
-    EXPECT_LE(f.query.knownRecordCount(), 11);
+    // A file steps as far as the window; a server reads a first batch in one statement.
+    EXPECT_LE(f.query.knownRecordCount(), GetParam() == CatalogueEngine::File ? 11 : 64);
     EXPECT_EQ(f.query.recordCount(), 1000);
 }
 
@@ -120,16 +121,18 @@ TEST_P(ResultSetTest, AppendOnAFullWindowPutsTheNewRowOnTheBottomLine)
 TEST_P(ResultSetTest, ReadFromBothEndsTheListIsOneListInOneOrder)
 {
     for (const QString &order : {QString(), QStringLiteral("order by nazev")}) {
+        // More books than a server reads at once, so that the ends are read apart.
+        constexpr int kBooks = 200;
         Fixture f(GetParam(), 0, 5);
-        for (int i = 1; i <= 40; ++i)   // seven titles over forty books
+        for (int i = 1; i <= kBooks; ++i)   // seven titles over the books
             f.catalogue.addBook(QStringLiteral("A"), QStringLiteral("Kniha %1").arg(i % 7));
         // Ids of one and of two base-64 digits among equal titles.
-        f.catalogue.exec(QStringLiteral("update zeplo set id = id + 60 where id > 20"));
+        f.catalogue.exec(QStringLiteral("update zeplo set id = id + 1000 where id > 20"));
         f.query.setSql({kBase, QString(), order});
         f.query.open();
         QMap<qint64, int> title;
-        for (qint64 i = 1; i <= 40; ++i)
-            title[i > 20 ? i + 60 : i] = int(i % 7);
+        for (qint64 i = 1; i <= kBooks; ++i)
+            title[i > 20 ? i + 1000 : i] = int(i % 7);
         const auto inOrder = [&] {
             QList<qint64> ids = title.keys();
             if (!order.isEmpty())

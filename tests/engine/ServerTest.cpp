@@ -80,8 +80,7 @@ TEST(Server, ARoleThatMayOnlyReadGetsAResultThatCannotBeModified)
     EXPECT_EQ(query.fieldByName(QStringLiteral("nazev"))->displayText(), QStringLiteral("Kniha 2"));
     EXPECT_EQ(errorOf([&] { query.append(); }), QStringLiteral("Query1: Cannot modify a read-only dataset"));
     EXPECT_EQ(errorOf([&] { query.edit(); }), QStringLiteral("Query1: Cannot modify a read-only dataset"));
-    const QString refused = errorOf([&] { query.deleteRecord(); });
-    EXPECT_TRUE(refused.contains(QStringLiteral("permission denied"))) << refused.toStdString();
+    EXPECT_EQ(errorOf([&] { query.deleteRecord(); }), QStringLiteral("Query1: Cannot modify a read-only dataset"));
     EXPECT_EQ(query.state(), DataSetState::Browse);
     EXPECT_EQ(catalogue.count(), 2);
 }

@@ -1,0 +1,511 @@
+#include <algorithm>
+#include <deque>
+#include <unordered_map>
+
+#include <libpq-fe.h>
+
+#include "engine/Keyset.h"
+#include "engine/PgEngine.h"
+#include "engine/PgRows.h"
+
+namespace zeplo {
+
+namespace {
+
+// Rows come with their keys, a few at first and more at each read, so that a
+// steady walk waits for the server rarely; a reach far ahead (a jump to a row
+// number) reads keys alone, in larger steps.
+constexpr qsizetype kFirstRows = 64;
+constexpr qsizetype kMostRows = 4096;
+constexpr qsizetype kFirstKeys = 16384;
+constexpr qsizetype kMostKeys = 262144;
+// Rows whose values are kept, and how many a read of a row not kept brings
+// along in the direction of movement.
+constexpr std::size_t kKeptRows = 3 * kMostRows;
+constexpr qsizetype kReadAround = 64;
+
+const char *const kChangedElsewhere = "The record was changed by another user after it was read";
+
+qint64 keyAt(const PgResult &result, int row, int column)
+{
+    return QByteArray(PQgetvalue(result.get(), row, column)).toLongLong();
+}
+
+// A keyset cursor over the server: keys and rows read in short statements
+// that resume after the last row each end has read (KeysetReading), values
+// kept for the rows read lately, writes checked against the values as read.
+// No statement depends on an earlier one's session state, so a lost session
+// costs only the command in progress.
+class PgKeysetCursor final : public Cursor {
+public:
+    PgKeysetCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql, const SimpleSelect &select,
+                   const PgTable &table)
+        : engine_(engine), table_(table), key_(quoted(table.key)), params_(sql.params),
+          reading_(pg::keysetReading(select.rest, table)), keys_(false), writesSeen_(engine->writes())
+    {
+        // The select list, then what reading needs and the list lacks.
+        QStringList listed;
+        for (const QString &item : select.columns.split(QLatin1Char(',')))
+            listed << item.trimmed().remove(QLatin1Char('"')).toLower();
+        QStringList extra;
+        const auto place = [&](const QString &column) {
+            const qsizetype at = listed.indexOf(column.toLower());
+            if (at >= 0)
+                return int(at);
+            extra << quoted(column);
+            return int(listed.size() + extra.size() - 1);
+        };
+        keyColumn_ = place(table.key);
+        for (qsizetype i = 0; i + 1 < reading_.items.size(); ++i)
+            sortColumns_ << place(table.column(reading_.items[i].column.mid(1).chopped(1))->name);
+        extraColumns_ = int(extra.size());
+        selected_ = select.columns;
+        list_ = extra.isEmpty() ? select.columns : select.columns + QStringLiteral(", ") + extra.join(QStringLiteral(", "));
+        from_ = select.table;
+        rowsSql_ = QStringLiteral("select %1, %2 from %3 where %2 = ANY($%4::bigint[])")
+                       .arg(select.columns, key_, from_)
+                       .arg(params_.size() + 1);
+        count_ = pg::renumbered(countQuery(select.table, select.rest, key_), params_);
+        countsWholeTable_ = count_.sql.simplified() == QStringLiteral("select count(*) from %1").arg(select.table);
+        if (reading_.resumable)
+            fetch(front_, kFirstRows);
+        else
+            readWhole();
+    }
+
+    bool updatable() const override { return table_.writable && !engine_->readOnly(); }
+    bool readsFromEnd() const override { return reading_.resumable; }
+
+    bool fetchTo(qsizetype index) override
+    {
+        if (index >= 0) {
+            while (!keys_.complete() && keys_.frontCount() <= index)
+                fetch(front_, index + 1 - keys_.frontCount());
+            return index < keys_.known();
+        }
+        if (!readsFromEnd())
+            return false;
+        while (!keys_.complete() && keys_.backCount() < -index)
+            fetch(back_, -index - keys_.backCount());
+        return -index <= keys_.known();
+    }
+    bool complete() const override { return keys_.complete(); }
+    qsizetype knownCount() const override { return keys_.known(); }
+
+    qsizetype countRows() override
+    {
+        if (keys_.complete())
+            return keys_.known();
+        const PgResult result = countsWholeTable_ ? pgCountWholeTable(engine_->connection(), count_.sql)
+                                                  : engine_->connection().run({count_.sql, count_.params, true});
+        return qsizetype(keyAt(result, 0, 0));
+    }
+
+    // Read afresh: what edit shows and posts against.
+    RowValues row(qsizetype index) override
+    {
+        if (!fetchTo(index))
+            return {};
+        const qint64 key = keys_.at(index);
+        readByKeys({key});
+        return kept(key);
+    }
+
+    std::vector<RowValues> rows(qsizetype first, qsizetype count) override
+    {
+        std::vector<qint64> keys;
+        for (qsizetype i = first; i < first + count && (first >= 0 || i < 0) && fetchTo(i); ++i)
+            keys.push_back(keys_.at(i));
+        dropStale();
+        std::vector<qint64> missing;
+        for (qint64 key : keys)
+            if (!values_.count(key))
+                missing.push_back(key);
+        if (!missing.empty()) {
+            // One read brings the rows the next moves in the same direction will show.
+            const bool down = first >= lastFirst_;
+            for (qsizetype n = 0, i = down ? first + count : first - 1; n < kReadAround && knownAt(i);
+                 ++n, i += down ? 1 : -1)
+                if (!values_.count(keys_.at(i)))
+                    missing.push_back(keys_.at(i));
+            readByKeys(missing);
+        }
+        lastFirst_ = first;
+        std::vector<RowValues> out;
+        out.reserve(keys.size());
+        for (qint64 key : keys)
+            out.push_back(kept(key));   // empty for a row gone since its key was read
+        return out;
+    }
+
+    void update(qsizetype index, const RowValues &original, const RowValues &values) override
+    {
+        const qint64 key = keys_.at(index);
+        QStringList params = params_, sets;
+        for (int i = 0; i < int(columns_.size()); ++i) {
+            const ColumnInfo &c = columns_[size_t(i)];
+            if (c.origin.isEmpty() || c.autoIncrement)
+                continue;
+            params << pgParam(values.value(i));
+            sets << QStringLiteral("%1 = $%2").arg(quoted(c.origin)).arg(params.size());
+        }
+        if (sets.isEmpty())
+            return;
+        const QString where = asRead(key, original, params);
+        // The write and a look at the row as it then is, in one round trip.
+        std::vector<PgResult> results = engine_->connection().run(
+            {statement(QStringLiteral("update %1 set %2 where %3 returning %4, %5")
+                           .arg(quoted(table_.name), sets.join(QStringLiteral(", ")), where, selected_, key_),
+                       params),
+             byKeys({key})});
+        if (PQntuples(results[0].get()) == 1) {
+            wrote(key, pgRow(results[0].get(), 0, userColumns()));
+            return;
+        }
+        if (PQntuples(results[1].get()) == 0)
+            throw EngineError(QStringLiteral("The record was deleted by another user after it was read; "
+                                             "the change has not been saved"));
+        const RowValues now = pgRow(results[1].get(), 0, userColumns());
+        keep(key, RowValues(now));
+        // The row holds what this post asked for: an earlier post whose answer
+        // was lost stored it, or another user made the very same change.
+        if (sameWritable(now, values)) {
+            wrote(key, RowValues(now));
+            return;
+        }
+        throw EngineError(QString::fromLatin1(kChangedElsewhere)
+                          + QStringLiteral("; the change has not been saved, so that the other change is not lost"));
+    }
+
+    // A row is about to be added: its key is taken along with the next read.
+    void expectInsert() override { wantKey_ = true; }
+
+    void insert(qsizetype index, const RowValues &values) override
+    {
+        if (!engine_->reservedKey(table_))
+            if (const std::optional<PgCommand> reservation = engine_->keyReservation(table_))
+                engine_->keepReservedKey(table_, engine_->connection().run(*reservation));
+        const std::optional<PgEngine::ReservedKey> reserved = engine_->reservedKey(table_);
+        QStringList params = params_, names, marks;
+        if (reserved) {
+            params << QString::number(reserved->key);
+            names << key_;
+            marks << cast(QStringLiteral("$%1").arg(params.size()), table_.key);
+        }
+        for (int i = 0; i < int(columns_.size()); ++i) {
+            const ColumnInfo &c = columns_[size_t(i)];
+            if (c.origin.isEmpty() || c.autoIncrement || values.value(i).isNull())
+                continue;
+            params << pgParam(values.value(i));
+            names << quoted(c.origin);
+            marks << cast(QStringLiteral("$%1").arg(params.size()), c.origin);
+        }
+        const QString overriding = reserved && table_.keyAlways ? QStringLiteral(" OVERRIDING SYSTEM VALUE") : QString();
+        QString into = names.isEmpty() ? QStringLiteral(" default values")
+                                       : QStringLiteral(" (%1)%2 values (%3)")
+                                             .arg(names.join(QLatin1Char(',')), overriding, marks.join(QLatin1Char(',')));
+        if (reserved && reserved->maybeUsed) {
+            // An earlier post with this key lost its answer: the row is added
+            // only if that one was not stored.
+            into = QStringLiteral(" (%1)%2 select %3 where not exists (select from %4 where %5 = %6)")
+                       .arg(names.join(QLatin1Char(',')), overriding, marks.join(QLatin1Char(',')), quoted(table_.name),
+                            key_, marks.first());
+        }
+        std::vector<PgCommand> commands{statement(QStringLiteral("insert into %1%2 returning %3, %4")
+                                                      .arg(quoted(table_.name), into, selected_, key_),
+                                                  params)};
+        if (reserved)
+            commands.push_back(byKeys({reserved->key}));
+        std::vector<PgResult> results;
+        try {
+            results = engine_->connection().run(commands);
+        } catch (const EngineError &) {
+            if (reserved && engine_->connection().broken())
+                engine_->keyMaybeUsed(table_);
+            throw;
+        }
+        qint64 key = 0;
+        RowValues stored;
+        if (PQntuples(results[0].get()) == 1) {
+            key = keyAt(results[0], 0, userColumns());
+            stored = pgRow(results[0].get(), 0, userColumns());
+        } else if (reserved && reserved->maybeUsed && PQntuples(results[1].get()) == 1) {
+            key = reserved->key;
+            stored = pgRow(results[1].get(), 0, userColumns());
+            if (!sameWritable(stored, values)) {
+                // The key went to another book: this one is added with a new key.
+                engine_->dropReservedKey(table_);
+                insert(index, values);
+                return;
+            }
+        } else {
+            throw EngineError(QStringLiteral("The catalogue server stored no row for the new record; a rule or "
+                                             "trigger of the table may have dropped it"));
+        }
+        engine_->dropReservedKey(table_);
+        wantKey_ = false;
+        keys_.insert(index, key);
+        wrote(key, std::move(stored));
+    }
+
+    void remove(qsizetype index, const RowValues &original) override
+    {
+        const qint64 key = keys_.at(index);
+        QStringList params = params_;
+        const QString where = asRead(key, original, params);
+        std::vector<PgResult> results = engine_->connection().run(
+            {statement(QStringLiteral("delete from %1 where %2 returning %3").arg(quoted(table_.name), where, key_),
+                       params),
+             byKeys({key})});
+        // A row that is already gone counts as deleted: nothing is lost.
+        if (PQntuples(results[0].get()) == 0 && PQntuples(results[1].get()) == 1) {
+            keep(key, pgRow(results[1].get(), 0, userColumns()));
+            throw EngineError(QString::fromLatin1(kChangedElsewhere) + QStringLiteral("; it has not been deleted"));
+        }
+        keys_.remove(index);
+        values_.erase(key);
+        engine_->wrote();
+        writesSeen_ = engine_->writes();
+    }
+
+private:
+    // One end's reading: where it stands and how much it reads next.
+    struct End {
+        bool front = true;
+        bool started = false;
+        QStringList position;   // the sort values and key of the last row read
+        qsizetype batch = kFirstRows;
+        static End at(bool front)
+        {
+            End end;
+            end.front = front;
+            return end;
+        }
+    };
+
+    int userColumns() const { return int(columns_.size()); }
+
+    // A statement whose parameters are the query's, then `params` beyond them.
+    static PgCommand statement(const QString &sql, const QStringList &params)
+    {
+        const pg::Translated t = pg::renumbered(sql, params);
+        return {t.sql, t.params, true};
+    }
+
+    PgCommand byKeys(const std::vector<qint64> &keys) const
+    {
+        QStringList list;
+        for (qint64 key : keys)
+            list << QString::number(key);
+        return statement(rowsSql_, QStringList(params_) << QLatin1Char('{') + list.join(QLatin1Char(',')) + QLatin1Char('}'));
+    }
+
+    // A parameter typed as the column, where the statement does not say it.
+    QString cast(const QString &param, const QString &column) const
+    {
+        const PgTable::Column *c = table_.column(column);
+        return c ? QStringLiteral("CAST(%1 AS %2)").arg(param, c->sqlType) : param;
+    }
+
+    // The row `key` holding every value of `original` as it was read.
+    QString asRead(qint64 key, const RowValues &original, QStringList &params) const
+    {
+        params << QString::number(key);
+        QStringList same{QStringLiteral("%1 = $%2").arg(key_).arg(params.size())};
+        for (int i = 0; i < int(columns_.size()) && i < original.size(); ++i) {
+            const ColumnInfo &c = columns_[size_t(i)];
+            if (c.origin.isEmpty())
+                continue;
+            const PgTable::Column *column = table_.column(c.origin);
+            params << pgParam(original.value(i));
+            const QString name = quoted(c.origin);
+            same << QStringLiteral("%1 IS NOT DISTINCT FROM $%2")
+                        .arg(column && column->comparedAsText ? QStringLiteral("CAST(%1 AS text)").arg(name) : name)
+                        .arg(params.size());
+        }
+        return same.join(QStringLiteral(" and "));
+    }
+
+    bool sameWritable(const RowValues &stored, const RowValues &values) const
+    {
+        for (int i = 0; i < int(columns_.size()); ++i) {
+            const ColumnInfo &c = columns_[size_t(i)];
+            if (!c.origin.isEmpty() && !c.autoIncrement && !samePgValue(stored.value(i), values.value(i)))
+                return false;
+        }
+        return true;
+    }
+
+    // ---- reading ----
+
+    bool knownAt(qsizetype i) const
+    {
+        if (keys_.complete())
+            return i >= -keys_.known() && i < keys_.known();
+        return i >= 0 ? i < keys_.frontCount() : -i <= keys_.backCount();
+    }
+
+    void fetch(End &end, qsizetype wanted)
+    {
+        const bool withValues = wanted <= kMostRows;
+        const qsizetype n = withValues ? std::min(std::max(wanted, end.batch), kMostRows)
+                                       : std::clamp(wanted, kFirstKeys, kMostKeys);
+        if (withValues)
+            end.batch = std::min(end.batch * 4, kMostRows);
+        const End &other = end.front ? back_ : front_;
+        QStringList params = params_, conditions;
+        if (!reading_.condition.isEmpty())
+            conditions << QLatin1Char('(') + reading_.condition + QLatin1Char(')');
+        // Each end reads up to the other's position, never past it.
+        for (const End *e : {static_cast<const End *>(&end), &other})
+            if (e->started)
+                conditions << reading_.after(e->position, !e->front, params);
+        params << QString::number(n);
+        const QString where = conditions.isEmpty() ? QString() : QStringLiteral("where ") + conditions.join(QStringLiteral(" and "));
+        const QString order = end.front ? reading_.forward : reading_.backward;
+        QString sql;
+        if (withValues) {
+            sql = QStringLiteral("select %1 from %2 %3 %4 limit $%5").arg(list_, from_, where, order).arg(params.size());
+        } else {
+            // Keys alone; the sort values only of the last row, where the next read resumes.
+            QStringList inner{key_ + QStringLiteral(" as zeplo_k")}, outer{QStringLiteral("zeplo_k")};
+            for (qsizetype i = 0; i + 1 < reading_.items.size(); ++i) {
+                inner << QStringLiteral("%1 as zeplo_s%2").arg(reading_.items[i].column).arg(i);
+                outer << QStringLiteral("case when zeplo_n = max(zeplo_n) over () then zeplo_s%1 end").arg(i);
+            }
+            sql = QStringLiteral("select %1 from (select %2, row_number() over (%3) as zeplo_n from %4 %5 %3 "
+                                 "limit $%6) as page order by zeplo_n")
+                      .arg(outer.join(QStringLiteral(", ")), inner.join(QStringLiteral(", ")), order, from_, where)
+                      .arg(params.size());
+        }
+        std::vector<PgCommand> commands{statement(sql, params)};
+        const bool first = columns_.empty();
+        std::optional<PgCommand> reservation;
+        if (wantKey_ && !engine_->reservedKey(table_))
+            reservation = engine_->keyReservation(table_);
+        if (reservation)
+            commands.push_back(*reservation);
+        std::vector<PgResult> results = engine_->connection().run(commands);
+        const PgResult &result = results[0];
+        if (reservation)
+            engine_->keepReservedKey(table_, results[1]);
+        if (first) {
+            columns_ = pgColumns(result.get(), &table_, PQnfields(result.get()) - extraColumns_);
+            if (columns_.empty())
+                throw EngineError(QStringLiteral("The catalogue server described no column of the list"));
+        }
+        const int keyColumn = withValues ? keyColumn_ : 0;
+        const int rows = PQntuples(result.get());
+        for (int i = 0; i < rows; ++i) {
+            const qint64 key = keyAt(result, i, keyColumn);
+            const Keyset::Step step = end.front ? keys_.addFront(key) : keys_.addBack(key);
+            if (withValues && step == Keyset::Step::Added)
+                keep(key, pgRow(result.get(), i, userColumns()));
+        }
+        if (rows > 0) {
+            end.started = true;
+            end.position.clear();
+            for (qsizetype i = 0; i < sortColumns_.size(); ++i) {
+                const int column = withValues ? sortColumns_[i] : int(i) + 1;
+                end.position << (PQgetisnull(result.get(), rows - 1, column)
+                                     ? QString()
+                                     : QString::fromUtf8(PQgetvalue(result.get(), rows - 1, column)));
+            }
+            end.position << QString::number(keyAt(result, rows - 1, keyColumn));
+        }
+        if (rows < n)
+            keys_.meet();   // nothing is left between the two ends
+    }
+
+    // An order that cannot resume by position: the whole result in one statement.
+    void readWhole()
+    {
+        const PgResult result = engine_->connection().run(
+            statement(QStringLiteral("select %1 from %2 %3").arg(list_, from_, reading_.whole), params_));
+        columns_ = pgColumns(result.get(), &table_, PQnfields(result.get()) - extraColumns_);
+        for (int i = 0; i < PQntuples(result.get()); ++i) {
+            const qint64 key = keyAt(result, i, keyColumn_);
+            keys_.addFront(key);
+            if (std::size_t(i) < kKeptRows)
+                keep(key, pgRow(result.get(), i, userColumns()));
+        }
+        keys_.finish();
+    }
+
+    void readByKeys(const std::vector<qint64> &keys)
+    {
+        const PgResult result = engine_->connection().run(byKeys(keys));
+        for (qint64 key : keys)
+            values_.erase(key);   // one not found is gone
+        for (int i = 0; i < PQntuples(result.get()); ++i)
+            keep(keyAt(result, i, userColumns()), pgRow(result.get(), i, userColumns()));
+    }
+
+    // ---- the values kept ----
+
+    void keep(qint64 key, RowValues &&values)
+    {
+        if (values_.insert_or_assign(key, std::move(values)).second)
+            keptOrder_.push_back(key);
+        while (values_.size() > kKeptRows && !keptOrder_.empty()) {
+            values_.erase(keptOrder_.front());
+            keptOrder_.pop_front();
+        }
+    }
+
+    RowValues kept(qint64 key) const
+    {
+        const auto it = values_.find(key);
+        return it == values_.end() ? RowValues() : it->second;
+    }
+
+    // Another list of this program wrote since: what is kept may be stale.
+    void dropStale()
+    {
+        if (engine_->writes() == writesSeen_)
+            return;
+        values_.clear();
+        keptOrder_.clear();
+        writesSeen_ = engine_->writes();
+    }
+
+    void wrote(qint64 key, RowValues &&stored)
+    {
+        dropStale();
+        keep(key, std::move(stored));
+        engine_->wrote();
+        writesSeen_ = engine_->writes();
+    }
+
+    std::shared_ptr<PgEngine> engine_;
+    const PgTable &table_;
+    QString key_;
+    QStringList params_;          // the query's own, $1.. in every statement
+    pg::KeysetReading reading_;
+    QString selected_;            // the query's select list
+    QString list_;                // and what reading adds to it
+    QString from_;
+    int keyColumn_ = 0;
+    QList<int> sortColumns_;      // where each sort column is in list_
+    int extraColumns_ = 0;
+    QString rowsSql_;             // rows by their keys, each followed by its key
+    pg::Translated count_;
+    bool countsWholeTable_ = false;
+    Keyset keys_;
+    End front_ = End::at(true), back_ = End::at(false);
+    std::unordered_map<qint64, RowValues> values_;
+    std::deque<qint64> keptOrder_;
+    quint64 writesSeen_ = 0;
+    qsizetype lastFirst_ = 0;
+    bool wantKey_ = false;        // a row is about to be added
+};
+
+} // namespace
+
+std::unique_ptr<Cursor> openPgKeysetCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql,
+                                           const SimpleSelect &select, const PgTable &table)
+{
+    return std::make_unique<PgKeysetCursor>(engine, sql, select, table);
+}
+
+} // namespace zeplo

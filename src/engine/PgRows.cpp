@@ -1,0 +1,138 @@
+#include "engine/PgRows.h"
+
+#include <libpq-fe.h>
+
+#include "engine/PgEngine.h"
+
+namespace zeplo {
+
+namespace {
+
+// Type oids of the server's built-in types that the program reads as more than text.
+enum : Oid { kBool = 16, kName = 19, kInt8 = 20, kInt2 = 21, kInt4 = 23, kText = 25, kOid = 26, kJson = 114,
+             kXml = 142, kFloat4 = 700, kFloat8 = 701, kBpchar = 1042, kVarchar = 1043, kJsonb = 3802 };
+
+} // namespace
+
+QVariant pgValue(const pg_result *result, int row, int column)
+{
+    if (PQgetisnull(result, row, column))
+        return QVariant();
+    const char *text = PQgetvalue(result, row, column);
+    switch (PQftype(result, column)) {
+    case kBool:
+        return QVariant(*text == 't');
+    case kInt2:
+    case kInt4:
+    case kInt8:
+    case kOid:
+        return QVariant(QByteArray(text).toLongLong());
+    case kFloat4:
+    case kFloat8:
+        return QVariant(QByteArray(text).toDouble());
+    default:
+        return QVariant(QString::fromUtf8(text, PQgetlength(result, row, column)));
+    }
+}
+
+RowValues pgRow(const pg_result *result, int row, int columns)
+{
+    RowValues values;
+    values.reserve(columns);
+    for (int i = 0; i < columns; ++i)
+        values << pgValue(result, row, i);
+    return values;
+}
+
+QString pgParam(const QVariant &v)
+{
+    if (v.isNull() || !v.isValid())
+        return QString();
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool() ? QStringLiteral("t") : QStringLiteral("f");
+    if (v.typeId() == QMetaType::Double)
+        return QString::number(v.toDouble(), 'g', 17);
+    const QString text = v.toString();
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+bool samePgValue(const QVariant &a, const QVariant &b)
+{
+    const QString x = pgParam(a), y = pgParam(b);
+    // QString takes a null text and an empty one as equal; NULL and '' are not.
+    return x.isNull() == y.isNull() && x == y;
+}
+
+QString pgDeclType(unsigned type, const QString &formatted)
+{
+    switch (type) {
+    case kBool: return QStringLiteral("BOOLEAN");
+    case kInt2: return QStringLiteral("SMALLINT");
+    case kInt4: case kOid: return QStringLiteral("INTEGER");
+    case kInt8: return QStringLiteral("BIGINT");
+    case kText: case kJson: case kJsonb: case kXml: return QStringLiteral("TEXT");
+    case kVarchar: case kBpchar: return formatted.toUpper();
+    case kFloat4: case kFloat8: return QStringLiteral("DOUBLE PRECISION");
+    // A size the server gives another type (numeric(8,2), timestamp(3)) is
+    // not a number of characters.
+    default: return QStringLiteral("VARCHAR");
+    }
+}
+
+bool pgComparedAsText(unsigned type)
+{
+    switch (type) {
+    case kBool: case kName: case kInt2: case kInt4: case kInt8: case kOid: case kText: case kVarchar: case kBpchar:
+    case kFloat4: case kFloat8:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// The number of rows of a whole table. Counted by the key's index alone, the
+// server reads a fraction of the table's pages (none of the rows while the
+// table's visibility map is current, which the server's vacuum keeps so);
+// left to itself it reads the table with parallel workers, which on a table
+// of a million rows cost more than they save. One transaction, one round trip.
+PgResult pgCountWholeTable(PgConnection &connection, const QString &sql)
+{
+    const auto step = [](const char *text) {
+        PgCommand c{QString::fromLatin1(text)};
+        c.joinsNext = true;
+        return c;
+    };
+    std::vector<PgCommand> commands{step("BEGIN"), step("SET LOCAL enable_seqscan = off"),
+                                    step("SET LOCAL max_parallel_workers_per_gather = 0"), {sql, {}, true}};
+    commands[3].joinsNext = true;
+    commands.push_back({QStringLiteral("COMMIT")});
+    return std::move(connection.run(commands)[3]);
+}
+
+std::vector<ColumnInfo> pgColumns(const pg_result *result, const PgTable *table, int count)
+{
+    std::vector<ColumnInfo> columns;
+    const int n = count < 0 ? PQnfields(result) : std::min(count, PQnfields(result));
+    for (int i = 0; i < n; ++i) {
+        ColumnInfo c;
+        c.name = QString::fromUtf8(PQfname(result, i));
+        const int modifier = PQfmod(result, i);
+        c.declType = pgDeclType(PQftype(result, i), modifier > 4 && (PQftype(result, i) == kVarchar)
+                                                         ? QStringLiteral("CHARACTER VARYING(%1)").arg(modifier - 4)
+                                                         : QStringLiteral("TEXT"));
+        if (table && PQftable(result, i) == table->oid) {
+            const auto it = table->columns.find(PQftablecol(result, i));
+            // A generated column is the server's to compute: shown, never written.
+            if (it != table->columns.end() && !it->second.generated) {
+                c.origin = it->second.name;
+                c.declType = it->second.declType;
+                c.notNull = it->second.notNull;
+                c.autoIncrement = it->second.autoIncrement;
+            }
+        }
+        columns.push_back(c);
+    }
+    return columns;
+}
+
+} // namespace zeplo

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include <QString>
+#include <QVariant>
+
+#include "engine/Cursor.h"
+#include "engine/PgConnection.h"
+#include "engine/PgDialect.h"
+
+namespace zeplo {
+
+class PgEngine;
+struct PgTable;
+
+// Values between the server's texts and the program's: booleans and whole
+// numbers as such, floating-point numbers as doubles, every other type
+// (numeric, json, dates, ...) as the server's own text, so that a value read
+// and written back unchanged is the value stored.
+QVariant pgValue(const pg_result *result, int row, int column);
+RowValues pgRow(const pg_result *result, int row, int columns);
+QString pgParam(const QVariant &value);
+// Whether two values are the same to the server: their texts as parameters.
+bool samePgValue(const QVariant &a, const QVariant &b);
+
+// What the fields read a server type as, from its oid and its name
+// (format_type): whole numbers, logicals, sized texts and long texts as such,
+// json and xml as long texts, any other type as a text of no size of its own.
+QString pgDeclType(unsigned type, const QString &formatted);
+// Whether the type has no equality the program can rely on: compared as text.
+bool pgComparedAsText(unsigned type);
+
+// The columns of a result, its first `count` (all with -1): table columns as
+// the table declares them, the others (expressions) by their type and read-only.
+std::vector<ColumnInfo> pgColumns(const pg_result *result, const PgTable *table, int count = -1);
+
+// The number of rows of a whole table (`sql` a count(*) of it), by the key's
+// index rather than the parallel scan the server would choose: one round trip.
+PgResult pgCountWholeTable(PgConnection &connection, const QString &sql);
+
+std::unique_ptr<Cursor> openPgStaticCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql);
+std::unique_ptr<Cursor> openPgKeysetCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql,
+                                           const SimpleSelect &select, const PgTable &table);
+
+} // namespace zeplo

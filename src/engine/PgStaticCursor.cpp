@@ -1,0 +1,48 @@
+#include <libpq-fe.h>
+
+#include "engine/PgEngine.h"
+#include "engine/PgRows.h"
+
+namespace zeplo {
+
+namespace {
+
+// A result read whole when it is opened: aggregates, joins, and lists whose
+// rows have no key.
+class PgStaticCursor final : public StaticCursor {
+public:
+    PgStaticCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql)
+    {
+        QString text = sql.sql;
+        const PgTable *table = nullptr;
+        bool wholeTable = false;
+        if (const std::optional<KeyCount> count = parseKeyCount(text)) {
+            table = engine->table(count->table);
+            if (table && !table->key.isEmpty() && count->column.compare(table->key, Qt::CaseInsensitive) == 0) {
+                // Without an alias the column keeps the name the server gives the count.
+                text = count->rowCount(QStringLiteral("count"));
+                wholeTable = true;
+            }
+        } else if (const auto select = parseSimpleSelect(text)) {
+            table = engine->table(select->table);
+            if (table)
+                text = QStringLiteral("select %1 from %2 %3")
+                           .arg(select->columns, select->table, pg::czechOrder(select->rest, *table, QString()).forward);
+        }
+        const PgResult result = wholeTable ? pgCountWholeTable(engine->connection(), text)
+                                           : engine->connection().run(PgCommand{text, sql.params});
+        columns_ = pgColumns(result.get(), table);
+        const int n = PQnfields(result.get());
+        for (int i = 0; i < PQntuples(result.get()); ++i)
+            rows_.push_back(pgRow(result.get(), i, n));
+    }
+};
+
+} // namespace
+
+std::unique_ptr<Cursor> openPgStaticCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql)
+{
+    return std::make_unique<PgStaticCursor>(engine, sql);
+}
+
+} // namespace zeplo
