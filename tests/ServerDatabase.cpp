@@ -47,7 +47,7 @@ bool run(const std::string &uri, const std::string &sql, std::string *value = nu
 
 } // namespace
 
-ServerDatabase::ServerDatabase()
+ServerDatabase::ServerDatabase(const std::string &options)
 {
     const char *owner = std::getenv("ZEPLO_TEST_PG");
     const char *reader = std::getenv("ZEPLO_TEST_PG_READONLY");
@@ -59,7 +59,7 @@ ServerDatabase::ServerDatabase()
     }
     static std::atomic<int> serial{0};
     const std::string name = "zeplo_t" + std::to_string(getpid()) + "_" + std::to_string(++serial);
-    if (!run(owner, "CREATE DATABASE " + name))
+    if (!run(owner, "CREATE DATABASE " + name + " " + options))
         return;
     name_ = name;
     uri_ = withDatabase(owner, name);
@@ -70,6 +70,16 @@ ServerDatabase::~ServerDatabase()
 {
     if (ok())
         run(std::getenv("ZEPLO_TEST_PG"), "DROP DATABASE " + name_ + " WITH (FORCE)");
+}
+
+std::string ServerDatabase::tlsUri() const
+{
+    const char *tls = std::getenv("ZEPLO_TEST_PG_TLS");
+    if (!tls || !*tls) {
+        ADD_FAILURE() << "ZEPLO_TEST_PG_TLS is not set: scripts/test sets it to DIR/uri-tls of its server";
+        return std::string();
+    }
+    return withDatabase(tls, name_);
 }
 
 std::string ServerDatabase::scalar(const std::string &sql) const

@@ -9,7 +9,8 @@
 // passes without a server.
 class ServerDatabase {
 public:
-    ServerDatabase();
+    // `options` go to CREATE DATABASE (an encoding, say).
+    explicit ServerDatabase(const std::string &options = std::string());
     ~ServerDatabase();
     ServerDatabase(const ServerDatabase &) = delete;
     ServerDatabase &operator=(const ServerDatabase &) = delete;
@@ -18,6 +19,9 @@ public:
     bool ok() const { return !name_.empty(); }
     std::string uri() const { return uri_; }
     std::string readOnlyUri() const { return readOnlyUri_; }
+    // The owner over TCP with TLS, the server's certificate and name verified
+    // (ZEPLO_TEST_PG_TLS).
+    std::string tlsUri() const;
 
     // Runs SQL as the owner; the first value of the last result, "<NULL>" for null.
     std::string scalar(const std::string &sql) const;

@@ -1,5 +1,6 @@
 #include "TempCatalogue.h"
 
+#include <sstream>
 #include <stdexcept>
 
 #include <QCoreApplication>
@@ -75,10 +76,13 @@ QString param(const QVariant &v)
 
 std::string engineName(const testing::TestParamInfo<CatalogueEngine> &info)
 {
-    return info.param == CatalogueEngine::File ? "File" : "Server";
+    std::stringstream name;
+    PrintTo(info.param, &name);
+    return name.str();
 }
 
-TempCatalogue::TempCatalogue(CatalogueEngine engine, const char *schema) : previous_(QDir::currentPath()), engine_(engine)
+TempCatalogue::TempCatalogue(CatalogueEngine engine, const char *schema)
+    : previous_(QDir::currentPath()), engine_(engine == CatalogueEngine::ServerTls ? CatalogueEngine::Server : engine)
 {
     if (engine == CatalogueEngine::File) {
         if (schema) {
@@ -89,7 +93,7 @@ TempCatalogue::TempCatalogue(CatalogueEngine engine, const char *schema) : previ
         server_ = std::make_unique<ServerDatabase>();
         if (!server_->ok())
             throw std::runtime_error("no database on the test server");
-        uri_ = QString::fromStdString(server_->uri());
+        uri_ = QString::fromStdString(engine == CatalogueEngine::ServerTls ? server_->tlsUri() : server_->uri());
         if (schema) {
             QString ddl = QString::fromUtf8(schema);
             ddl.replace(QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT"),
@@ -117,7 +121,9 @@ void TempCatalogue::lockWriters()
             throw std::runtime_error("cannot lock the test catalogue");
     } else {
         serverLock_ = PQconnectdb(uri_.toUtf8().constData());
-        PGresult *r = PQexec(serverLock_, "BEGIN; LOCK TABLE zeplo IN EXCLUSIVE MODE");
+        // Held on purpose: the server may not end this session for idling in its transaction.
+        PGresult *r = PQexec(serverLock_, "SET idle_in_transaction_session_timeout = 0; BEGIN; "
+                                          "LOCK TABLE zeplo IN EXCLUSIVE MODE");
         const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
         PQclear(r);
         if (!ok)

@@ -18,12 +18,13 @@
 struct pg_conn;
 
 // Where a catalogue lives: a file, or a database on the test server.
-enum class CatalogueEngine { File, Server };
+// ServerTls is the server over an encrypted connection that verifies its certificate.
+enum class CatalogueEngine { File, Server, ServerTls };
 inline const auto kEachEngine = testing::Values(CatalogueEngine::File, CatalogueEngine::Server);
 std::string engineName(const testing::TestParamInfo<CatalogueEngine> &info);
 inline void PrintTo(CatalogueEngine engine, std::ostream *os)
 {
-    *os << (engine == CatalogueEngine::File ? "File" : "Server");
+    *os << (engine == CatalogueEngine::File ? "File" : engine == CatalogueEngine::Server ? "Server" : "ServerTls");
 }
 
 // A catalogue in a fresh temporary folder that becomes the working directory

@@ -26,11 +26,6 @@ bool flag(const PgResult &result, int row, int column)
     return *PQgetvalue(result.get(), row, column) == 't';
 }
 
-// Server encodings that hold every letter of the Czech alphabet.
-bool holdsCzech(const QByteArray &encoding)
-{
-    return encoding == "UTF8" || encoding == "LATIN2" || encoding == "WIN1250" || encoding == "MULE_INTERNAL";
-}
 
 } // namespace
 
@@ -74,9 +69,12 @@ PgEngine::PgEngine(const QString &uri) : uri_(uri), connection_(std::make_unique
     // result read-only; a role's rights are judged per table.
     readOnly_ = text(results[0], 0, 0) == "on";
     const QByteArray encoding = text(results[0], 0, 1);
-    if (!holdsCzech(encoding))
-        throw EngineError(QStringLiteral("The catalogue database on the server %1 is encoded in %2, which cannot hold "
-                                         "every Czech letter; the catalogue needs a database made with ENCODING 'UTF8'")
+    // In any other encoding the server's Czech collation cannot even lower
+    // the case of every Czech letter (tried with LATIN2), let alone hold them all.
+    if (encoding != "UTF8")
+        throw EngineError(QStringLiteral("The catalogue database on the server %1 is encoded in %2, in which the server "
+                                         "cannot search and sort Czech text; the catalogue needs a database made with "
+                                         "ENCODING 'UTF8'")
                               .arg(server, QString::fromLatin1(encoding)));
     if (!flag(results[0], 0, 2))
         throw EngineError(QStringLiteral("The catalogue server %1 has no Czech collation %2, by which the catalogue "

@@ -2,6 +2,8 @@
 #include <deque>
 #include <unordered_map>
 
+#include <QRegularExpression>
+
 #include <libpq-fe.h>
 
 #include "engine/Keyset.h"
@@ -23,6 +25,8 @@ constexpr qsizetype kMostKeys = 262144;
 // along in the direction of movement.
 constexpr std::size_t kKeptRows = 3 * kMostRows;
 constexpr qsizetype kReadAround = 64;
+// Columns added after the select list are numbered from here until its width is known.
+constexpr int kAfterList = 1 << 20;
 
 const char *const kChangedElsewhere = "The record was changed by another user after it was read";
 
@@ -43,17 +47,24 @@ public:
         : engine_(engine), table_(table), key_(quoted(table.key)), params_(sql.params),
           reading_(pg::keysetReading(select.rest, table)), keys_(false), writesSeen_(engine->writes())
     {
-        // The select list, then what reading needs and the list lacks.
+        // The select list, then what reading needs and the list lacks. Only a
+        // list of plain column names says where each column will be.
+        static const QRegularExpression plain(QStringLiteral(R"(^"?[A-Za-z_][A-Za-z0-9_]*"?$)"));
         QStringList listed;
         for (const QString &item : select.columns.split(QLatin1Char(',')))
-            listed << item.trimmed().remove(QLatin1Char('"')).toLower();
+            listed << item.trimmed();
+        const bool known = std::all_of(listed.begin(), listed.end(), [](const QString &item) {
+            return plain.match(item).hasMatch();
+        });
+        for (QString &item : listed)
+            item = item.remove(QLatin1Char('"')).toLower();
         QStringList extra;
         const auto place = [&](const QString &column) {
-            const qsizetype at = listed.indexOf(column.toLower());
+            const qsizetype at = known ? listed.indexOf(column.toLower()) : -1;
             if (at >= 0)
                 return int(at);
             extra << quoted(column);
-            return int(listed.size() + extra.size() - 1);
+            return kAfterList + int(extra.size()) - 1;   // settled once the list's width is known
         };
         keyColumn_ = place(table.key);
         for (qsizetype i = 0; i + 1 < reading_.items.size(); ++i)
@@ -338,6 +349,21 @@ private:
 
     // ---- reading ----
 
+    // The columns, from the first result: the list's own, then what reading added.
+    void describe(const PgResult &result)
+    {
+        columns_ = pgColumns(result.get(), &table_, PQnfields(result.get()) - extraColumns_);
+        if (columns_.empty())
+            throw EngineError(QStringLiteral("The catalogue server described no column of the list"));
+        const auto settle = [this](int &column) {
+            if (column >= kAfterList)
+                column = userColumns() + column - kAfterList;
+        };
+        settle(keyColumn_);
+        for (int &column : sortColumns_)
+            settle(column);
+    }
+
     bool knownAt(qsizetype i) const
     {
         if (keys_.complete())
@@ -389,11 +415,8 @@ private:
         const PgResult &result = results[0];
         if (reservation)
             engine_->keepReservedKey(table_, results[1]);
-        if (first) {
-            columns_ = pgColumns(result.get(), &table_, PQnfields(result.get()) - extraColumns_);
-            if (columns_.empty())
-                throw EngineError(QStringLiteral("The catalogue server described no column of the list"));
-        }
+        if (first)
+            describe(result);
         const int keyColumn = withValues ? keyColumn_ : 0;
         const int rows = PQntuples(result.get());
         for (int i = 0; i < rows; ++i) {
@@ -422,7 +445,7 @@ private:
     {
         const PgResult result = engine_->connection().run(
             statement(QStringLiteral("select %1 from %2 %3").arg(list_, from_, reading_.whole), params_));
-        columns_ = pgColumns(result.get(), &table_, PQnfields(result.get()) - extraColumns_);
+        describe(result);
         for (int i = 0; i < PQntuples(result.get()); ++i) {
             const qint64 key = keyAt(result, i, keyColumn_);
             keys_.addFront(key);

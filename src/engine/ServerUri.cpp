@@ -1,5 +1,7 @@
 #include "engine/ServerUri.h"
 
+#include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace zeplo {
@@ -20,9 +22,11 @@ Parts split(std::string_view uri)
     const std::size_t schemeEnd = uri.find("://") + 3;
     parts.scheme = uri.substr(0, schemeEnd);
     std::string_view after = uri.substr(schemeEnd);
-    // Like libpq: user information is what comes before an "@" met ahead of any "/".
-    const std::size_t at = after.find_first_of("@/");
-    if (at != std::string_view::npos && after[at] == '@') {
+    // Everything before the last "@" ahead of the parameters is taken as user
+    // information, though libpq would stop at a "/" in an unencoded password:
+    // no part of such a password may be shown either.
+    const std::size_t at = after.substr(0, after.find('?')).rfind('@');
+    if (at != std::string_view::npos) {
         const std::string_view info = after.substr(0, at);
         const std::size_t colon = info.find(':');
         parts.user = info.substr(0, colon);
@@ -54,7 +58,18 @@ std::vector<std::string_view> parameters(std::string_view rest, std::string_view
     return list;
 }
 
-bool isPasswordParameter(std::string_view parameter) { return parameter.substr(0, 9) == "password="; }
+std::string percentDecoded(std::string_view text);
+
+// The value of a password parameter (password=, sslpassword=, the name
+// percent-encoded or not), or nothing.
+std::optional<std::string_view> passwordOf(std::string_view parameter)
+{
+    const std::size_t equals = parameter.find('=');
+    const std::string name = percentDecoded(parameter.substr(0, equals));
+    if (equals == std::string_view::npos || (name != "password" && name != "sslpassword"))
+        return std::nullopt;
+    return parameter.substr(equals + 1);
+}
 
 std::string percentDecoded(std::string_view text)
 {
@@ -101,7 +116,7 @@ std::string withoutPassword(std::string_view uri)
     out += beforeQuery;
     char separator = '?';
     for (std::string_view parameter : params) {
-        if (isPasswordParameter(parameter))
+        if (passwordOf(parameter))
             continue;
         out += separator;
         out += parameter;
@@ -116,11 +131,19 @@ std::string withoutPasswordOf(std::string message, std::string_view uri)
     std::vector<std::string_view> secrets{parts.password};
     std::string_view beforeQuery;
     for (std::string_view parameter : parameters(parts.rest, beforeQuery))
-        if (isPasswordParameter(parameter))
-            secrets.push_back(parameter.substr(9));
+        if (const auto password = passwordOf(parameter))
+            secrets.push_back(*password);
     for (std::string_view secret : secrets) {
         blot(message, std::string(secret));
         blot(message, percentDecoded(secret));
+        // libpq cuts a password with a "/" or ":" in it into pieces it then
+        // names in quotes, as a port or a host.
+        for (std::size_t from = 0; from < secret.size();) {
+            const std::size_t to = std::min(secret.find_first_of("/:@?", from), secret.size());
+            if (to > from && to - from < secret.size())
+                blot(message, "\"" + std::string(secret.substr(from, to - from)) + "\"");
+            from = to + 1;
+        }
     }
     return message;
 }

@@ -101,6 +101,34 @@ protected:
 };
 INSTANTIATE_TEST_SUITE_P(Engines, HostileTable, kEachEngine, engineName);
 
+TEST_P(HostileTable, APostThatStoresNothingIsAnErrorAndKeepsThePendingRow)
+{
+    TempCatalogue c(GetParam());
+    c.addBooks(1);
+    // The table's own rules drop every new and changed row without a word.
+    if (onServer()) {
+        c.exec(QStringLiteral("create function dropped() returns trigger language plpgsql as 'begin return null; end'"));
+        c.exec(QStringLiteral("create trigger dropped before insert or update on zeplo for each row execute function dropped()"));
+    } else {
+        c.exec(QStringLiteral("create trigger dropped before insert on zeplo begin select raise(ignore); end; "
+                              "create trigger unchanged before update on zeplo begin select raise(ignore); end"));
+    }
+    ResultSet q(QStringLiteral("Query1"));
+    ASSERT_EQ(openError(q), QString());
+    q.append();
+    q.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Ztracená"));
+    EXPECT_TRUE(errorOf([&] { q.post(); }).contains(QStringLiteral("stored no row for the new record")));
+    EXPECT_EQ(q.state(), DataSetState::Insert);
+    EXPECT_EQ(q.fieldByName(QStringLiteral("nazev"))->text(), QStringLiteral("Ztracená"));
+    q.cancel();
+    q.edit();
+    q.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Nezměněná"));
+    EXPECT_FALSE(errorOf([&] { q.post(); }).isEmpty());
+    EXPECT_EQ(q.state(), DataSetState::Edit);
+    EXPECT_EQ(c.count(), 1);
+    EXPECT_EQ(c.scalar(QStringLiteral("select nazev from zeplo")).toString(), QStringLiteral("Kniha 1"));
+}
+
 TEST_P(HostileTable, ATableWithoutAColumnIsRefusedWithTheEnginesMessage)
 {
     TempCatalogue c(GetParam(), kWithoutPujceno);

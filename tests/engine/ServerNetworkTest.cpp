@@ -1,0 +1,189 @@
+// The server across a network that misbehaves: a path that stops answering,
+// answers that never come back, a session ended under a reading, other
+// computers changing the list meanwhile.
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+#include <QSet>
+
+#include "TcpRelay.h"
+#include "TempCatalogue.h"
+#include "WindowLink.h"
+#include "app/BookQueries.h"
+#include "engine/PgConnection.h"
+#include "engine/ResultSet.h"
+
+using namespace zeplo;
+
+namespace {
+
+QString errorOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const Error &e) {
+        return e.message();
+    }
+    return QString();
+}
+
+// The catalogue's database reached through a relay of the test's own, over
+// TLS with the certificate verified; commands give up after 1.5 s.
+struct RelayedCatalogue {
+    explicit RelayedCatalogue(int books) : catalogue(CatalogueEngine::ServerTls)
+    {
+        catalogue.addBooks(books);
+        static const QRegularExpression port(QStringLiteral(R"(@localhost:(\d+)/)"));
+        QString uri = catalogue.uri();
+        relay = std::make_unique<TcpRelay>("127.0.0.1", port.match(uri).captured(1).toInt());
+        uri.replace(port, QStringLiteral("@localhost:%1/").arg(relay->port()));
+        Engine::setCatalogue(uri);
+        PgConnection::setDeadlineMs(1500);
+        query.setRequestLive(true);
+        query.setSql(mainQuery({}, {}));
+        query.open();
+    }
+    ~RelayedCatalogue()
+    {
+        PgConnection::setDeadlineMs(12000);
+        query.close();
+    }
+    TempCatalogue catalogue;
+    std::unique_ptr<TcpRelay> relay;
+    ResultSet query{QStringLiteral("Query1")};
+};
+
+const QString kLost = QStringLiteral("The connection to the catalogue server was lost; the next command connects again");
+
+} // namespace
+
+TEST(ServerNetwork, APathThatStopsAnsweringFailsTheCommandByItsDeadlineAndTheNextOneConnectsAgain)
+{
+    RelayedCatalogue c(500);
+    c.relay->freeze(true);
+    const QString lost = errorOf([&] { c.query.recordCount(); });
+    EXPECT_TRUE(lost.startsWith(kLost)) << lost.toStdString();
+    EXPECT_TRUE(c.query.active());
+    c.relay->freeze(false);
+    EXPECT_EQ(c.query.recordCount(), 500);
+    c.query.last();
+    EXPECT_EQ(c.query.fieldByName(QStringLiteral("nazev"))->displayText(), QStringLiteral("Kniha 500"));
+}
+
+TEST(ServerNetwork, APostWhoseAnswerWasLostIsNotStoredTwiceNorTakenForAnotherUsersChange)
+{
+    RelayedCatalogue c(50);
+    c.query.append();
+    c.query.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Jen jednou"));
+    c.relay->freezeAnswers(true);   // the insert arrives and is committed; its answer does not come back
+    EXPECT_TRUE(errorOf([&] { c.query.post(); }).startsWith(kLost));
+    c.relay->freezeAnswers(false);
+    EXPECT_EQ(c.query.state(), DataSetState::Insert);
+    c.query.post();
+    EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select count(*) from zeplo where nazev = 'Jen jednou'")).toInt(), 1);
+    const qint64 id = c.query.fieldByName(QStringLiteral("id"))->asInteger();
+    EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select id from zeplo where nazev = 'Jen jednou'")).toLongLong(), id);
+
+    c.query.first();
+    c.query.edit();
+    c.query.fieldByName(QStringLiteral("autor"))->setAsText(QStringLiteral("Změněný"));
+    c.relay->freezeAnswers(true);
+    EXPECT_TRUE(errorOf([&] { c.query.post(); }).startsWith(kLost));
+    c.relay->freezeAnswers(false);
+    c.query.post();   // the row holds what this post asks for: stored before, not a conflict
+    EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select autor from zeplo where id = 1")).toString(),
+              QStringLiteral("Změněný"));
+    EXPECT_EQ(c.catalogue.count(), 51);
+}
+
+TEST(ServerNetwork, NoSessionOfTheProgramStaysInsideATransactionBetweenCommands)
+{
+    TempCatalogue catalogue(CatalogueEngine::Server);
+    catalogue.addBooks(20000);
+    ResultSet query(QStringLiteral("Query1"));
+    DataSource source;
+    WindowLink link(18);
+    source.setDataSet(&query);
+    link.setDataSource(&source);
+    query.setRequestLive(true);
+    query.setSql(mainQuery({}, QStringLiteral("order by nazev")));
+    query.open();
+    for (int i = 0; i < 20; ++i)
+        query.moveBy(18);
+    query.last();
+    query.setSql(mainQuery(searchFilter(QStringLiteral("nazev"), QStringLiteral("a 1")), {}));
+    query.open();
+    query.moveBy(50);
+    const QString sessions = QStringLiteral("select count(*) from pg_stat_activity where datname = current_database() "
+                                            "and application_name = 'zeplo'");
+    EXPECT_EQ(catalogue.scalar(sessions).toInt(), 1);
+    EXPECT_EQ(catalogue.scalar(sessions + QStringLiteral(" and state <> 'idle'")).toInt(), 0);
+}
+
+// A sorted list walked while another computer deletes and adds books on both
+// sides of the reading, and the reading's session is ended in the middle: the
+// walk shows every book that was there all along once and in order, and any
+// other book (added meanwhile, or deleted after it was read) at most once.
+TEST(ServerNetwork, AWalkNeverSkipsOrRepeatsABookWhileOthersChangeTheListAndItsSessionEnds)
+{
+    TempCatalogue catalogue(CatalogueEngine::Server);
+    catalogue.addBooks(3000);
+    QList<qint64> before;
+    for (const QString &id : catalogue.scalar(QStringLiteral("select string_agg(id::text, ',' order by nazev collate "
+                                                             "\"cs-CZ-x-icu\", id) from zeplo"))
+                                 .toString()
+                                 .split(QLatin1Char(',')))
+        before << id.toLongLong();
+    ResultSet query(QStringLiteral("Query1"));
+    DataSource source;
+    WindowLink link(18);
+    source.setDataSet(&query);
+    link.setDataSource(&source);
+    query.setRequestLive(true);
+    query.setSql(mainQuery({}, QStringLiteral("order by nazev")));
+    query.open();
+    // Both ends read; then the rows where each stopped are gone, so that
+    // neither end can find the other's last row.
+    query.last();
+    query.first();
+    QSet<qint64> deleted;
+    const auto remove = [&](qsizetype at) {
+        if (at < 0 || at >= before.size() || deleted.contains(before[at]))
+            return;
+        catalogue.exec(QStringLiteral("delete from zeplo where id = %1").arg(before[at]));
+        deleted << before[at];
+    };
+    const qsizetype fromEachEnd = query.knownRecordCount() / 2;
+    remove(fromEachEnd - 1);
+    remove(before.size() - fromEachEnd);
+
+    const auto id = [&] { return query.fieldByName(QStringLiteral("id"))->asInteger(); };
+    QList<qint64> shown{id()};
+    for (int step = 1; !query.eof(); ++step) {
+        if (step % 400 == 0) {
+            remove(shown.size() - 10);                                          // behind
+            remove(qsizetype(query.knownRecordCount()) - fromEachEnd + 20);     // ahead, not yet read
+            catalogue.addBook(QStringLiteral("Nový"), QStringLiteral("Kniha 0"));
+            catalogue.addBook(QStringLiteral("Nový"), QStringLiteral("Kniha 9999"));
+        }
+        if (step == 1500)
+            catalogue.exec(QStringLiteral("select pg_terminate_backend(pid) from pg_stat_activity where datname = "
+                                          "current_database() and application_name = 'zeplo'"));
+        const QString error = errorOf([&] { query.next(); });
+        if (!error.isEmpty())
+            EXPECT_TRUE(error.startsWith(kLost)) << error.toStdString();   // the next command goes on
+        else if (!query.eof())
+            shown << id();
+    }
+    QList<qint64> kept, expected;
+    for (qint64 i : before)
+        if (!deleted.contains(i))
+            expected << i;
+    for (qint64 i : shown)
+        if (i <= 3000 && !deleted.contains(i))
+            kept << i;
+    EXPECT_EQ(kept, expected);
+    EXPECT_EQ(QSet<qint64>(shown.begin(), shown.end()).size(), shown.size()) << "a book shown twice";
+    EXPECT_GE(deleted.size(), 10);
+    EXPECT_GT(shown.size(), expected.size());   // books added ahead of the reading were reached
+}
