@@ -38,6 +38,12 @@ long peakKb()
     return -1;
 }
 
+quint64 roundTrips()
+{
+    const auto server = std::dynamic_pointer_cast<zeplo::PgEngine>(zeplo::Engine::openDefault());
+    return server ? server->roundTrips() : 0;
+}
+
 Ours::Ours()
     : grid(*new zeplo::DataGrid(&window)), memo1(*new zeplo::FieldMemo(&window)), memo3(*new zeplo::FieldMemo(&window)),
       check1(*new zeplo::FieldCheckBox(&window)), check2(*new zeplo::FieldCheckBox(&window))
@@ -108,6 +114,7 @@ Stock::Stock(bool tableModel)
             else if (keyword == "dbname") db.setDatabaseName(value);
             else if (keyword == "user") db.setUserName(value);
             else if (keyword == "password") db.setPassword(value);
+            else if (keyword == "sslmode") db.setConnectOptions(QStringLiteral("sslmode=") + value);
         }
         PQconninfoFree(options);
     } else {

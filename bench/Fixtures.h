@@ -38,6 +38,9 @@ QString stockSql(const QString &filter = QString(), const QString &order = QStri
 // Peak resident memory of this process so far, in kilobytes.
 long peakKb();
 
+// The round trips this process has made to the catalogue server so far (none on a file).
+quint64 roundTrips();
+
 // Query1 with DataSource1 and the main window's data controls, shown offscreen.
 struct Ours {
     Ours();

@@ -13,6 +13,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "Fixtures.h"
@@ -45,6 +46,18 @@ void guarded(benchmark::State &state, const std::function<void()> &body)
     }
 }
 
+// The round trips of the timed steps while it lives, as the counter "trips"
+// (the last repetition's): what a step costs on a network, whatever the machine.
+class TripCount {
+public:
+    explicit TripCount(benchmark::State &state) : state_(state), start_(roundTrips()) {}
+    ~TripCount() { state_.counters["trips"] = double(roundTrips() - start_); }
+
+private:
+    benchmark::State &state_;
+    quint64 start_;
+};
+
 void expect(benchmark::State &state, bool ok, const char *what)
 {
     if (!ok)
@@ -67,6 +80,7 @@ void oursOpen(benchmark::State &state)
         for (const QString &line : mainQuery())
             ours.query.sqlAdd(line);
         for (auto _ : state) {
+            TripCount trips(state);
             ours.query.open();
             ours.show();
         }
@@ -81,6 +95,7 @@ void oursCtrlEnd(benchmark::State &state)
         Ours ours;
         ours.openWith(mainQuery());
         for (auto _ : state) {
+            TripCount trips(state);
             QTest::keyClick(&ours.grid, Qt::Key_End, Qt::ControlModifier);
             ours.show();
             state.PauseTiming();
@@ -100,6 +115,7 @@ void oursPageDown(benchmark::State &state)
         Ours ours;
         ours.openWith(mainQuery());
         for (auto _ : state) {
+            TripCount trips(state);
             for (int i = 0; i < kPageDowns; ++i) {
                 QTest::keyClick(&ours.grid, Qt::Key_PageDown);
                 ours.show();
@@ -116,6 +132,7 @@ void oursOpenWith(benchmark::State &state, const QStringList &sql)
         Ours ours;
         ours.openWith(mainQuery());
         for (auto _ : state) {
+            TripCount trips(state);
             ours.openWith(sql);
         }
         state.counters["rows_shown"] = ours.query.windowRowCount();
@@ -131,6 +148,7 @@ void oursCount(benchmark::State &state)
         zeplo::ResultSet query2(QStringLiteral("Query2"));
         qint64 count = -1;
         for (auto _ : state) {
+            TripCount trips(state);
             // As the main window refreshes its count panel.
             query2.setSql({zeplo::kCountQuery});
             query2.open();
@@ -151,10 +169,12 @@ void oursAppendPost(benchmark::State &state)
             state.PauseTiming();
             ours.openWith(mainQuery());   // as the editor finds the list: at its top
             state.ResumeTiming();
+            std::optional<TripCount> trips(state);
             ours.query.append();
             ours.query.fieldByName(QStringLiteral("Nazev"))->setValue(QStringLiteral("Zkušební kniha"));
             ours.query.post();
             ours.show();
+            trips.reset();
             state.PauseTiming();
             const bool shown = ours.query.fieldByName(QStringLiteral("Nazev"))->value().toString()
                                == QStringLiteral("Zkušební kniha");
@@ -176,6 +196,7 @@ void oursEditPost(benchmark::State &state)
             ours.openWith(mainQuery());
             const QString title = QStringLiteral("Upravený název %1").arg(++n);
             state.ResumeTiming();
+            TripCount trips(state);
             ours.query.edit();
             ours.query.fieldByName(QStringLiteral("Nazev"))->setValue(title);
             ours.query.post();
@@ -211,6 +232,7 @@ void oursReport(benchmark::State &state, bool controls)
                 first = false;
             };
             clock.start();
+            TripCount trips(state);
             tisk.render(output);
             seconds = double(clock.nsecsElapsed()) / 1e9;
             pages = store.pageCount();

@@ -18,8 +18,10 @@ tool = os.path.join(build, "zeplo-catalogue")
 cache = os.environ.get("ZEPLO_BENCH_CACHE", os.path.join(build, "bench-catalogues"))
 sizes = [int(s) for s in os.environ.get("ZEPLO_BENCH_SIZES", "1000 100000 1000000").split()]
 # The owner's URI of a PostgreSQL server: the catalogues are then databases on it,
-# filled from the same demo catalogues, and both sides read them there.
+# filled from the same demo catalogues, and both sides read them there; through
+# the delaying relay when ZEPLO_BENCH_RELAYED names the same server behind it.
 server = os.environ.get("ZEPLO_BENCH_SERVER")
+relayed = os.environ.get("ZEPLO_BENCH_RELAYED") or server
 
 SCENARIOS = [
     # name, label, with a stock counterpart
@@ -96,7 +98,7 @@ def server_catalogue(folder, n, scratch=False):
         psql("DROP DATABASE IF EXISTS zeplo_bench_scratch WITH (FORCE)")
         psql(f"CREATE DATABASE zeplo_bench_scratch TEMPLATE {name}")
         name = "zeplo_bench_scratch"
-    return with_database(server, name)
+    return with_database(relayed, name)
 
 
 def run(name, side, folder, reps):
@@ -118,7 +120,7 @@ def summary(runs):
     times = sorted(b["real_time"] for b in runs)   # milliseconds
     median = times[len(times) // 2] if len(times) % 2 else (times[len(times) // 2 - 1] + times[len(times) // 2]) / 2
     result = {"median_ms": median, "peak_mb": max(b["peak_kb"] for b in runs) / 1024}
-    for key in ("lines_per_s", "pages_per_s", "first_page_ms", "pages"):
+    for key in ("lines_per_s", "pages_per_s", "first_page_ms", "pages", "trips"):
         if key in runs[0]:
             values = sorted(b[key] for b in runs)
             result[key] = values[len(values) // 2]
@@ -163,18 +165,20 @@ def main():
         results = {side: failed.get(side) or summary(samples[side]) for side in sides}
         rows.append((label, n, results))
 
-    header = ["scenario", "books", "ours (median)", "stock Qt (median)", "stock / ours", "ours peak",
-              "stock peak", "notes"]
+    header = ["scenario", "books", "ours (median)"] + (["round trips"] if server else []) + [
+        "stock Qt (median)", "stock / ours", "ours peak", "stock peak", "notes"]
     table = []
     for label, n, results in rows:
         ours, stock = results.get("ours", {}), results.get("stock")
         cells = [label, "empty" if n == 0 else f"{n:,}"]
         notes = []
         if "error" in ours:
-            cells += ["error", "", "", "", ""]
+            cells += ["error", "", "", "", ""] + ([""] if server else [])
             notes.append(ours["error"])
         else:
             cells.append(ms(ours["median_ms"]))
+            if server:
+                cells.append(f"{ours.get('trips', 0):,.0f}")
             if stock is None:
                 cells += ["—", "—"]
             elif "error" in stock:

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -50,8 +51,8 @@ void nonBlocking(int fd)
 
 } // namespace
 
-TcpRelay::TcpRelay(const std::string &targetAddress, int targetPort, int delayEachWayMs)
-    : address_(targetAddress), targetPort_(targetPort), delayMs_(delayEachWayMs)
+TcpRelay::TcpRelay(const std::string &targetAddress, int targetPort, int delayEachWayUs)
+    : address_(targetAddress), targetPort_(targetPort), delayUs_(delayEachWayUs)
 {
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in at{};
@@ -85,7 +86,7 @@ void TcpRelay::run()
     while (!stopping_) {
         const Clock::time_point now = Clock::now();
         std::vector<pollfd> watched{{listener_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        int timeout = 20;   // a freeze or a thaw is seen within this
+        auto timeout = std::chrono::microseconds(20000);   // a freeze or a thaw is seen within this
         std::vector<Flow *> flows;
         for (auto &pair : pairs)
             for (Flow *flow : {&pair->up, &pair->down}) {
@@ -99,10 +100,11 @@ void TcpRelay::run()
                 if (flow->queue.front().due <= now)
                     watched.push_back({flow->to, POLLOUT, 0});
                 else
-                    timeout = std::min<int>(timeout, int(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                          flow->queue.front().due - now).count()) + 1);
+                    timeout = std::min(timeout, std::chrono::duration_cast<std::chrono::microseconds>(
+                                                    flow->queue.front().due - now));
             }
-        poll(watched.data(), watched.size(), timeout);
+        const timespec wait{0, long(timeout.count()) * 1000};
+        ppoll(watched.data(), watched.size(), &wait, nullptr);
         if (watched[0].revents & POLLIN) {
             const int client = accept(listener_, nullptr, nullptr);
             if (client >= 0) {
@@ -131,7 +133,7 @@ void TcpRelay::run()
             if (!flow->ended) {
                 const ssize_t n = read(flow->from, buffer, sizeof buffer);
                 if (n > 0)
-                    flow->queue.push_back({Clock::now() + std::chrono::milliseconds(delayMs_), std::string(buffer, size_t(n))});
+                    flow->queue.push_back({Clock::now() + std::chrono::microseconds(delayUs_), std::string(buffer, size_t(n))});
                 else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
                     flow->ended = true;
             }

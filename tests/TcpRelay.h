@@ -11,7 +11,7 @@
 // own until it goes.
 class TcpRelay {
 public:
-    TcpRelay(const std::string &targetAddress, int targetPort, int delayEachWayMs = 0);
+    TcpRelay(const std::string &targetAddress, int targetPort, int delayEachWayUs = 0);
     ~TcpRelay();
     TcpRelay(const TcpRelay &) = delete;
     TcpRelay &operator=(const TcpRelay &) = delete;
@@ -27,7 +27,7 @@ private:
 
     std::string address_;
     int targetPort_;
-    int delayMs_;
+    int delayUs_;
     int listener_ = -1;
     int port_ = 0;
     int wake_[2] = {-1, -1};

@@ -77,6 +77,7 @@ public:
                        .arg(select.columns, key_, from_)
                        .arg(params_.size() + 1);
         count_ = pg::renumbered(countQuery(select.table, select.rest, key_), params_);
+        searching_ = select.rest.contains(QLatin1String(" LIKE "));
         countsWholeTable_ = count_.sql.simplified() == QStringLiteral("select count(*) from %1").arg(select.table);
         if (reading_.resumable)
             fetch(front_, kFirstRows);
@@ -103,13 +104,30 @@ public:
     bool complete() const override { return keys_.complete(); }
     qsizetype knownCount() const override { return keys_.known(); }
 
+    // The count of a list not read to its end comes with the next rows, as
+    // many as one read takes: what asks for the count of a list (the report)
+    // walks it next.
     qsizetype countRows() override
     {
         if (keys_.complete())
             return keys_.known();
-        const PgResult result = countsWholeTable_ ? pgCountWholeTable(engine_->connection(), count_.sql)
-                                                  : engine_->connection().run({count_.sql, count_.params, true});
-        return qsizetype(keyAt(result, 0, 0));
+        if (countsWholeTable_ && !reading_.resumable)
+            return qsizetype(keyAt(pgCountWholeTable(engine_->connection(), count_.sql), 0, 0));
+        std::vector<PgCommand> commands;
+        const std::size_t count = countsWholeTable_
+                                      ? pgAddWithout(commands, PgCommand(count_.sql, {}, true),
+                                                     {"enable_seqscan = off", "max_parallel_workers_per_gather = 0"})
+                                      : addStatement(commands, PgCommand(count_.sql, count_.params, true));
+        std::optional<Read> next;
+        std::size_t at = 0;
+        if (reading_.resumable) {
+            next = plan(front_, kMostRows);
+            at = add(commands, *next);
+        }
+        const std::vector<PgResult> results = engine_->connection().run(commands);
+        if (next)
+            apply(*next, results[at]);
+        return qsizetype(keyAt(results[count], 0, 0));
     }
 
     // Read afresh: what edit shows and posts against.
@@ -371,26 +389,40 @@ private:
         return i >= 0 ? i < keys_.frontCount() : -i <= keys_.backCount();
     }
 
-    void fetch(End &end, qsizetype wanted)
+    // A read of `wanted` rows or more at one end, as a statement and what to do with its answer.
+    struct Read {
+        End *end = nullptr;
+        qsizetype rows = 0;
+        bool withValues = true;
+    };
+
+    Read plan(End &end, qsizetype wanted)
     {
         const bool withValues = wanted <= kMostRows;
         const qsizetype n = withValues ? std::min(std::max(wanted, end.batch), kMostRows)
                                        : std::clamp(wanted, kFirstKeys, kMostKeys);
         if (withValues)
             end.batch = std::min(end.batch * 4, kMostRows);
+        return {&end, n, withValues};
+    }
+
+    // Adds the read's statement to `commands`; returns where its result will be.
+    std::size_t add(std::vector<PgCommand> &commands, const Read &read) const
+    {
+        const End &end = *read.end;
         const End &other = end.front ? back_ : front_;
         QStringList params = params_, conditions;
         if (!reading_.condition.isEmpty())
             conditions << QLatin1Char('(') + reading_.condition + QLatin1Char(')');
         // Each end reads up to the other's position, never past it.
-        for (const End *e : {static_cast<const End *>(&end), &other})
+        for (const End *e : {&end, &other})
             if (e->started)
                 conditions << reading_.after(e->position, !e->front, params);
-        params << QString::number(n);
+        params << QString::number(read.rows);
         const QString where = conditions.isEmpty() ? QString() : QStringLiteral("where ") + conditions.join(QStringLiteral(" and "));
         const QString order = end.front ? reading_.forward : reading_.backward;
         QString sql;
-        if (withValues) {
+        if (read.withValues) {
             sql = QStringLiteral("select %1 from %2 %3 %4 limit $%5").arg(list_, from_, where, order).arg(params.size());
         } else {
             // Keys alone; the sort values only of the last row, where the next read resumes.
@@ -404,47 +436,71 @@ private:
                       .arg(outer.join(QStringLiteral(", ")), inner.join(QStringLiteral(", ")), order, from_, where)
                       .arg(params.size());
         }
-        std::vector<PgCommand> commands{statement(sql, params)};
-        const bool first = columns_.empty();
+        return addStatement(commands, statement(sql, params));
+    }
+
+    // A statement of the list: a search prefers the search indexes.
+    std::size_t addStatement(std::vector<PgCommand> &commands, PgCommand command) const
+    {
+        if (searching_)
+            return pgAddWithout(commands, std::move(command), {"enable_seqscan = off"});
+        commands.push_back(std::move(command));
+        return commands.size() - 1;
+    }
+
+    void fetch(End &end, qsizetype wanted)
+    {
+        const Read read = plan(end, wanted);
+        std::vector<PgCommand> commands;
+        const std::size_t at = add(commands, read);
+        // A key for a row about to be added rides along.
         std::optional<PgCommand> reservation;
         if (wantKey_ && !engine_->reservedKey(table_))
             reservation = engine_->keyReservation(table_);
         if (reservation)
             commands.push_back(*reservation);
-        std::vector<PgResult> results = engine_->connection().run(commands);
-        const PgResult &result = results[0];
+        const std::vector<PgResult> results = engine_->connection().run(commands);
         if (reservation)
-            engine_->keepReservedKey(table_, results[1]);
-        if (first)
+            engine_->keepReservedKey(table_, results.back());
+        apply(read, results[at]);
+    }
+
+    void apply(const Read &read, const PgResult &result)
+    {
+        End &end = *read.end;
+        if (columns_.empty())
             describe(result);
-        const int keyColumn = withValues ? keyColumn_ : 0;
+        const int keyColumn = read.withValues ? keyColumn_ : 0;
         const int rows = PQntuples(result.get());
         for (int i = 0; i < rows; ++i) {
             const qint64 key = keyAt(result, i, keyColumn);
             const Keyset::Step step = end.front ? keys_.addFront(key) : keys_.addBack(key);
-            if (withValues && step == Keyset::Step::Added)
+            if (read.withValues && step == Keyset::Step::Added)
                 keep(key, pgRow(result.get(), i, userColumns()));
         }
         if (rows > 0) {
             end.started = true;
             end.position.clear();
             for (qsizetype i = 0; i < sortColumns_.size(); ++i) {
-                const int column = withValues ? sortColumns_[i] : int(i) + 1;
+                const int column = read.withValues ? sortColumns_[i] : int(i) + 1;
                 end.position << (PQgetisnull(result.get(), rows - 1, column)
                                      ? QString()
                                      : QString::fromUtf8(PQgetvalue(result.get(), rows - 1, column)));
             }
             end.position << QString::number(keyAt(result, rows - 1, keyColumn));
         }
-        if (rows < n)
+        if (rows < read.rows)
             keys_.meet();   // nothing is left between the two ends
     }
 
     // An order that cannot resume by position: the whole result in one statement.
     void readWhole()
     {
-        const PgResult result = engine_->connection().run(
-            statement(QStringLiteral("select %1 from %2 %3").arg(list_, from_, reading_.whole), params_));
+        std::vector<PgCommand> commands;
+        const std::size_t at = addStatement(
+            commands, statement(QStringLiteral("select %1 from %2 %3").arg(list_, from_, reading_.whole), params_));
+        std::vector<PgResult> results = engine_->connection().run(commands);
+        const PgResult &result = results[at];
         describe(result);
         for (int i = 0; i < PQntuples(result.get()); ++i) {
             const qint64 key = keyAt(result, i, keyColumn_);
@@ -521,6 +577,7 @@ private:
     quint64 writesSeen_ = 0;
     qsizetype lastFirst_ = 0;
     bool wantKey_ = false;        // a row is about to be added
+    bool searching_ = false;      // the list is a search
 };
 
 } // namespace

@@ -90,23 +90,29 @@ bool pgComparedAsText(unsigned type)
     }
 }
 
-// The number of rows of a whole table. Counted by the key's index alone, the
-// server reads a fraction of the table's pages (none of the rows while the
-// table's visibility map is current, which the server's vacuum keeps so);
-// left to itself it reads the table with parallel workers, which on a table
-// of a million rows cost more than they save. One transaction, one round trip.
-PgResult pgCountWholeTable(PgConnection &connection, const QString &sql)
+std::size_t pgAddWithout(std::vector<PgCommand> &commands, PgCommand command, std::initializer_list<const char *> settings)
 {
-    const auto step = [](const char *text) {
-        PgCommand c{QString::fromLatin1(text)};
+    const auto step = [](QString text) {
+        PgCommand c(std::move(text));
         c.joinsNext = true;
         return c;
     };
-    std::vector<PgCommand> commands{step("BEGIN"), step("SET LOCAL enable_seqscan = off"),
-                                    step("SET LOCAL max_parallel_workers_per_gather = 0"), {sql, {}, true}};
-    commands[3].joinsNext = true;
-    commands.push_back({QStringLiteral("COMMIT")});
-    return std::move(connection.run(commands)[3]);
+    commands.push_back(step(QStringLiteral("BEGIN")));
+    for (const char *setting : settings)
+        commands.push_back(step(QStringLiteral("SET LOCAL %1").arg(QLatin1String(setting))));
+    command.joinsNext = true;
+    commands.push_back(std::move(command));
+    const std::size_t at = commands.size() - 1;
+    commands.push_back(PgCommand(QStringLiteral("COMMIT")));
+    return at;
+}
+
+PgResult pgCountWholeTable(PgConnection &connection, const QString &sql)
+{
+    std::vector<PgCommand> commands;
+    const std::size_t at = pgAddWithout(commands, PgCommand(sql, {}, true),
+                                        {"enable_seqscan = off", "max_parallel_workers_per_gather = 0"});
+    return std::move(connection.run(commands)[at]);
 }
 
 std::vector<ColumnInfo> pgColumns(const pg_result *result, const PgTable *table, int count)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -36,8 +37,18 @@ bool pgComparedAsText(unsigned type);
 // the table declares them, the others (expressions) by their type and read-only.
 std::vector<ColumnInfo> pgColumns(const pg_result *result, const PgTable *table, int count = -1);
 
+// Adds `command` to `commands` inside a transaction of its own whose
+// `settings` ("enable_seqscan = off", ...) hold for it alone; returns where its
+// result will be. The server plans by its estimates, which know nothing of what
+// folding Czech text costs or of a table's visibility map: turning off its
+// choice of reading the whole table makes a search take the trigram index and a
+// count take the key's index, where the table has them.
+std::size_t pgAddWithout(std::vector<PgCommand> &commands, PgCommand command,
+                         std::initializer_list<const char *> settings);
+
 // The number of rows of a whole table (`sql` a count(*) of it), by the key's
-// index rather than the parallel scan the server would choose: one round trip.
+// index alone: one round trip. Left to itself the server reads the table with
+// parallel workers, which on a table of a million rows cost more than they save.
 PgResult pgCountWholeTable(PgConnection &connection, const QString &sql);
 
 std::unique_ptr<Cursor> openPgStaticCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql);

@@ -29,8 +29,16 @@ public:
                 text = QStringLiteral("select %1 from %2 %3")
                            .arg(select->columns, select->table, pg::czechOrder(select->rest, *table, QString()).forward);
         }
-        const PgResult result = wholeTable ? pgCountWholeTable(engine->connection(), text)
-                                           : engine->connection().run(PgCommand{text, sql.params});
+        PgResult result;
+        if (wholeTable) {
+            result = pgCountWholeTable(engine->connection(), text);
+        } else if (text.contains(QLatin1String(" LIKE "))) {
+            std::vector<PgCommand> commands;
+            const std::size_t at = pgAddWithout(commands, PgCommand(text, sql.params), {"enable_seqscan = off"});
+            result = std::move(engine->connection().run(commands)[at]);
+        } else {
+            result = engine->connection().run(PgCommand(text, sql.params));
+        }
         columns_ = pgColumns(result.get(), table);
         const int n = PQnfields(result.get());
         for (int i = 0; i < PQntuples(result.get()); ++i)

@@ -3,14 +3,12 @@
 // computers changing the list meanwhile.
 #include <gtest/gtest.h>
 
-#include <QRegularExpression>
 #include <QSet>
 
-#include "TcpRelay.h"
+#include "RelayedCatalogue.h"
 #include "TempCatalogue.h"
 #include "WindowLink.h"
 #include "app/BookQueries.h"
-#include "engine/PgConnection.h"
 #include "engine/ResultSet.h"
 
 using namespace zeplo;
@@ -26,32 +24,6 @@ QString errorOf(const std::function<void()> &f)
     }
     return QString();
 }
-
-// The catalogue's database reached through a relay of the test's own, over
-// TLS with the certificate verified; commands give up after 1.5 s.
-struct RelayedCatalogue {
-    explicit RelayedCatalogue(int books) : catalogue(CatalogueEngine::ServerTls)
-    {
-        catalogue.addBooks(books);
-        static const QRegularExpression port(QStringLiteral(R"(@localhost:(\d+)/)"));
-        QString uri = catalogue.uri();
-        relay = std::make_unique<TcpRelay>("127.0.0.1", port.match(uri).captured(1).toInt());
-        uri.replace(port, QStringLiteral("@localhost:%1/").arg(relay->port()));
-        Engine::setCatalogue(uri);
-        PgConnection::setDeadlineMs(1500);
-        query.setRequestLive(true);
-        query.setSql(mainQuery({}, {}));
-        query.open();
-    }
-    ~RelayedCatalogue()
-    {
-        PgConnection::setDeadlineMs(12000);
-        query.close();
-    }
-    TempCatalogue catalogue;
-    std::unique_ptr<TcpRelay> relay;
-    ResultSet query{QStringLiteral("Query1")};
-};
 
 const QString kLost = QStringLiteral("The connection to the catalogue server was lost; the next command connects again");
 
