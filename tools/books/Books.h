@@ -4,11 +4,22 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace zeplo::tool {
 
-// A failure of the tool; main() prints the message and exits with code 1.
+// A failure of the tool; main() prints the message and exits with code 1, the
+// transfer window shows it.
 [[noreturn]] void fail(const std::string &message);
+
+// The language of the messages: English on the command line, Czech in the
+// transfer window. Chosen once at start, before any work runs.
+enum class Language { English, Czech };
+void setLanguage(Language language);
+Language language();
+
+// The text of a message in the chosen language.
+std::string say(std::string_view english, std::string_view czech);
 
 enum class Kind { Id, Text, Year, Memo, Logical };
 
@@ -31,7 +42,7 @@ inline constexpr std::array<Column, kColumnCount> kColumns = {{{"id", Kind::Id, 
                                                                {"precteno", Kind::Logical, 0},
                                                                {"pujceno", Kind::Memo, 0}}};
 
-// "1 book", "2 books"
+// "1 book", "2 books"; "1 kniha", "2 knihy", "5 knih"
 std::string bookCount(std::uint64_t n);
 
 // "id,autor,...,pujceno"

@@ -49,13 +49,20 @@ std::string serverMessage(const PGresult *result)
 
 class Connection {
 public:
-    Connection(const std::string &uri, const std::string &name) : uri_(uri), name_(name)
+    Connection(const std::string &uri, const std::string &password, const std::string &name)
+        : uri_(uri), password_(password), name_(name)
     {
         // The URI's own connect_timeout, given later, wins over this bound; the
-        // client encoding after it is always ours.
-        const char *const keys[] = {"connect_timeout", "dbname", "client_encoding", "application_name", nullptr};
-        const char *const values[] = {"10", uri.c_str(), "UTF8", "zeplo-catalogue", nullptr};
-        conn_ = PQconnectdbParams(keys, values, 1);
+        // client encoding after it is always ours, and so is a password given apart.
+        std::vector<const char *> keys = {"connect_timeout", "dbname", "client_encoding", "application_name"};
+        std::vector<const char *> values = {"10", uri.c_str(), "UTF8", "zeplo-catalogue"};
+        if (!password.empty()) {
+            keys.push_back("password");
+            values.push_back(password.c_str());
+        }
+        keys.push_back(nullptr);
+        values.push_back(nullptr);
+        conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
         if (!conn_)
             fail(name_ + ": out of memory");
         if (PQstatus(conn_) != CONNECTION_OK)
@@ -70,9 +77,15 @@ public:
     // Every message names the server; none may carry the password, whatever libpq wrote.
     [[noreturn]] void failWith(const std::string &what, const std::string &why) const
     {
-        fail(withoutPasswordOf(name_ + ": " + what + ": " + trimmed(why), uri_));
+        fail(withoutPassword(name_ + ": " + what + ": " + trimmed(why)));
     }
-    std::string withoutPassword(const std::string &text) const { return withoutPasswordOf(text, uri_); }
+    std::string withoutPassword(const std::string &text) const
+    {
+        std::string clean = withoutPasswordOf(text, uri_);
+        for (std::size_t at; !password_.empty() && (at = clean.find(password_)) != std::string::npos;)
+            clean.replace(at, password_.size(), "***");
+        return clean;
+    }
 
     // Runs one command; its text parameters may be null.
     Result run(const char *sql, std::initializer_list<const char *> params = {},
@@ -106,6 +119,7 @@ public:
 
 private:
     std::string uri_;
+    std::string password_;
     std::string name_;
     PGconn *conn_ = nullptr;
 };
@@ -228,19 +242,22 @@ private:
 
 class PgStore : public CatalogueStore {
 public:
-    explicit PgStore(const std::string &uri) : uri_(uri), name_(withoutPassword(uri)) {}
+    PgStore(const std::string &uri, const std::string &password)
+        : uri_(uri), password_(password), name_(withoutPassword(uri))
+    {
+    }
 
     const std::string &name() const override { return name_; }
 
     bool exists() override
     {
-        Connection c(uri_, name_);
+        Connection c(uri_, password_, name_);
         return tableExists(c);
     }
 
     std::uint64_t count() override
     {
-        Connection c(uri_, name_);
+        Connection c(uri_, password_, name_);
         return static_cast<std::uint64_t>(c.number("SELECT count(*) FROM zeplo"));
     }
 
@@ -252,12 +269,13 @@ private:
     static void addSearchIndexes(Connection &c);
 
     std::string uri_;
+    std::string password_;
     std::string name_;
 };
 
 void PgStore::readAll(const std::function<void(const Book &)> &each)
 {
-    Connection c(uri_, name_);
+    Connection c(uri_, password_, name_);
     const std::string sql = "SELECT " + columnList() + " FROM zeplo ORDER BY id";
     // One row at a time: a million books never sit in memory at once.
     if (!PQsendQuery(c.get(), sql.c_str()) || !PQsetSingleRowMode(c.get()))
@@ -302,7 +320,7 @@ void PgStore::readAll(const std::function<void(const Book &)> &each)
 
 void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
 {
-    Connection c(uri_, name_);
+    Connection c(uri_, password_, name_);
     c.run("BEGIN");
     std::optional<CopyIn> copy;
     try {
@@ -311,17 +329,19 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
         const bool exists = tableExists(c);
         if (mode == WriteMode::MakeNew) {
             if (exists)
-                fail(name_ + " already holds a catalogue (table zeplo); a catalogue is never overwritten");
+                fail(name_ + say(" already holds a catalogue (table zeplo); a catalogue is never overwritten",
+                                 " už obsahuje katalog (tabulku zeplo); katalog se nikdy nepřepisuje"));
             c.run(kSchema);
         } else if (!exists) {
-            fail(name_ + ": there is no catalogue (table zeplo) on this server");
+            fail(name_ + say(": there is no catalogue (table zeplo) on this server",
+                             ": na tomto serveru není katalog (tabulka zeplo)"));
         }
         // Nobody else adds a book while the ids are given out here; readers go on.
         c.run("LOCK TABLE zeplo IN EXCLUSIVE MODE");
         if (mode == WriteMode::FillEmpty) {
             if (const std::int64_t n = c.number("SELECT count(*) FROM zeplo"))
-                fail(name_ + " already holds " + bookCount(n)
-                     + "; only a new or empty catalogue is filled");
+                fail(name_ + say(" already holds ", " už obsahuje ") + bookCount(n)
+                     + say("; only a new or empty catalogue is filled", "; naplnit lze jen nový nebo prázdný katalog"));
         }
         const std::optional<std::string> sequence = c.value("SELECT pg_get_serial_sequence('zeplo', 'id')");
         std::int64_t nextId = c.number("SELECT coalesce(max(id), 0) + 1 FROM zeplo");
@@ -382,6 +402,9 @@ void PgStore::addSearchIndexes(Connection &c)
 
 } // namespace
 
-std::unique_ptr<CatalogueStore> makePgStore(const std::string &uri) { return std::make_unique<PgStore>(uri); }
+std::unique_ptr<CatalogueStore> makePgStore(const std::string &uri, const std::string &password)
+{
+    return std::make_unique<PgStore>(uri, password);
+}
 
 } // namespace zeplo::tool

@@ -9,6 +9,8 @@
 
 #include <sqlite3.h>
 
+#include "engine/Engine.h"
+
 namespace fs = std::filesystem;
 
 namespace zeplo::tool {
@@ -47,7 +49,13 @@ public:
     void setJournalMode(const char *mode);
     [[noreturn]] void failWithEngineError(const std::string &context) const
     {
-        fail(context + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory"));
+        if (!db_)
+            fail(context + ": out of memory");
+        // Another program's write that outlasts the wait: the same words as the program's.
+        const int code = sqlite3_errcode(db_) & 0xff;
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+            fail(context + ": " + Engine::lockedMessage().toStdString());
+        fail(context + ": " + sqlite3_errmsg(db_));
     }
     [[noreturn]] void failWithEngineError() const { failWithEngineError(file_.string()); }
 
@@ -110,7 +118,8 @@ Database Database::createNew(const fs::path &file)
 {
     std::error_code ec;
     if (fs::exists(file, ec))
-        fail(file.string() + " already exists; a catalogue is never overwritten");
+        fail(file.string() + say(" already exists; a catalogue is never overwritten",
+                                 " už existuje; katalog se nikdy nepřepisuje"));
     if (file.has_parent_path()) {
         fs::create_directories(file.parent_path(), ec);
         if (ec)
@@ -205,7 +214,7 @@ private:
 
 class SqliteStore : public CatalogueStore {
 public:
-    explicit SqliteStore(const fs::path &dir) : file_(dir / "zeplo.db"), name_(file_.string()) {}
+    explicit SqliteStore(const fs::path &file) : file_(file), name_(file_.string()) {}
 
     const std::string &name() const override { return name_; }
 
@@ -298,8 +307,8 @@ void SqliteStore::write(WriteMode mode, const std::function<void(BookSink &)> &f
     try {
         if (mode == WriteMode::FillEmpty) {
             if (const std::uint64_t n = countIn(db))
-                fail(name_ + " already holds " + bookCount(n)
-                     + "; only a new or empty catalogue is filled");
+                fail(name_ + say(" already holds ", " už obsahuje ") + bookCount(n)
+                     + say("; only a new or empty catalogue is filled", "; naplnit lze jen nový nebo prázdný katalog"));
         }
         Inserter inserter(db);
         fill(inserter);
@@ -336,6 +345,6 @@ void SqliteStore::makeAndFill(const std::function<void(BookSink &)> &fill)
 
 } // namespace
 
-std::unique_ptr<CatalogueStore> makeSqliteStore(const fs::path &dir) { return std::make_unique<SqliteStore>(dir); }
+std::unique_ptr<CatalogueStore> makeSqliteStore(const fs::path &file) { return std::make_unique<SqliteStore>(file); }
 
 } // namespace zeplo::tool

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "CatalogueStore.h"
+#include "stores/CatalogueStore.h"
 
 namespace zeplo::tool {
 

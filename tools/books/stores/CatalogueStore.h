@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "Books.h"
+#include "books/Books.h"
 
 namespace zeplo::tool {
 
@@ -54,5 +54,10 @@ public:
 // A libpq connection URI (postgresql://... or postgres://...) names a server's
 // catalogue; anything else is a folder holding zeplo.db.
 std::unique_ptr<CatalogueStore> openCatalogue(const std::string &where);
+
+// The catalogue as the program names it: a libpq connection URI, or the path of
+// a catalogue file (a folder stands for its zeplo.db). A password given apart
+// goes to the connection only, never into a name or a message.
+std::unique_ptr<CatalogueStore> openProgramCatalogue(const std::string &where, const std::string &password = {});
 
 } // namespace zeplo::tool
