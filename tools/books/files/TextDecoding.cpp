@@ -62,6 +62,19 @@ int lineAtEnd(std::string_view text)
     return line;
 }
 
+// Cuts the text before its first C1 control character (U+0080 to U+009F); false
+// when it holds none.
+bool cutAtControl(std::string &utf8)
+{
+    for (std::size_t i = 0; i + 1 < utf8.size(); ++i) {
+        if (utf8[i] == '\xC2' && static_cast<unsigned char>(utf8[i + 1]) < 0xA0) {
+            utf8.resize(i);
+            return true;
+        }
+    }
+    return false;
+}
+
 // Tells broken UTF-8 from another encoding: counts the well-formed sequences of
 // two or more bytes and the bytes that belong to none.
 struct Utf8Census {
@@ -133,7 +146,9 @@ DecodedText decodeText(std::string_view bytes, const std::string &encoding)
         name = census.bad == 0 || census.multiByte >= census.bad ? "UTF-8" : "windows-1250";
     }
     text.encoding = std::string(name) == "windows-1250" ? "Windows-1250" : name;
-    if (!convert(bytes, name, text.utf8)) {
+    // ICU gives the five bytes that Windows-1250 leaves undefined as control
+    // characters, which no text of a spreadsheet holds.
+    if (!convert(bytes, name, text.utf8) || (text.encoding == "Windows-1250" && cutAtControl(text.utf8))) {
         if (text.encoding == "Windows-1250")
             throw BadLine(lineAtEnd(text.utf8), say("the file is neither UTF-8 nor UTF-16 with a byte-order mark nor "
                                          "Windows-1250 text (another encoding may be named with --encoding)",
