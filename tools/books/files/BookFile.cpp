@@ -16,6 +16,10 @@ namespace zeplo::tool {
 
 namespace {
 
+// The most memory the rows of a file are kept in between checking and reading
+// them; a larger file is read twice.
+constexpr std::size_t kKeptRowsBytes = 96u * 1024 * 1024;
+
 std::string lowerAscii(std::string text)
 {
     for (char &c : text)
@@ -258,6 +262,9 @@ std::uint64_t BookFile::check(Progress &progress)
 {
     checkMapping();
     std::fill(holdsMarks_.begin(), holdsMarks_.end(), false);
+    kept_.clear();
+    bool keeping = true;
+    std::size_t keptBytes = 0;
     const std::unique_ptr<RowReader> rows = openRows();
     SheetRow row;
     Book book;
@@ -265,6 +272,16 @@ std::uint64_t BookFile::check(Progress &progress)
     try {
         rows->next(row); // the header
         while (rows->next(row)) {
+            if (keeping) {
+                keptBytes += sizeof row + row.cells.size() * sizeof(Cell);
+                for (const Cell &cell : row.cells)
+                    keptBytes += cell.text.capacity() > 15 ? cell.text.capacity() : 0;
+                keeping = keptBytes <= kKeptRowsBytes;
+                if (keeping)
+                    kept_.push_back(row);
+                else
+                    std::vector<SheetRow>().swap(kept_);
+            }
             for (std::size_t i = 0; i < row.cells.size() && i < columns_.size(); ++i) {
                 const int target = columns_[i].target;
                 if (target >= 0 && kColumns[static_cast<std::size_t>(target)].kind == Kind::Logical
@@ -281,11 +298,22 @@ std::uint64_t BookFile::check(Progress &progress)
         throw;
     }
     progress.advance(Stage::Checking, rows->size(), rows->size());
+    if (!keeping)
+        kept_.clear();
     return count;
 }
 
 void BookFile::read(const std::function<void(const Book &, int)> &each)
 {
+    if (!kept_.empty()) {
+        Book book;
+        for (SheetRow &row : kept_) {
+            convert(row, book);
+            each(book, row.line);
+        }
+        std::vector<SheetRow>().swap(kept_);
+        return;
+    }
     const std::unique_ptr<RowReader> rows = openRows();
     SheetRow row;
     Book book;

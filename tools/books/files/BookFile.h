@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "books/Books.h"
+#include "SheetRows.h"
 #include "books/Progress.h"
 
 namespace zeplo::tool {
@@ -80,7 +81,7 @@ private:
     void readHeader();
     void checkMapping() const;
     // A row as a book; false when a field is refused, `why` then says why.
-    void convert(struct SheetRow &row, Book &book) const;
+    void convert(SheetRow &row, Book &book) const;
     [[noreturn]] void failAt(int line, const std::string &reason) const;
     std::string placeOf(int line) const;
 
@@ -92,6 +93,9 @@ private:
     std::vector<FileColumn> columns_;
     int headerLine_ = 1;
     std::vector<bool> holdsMarks_; // per catalogue column, found by check()
+    // The rows check() read, kept for read() while they fit in a bound, so that
+    // a workbook's XML is parsed once; empty when they did not fit.
+    std::vector<SheetRow> kept_;
 };
 
 } // namespace zeplo::tool
