@@ -1,9 +1,11 @@
 #include "app/Application.h"
 
+#include <QLocale>
 #include <QMessageBox>
 
 #include "engine/Engine.h"
 #include "widgets/ErrorGuard.h"
+#include "widgets/QtTranslations.h"
 #include "app/FailureSite.h"
 #include "app/Fonts.h"
 
@@ -12,6 +14,7 @@ namespace zeplo {
 Application::Application(int &argc, char **argv) : QApplication(argc, argv)
 {
     installFontSubstitutes();
+    loadQtTranslations(QLocale());
 }
 
 bool Application::notify(QObject *receiver, QEvent *event)
@@ -60,7 +63,8 @@ QString startupErrorText(const std::exception &error)
 void showStartupError(const std::exception &error)
 {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Application Error"), startupErrorText(error),
-                    QMessageBox::Ok, nullptr);
+                    QMessageBox::NoButton, nullptr);
+    addOkButton(box);
     box.setObjectName(QStringLiteral("ApplicationErrorBox"));
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
