@@ -74,9 +74,9 @@ the collection in a grid, searches it by a piece of a title, an author or a
 genre, sorts it and narrows it to lent, read, unread or owned books, edits the
 books, and prints the list through a print preview that can also save the
 pages to a report file. The interface is in Czech. The package also holds
-zeplo-transfer, a window that loads books from spreadsheets (CSV, .ods,
-.xlsx), saves them to such files and copies the catalogue to a server, and
-zeplo-catalogue, which does the same on the command line.")
+zeplo-transfer, a window that loads books from spreadsheets (CSV, ODS and
+XLSX files), saves them to such files and copies the catalogue to a server,
+and zeplo-catalogue, which does the same on the command line.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CPACK_STRIP_FILES ON)

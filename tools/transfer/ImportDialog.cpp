@@ -34,7 +34,7 @@ ImportDialog::ImportDialog(std::unique_ptr<tool::BookFile> file, QWidget *parent
     : QDialog(parent), file_(std::move(file))
 {
     setObjectName(QStringLiteral("ImportDialog"));
-    setWindowTitle(QStringLiteral("Načíst knihy ze souboru"));
+    setWindowTitle(QStringLiteral("Načtení knih: náhled a sloupce"));
     auto *layout = new QVBoxLayout(this);
 
     fileLabel_ = new QLabel(QStringLiteral("Soubor: %1").arg(QDir::toNativeSeparators(text(file_->path().string()))));

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "ImportDialog.h"
@@ -125,6 +126,8 @@ TransferWindow::TransferWindow(const QString &catalogue, QWidget *parent) : QWid
         cancelButton_->setEnabled(false);
         statusLabel_->setText(QStringLiteral("Ruší se…"));
     });
+    // Esc closes the window, as it closes the program's main window.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
     connect(&work_, &BackgroundWork::progressed, this, &TransferWindow::showProgress);
     connect(&work_, &BackgroundWork::finished, this, &TransferWindow::ended);
     resize(640, 300);
