@@ -17,7 +17,12 @@
 #include "Children.h"
 #include "ModalAnswerer.h"
 #include "ServerDatabase.h"
+#include "TempCatalogue.h"
+#include "app/MainWindow.h"
 #include "books/Commands.h"
+#include "engine/Engine.h"
+#include "engine/Field.h"
+#include "engine/ResultSet.h"
 #include "transfer/ImportDialog.h"
 #include "transfer/ServerDialog.h"
 #include "transfer/TransferWindow.h"
@@ -250,4 +255,56 @@ TEST_F(TransferWindowTest, CopiesToAServerAndBackWithThePasswordOnlyInTheConnect
     back.copyWithServer(shown.toStdString(), password.toStdString(), false);
     ASSERT_TRUE(ended.wait(120000));
     EXPECT_EQ(books(*tool::openCatalogue(other.path().toStdString())), source);
+}
+
+// With Zeplo open on the same catalogue, an import goes in and the main
+// window's next list command shows the books; a catalogue that another
+// program keeps locked gives the program's "locked" message and loses nothing.
+class TransferBesideZeplo : public testing::TestWithParam<CatalogueEngine> {
+protected:
+    void SetUp() override { tool::setLanguage(tool::Language::Czech); }
+    void TearDown() override
+    {
+        tool::setLanguage(tool::Language::English);
+        Engine::setLockWaitMs(5000);
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(, TransferBesideZeplo, kEachEngine, engineName);
+
+TEST_P(TransferBesideZeplo, ImportsWhileZeploIsOpenAndSaysWhenTheCatalogueIsLocked)
+{
+    TempCatalogue catalogue(GetParam());
+    catalogue.addBooks(3);
+    MainWindow form;
+    form.skipSplash();
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("nove.csv"));
+    {
+        QFile out(csv);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write("Název;Autor\nPřivezená kniha;Nová Jana\nDruhá kniha;Nová Jana\n");
+    }
+    TransferWindow transfer(GetParam() == CatalogueEngine::File ? catalogue.file() : catalogue.uri());
+    const auto import = [&] {
+        QSignalSpy ended(&transfer, &TransferWindow::workEnded);
+        inImportDialog([](ImportDialog &) {});
+        transfer.importFile(csv);
+        ASSERT_TRUE(ended.wait(120000));
+    };
+    import();
+    EXPECT_EQ(child<QLabel>(transfer, "statusLabel")->text(), QStringLiteral("Načteny 2 knihy."));
+    child<QLineEdit>(form, "Edit1")->setText(QStringLiteral("Přivezená"));
+    form.searchByTitle();
+    EXPECT_EQ(child<ResultSet>(form, "Query1")->fieldByName(QStringLiteral("nazev"))->value().toString(),
+              QStringLiteral("Přivezená kniha"));
+
+    Engine::setLockWaitMs(300);
+    catalogue.lockWriters();
+    ModalAnswerer answerer;
+    import();
+    catalogue.unlock();
+    ASSERT_EQ(answerer.count(), 1);
+    EXPECT_TRUE(answerer.texts[0].contains(QStringLiteral("locked by another program"))) << answerer.texts[0].toStdString();
+    EXPECT_EQ(catalogue.count(), 5);
 }

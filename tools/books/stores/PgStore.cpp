@@ -9,6 +9,7 @@
 
 #include <libpq-fe.h>
 
+#include "engine/Engine.h"
 #include "engine/PgDialect.h"
 #include "engine/ServerUri.h"
 
@@ -97,8 +98,12 @@ public:
         if (!result)
             failWith("the server did not answer", PQerrorMessage(conn_));
         const ExecStatusType status = PQresultStatus(result.get());
-        if (status != expected && !(expected == PGRES_COMMAND_OK && status == PGRES_TUPLES_OK))
+        if (status != expected && !(expected == PGRES_COMMAND_OK && status == PGRES_TUPLES_OK)) {
+            const char *state = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
+            if (state && std::string_view(state) == "55P03") // lock_not_available: the wait ran out
+                fail(name_ + ": " + Engine::lockedMessage().toStdString());
             failWith("the server refused", serverMessage(result.get()));
+        }
         return result;
     }
     // The first value of a query's first row; nothing when it is null.
@@ -325,7 +330,8 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
     std::optional<CopyIn> copy;
     try {
         // The same bounded wait for a lock as on a catalogue file.
-        c.run("SET LOCAL lock_timeout = '5s'");
+        const std::string wait = "SET LOCAL lock_timeout = " + std::to_string(Engine::lockWaitMs());
+        c.run(wait.c_str());
         const bool exists = tableExists(c);
         if (mode == WriteMode::MakeNew) {
             if (exists)

@@ -131,7 +131,7 @@ Database Database::createNew(const fs::path &file)
     Database result(db, file);
     if (rc != SQLITE_OK)
         result.failWithEngineError("cannot create " + file.string());
-    sqlite3_busy_timeout(db, 5000);
+    sqlite3_busy_timeout(db, Engine::lockWaitMs());
     // Larger pages than the default 4 KB: a search that matches nothing reads the
     // whole table, and reads it in a quarter of the system calls.
     result.exec("PRAGMA page_size=16384");
@@ -146,7 +146,8 @@ Database Database::openExisting(const fs::path &file, bool readOnly)
     Database result(db, file);
     if (rc != SQLITE_OK)
         result.failWithEngineError("cannot open " + file.string());
-    sqlite3_busy_timeout(db, 5000);
+    // The program's bounded wait for another's write, and then its words.
+    sqlite3_busy_timeout(db, Engine::lockWaitMs());
     return result;
 }
 
