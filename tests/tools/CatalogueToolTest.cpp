@@ -381,6 +381,46 @@ TEST_F(CatalogueTool, ReadsEncodingsSeparatorsAndSpellingsAsToldOrAsFound)
     }
 }
 
+TEST_F(CatalogueTool, ShowsProgressOnlyOnATerminalAndRefusesDamagedWorkbooks)
+{
+    ASSERT_EQ(runTool({"demo", path("demo"), "3000"}).exitCode, 0);
+    // On a terminal (script gives the tool one) a line that updates itself and is wiped at the end.
+    QProcess terminal;
+    terminal.start(QStringLiteral("script"), {"-qefc", QStringLiteral("'%1' export '%2' '%3'")
+                                                            .arg(QStringLiteral(ZEPLO_TOOL_PATH), path("demo"),
+                                                                 path("demo.xlsx")),
+                                              "/dev/null"});
+    ASSERT_TRUE(terminal.waitForFinished(120000));
+    const QByteArray shown = terminal.readAllStandardOutput();
+    EXPECT_TRUE(shown.contains("\r\033[Kexport: writing, 3000 of 3000 books (100 %)")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("3000 books exported")) << shown.toStdString();
+    // Elsewhere only the result.
+    const ToolRun piped = runTool({"import", path("back"), path("demo.xlsx")});
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(piped.err.find('\r'), std::string::npos);
+
+    QFile whole(path("demo.xlsx"));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QByteArray xlsx = whole.readAll();
+    struct Case {
+        const char *name;
+        QByteArray content;
+        const char *says;
+    };
+    const std::vector<Case> cases = {
+        {"text.xlsx", "Autor;Název\nČapek;RUR\n", "not a workbook that can be read"},
+        {"cut.xlsx", xlsx.left(xlsx.size() / 2), "not a workbook that can be read"},
+        {"empty.ods", QByteArray(), "not a workbook that can be read"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ToolRun run = runTool({"import", path("none"), writeCsv(c.name, c.content.toStdString())});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_FALSE(QFile::exists(dbIn("none")));
+    }
+}
+
 TEST_F(CatalogueTool, DemoMakesTheRequestedNumberOfPlausibleBooks)
 {
     const ToolRun run = runTool({"demo", path("demo"), "400", "5"});
