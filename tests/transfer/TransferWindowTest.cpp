@@ -119,6 +119,13 @@ TEST_F(TransferWindowTest, ImportsACzechSpreadsheetFileWithAChangedMapping)
               QStringLiteral("Katalog: ") + dir.filePath(QStringLiteral("zeplo.db")));
     QString format, previewed;
     inImportDialog([&](ImportDialog &dialog) {
+        // Read as another encoding, the file is refused and cannot be imported; then read as found again.
+        auto *encoding = child<QComboBox>(dialog, "encodingBox");
+        encoding->setCurrentText(QStringLiteral("UTF-8"));
+        EXPECT_TRUE(child<QLabel>(dialog, "problemLabel")->text().contains(QStringLiteral("kódování UTF-8")));
+        EXPECT_FALSE(child<QPushButton>(dialog, "importButton")->isEnabled());
+        encoding->setCurrentText(QStringLiteral("Windows-1250"));
+        EXPECT_TRUE(child<QPushButton>(dialog, "importButton")->isEnabled());
         format = child<QLabel>(dialog, "formatLabel")->text();
         // Půjčeno is not used; Popis goes where Půjčeno went.
         chooseTarget(dialog, 7, -1);

@@ -145,14 +145,7 @@ void TransferWindow::chooseImportFile()
 
 void TransferWindow::importFile(const QString &file)
 {
-    std::unique_ptr<tool::BookFile> books;
-    {
-        const WaitCursor wait(this);
-        tool::ReadOptions options;
-        options.ignoreUnknown = true; // the dialog shows them as not used
-        books = std::make_unique<tool::BookFile>(path(file), options);
-    }
-    ImportDialog dialog(std::move(books), this);
+    ImportDialog dialog(path(file), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     std::shared_ptr<tool::BookFile> chosen = dialog.takeFile();

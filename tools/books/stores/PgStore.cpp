@@ -67,7 +67,7 @@ public:
         if (!conn_)
             fail(name_ + ": out of memory");
         if (PQstatus(conn_) != CONNECTION_OK)
-            failWith("cannot connect", PQerrorMessage(conn_));
+            failWith(say("cannot connect", "nelze se připojit"), PQerrorMessage(conn_));
     }
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
@@ -96,13 +96,13 @@ public:
         Result result(PQexecParams(conn_, sql, static_cast<int>(values.size()), nullptr, values.data(), nullptr,
                                    nullptr, 0));
         if (!result)
-            failWith("the server did not answer", PQerrorMessage(conn_));
+            failWith(say("the server did not answer", "server neodpověděl"), PQerrorMessage(conn_));
         const ExecStatusType status = PQresultStatus(result.get());
         if (status != expected && !(expected == PGRES_COMMAND_OK && status == PGRES_TUPLES_OK)) {
             const char *state = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
             if (state && std::string_view(state) == "55P03") // lock_not_available: the wait ran out
                 fail(name_ + ": " + Engine::lockedMessage().toStdString());
-            failWith("the server refused", serverMessage(result.get()));
+            failWith(say("the server refused", "server odmítl"), serverMessage(result.get()));
         }
         return result;
     }
@@ -169,11 +169,11 @@ public:
         flush();
         open_ = false;
         if (PQputCopyEnd(c_.get(), nullptr) != 1)
-            c_.failWith("cannot send the books", PQerrorMessage(c_.get()));
+            c_.failWith(say("cannot send the books", "nelze odeslat knihy"), PQerrorMessage(c_.get()));
         Result result(PQgetResult(c_.get()));
         drain();
         if (!result)
-            c_.failWith("the server did not answer", PQerrorMessage(c_.get()));
+            c_.failWith(say("the server did not answer", "server neodpověděl"), PQerrorMessage(c_.get()));
         if (PQresultStatus(result.get()) != PGRES_COMMAND_OK)
             refused(result.get());
     }
@@ -213,7 +213,7 @@ private:
     void flush()
     {
         if (!buffer_.empty() && PQputCopyData(c_.get(), buffer_.data(), static_cast<int>(buffer_.size())) != 1)
-            c_.failWith("cannot send the books", PQerrorMessage(c_.get()));
+            c_.failWith(say("cannot send the books", "nelze odeslat knihy"), PQerrorMessage(c_.get()));
         buffer_.clear();
     }
     void drain()
@@ -235,7 +235,7 @@ private:
         }
         if (line >= 1 && line <= added_)
             throw BookRefused(line - 1, why);
-        c_.failWith("the server refused the books", why);
+        c_.failWith(say("the server refused the books", "server knihy odmítl"), why);
     }
 
     Connection &c_;
@@ -284,7 +284,7 @@ void PgStore::readAll(const std::function<void(const Book &)> &each)
     const std::string sql = "SELECT " + columnList() + " FROM zeplo ORDER BY id";
     // One row at a time: a million books never sit in memory at once.
     if (!PQsendQuery(c.get(), sql.c_str()) || !PQsetSingleRowMode(c.get()))
-        c.failWith("cannot read the books", PQerrorMessage(c.get()));
+        c.failWith(say("cannot read the books", "nelze přečíst knihy"), PQerrorMessage(c.get()));
     Book book;
     while (PGresult *raw = PQgetResult(c.get())) {
         const Result result(raw);
@@ -292,7 +292,7 @@ void PgStore::readAll(const std::function<void(const Book &)> &each)
         if (status == PGRES_TUPLES_OK)
             continue; // the end of the rows
         if (status != PGRES_SINGLE_TUPLE)
-            c.failWith("cannot read the books", serverMessage(raw));
+            c.failWith(say("cannot read the books", "nelze přečíst knihy"), serverMessage(raw));
         for (std::size_t i = 0; i < kColumnCount; ++i) {
             const int column = static_cast<int>(i);
             Value &value = book[i];

@@ -123,7 +123,8 @@ Database Database::createNew(const fs::path &file)
     if (file.has_parent_path()) {
         fs::create_directories(file.parent_path(), ec);
         if (ec)
-            fail("cannot create the folder " + file.parent_path().string() + ": " + ec.message());
+            fail(say("cannot create the folder ", "nelze vytvořit složku ") + file.parent_path().string() + ": "
+                 + ec.message());
     }
     sqlite3 *db = nullptr;
     const int rc = sqlite3_open_v2(file.string().c_str(), &db,
@@ -244,7 +245,8 @@ private:
     void makeAndFill(const std::function<void(BookSink &)> &fill);
     [[noreturn]] void badValue(std::int64_t id, const Column &column, const std::string &what) const
     {
-        fail(name_ + ": the book with id " + std::to_string(id) + ", column " + column.name + ": " + what);
+        fail(name_ + say(": the book with id ", ": kniha s id ") + std::to_string(id) + say(", column ", ", sloupec ")
+             + column.name + ": " + what);
     }
 
     fs::path file_;
