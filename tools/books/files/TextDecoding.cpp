@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <vector>
 
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
@@ -108,9 +107,9 @@ Utf8Census utf8Census(std::string_view s)
 [[noreturn]] void badByte(const DecodedText &text)
 {
     const std::string &encoding = text.encoding;
-    throw BadLine(lineAtEnd(text.utf8), say("the file is not valid " + encoding + " text",
-                                 "soubor není platný text v kódování " + encoding)
-                                 + say(" (another encoding may be named with --encoding)", ""));
+    throw BadLine(lineAtEnd(text.utf8),
+                  say("the file is not valid " + encoding + " text (another encoding may be named with --encoding)",
+                      "soubor není platný text v kódování " + encoding));
 }
 
 } // namespace
@@ -150,10 +149,10 @@ DecodedText decodeText(std::string_view bytes, const std::string &encoding)
     // characters, which no text of a spreadsheet holds.
     if (!convert(bytes, name, text.utf8) || (text.encoding == "Windows-1250" && cutAtControl(text.utf8))) {
         if (text.encoding == "Windows-1250")
-            throw BadLine(lineAtEnd(text.utf8), say("the file is neither UTF-8 nor UTF-16 with a byte-order mark nor "
-                                         "Windows-1250 text (another encoding may be named with --encoding)",
-                                         "soubor není text v kódování UTF-8, UTF-16 se značkou pořadí bajtů "
-                                         "ani Windows-1250"));
+            throw BadLine(lineAtEnd(text.utf8),
+                          say("the file is neither UTF-8 nor UTF-16 with a byte-order mark nor Windows-1250 text "
+                              "(another encoding may be named with --encoding)",
+                              "soubor není text v kódování UTF-8, UTF-16 se značkou pořadí bajtů ani Windows-1250"));
         badByte(text);
     }
     return text;
