@@ -1,5 +1,6 @@
-# The Debian package: the program, the catalogue tool, the desktop entry with
-# its launcher and icon, and a manual page for each program. scripts/package
+# The Debian package: the program, the catalogue tool, the transfer window, the
+# desktop entries with their launcher and icon, the AppStream metadata, and a
+# manual page for each program. scripts/package
 # builds the files below (target zeplo_desktop_files), then runs cpack.
 
 include(GNUInstallDirs)
@@ -12,6 +13,7 @@ set(ZEPLO_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
 set(ZEPLO_LAUNCHER ${CMAKE_INSTALL_FULL_LIBEXECDIR}/zeplo/zeplo-launcher)
 configure_file(packaging/zeplo-launcher.in ${ZEPLO_PACKAGE_FILES}/zeplo-launcher @ONLY)
 configure_file(packaging/zeplo.desktop.in ${ZEPLO_PACKAGE_FILES}/zeplo.desktop @ONLY)
+configure_file(packaging/zeplo-transfer.desktop.in ${ZEPLO_PACKAGE_FILES}/zeplo-transfer.desktop @ONLY)
 
 # The icon is the About window's picture, in the usual sizes of the theme.
 set(ZEPLO_ICON_SIZES 16 22 24 32 48 64 128 256)
@@ -31,7 +33,7 @@ add_custom_command(OUTPUT ${ZEPLO_ICONS}
 
 # Manual pages and the change log go compressed, without time stamps.
 set(ZEPLO_GZIPPED)
-foreach(name zeplo.1 zeplo-catalogue.1 changelog)
+foreach(name zeplo.1 zeplo-catalogue.1 zeplo-transfer.1 changelog)
   add_custom_command(OUTPUT ${ZEPLO_PACKAGE_FILES}/${name}.gz
       COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/packaging/${name} ${ZEPLO_PACKAGE_FILES}/${name}
       COMMAND gzip -9nf ${ZEPLO_PACKAGE_FILES}/${name}
@@ -41,14 +43,17 @@ foreach(name zeplo.1 zeplo-catalogue.1 changelog)
 endforeach()
 add_custom_target(zeplo_desktop_files DEPENDS ${ZEPLO_ICONS} ${ZEPLO_GZIPPED})
 
-install(TARGETS zeplo zeplo-catalogue RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS zeplo zeplo-catalogue zeplo-transfer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${ZEPLO_PACKAGE_FILES}/zeplo-launcher DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/zeplo)
-install(FILES ${ZEPLO_PACKAGE_FILES}/zeplo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${ZEPLO_PACKAGE_FILES}/zeplo.desktop ${ZEPLO_PACKAGE_FILES}/zeplo-transfer.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES packaging/cz.dubrex.zeplo.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 foreach(size IN LISTS ZEPLO_ICON_SIZES)
   install(FILES ${ZEPLO_PACKAGE_FILES}/icons/${size}x${size}/apps/zeplo.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 install(FILES ${ZEPLO_PACKAGE_FILES}/zeplo.1.gz ${ZEPLO_PACKAGE_FILES}/zeplo-catalogue.1.gz
+              ${ZEPLO_PACKAGE_FILES}/zeplo-transfer.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${ZEPLO_PACKAGE_FILES}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zeplo)
@@ -69,7 +74,9 @@ the collection in a grid, searches it by a piece of a title, an author or a
 genre, sorts it and narrows it to lent, read, unread or owned books, edits the
 books, and prints the list through a print preview that can also save the
 pages to a report file. The interface is in Czech. The package also holds
-zeplo-catalogue, which makes catalogues and imports books from CSV files.")
+zeplo-transfer, a window that loads books from spreadsheets (CSV, ODS and
+XLSX files), saves them to such files and copies the catalogue to a server,
+and zeplo-catalogue, which does the same on the command line.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CPACK_STRIP_FILES ON)
@@ -81,6 +88,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "http://www.dubrex.cz")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The libraries come from dpkg-shlibdeps. The fonts are not linked but read at
-# run time: the report and the windows are laid out for their widths.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2")
+# run time: the report and the windows are laid out for their widths. Qt's own
+# translations are read at run time too, for the dialogs Qt draws.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, qt6-translations-l10n")
 include(CPack)

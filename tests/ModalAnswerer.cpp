@@ -25,6 +25,10 @@ void ModalAnswerer::poll()
         last_ = modal;
         titles << box->windowTitle();
         texts << box->text();
+        QStringList shown;
+        for (QAbstractButton *b : box->buttons())
+            shown << b->text();
+        buttons << shown.join(QLatin1Char('|'));
         QAbstractButton *press = box->defaultButton();
         if (!answers_.isEmpty()) {
             const QString answer = answers_.takeFirst();

@@ -17,6 +17,7 @@ public:
 
     QStringList titles;
     QStringList texts;
+    QStringList buttons; // per message box, its buttons' texts joined by "|"
     int count() const { return int(titles.size()); }
 
 private:

@@ -1,10 +1,12 @@
 #include "app/Application.h"
 
+#include <QLocale>
 #include <QMessageBox>
 
 #include "engine/Engine.h"
 #include "widgets/ErrorGuard.h"
 #include "widgets/WaitingScreen.h"
+#include "widgets/QtTranslations.h"
 #include "app/FailureSite.h"
 #include "app/Fonts.h"
 
@@ -14,6 +16,7 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
 {
     installFontSubstitutes();
     WaitingScreen::install();
+    loadQtTranslations(QLocale());
 }
 
 bool Application::notify(QObject *receiver, QEvent *event)
@@ -21,33 +24,6 @@ bool Application::notify(QObject *receiver, QEvent *event)
     bool handled = false;
     runGuarded([&] { handled = QApplication::notify(receiver, event); });
     return handled;
-}
-
-void chooseCatalogue(const QStringList &arguments)
-{
-    const QString option = QStringLiteral("--catalogue");
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        if (arguments[i] == option) {
-            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
-                throw Error(QStringLiteral("The option --catalogue needs a value: a catalogue file or a server URI"));
-            Engine::setCatalogue(arguments[i + 1]);
-            return;
-        }
-        if (arguments[i].startsWith(option + QLatin1Char('='))) {
-            const QString value = arguments[i].mid(option.size() + 1);
-            if (value.isEmpty())
-                throw Error(QStringLiteral("The option --catalogue needs a value: a catalogue file or a server URI"));
-            Engine::setCatalogue(value);
-            return;
-        }
-    }
-    if (qEnvironmentVariableIsSet("ZEPLO_CATALOGUE")) {
-        const QString value = qEnvironmentVariable("ZEPLO_CATALOGUE");
-        if (value.isEmpty())
-            throw Error(QStringLiteral("The environment variable ZEPLO_CATALOGUE is empty: it should name a catalogue "
-                                       "file or a server URI"));
-        Engine::setCatalogue(value);
-    }
 }
 
 QString startupErrorText(const std::exception &error)
@@ -62,7 +38,8 @@ QString startupErrorText(const std::exception &error)
 void showStartupError(const std::exception &error)
 {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Application Error"), startupErrorText(error),
-                    QMessageBox::Ok, nullptr);
+                    QMessageBox::NoButton, nullptr);
+    addOkButton(box);
     box.setObjectName(QStringLiteral("ApplicationErrorBox"));
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 
+#include "engine/CatalogueChoice.h"
+
 namespace zeplo {
 
 // The application object. Its notify() is the outermost handler: a failure
@@ -14,11 +16,6 @@ public:
     Application(int &argc, char **argv);
     bool notify(QObject *receiver, QEvent *event) override;
 };
-
-// Names the catalogue of this run: `--catalogue VALUE` (or --catalogue=VALUE),
-// else the environment variable ZEPLO_CATALOGUE; with neither, zeplo.db in the
-// working directory. Raises an Error for an option without a value.
-void chooseCatalogue(const QStringList &arguments);
 
 // The "Application Error" box for a failure before the message loop runs:
 // no owner window, task-modal.

@@ -1,6 +1,8 @@
 #include "engine/WaitObserver.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
 
 #include "engine/Engine.h"
 
@@ -9,7 +11,8 @@ namespace zeplo {
 namespace {
 
 WaitObserver *current = nullptr;
-bool waiting = false;
+// Per thread: work on a thread of its own (a transfer) waits apart from the interface.
+thread_local bool waiting = false;
 
 // A wait shorter than this is not worth a word to the interface.
 constexpr int kQuietMs = 50;
@@ -46,7 +49,7 @@ CommandWait::CommandWait() : started_(now())
 CommandWait::~CommandWait()
 {
     waiting = false;
-    if (told_ && current)
+    if (told_)
         current->doneWaiting();
 }
 
@@ -58,7 +61,9 @@ int CommandWait::elapsedMs() const
 void CommandWait::tick()
 {
     const int elapsed = elapsedMs();
-    if (elapsed < kQuietMs || !current)
+    // Only the interface's own thread may show its waits on the screen.
+    if (elapsed < kQuietMs || !current || !QCoreApplication::instance()
+        || QThread::currentThread() != QCoreApplication::instance()->thread())
         return;
     told_ = true;
     current->stillWaiting(elapsed);

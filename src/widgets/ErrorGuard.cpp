@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace zeplo {
 
@@ -22,9 +23,18 @@ QString errorBoxText(const QString &message)
     return message;
 }
 
+QPushButton *addOkButton(QMessageBox &box)
+{
+    QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    return ok;
+}
+
 void showApplicationError(const QString &message)
 {
-    QMessageBox box(QMessageBox::Critical, applicationTitle(), errorBoxText(message), QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), errorBoxText(message));
+    addOkButton(box);
     box.setObjectName(QStringLiteral("ApplicationErrorBox"));
     box.exec();
 }

@@ -9,7 +9,14 @@
 
 #include "engine/Error.h"
 
+class QMessageBox;
+class QPushButton;
+
 namespace zeplo {
+
+// Gives a message box the button "OK", its default and its escape: the
+// program's own text, not Qt's, which follows the user's language.
+QPushButton *addOkButton(QMessageBox &box);
 
 // The application's title: the program file's name without its folder, cut
 // before its first full stop.

@@ -456,7 +456,8 @@ void ReportPreview::loadFromFile(const QString &path)
     const QFileInfo info(path);
     if (!info.exists() || info.isDir()) {
         QMessageBox box(QMessageBox::NoIcon, applicationTitle(), QStringLiteral("File does not exist"),
-                        QMessageBox::Ok, this);
+                        QMessageBox::NoButton, this);
+        addOkButton(box);
         box.exec();
         return;
     }

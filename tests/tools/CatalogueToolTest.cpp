@@ -237,7 +237,9 @@ TEST_F(CatalogueTool, BadCsvNamesItsLineAndStoresNothing)
         {"unterminated quote", head + "B,X,1999,0\n\"C,D,2000,1\nE,F,2001,0\n", 5, "closing quote"},
         {"text after a closing quote", head + "\"B\"x,X,1999,0\n", 4, "closing quote"},
         {"missing field", head + "B,X,1999\n", 4, "3 fields"},
-        {"invalid UTF-8", head + "B,\xC8\x41,1999,0\n", 4, "UTF-8"},
+        // A UTF-8 file with a stray byte is refused, not read as another encoding.
+        {"broken UTF-8", head + "Čapek,Ř\xC8\x41,1999,0\n", 4, "not valid UTF-8"},
+        {"neither UTF-8 nor Windows-1250", head + "B,\x98,1999,0\n", 4, "Windows-1250"},
         // Clashes with the stored book; in an empty catalogue the second row clashes with the first.
         {"duplicate id", "id,nazev\n1,Stará kniha\n1,Nová kniha\n", 2, "UNIQUE"},
     };
@@ -262,6 +264,161 @@ TEST_F(CatalogueTool, BadCsvNamesItsLineAndStoresNothing)
     // The good rows after a failure were not stored either, and ids go on from the last one.
     ASSERT_EQ(runTool({"import", path("e"), writeCsv("ok.csv", "nazev\nRUR\n")}).exitCode, 0);
     EXPECT_EQ(scalar(dbIn("e"), "select group_concat(id) from zeplo"), "1,2");
+}
+
+// The same five books as a Czech spreadsheet program (LibreOffice, Czech locale)
+// saved them: an .ods and an .xlsx workbook, CSV in Windows-1250 with semicolons
+// and in UTF-8 with commas. Czech headers, a title "1984" that must stay a text,
+// a line break in a cell, empty cells, "ano/ne" and "x"/empty in the logical columns.
+TEST_F(CatalogueTool, ImportsWhatACzechSpreadsheetProgramWrote)
+{
+    const Rows expected = {
+        {"1", "Čapek Karel", "Válka s mloky", "Beletrie", "1936", "Satirický román o mlocích.\nDruhý řádek popisu",
+         "1", "1", "Jana Nováková"},
+        {"2", "Orwell George", "1984", "SCI-FI", "1949", "Antiutopie „Velkého bratra“", "1", "0", kNull},
+        {"3", "Němcová Božena", "Babička", "Beletrie", "1855", "Obrazy venkovského života", "0", "1", "Petr Šťastný"},
+        {"4", "Hašek Jaroslav", "Osudy dobrého vojáka Švejka", "Válečný", "1921", kNull, "1", "1", kNull},
+        {"5", "Žáček Jiří", "Řeřicha a ďáblova úžasná žíně", "Poezie", kNull, "Básně pro děti; ilustrace Ťapka", "0",
+         "0", "Úřad „Ůžasná“ knihovna"}};
+    const std::string columns = "columns Autor→autor, Název→nazev, Žánr→zanr, Rok vydání→rok_vydani, Popis→popis, "
+                                "Vlastním→vlastnim, Přečteno→precteno, Půjčeno→pujceno\n";
+    const std::vector<std::pair<const char *, std::string>> files = {
+        {"knihy-cs.ods", "read the first sheet of the workbook; " + columns},
+        {"knihy-cs.xlsx", "read the first sheet of the workbook; " + columns},
+        {"knihy-cs-1250.csv", "read as Windows-1250, separated by semicolons; " + columns},
+        {"knihy-cs-utf8.csv", "read as UTF-8, separated by commas; " + columns}};
+    for (const auto &[name, decided] : files) {
+        SCOPED_TRACE(name);
+        const ToolRun run = runTool({"import", path(name), QStringLiteral(ZEPLO_TEST_DATA "/") + name});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, "zeplo-catalogue: " + decided);
+        EXPECT_EQ(query(dbIn(name), kAllColumns), expected);
+    }
+}
+
+TEST_F(CatalogueTool, EveryExportFormatIsReadBackAsTheSameBooks)
+{
+    ASSERT_EQ(runTool({"import", path("source"), writeCsv("hard.csv", kHardCsv)}).exitCode, 0);
+    ASSERT_EQ(runTool({"import", path("source"), QStringLiteral(ZEPLO_TEST_DATA "/knihy-cs.ods")}).exitCode, 0);
+    const Rows source = query(dbIn("source"), kAllColumns);
+    ASSERT_EQ(source.size(), 10u);
+
+    for (const QStringList &args : {QStringList{"out.csv"}, QStringList{"--for-spreadsheet", "sheet.csv"},
+                                    QStringList{"out.ods"}, QStringList{"out.xlsx"}}) {
+        const QString file = args.last();
+        SCOPED_TRACE(file.toStdString());
+        const ToolRun exported = runTool(QStringList{"export"} + args.mid(0, args.size() - 1)
+                                         + QStringList{path("source"), path(file)});
+        ASSERT_EQ(exported.exitCode, 0) << exported.err;
+        EXPECT_NE(exported.out.find("10 books exported"), std::string::npos) << exported.out;
+        const ToolRun back = runTool({"import", path("back-" + file), path(file)});
+        ASSERT_EQ(back.exitCode, 0) << back.err;
+        EXPECT_EQ(query(dbIn("back-" + file), kAllColumns), source);
+
+        // Never over an existing file, which stays as it was.
+        QFile written(path(file));
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        const QByteArray before = written.readAll();
+        EXPECT_EQ(runTool({"export", path("source"), path(file)}).exitCode, 1);
+        written.seek(0);
+        EXPECT_EQ(written.readAll(), before);
+    }
+    QFile sheet(path("sheet.csv"));
+    ASSERT_TRUE(sheet.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(sheet.readAll().startsWith("\xEF\xBB\xBFid;autor;nazev;zanr;rok_vydani;popis;vlastnim;"));
+}
+
+TEST_F(CatalogueTool, ReadsEncodingsSeparatorsAndSpellingsAsToldOrAsFound)
+{
+    const auto utf16 = [](const QString &text, bool bigEndian) {
+        std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (const QChar c : text) {
+            const char high = static_cast<char>(c.unicode() >> 8), low = static_cast<char>(c.unicode() & 0xFF);
+            bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+        }
+        return bytes;
+    };
+    struct Case {
+        const char *what;
+        std::string file;
+        QStringList options;
+        Rows rows;         // nazev, autor, rok_vydani, vlastnim, precteno; empty: refused
+        std::string says;  // on stderr
+    };
+    const std::string cp1250 = "N\xE1zev;Autor\r\n\xC8\x61rodějka;Nov\xE1k\r\n"; // "ě" is not Windows-1250
+    const std::vector<Case> cases = {
+        {"UTF-16LE with tabs, spellings of names, values", utf16("NAZEV\t Rok  Vydání \tPřečteno\tvlast_nim\n"
+                                                                  "Krakatit\t1924.0\tA\tANO\nRUR\t\tn\tFalse\n", false),
+         {}, {{"Krakatit", kNull, "1924", "1", "1"}, {"RUR", kNull, kNull, "0", "0"}}, "UTF-16LE, separated by tabs"},
+        {"UTF-16BE with semicolons", utf16("Název;Autor\nŽítkovské bohyně;Tučková Kateřina\n", true), {},
+         {{"Žítkovské bohyně", "Tučková Kateřina", kNull, kNull, kNull}}, "UTF-16BE, separated by semicolons"},
+        {"marks in a logical column: empty is false; without marks empty is no value",
+         "nazev,precteno,vlastnim\nA,x,\nB,,1\nC,X,\n", {},
+         {{"A", kNull, kNull, kNull, "1"}, {"B", kNull, kNull, "1", "0"}, {"C", kNull, kNull, kNull, "1"}}, ""},
+        {"a separator found nowhere in the header is a comma", "nazev\nA; B\nC, D\n", {}, {}, "line 3: 2 fields"},
+        {"the separator named", "nazev\nA; B\nC, D\n", {"--separator", "tab"},
+         {{"A; B", kNull, kNull, kNull, kNull}, {"C, D", kNull, kNull, kNull, kNull}}, "separated by tabs"},
+        {"the encoding named", cp1250, {"--encoding", "utf-8"}, {}, "line 1: the file is not valid utf-8 text"},
+        {"Windows-1250 without a letter it lacks", "N\xE1zev;Autor\r\n\xC8\x61rod\xECjka;Nov\xE1k\r\n", {},
+         {{"Čarodějka", "Novák", kNull, kNull, kNull}}, "read as Windows-1250"},
+        {"an unknown column", "Název;Poznámka;Autor\nA;pozn.;B\n", {}, {}, "line 1: unknown column \"Poznámka\""},
+        {"an unknown column left out", "Název;Poznámka;Autor\nA;pozn.;B\n", {"--ignore-unknown"},
+         {{"A", "B", kNull, kNull, kNull}}, "columns Název→nazev, Autor→autor; ignored: Poznámka"},
+        {"a year with a fraction", "nazev,rok_vydani\nA,1936.5\n", {}, {}, "line 2: column rok_vydani: \"1936.5\""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir folder;
+        const QString file = writeCsv("case.csv", c.file);
+        const ToolRun run = runTool(QStringList{"import"} + c.options + QStringList{folder.path(), file});
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(run.exitCode, c.rows.empty() ? 1 : 0) << run.err;
+        if (!c.rows.empty()) {
+            EXPECT_EQ(query(folder.filePath("zeplo.db"),
+                            "select nazev,autor,rok_vydani,vlastnim,precteno from zeplo order by id"),
+                      c.rows);
+        }
+    }
+}
+
+TEST_F(CatalogueTool, ShowsProgressOnlyOnATerminalAndRefusesDamagedWorkbooks)
+{
+    ASSERT_EQ(runTool({"demo", path("demo"), "3000"}).exitCode, 0);
+    // On a terminal (script gives the tool one) a line that updates itself and is wiped at the end.
+    QProcess terminal;
+    terminal.start(QStringLiteral("script"), {"-qefc", QStringLiteral("'%1' export '%2' '%3'")
+                                                            .arg(QStringLiteral(ZEPLO_TOOL_PATH), path("demo"),
+                                                                 path("demo.xlsx")),
+                                              "/dev/null"});
+    ASSERT_TRUE(terminal.waitForFinished(120000));
+    const QByteArray shown = terminal.readAllStandardOutput();
+    EXPECT_TRUE(shown.contains("\r\033[Kexport: writing, 3000 of 3000 books (100 %)")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("3000 books exported")) << shown.toStdString();
+    // Elsewhere only the result.
+    const ToolRun piped = runTool({"import", path("back"), path("demo.xlsx")});
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(piped.err.find('\r'), std::string::npos);
+
+    QFile whole(path("demo.xlsx"));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QByteArray xlsx = whole.readAll();
+    struct Case {
+        const char *name;
+        QByteArray content;
+        const char *says;
+    };
+    const std::vector<Case> cases = {
+        {"text.xlsx", "Autor;Název\nČapek;RUR\n", "not a workbook that can be read"},
+        {"cut.xlsx", xlsx.left(xlsx.size() / 2), "not a workbook that can be read"},
+        {"empty.ods", QByteArray(), "not a workbook that can be read"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ToolRun run = runTool({"import", path("none"), writeCsv(c.name, c.content.toStdString())});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_FALSE(QFile::exists(dbIn("none")));
+    }
 }
 
 TEST_F(CatalogueTool, DemoMakesTheRequestedNumberOfPlausibleBooks)
@@ -303,7 +460,7 @@ TEST_F(CatalogueTool, HelpAndBadUsage)
 {
     const ToolRun help = runTool({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.out.find("import CATALOGUE FILE.csv"), std::string::npos);
+    EXPECT_NE(help.out.find("import [OPTIONS] CATALOGUE FILE"), std::string::npos);
     EXPECT_NE(help.out.find("copy FROM TO"), std::string::npos);
 
     EXPECT_EQ(runTool({}).exitCode, 1);
@@ -377,7 +534,7 @@ TEST_F(CatalogueToolOnServer, CopyFolderToServerToFolderKeepsEveryIdAndValue)
     // Adding to it finds the indexes made and says nothing of them.
     const ToolRun more = runTool({"import", uri(), writeCsv("more.csv", "nazev\nR.U.R.\n")});
     EXPECT_EQ(more.exitCode, 0);
-    EXPECT_EQ(more.err, "");
+    EXPECT_EQ(more.err, "zeplo-catalogue: read as UTF-8, separated by commas; columns nazev→nazev\n");
 
     // The server's demo, written through COPY, holds the very books of the folder's.
     ServerDatabase other;

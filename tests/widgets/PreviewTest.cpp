@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLocale>
 #include <QPageSize>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -40,6 +41,7 @@
 #include "report/EmfWriter.h"
 #include "report/PageStore.h"
 #include "widgets/PreviewSheet.h"
+#include "widgets/QtTranslations.h"
 #include "widgets/ReportPreview.h"
 #include "widgets/PrintProgressWindow.h"
 #include "report/ReportOutput.h"
@@ -671,7 +673,29 @@ TEST(PreviewFiles, MissingFileSaysSoAndChangesNothing)
     EXPECT_TRUE(child<QAction>(p, "PrinterSetup")->isEnabled());
 }
 
-TEST(PreviewFiles, DialogsAskWithTheirTitlesAndFilters)
+// In both languages: on a Czech desktop (LANG=cs_CZ.UTF-8, which the test sets
+// as the default locale, as Qt's system locale cannot change within a process)
+// the dialogs speak Czech around the program's own titles and filters.
+class PreviewFileDialogs : public testing::TestWithParam<bool> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam()) {
+            QLocale::setDefault(QLocale(QLocale::Czech, QLocale::Czechia));
+            ASSERT_TRUE(loadQtTranslations(QLocale()));
+        }
+    }
+    void TearDown() override
+    {
+        unloadQtTranslations();
+        QLocale::setDefault(QLocale::c());
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(, PreviewFileDialogs, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool> &info) { return info.param ? "Czech" : "English"; });
+
+TEST_P(PreviewFileDialogs, AskWithTheirTitlesAndFilters)
 {
     QTemporaryDir dir;
     ShownPreview shown;
@@ -680,13 +704,16 @@ TEST(PreviewFiles, DialogsAskWithTheirTitlesAndFilters)
     shown.load(mine);
 
     // The save dialog: the name typed without its extension gets ".QRP".
-    QString title, filter, suffix;
+    QString title, filter, suffix, saveButton;
     QTimer::singleShot(0, [&] {
         auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         ASSERT_TRUE(d);
         title = d->windowTitle();
         filter = d->nameFilters().join(QLatin1Char(';'));
         suffix = d->defaultSuffix();
+        if (auto *box = d->findChild<QDialogButtonBox *>())
+            if (QAbstractButton *save = box->button(QDialogButtonBox::Save))
+                saveButton = save->text();
         d->setDirectory(dir.path());
         d->selectFile(QStringLiteral("ulozeno"));
         static_cast<QDialog *>(d)->accept();
@@ -694,6 +721,7 @@ TEST(PreviewFiles, DialogsAskWithTheirTitlesAndFilters)
     child<QAction>(p, "SaveReport")->trigger();
     EXPECT_EQ(title, QStringLiteral("Save report"));
     EXPECT_EQ(filter, QStringLiteral("Pagolin file(*.QRP)"));
+    EXPECT_EQ(saveButton, GetParam() ? QStringLiteral("&Uložit") : QStringLiteral("&Save"));
     EXPECT_EQ(suffix, QStringLiteral("QRP"));
     const QString saved = dir.filePath(QStringLiteral("ulozeno.QRP"));
     ASSERT_TRUE(QFile::exists(saved));

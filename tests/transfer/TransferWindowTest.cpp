@@ -1,0 +1,317 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+
+#include "Children.h"
+#include "ModalAnswerer.h"
+#include "ServerDatabase.h"
+#include "TempCatalogue.h"
+#include "app/MainWindow.h"
+#include "books/Commands.h"
+#include "engine/Engine.h"
+#include "engine/Field.h"
+#include "engine/ResultSet.h"
+#include "transfer/ImportDialog.h"
+#include "transfer/ServerDialog.h"
+#include "transfer/TransferWindow.h"
+
+using namespace zeplo;
+using namespace zeplo::transfer;
+
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// Every book of a catalogue, each value as text ("-" for no value).
+Rows books(tool::CatalogueStore &catalogue)
+{
+    Rows rows;
+    catalogue.readAll([&](const tool::Book &book) {
+        auto &row = rows.emplace_back();
+        for (std::size_t i = 0; i < tool::kColumnCount; ++i)
+            row.push_back(book[i].null ? "-" : tool::holdsText(tool::kColumns[i].kind) ? book[i].text
+                                                                                        : std::to_string(book[i].number));
+    });
+    return rows;
+}
+
+// The window on a catalogue of its own folder, its messages in Czech as the program's.
+class TransferWindowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        tool::setLanguage(tool::Language::Czech);
+        ASSERT_TRUE(dir.isValid());
+        catalogue = tool::openCatalogue(dir.path().toStdString());
+    }
+    void TearDown() override { tool::setLanguage(tool::Language::English); }
+
+    QString file(const QString &name, const QByteArray &content = {})
+    {
+        const QString path = dir.filePath(name);
+        if (!content.isEmpty()) {
+            QFile out(path);
+            EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+            out.write(content);
+        }
+        return path;
+    }
+    TransferWindow &window()
+    {
+        if (!shown) {
+            shown.emplace(dir.filePath(QStringLiteral("zeplo.db")));
+            shown->show();
+        }
+        return *shown;
+    }
+    // Runs a command of the window and waits until its work has ended.
+    void runAndWait(const std::function<void()> &command)
+    {
+        QSignalSpy ended(&window(), &TransferWindow::workEnded);
+        command();
+        if (window().working()) {
+            ASSERT_TRUE(ended.wait(120000));
+        }
+    }
+    QString status() { return child<QLabel>(window(), "statusLabel")->text(); }
+
+    QTemporaryDir dir;
+    std::unique_ptr<tool::CatalogueStore> catalogue;
+    std::optional<TransferWindow> shown;
+};
+
+// The import dialog as it comes up over the window, given to `act` and then
+// accepted with its import button.
+void inImportDialog(const std::function<void(ImportDialog &)> &act)
+{
+    QTimer::singleShot(0, [act] {
+        auto *dialog = qobject_cast<ImportDialog *>(QApplication::activeModalWidget());
+        ASSERT_TRUE(dialog);
+        act(*dialog);
+        child<QPushButton>(*dialog, "importButton")->click();
+    });
+}
+
+void chooseTarget(ImportDialog &dialog, int fileColumn, int target)
+{
+    auto *box = child<QComboBox>(dialog, ("target" + std::to_string(fileColumn)).c_str());
+    box->setCurrentIndex(box->findData(target));
+}
+
+} // namespace
+
+TEST_F(TransferWindowTest, ImportsACzechSpreadsheetFileWithAChangedMapping)
+{
+    tool::createCatalogue(*catalogue);
+    EXPECT_EQ(child<QLabel>(window(), "catalogueLabel")->text(),
+              QStringLiteral("Katalog: ") + dir.filePath(QStringLiteral("zeplo.db")));
+    QString format, previewed;
+    inImportDialog([&](ImportDialog &dialog) {
+        // Read as another encoding, the file is refused and cannot be imported; then read as found again.
+        auto *encoding = child<QComboBox>(dialog, "encodingBox");
+        encoding->setCurrentText(QStringLiteral("UTF-8"));
+        EXPECT_TRUE(child<QLabel>(dialog, "problemLabel")->text().contains(QStringLiteral("kódování UTF-8")));
+        EXPECT_FALSE(child<QPushButton>(dialog, "importButton")->isEnabled());
+        encoding->setCurrentText(QStringLiteral("Windows-1250"));
+        EXPECT_TRUE(child<QPushButton>(dialog, "importButton")->isEnabled());
+        format = child<QLabel>(dialog, "formatLabel")->text();
+        // Půjčeno is not used; Popis goes where Půjčeno went.
+        chooseTarget(dialog, 7, -1);
+        chooseTarget(dialog, 4, 8);
+        previewed = child<QTableWidget>(dialog, "previewTable")->item(0, 8)->text();
+        EXPECT_EQ(child<QTableWidget>(dialog, "previewTable")->item(0, 5), nullptr);
+        EXPECT_EQ(child<QLabel>(dialog, "problemLabel")->text(), QString());
+    });
+    runAndWait([&] { window().importFile(QStringLiteral(ZEPLO_TEST_DATA "/knihy-cs-1250.csv")); });
+    EXPECT_EQ(format, QStringLiteral("Kódování: Windows-1250, oddělovač: středník"));
+    EXPECT_EQ(previewed, QStringLiteral("Satirický román o mlocích.\nDruhý řádek popisu"));
+    EXPECT_EQ(status(), QStringLiteral("Načteno 5 knih."));
+    const Rows rows = books(*catalogue);
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "Čapek Karel", "Válka s mloky", "Beletrie", "1936", "-", "1",
+                                                 "1", "Satirický román o mlocích.\nDruhý řádek popisu"}));
+    EXPECT_EQ(rows[3][8], "-");
+    EXPECT_EQ(rows[1][2], "1984");
+}
+
+TEST_F(TransferWindowTest, CancelInTheMiddleOfALargeImportLeavesTheCatalogueAsItWas)
+{
+    QByteArray csv = "Název;Autor;Rok vydání\n";
+    for (int i = 0; i < 6000; ++i)
+        csv += "Kniha " + QByteArray::number(i) + ";Autor " + QByteArray::number(i) + ";1990\n";
+    tool::makeDemoCatalogue(*catalogue, 7, 1);
+    const Rows before = books(*catalogue);
+
+    // Cancelled as soon as the books go into the catalogue: the work waits for
+    // the click before it goes on.
+    QObject context;
+    bool clicked = false;
+    QObject::connect(&window().work(), &BackgroundWork::progressed, &context,
+                     [&](int stage, qulonglong done, qulonglong total) {
+                         if (!clicked && stage == int(tool::Stage::Storing) && done > 0 && done < total) {
+                             child<QPushButton>(window(), "cancelButton")->click();
+                             clicked = true;
+                         }
+                     },
+                     Qt::BlockingQueuedConnection);
+    inImportDialog([](ImportDialog &) {});
+    runAndWait([&] { window().importFile(file(QStringLiteral("velka.csv"), csv)); });
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(status(), QStringLiteral("Zrušeno. Katalog i soubory zůstaly, jak byly."));
+    EXPECT_EQ(books(*catalogue), before);
+}
+
+TEST_F(TransferWindowTest, ABadLineIsNamedInCzechAndNothingIsStored)
+{
+    tool::makeDemoCatalogue(*catalogue, 3, 1);
+    const Rows before = books(*catalogue);
+    ModalAnswerer answerer;
+    inImportDialog([](ImportDialog &dialog) {
+        // The preview already shows the refused value and why.
+        EXPECT_TRUE(child<QLabel>(dialog, "problemLabel")->text().contains(QStringLiteral("není rok")));
+    });
+    runAndWait([&] { window().importFile(file(QStringLiteral("spatna.csv"), "Název;Rok vydání\nA;1999\nB;19x5\n")); });
+    ASSERT_EQ(answerer.count(), 1);
+    EXPECT_TRUE(answerer.texts[0].contains(QStringLiteral("spatna.csv, řádek 3: sloupec rok_vydani: „19x5“ není rok")))
+        << answerer.texts[0].toStdString();
+    EXPECT_EQ(books(*catalogue), before);
+}
+
+TEST_F(TransferWindowTest, ExportsEachFormatReadBackEqualAndAsksBeforeReplacing)
+{
+    tool::makeDemoCatalogue(*catalogue, 300, 3);
+    const Rows source = books(*catalogue);
+    for (const char *name : {"knihy.csv", "knihy.ods", "knihy.xlsx"}) {
+        SCOPED_TRACE(name);
+        const QString path = file(QString::fromLatin1(name));
+        runAndWait([&] { window().exportFile(path); });
+        EXPECT_TRUE(status().startsWith(QStringLiteral("Uloženo 300 knih do souboru"))) << status().toStdString();
+        tool::BookFile written(path.toStdString(), {});
+        const auto back = tool::openCatalogue(dir.filePath(QStringLiteral("zpet-") + QLatin1String(name)).toStdString());
+        tool::importBooks(*back, written);
+        EXPECT_EQ(books(*back), source);
+    }
+    EXPECT_TRUE(QFile(file(QStringLiteral("knihy.csv"))).open(QIODevice::ReadOnly));
+
+    // An existing file is replaced only after "Ano".
+    const QString existing = file(QStringLiteral("stary.ods"), "něco jiného");
+    {
+        ModalAnswerer answerer({QStringLiteral("&Ne")});
+        runAndWait([&] { window().exportFile(existing); });
+        EXPECT_EQ(answerer.count(), 1);
+    }
+    QFile old(existing);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("něco jiného"));
+    {
+        ModalAnswerer answerer({QStringLiteral("&Ano")});
+        runAndWait([&] { window().exportFile(existing); });
+    }
+    tool::BookFile replaced(existing.toStdString(), {});
+    EXPECT_EQ(replaced.check(tool::noProgress()), 300u);
+    EXPECT_EQ(QDir(dir.path()).entryList(QStringList{QStringLiteral(".*zeplo-*")}, QDir::Hidden | QDir::Files),
+              QStringList());
+}
+
+TEST_F(TransferWindowTest, CopiesToAServerAndBackWithThePasswordOnlyInTheConnection)
+{
+    ServerDatabase server;
+    ASSERT_TRUE(server.ok());
+    // postgresql://USER:PASSWORD@/DATABASE?host=FOLDER
+    const QString uri = QString::fromStdString(server.uri());
+    const QString user = uri.section(QLatin1Char('/'), 2).section(QLatin1Char(':'), 0, 0);
+    const QString password = uri.section(QLatin1Char(':'), 2).section(QLatin1Char('@'), 0, 0);
+    const QString database = uri.section(QLatin1Char('/'), 3).section(QLatin1Char('?'), 0, 0);
+    const QString host = uri.section(QStringLiteral("host="), 1);
+    tool::makeDemoCatalogue(*catalogue, 120, 4);
+    const Rows source = books(*catalogue);
+
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<ServerDialog *>(QApplication::activeModalWidget());
+        ASSERT_TRUE(dialog);
+        child<QLineEdit>(*dialog, "hostEdit")->setText(host);
+        child<QLineEdit>(*dialog, "databaseEdit")->setText(database);
+        child<QLineEdit>(*dialog, "userEdit")->setText(user);
+        child<QLineEdit>(*dialog, "passwordEdit")->setText(password);
+        child<QPushButton>(*dialog, "copyButton")->click();
+    });
+    runAndWait([&] { child<QPushButton>(window(), "serverButton")->click(); });
+    const QString shown = QStringLiteral("postgresql://%1@/%2?host=%3").arg(user, database, QString(QUrl::toPercentEncoding(host)));
+    EXPECT_TRUE(status().startsWith(QStringLiteral("Na server přeneseno 120 knih.")));
+    EXPECT_TRUE(status().contains(QStringLiteral("zeplo --catalogue '%1'").arg(shown))) << status().toStdString();
+    EXPECT_FALSE(status().contains(password));
+    EXPECT_EQ(server.scalar("select count(*) from zeplo"), "120");
+
+    // And back, into an empty catalogue of another folder.
+    QTemporaryDir other;
+    tool::createCatalogue(*tool::openCatalogue(other.path().toStdString()));
+    TransferWindow back(other.filePath(QStringLiteral("zeplo.db")));
+    QSignalSpy ended(&back, &TransferWindow::workEnded);
+    back.copyWithServer(shown.toStdString(), password.toStdString(), false);
+    ASSERT_TRUE(ended.wait(120000));
+    EXPECT_EQ(books(*tool::openCatalogue(other.path().toStdString())), source);
+}
+
+// With Zeplo open on the same catalogue, an import goes in and the main
+// window's next list command shows the books; a catalogue that another
+// program keeps locked gives the program's "locked" message and loses nothing.
+class TransferBesideZeplo : public testing::TestWithParam<CatalogueEngine> {
+protected:
+    void SetUp() override { tool::setLanguage(tool::Language::Czech); }
+    void TearDown() override
+    {
+        tool::setLanguage(tool::Language::English);
+        Engine::setLockWaitMs(5000);
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(, TransferBesideZeplo, kEachEngine, engineName);
+
+TEST_P(TransferBesideZeplo, ImportsWhileZeploIsOpenAndSaysWhenTheCatalogueIsLocked)
+{
+    TempCatalogue catalogue(GetParam());
+    catalogue.addBooks(3);
+    MainWindow form;
+    form.skipSplash();
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("nove.csv"));
+    {
+        QFile out(csv);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write("Název;Autor\nPřivezená kniha;Nová Jana\nDruhá kniha;Nová Jana\n");
+    }
+    TransferWindow transfer(GetParam() == CatalogueEngine::File ? catalogue.file() : catalogue.uri());
+    const auto import = [&] {
+        QSignalSpy ended(&transfer, &TransferWindow::workEnded);
+        inImportDialog([](ImportDialog &) {});
+        transfer.importFile(csv);
+        ASSERT_TRUE(ended.wait(120000));
+    };
+    import();
+    EXPECT_EQ(child<QLabel>(transfer, "statusLabel")->text(), QStringLiteral("Načteny 2 knihy."));
+    child<QLineEdit>(form, "Edit1")->setText(QStringLiteral("Přivezená"));
+    form.searchByTitle();
+    EXPECT_EQ(child<ResultSet>(form, "Query1")->fieldByName(QStringLiteral("nazev"))->value().toString(),
+              QStringLiteral("Přivezená kniha"));
+
+    Engine::setLockWaitMs(300);
+    catalogue.lockWriters();
+    ModalAnswerer answerer;
+    import();
+    catalogue.unlock();
+    ASSERT_EQ(answerer.count(), 1);
+    EXPECT_TRUE(answerer.texts[0].contains(QStringLiteral("locked by another program"))) << answerer.texts[0].toStdString();
+    EXPECT_EQ(catalogue.count(), 5);
+}

@@ -1,0 +1,26 @@
+#include "CatalogueStore.h"
+
+#include "PgStore.h"
+#include "engine/ServerUri.h"
+#include "SqliteStore.h"
+
+namespace zeplo::tool {
+
+std::unique_ptr<CatalogueStore> openCatalogue(const std::string &where)
+{
+    if (isServerUri(where))
+        return makePgStore(where);
+    return makeSqliteStore(std::filesystem::path(where) / "zeplo.db");
+}
+
+std::unique_ptr<CatalogueStore> openProgramCatalogue(const std::string &where, const std::string &password)
+{
+    if (isServerUri(where))
+        return makePgStore(where, password);
+    std::error_code ec;
+    if (std::filesystem::is_directory(where, ec))
+        return makeSqliteStore(std::filesystem::path(where) / "zeplo.db");
+    return makeSqliteStore(where);
+}
+
+} // namespace zeplo::tool

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "books/Books.h"
+
+namespace zeplo::tool {
+
+// Takes the books of one write, in order.
+class BookSink {
+public:
+    virtual ~BookSink() = default;
+    virtual void add(const Book &book) = 0;
+};
+
+// The catalogue refused a book; `index` counts the books given to the sink, from 0.
+class BookRefused : public std::runtime_error {
+public:
+    BookRefused(std::size_t index, const std::string &why) : std::runtime_error(why), index(index) {}
+    std::size_t index;
+};
+
+// What a write expects to find.
+enum class WriteMode {
+    MakeNew,   // no catalogue yet: the table is made in the same transaction
+    AddTo,     // an existing catalogue, books or not
+    FillEmpty, // an existing catalogue without a book
+};
+
+// A catalogue the tool reads and writes: a folder's SQLite file or a table on a
+// PostgreSQL server. The commands know only this.
+class CatalogueStore {
+public:
+    virtual ~CatalogueStore() = default;
+
+    // How messages name the catalogue; a server is named without its password.
+    virtual const std::string &name() const = 0;
+    virtual bool exists() = 0;
+    virtual std::uint64_t count() = 0;
+    // Every book, in id order.
+    virtual void readAll(const std::function<void(const Book &)> &each) = 0;
+    // One transaction: checks `mode`, then `fill` gives the books. A book without an
+    // id gets the next free one. Whatever fails or is thrown, the catalogue is left
+    // as it was, and one made for this write is gone again. Afterwards new books
+    // get ids above every stored one.
+    virtual void write(WriteMode mode, const std::function<void(BookSink &)> &fill) = 0;
+};
+
+// A libpq connection URI (postgresql://... or postgres://...) names a server's
+// catalogue; anything else is a folder holding zeplo.db.
+std::unique_ptr<CatalogueStore> openCatalogue(const std::string &where);
+
+// The catalogue as the program names it: a libpq connection URI, or the path of
+// a catalogue file (a folder stands for its zeplo.db). A password given apart
+// goes to the connection only, never into a name or a message.
+std::unique_ptr<CatalogueStore> openProgramCatalogue(const std::string &where, const std::string &password = {});
+
+} // namespace zeplo::tool

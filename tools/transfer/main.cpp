@@ -1,0 +1,32 @@
+// zeplo-transfer: the window of the desktop menu's "Zeplo – převod knih", which
+// loads books into the catalogue from spreadsheets, saves them to such files
+// and copies the catalogue to a server, on the catalogue zeplo opens.
+
+#include <QApplication>
+#include <QDir>
+#include <QLocale>
+
+#include "TransferWindow.h"
+#include "books/Books.h"
+#include "engine/CatalogueChoice.h"
+#include "engine/Engine.h"
+#include "widgets/ErrorGuard.h"
+#include "widgets/QtTranslations.h"
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    zeplo::loadQtTranslations(QLocale());
+    zeplo::tool::setLanguage(zeplo::tool::Language::Czech);
+    std::unique_ptr<zeplo::transfer::TransferWindow> window;
+    const bool made = zeplo::runGuarded([&] {
+        zeplo::chooseCatalogue(application.arguments());
+        const QString chosen = zeplo::Engine::catalogue();
+        window = std::make_unique<zeplo::transfer::TransferWindow>(
+            chosen.isEmpty() ? QDir::current().absoluteFilePath(QStringLiteral("zeplo.db")) : chosen);
+    });
+    if (!made)
+        return 1;
+    window->show();
+    return application.exec();
+}
