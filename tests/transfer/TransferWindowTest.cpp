@@ -229,12 +229,14 @@ TEST_F(TransferWindowTest, CopiesToAServerAndBackWithThePasswordOnlyInTheConnect
 {
     ServerDatabase server;
     ASSERT_TRUE(server.ok());
-    // postgresql://USER:PASSWORD@/DATABASE?host=FOLDER
+    // postgresql://USER:PASSWORD@/DATABASE?host=FOLDER&port=PORT
     const QString uri = QString::fromStdString(server.uri());
     const QString user = uri.section(QLatin1Char('/'), 2).section(QLatin1Char(':'), 0, 0);
     const QString password = uri.section(QLatin1Char(':'), 2).section(QLatin1Char('@'), 0, 0);
     const QString database = uri.section(QLatin1Char('/'), 3).section(QLatin1Char('?'), 0, 0);
-    const QString host = uri.section(QStringLiteral("host="), 1);
+    const QString folder = uri.section(QStringLiteral("host="), 1).section(QLatin1Char('&'), 0, 0);
+    const QString port = uri.section(QStringLiteral("port="), 1).section(QLatin1Char('&'), 0, 0);
+    const QString host = folder + QLatin1Char(':') + port;
     tool::makeDemoCatalogue(*catalogue, 120, 4);
     const Rows source = books(*catalogue);
 
@@ -248,7 +250,8 @@ TEST_F(TransferWindowTest, CopiesToAServerAndBackWithThePasswordOnlyInTheConnect
         child<QPushButton>(*dialog, "copyButton")->click();
     });
     runAndWait([&] { child<QPushButton>(window(), "serverButton")->click(); });
-    const QString shown = QStringLiteral("postgresql://%1@/%2?host=%3").arg(user, database, QString(QUrl::toPercentEncoding(host)));
+    const QString shown = QStringLiteral("postgresql://%1@/%2?host=%3&port=%4")
+                              .arg(user, database, QString(QUrl::toPercentEncoding(folder)), port);
     EXPECT_TRUE(status().startsWith(QStringLiteral("Na server přeneseno 120 knih.")));
     EXPECT_TRUE(status().contains(QStringLiteral("zeplo --catalogue '%1'").arg(shown))) << status().toStdString();
     EXPECT_FALSE(status().contains(password));

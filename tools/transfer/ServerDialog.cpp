@@ -76,8 +76,9 @@ void ServerDialog::check()
 
 std::string ServerDialog::uri() const
 {
-    // A folder is a local server's socket: libpq takes it as the host parameter.
-    const QString host = host_->text().trimmed();
+    // A folder is a local server's socket: libpq takes it as the host
+    // parameter, and a port after it (FOLDER:PORT) as the port parameter.
+    QString host = host_->text().trimmed();
     const QString user = user_->text().trimmed();
     QString uri = QStringLiteral("postgresql://");
     if (!user.isEmpty())
@@ -86,8 +87,13 @@ std::string ServerDialog::uri() const
     if (!socket)
         uri += host;
     uri += QLatin1Char('/') + encoded(database_->text().trimmed());
-    if (socket)
-        uri += QStringLiteral("?host=") + encoded(host);
+    if (socket) {
+        const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
+        const QString port = colon > host.lastIndexOf(QLatin1Char('/')) ? host.mid(colon + 1) : QString();
+        if (!port.isEmpty())
+            host.truncate(colon);
+        uri += QStringLiteral("?host=") + encoded(host) + (port.isEmpty() ? QString() : QStringLiteral("&port=") + encoded(port));
+    }
     return uri.toStdString();
 }
 
