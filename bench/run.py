@@ -8,6 +8,8 @@ process's high-water mark) belongs to that scenario alone.
 
 import json
 import os
+import re
+import urllib.parse
 import shutil
 import subprocess
 import sys
@@ -80,10 +82,21 @@ def with_database(uri, name):
     return uri + ("&" if "?" in uri else "?") + "dbname=" + name
 
 
+def without_password(uri):
+    """The URI without its password, and an environment that gives it to libpq: a password on a
+    command line is there for any user of the machine to read."""
+    env = dict(os.environ)
+    password = re.match(r"^postgres(?:ql)?://[^:/@]*:([^@]*)@", uri)
+    if password:
+        env["PGPASSWORD"] = urllib.parse.unquote(password.group(1))
+        uri = uri[:password.start(1) - 1] + uri[password.end(1):]
+    return uri, env
+
+
 def psql(sql, database=None, stdin=None):
-    uri = with_database(server, database) if database else server
+    uri, env = without_password(with_database(server, database) if database else server)
     return subprocess.run(["psql", uri, "-qXtA", "-v", "ON_ERROR_STOP=1", "-c", sql], input=stdin, check=True,
-                          capture_output=True, text=True).stdout.strip()
+                          capture_output=True, text=True, env=env).stdout.strip()
 
 
 def server_catalogue(folder, n, scratch=False):
@@ -92,7 +105,8 @@ def server_catalogue(folder, n, scratch=False):
         print(f"copying the catalogue of {n} books to the server ...", file=sys.stderr, flush=True)
         psql(f"CREATE DATABASE {name}")
         # Made by the catalogue tool, as a user would make it, with whatever it adds for searching.
-        subprocess.run([tool, "copy", folder, with_database(server, name)], check=True, stdout=subprocess.DEVNULL)
+        uri, env = without_password(with_database(server, name))
+        subprocess.run([tool, "copy", folder, uri], check=True, stdout=subprocess.DEVNULL, env=env)
     if scratch:
         # Writes go to a copy, so that no run changes the kept catalogues.
         psql("DROP DATABASE IF EXISTS zeplo_bench_scratch WITH (FORCE)")
