@@ -3,6 +3,7 @@
 // computers changing the list meanwhile.
 #include <gtest/gtest.h>
 
+#include "ErrorOf.h"
 #include <QSet>
 
 #include "RelayedCatalogue.h"
@@ -15,15 +16,6 @@ using namespace zeplo;
 
 namespace {
 
-QString errorOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const Error &e) {
-        return e.message();
-    }
-    return QString();
-}
 
 const QString kLost = QStringLiteral("The connection to the catalogue server was lost; the next command connects again");
 
@@ -72,14 +64,8 @@ TEST(ServerNetwork, NoSessionOfTheProgramStaysInsideATransactionBetweenCommands)
 {
     TempCatalogue catalogue(CatalogueEngine::Server);
     catalogue.addBooks(20000);
-    ResultSet query(QStringLiteral("Query1"));
-    DataSource source;
-    WindowLink link(18);
-    source.setDataSet(&query);
-    link.setDataSource(&source);
-    query.setRequestLive(true);
-    query.setSql(mainQuery({}, QStringLiteral("order by nazev")));
-    query.open();
+    GridList list(mainQuery({}, QStringLiteral("order by nazev")));
+    ResultSet &query = list.query;
     for (int i = 0; i < 20; ++i)
         query.moveBy(18);
     query.last();
@@ -106,14 +92,8 @@ TEST(ServerNetwork, AWalkNeverSkipsOrRepeatsABookWhileOthersChangeTheListAndItsS
                                  .toString()
                                  .split(QLatin1Char(',')))
         before << id.toLongLong();
-    ResultSet query(QStringLiteral("Query1"));
-    DataSource source;
-    WindowLink link(18);
-    source.setDataSet(&query);
-    link.setDataSource(&source);
-    query.setRequestLive(true);
-    query.setSql(mainQuery({}, QStringLiteral("order by nazev")));
-    query.open();
+    GridList list(mainQuery({}, QStringLiteral("order by nazev")));
+    ResultSet &query = list.query;
     // Both ends read; then the rows where each stopped are gone, so that
     // neither end can find the other's last row.
     query.last();

@@ -15,17 +15,11 @@ using namespace zeplo;
 
 namespace {
 
-// Query1 as the main window holds it, its window the grid's eighteen lines.
+// Query1 over a catalogue of `books` on the server, with its engine.
 struct Session {
-    explicit Session(int books) : catalogue(CatalogueEngine::Server)
+    explicit Session(int books) : catalogue(CatalogueEngine::Server), list((catalogue.addBooks(books), mainQuery({}, {})))
     {
-        catalogue.addBooks(books);
-        link.lines = 18;
-        source.setDataSet(&query);
-        link.setDataSource(&source);
-        query.setRequestLive(true);
         engine = std::dynamic_pointer_cast<PgEngine>(Engine::openDefault());
-        open(mainQuery({}, {}));
     }
     void open(const QStringList &sql)
     {
@@ -49,10 +43,9 @@ struct Session {
     }
 
     TempCatalogue catalogue;
+    GridList list;
+    ResultSet &query = list.query;
     std::shared_ptr<PgEngine> engine;
-    ResultSet query{QStringLiteral("Query1")};
-    DataSource source;
-    WindowLink link;
 };
 
 } // namespace

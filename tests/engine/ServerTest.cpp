@@ -2,6 +2,7 @@
 // lost or never made, and the translation of the program's SQL for it.
 #include <gtest/gtest.h>
 
+#include "ErrorOf.h"
 #include "TempCatalogue.h"
 #include "engine/FileSystem.h"
 #include "engine/PgDialect.h"
@@ -12,15 +13,6 @@ using namespace zeplo;
 
 namespace {
 
-QString errorOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const Error &e) {
-        return e.message();
-    }
-    return QString();
-}
 
 void openBase(ResultSet &query)
 {
