@@ -78,8 +78,15 @@ TEST_P(ResultSetTest, MovesStopAtTheEndsAndKeepTheWindowAroundTheCurrentRow)
 TEST_P(ResultSetTest, OpeningReadsOnlyAsFarAsTheWindow)
 {
     Fixture f(GetParam(), 1000, 10);
-    EXPECT_FALSE(f.query.hasSequenceNumbers());
-    EXPECT_LE(f.query.knownRecordCount(), 11);
+    // With the rollback journal every key is read at once, so that no read
+    // lock outlasts the opening; the rows' values are still read as needed.
+    const bool whole = GetParam() == CatalogueEngine::FileJournal;
+    EXPECT_EQ(f.query.hasSequenceNumbers(), whole);
+    if (whole) {
+        EXPECT_EQ(f.query.knownRecordCount(), 1000);
+    } else {
+        EXPECT_LE(f.query.knownRecordCount(), 11);
+    }
     EXPECT_EQ(f.query.recordCount(), 1000);
 }
 
@@ -140,7 +147,8 @@ TEST_P(ResultSetTest, ReadFromBothEndsTheListIsOneListInOneOrder)
 
         f.query.last();
         EXPECT_EQ(id(), inOrder().last());
-        EXPECT_EQ(f.query.recNo(), -1);   // known only from the end so far
+        // Known only from the end so far, unless every key was read at the opening.
+        EXPECT_EQ(f.query.recNo(), GetParam() == CatalogueEngine::FileJournal ? 40 : -1);
         f.query.append();
         f.query.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Kniha 0"));
         f.query.post();
