@@ -285,6 +285,13 @@ TEST(MainWindowCommands, SearchesSetTheFilterAndKeepTheOrder)
     genres->lineEdit()->clear();
     QTest::keyClicks(genres, QStringLiteral("abcdefghijkl"));
     EXPECT_EQ(genres->currentText(), QStringLiteral("abcdefghij"));
+    // Ten characters, an emoji (two UTF-16 units) counting as one.
+    genres->lineEdit()->clear();
+    QTest::keyClicks(genres, QStringLiteral("abcdefghi"));
+    QTest::sendKeyEvent(QTest::Click, genres->lineEdit(), Qt::Key_unknown, QStringLiteral("\U0001F600"), Qt::NoModifier);
+    QTest::keyClicks(genres, QStringLiteral("x"));
+    EXPECT_EQ(genres->currentText(), QStringLiteral("abcdefghi\U0001F600"));
+    genres->lineEdit()->clear();
     genres->setCurrentIndex(genres->findText(QStringLiteral("Dětská liter.")));
     QTest::keyClick(genres->lineEdit(), Qt::Key_End);
     QTest::keyClicks(genres->lineEdit(), QStringLiteral("x"));

@@ -309,6 +309,26 @@ TEST_P(ResultSetTest, IntegerFieldsRejectWhatIsNotAWholeNumberInRange)
     EXPECT_TRUE(rok->isNull());
 }
 
+// A text column's size counts characters, on the server as in a file: a
+// character beyond the Basic Multilingual Plane is one, and a cut never
+// stores half of one.
+TEST_P(ResultSetTest, TextsAreCutToTheColumnsSizeInCharactersNeverWithinOne)
+{
+    Fixture f(GetParam(), 1);
+    const QString emoji = QStringLiteral("\U0001F4DA");
+    f.query.edit();
+    Field *nazev = f.query.fieldByName(QStringLiteral("nazev"));
+    nazev->setAsText(QStringLiteral("a") + emoji.repeated(60));
+    EXPECT_EQ(nazev->text(), QStringLiteral("a") + emoji.repeated(59));
+    f.query.fieldByName(QStringLiteral("autor"))->setAsText(emoji.repeated(40));
+    f.query.post();
+    EXPECT_EQ(f.catalogue.scalar(QStringLiteral("select nazev from zeplo")).toString(), QStringLiteral("a") + emoji.repeated(59));
+    EXPECT_EQ(f.catalogue.scalar(QStringLiteral("select autor from zeplo")).toString(), emoji.repeated(40));
+    f.query.close();
+    f.query.open();
+    EXPECT_EQ(f.query.fieldByName(QStringLiteral("autor"))->displayText(), emoji.repeated(40));
+}
+
 TEST_P(ResultSetTest, RequiredColumnStopsThePostAndKeepsThePendingRow)
 {
     TempCatalogue catalogue(GetParam(), "CREATE TABLE zeplo (id INTEGER PRIMARY KEY AUTOINCREMENT, autor VARCHAR(40) NOT NULL, "
