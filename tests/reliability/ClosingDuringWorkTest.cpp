@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "Children.h"
+#include "Poller.h"
 #include "PrintServer.h"
 #include "TempCatalogue.h"
 #include "app/MainWindow.h"
@@ -36,26 +37,6 @@ PrintProgressWindow *visibleProgressWindow()
             return p;
     return nullptr;
 }
-
-// Runs `step` from the message loop until it returns true, while a blocking
-// command (the preview's own loop) runs.
-class Poller : public QObject {
-public:
-    explicit Poller(std::function<bool()> step) : step_(std::move(step))
-    {
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            if (!done_ && step_())
-                done_ = true;
-        });
-        timer_.start(0);
-    }
-    bool done() const { return done_; }
-
-private:
-    std::function<bool()> step_;
-    QTimer timer_;
-    bool done_ = false;
-};
 
 // Points the temporary folder elsewhere for the life of the object.
 class TemporaryFolder {
