@@ -56,12 +56,12 @@ namespace {
 const QString kBase =
     TempCatalogue::kBaseQuery;
 
-// An A4 page picture at the screen's resolution with `mark` written on it,
-// so that pages can be told apart.
-QByteArray a4Page(const QString &mark)
+// A page picture, A4 unless a paper is given, at the screen's resolution
+// with `mark` written on it, so that pages can be told apart.
+QByteArray a4Page(const QString &mark, QSizeF paperMm = QSizeF(210, 297))
 {
     const int dpi = screenDpi();
-    const QSize pixels(int(std::lround(210 * dpi / 25.4)), int(std::lround(297 * dpi / 25.4)));
+    const QSize pixels(int(std::lround(paperMm.width() * dpi / 25.4)), int(std::lround(paperMm.height() * dpi / 25.4)));
     EmfCanvas canvas(pixels, dpi);
     canvas.setFont(ReportFont{});
     canvas.drawText(QPoint(40, 40), mark);
@@ -69,12 +69,12 @@ QByteArray a4Page(const QString &mark)
     return canvas.finish();
 }
 
-std::shared_ptr<PageStore> finishedStore(int pages)
+std::shared_ptr<PageStore> finishedStore(int pages, QSizeF paperMm = QSizeF(210, 297))
 {
     auto store = std::make_shared<PageStore>();
     store->begin();
     for (int i = 1; i <= pages; ++i)
-        store->appendPage(a4Page(QStringLiteral("Strana %1").arg(i)));
+        store->appendPage(a4Page(QStringLiteral("Strana %1").arg(i), paperMm));
     store->finish();
     return store;
 }
@@ -1183,6 +1183,62 @@ TEST(PreviewFlow, PrintingLoadedPagesFollowsTheRange)
     const PrintServer::Printout printout = server->lastPrintout(QStringLiteral("Laser"));
     EXPECT_EQ(printout.pages, 2);
     EXPECT_EQ(printout.pagePoints, QSize(595, 842));
+}
+
+// Pages saved on their side, or on a paper of their own, are shown and printed
+// on that paper, whatever the report's own settings.
+TEST(PreviewFlow, LoadedPagesInLandscapeOrOnTheirOwnPaperShowAndPrintOnIt)
+{
+    const auto server = printServer({QStringLiteral("Laser")});
+    QTemporaryDir dir;
+    struct Case {
+        QSizeF mm;
+        bool recognised;
+        QPageLayout::Orientation orientation;
+    };
+    const Case cases[] = {{QSizeF(123, 187), false, QPageLayout::Portrait},   // no standard paper
+                          {QSizeF(297, 210), true, QPageLayout::Landscape}};  // A4 on its side
+    int printed = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.mm.width() << " x " << c.mm.height() << " mm");
+        const QString file = dir.filePath(QStringLiteral("r%1.QRP").arg(printed));
+        ASSERT_TRUE(finishedStore(2, c.mm)->saveToFile(file));
+        Catalogue cat(0);
+        QSizeF shownMm;
+        QSize sheet;
+        LoadedPaper paper;
+        Poller poller([&] {
+            ReportPreview *p = cat.tisk.previewWindow();
+            if (!p || !child<QAction>(*p, "Print")->isEnabled())
+                return false;
+            p->loadFromFile(file);
+            settle();
+            shownMm = p->paperMm();
+            paper = p->loadedPaper();
+            child<QAction>(*p, "ZoomTo100")->trigger();
+            sheet = child<PreviewSheet>(*p, "Sheet")->size();
+            child<QAction>(*p, "Print")->trigger();
+            p->close();
+            return true;
+        });
+        cat.tisk.preview();
+        ASSERT_TRUE(poller.done());
+        // The picture's own measure, within the rounding of its pixels.
+        EXPECT_NEAR(shownMm.width(), c.mm.width(), 0.2);
+        EXPECT_NEAR(shownMm.height(), c.mm.height(), 0.2);
+        EXPECT_EQ(paper.recognised, c.recognised);
+        EXPECT_EQ(paper.orientation, c.orientation);
+        EXPECT_EQ(sheet, QSize(roundInt(c.mm.width() * screenDpi() / 25.4) + 4,
+                               roundInt(c.mm.height() * screenDpi() / 25.4) + 4));
+        ASSERT_TRUE(server->waitForEndedJobs(QStringLiteral("Laser"), ++printed)) << server->problem().toStdString();
+        // Sent on that paper and on its side, and put out on it.
+        const QSize points(roundInt(c.mm.width() * 72 / 25.4), roundInt(c.mm.height() * 72 / 25.4));
+        EXPECT_EQ(server->lastDocumentPoints(), points);
+        const PrintServer::Printout printout = server->lastPrintout(QStringLiteral("Laser"));
+        EXPECT_EQ(printout.pages, 2);
+        EXPECT_EQ(printout.paper, c.recognised ? QStringLiteral("A4") : QString());
+        EXPECT_EQ(printout.pagePoints, c.recognised ? QSize(595, 842) : QSize(348, 530));
+    }
 }
 
 TEST(PreviewFlow, WithoutPrintersSetUpFailsAndPrintDoesNothing)
