@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QProgressBar>
+#include <QTest>
 #include <QTemporaryFile>
 #include <QTimer>
 
@@ -137,11 +138,8 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileAPrintRunsEndsCleanly)
         program.form->printList();
         ASSERT_TRUE(poller.done());
         EXPECT_TRUE(closedWhilePrinting);
-        // Let the stopped printout wind down.
-        for (int i = 0; i < 50 && (program.tisk->busy() || visibleProgressWindow()); ++i)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        EXPECT_FALSE(program.tisk->busy());
-        EXPECT_EQ(visibleProgressWindow(), nullptr);
+        // The stopped printout winds down.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !program.tisk->busy() && !visibleProgressWindow(); }));
         EXPECT_EQ(program.tisk->previewWindow(), nullptr);
         EXPECT_FALSE(program.form->isVisible());
     }
