@@ -548,6 +548,16 @@ TEST(PreviewFiles, SavedReportLoadsWithTheSamePages)
     EXPECT_EQ(p.loadedPaper().size.id(), pageSizeFor(PaperSize::A4Small).id());
     EXPECT_NEAR(p.paperMm().width(), 210, 0.01);
     EXPECT_NEAR(p.paperMm().height(), 297, 0.01);
+
+    // Saved again, the loaded report is the very same file.
+    const QString again = dir.filePath(QStringLiteral("znovu.QRP"));
+    p.saveToFile(again);
+    const auto bytes = [](const QString &path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    ASSERT_FALSE(bytes(file).isEmpty());
+    EXPECT_EQ(bytes(again), bytes(file));
 }
 
 TEST(PreviewFiles, UnfinishedStoreWritesNothing)
