@@ -123,25 +123,6 @@ int vfsOpen(sqlite3_vfs *, sqlite3_filename name, sqlite3_file *file, int flags,
     file->pMethods = f->real->pMethods ? methodsFor(f->real->pMethods->iVersion) : nullptr;
     return rc;
 }
-int vfsDelete(sqlite3_vfs *, const char *name, int syncDir) { return state.real->xDelete(state.real, name, syncDir); }
-int vfsAccess(sqlite3_vfs *, const char *name, int flags, int *out) { return state.real->xAccess(state.real, name, flags, out); }
-int vfsFullPathname(sqlite3_vfs *, const char *name, int size, char *out)
-{
-    return state.real->xFullPathname(state.real, name, size, out);
-}
-void *vfsDlOpen(sqlite3_vfs *, const char *name) { return state.real->xDlOpen(state.real, name); }
-void vfsDlError(sqlite3_vfs *, int size, char *out) { state.real->xDlError(state.real, size, out); }
-void (*vfsDlSym(sqlite3_vfs *, void *handle, const char *symbol))(void)
-{
-    return state.real->xDlSym(state.real, handle, symbol);
-}
-void vfsDlClose(sqlite3_vfs *, void *handle) { state.real->xDlClose(state.real, handle); }
-int vfsRandomness(sqlite3_vfs *, int size, char *out) { return state.real->xRandomness(state.real, size, out); }
-int vfsSleep(sqlite3_vfs *, int microseconds) { return state.real->xSleep(state.real, microseconds); }
-int vfsCurrentTime(sqlite3_vfs *, double *out) { return state.real->xCurrentTime(state.real, out); }
-int vfsGetLastError(sqlite3_vfs *, int size, char *out) { return state.real->xGetLastError(state.real, size, out); }
-int vfsCurrentTimeInt64(sqlite3_vfs *, sqlite3_int64 *out) { return state.real->xCurrentTimeInt64(state.real, out); }
-
 } // namespace
 
 const char *FaultyDisk::name(Call call)
@@ -177,24 +158,14 @@ FaultyDisk::FaultyDisk()
     sqlite3_initialize();
     state = State{};
     state.real = sqlite3_vfs_find(nullptr);
+    // The rest of the default file system's calls, which do not depend on
+    // the layer they are called through, stay as they are.
     sqlite3_vfs &vfs = state.vfs;
-    vfs.iVersion = 2;
+    vfs = *state.real;
+    vfs.pNext = nullptr;
     vfs.szOsFile = int(sizeof(File)) + state.real->szOsFile;
-    vfs.mxPathname = state.real->mxPathname;
     vfs.zName = "zeplo-faulty-disk";
     vfs.xOpen = vfsOpen;
-    vfs.xDelete = vfsDelete;
-    vfs.xAccess = vfsAccess;
-    vfs.xFullPathname = vfsFullPathname;
-    vfs.xDlOpen = vfsDlOpen;
-    vfs.xDlError = vfsDlError;
-    vfs.xDlSym = vfsDlSym;
-    vfs.xDlClose = vfsDlClose;
-    vfs.xRandomness = vfsRandomness;
-    vfs.xSleep = vfsSleep;
-    vfs.xCurrentTime = vfsCurrentTime;
-    vfs.xGetLastError = vfsGetLastError;
-    vfs.xCurrentTimeInt64 = vfsCurrentTimeInt64;
     if (sqlite3_vfs_register(&vfs, 1) != SQLITE_OK)
         throw std::runtime_error("SQLite took no file system layer");
 }
