@@ -145,6 +145,29 @@ PrintServer::Printout PrintServer::lastPrintout(const QString &queue) const
     return printout;
 }
 
+QSize PrintServer::lastDocumentPoints() const
+{
+    // The server keeps each job's document, d<job>-001, as the program sent it.
+    const QStringList documents =
+        QDir(folder_ + QStringLiteral("/spool")).entryList({QStringLiteral("d*-001")}, QDir::Files, QDir::Name);
+    if (documents.isEmpty())
+        return QSize();
+    QFile file(folder_ + QStringLiteral("/spool/") + documents.last());
+    if (!file.open(QIODevice::ReadOnly))
+        return QSize();
+    static const QRegularExpression mediaBox(QStringLiteral("/MediaBox \\[0 0 ([0-9.]+) ([0-9.]+)\\]"));
+    QSize size;
+    auto boxes = mediaBox.globalMatch(QString::fromLatin1(file.readAll()));
+    while (boxes.hasNext()) {
+        const QRegularExpressionMatch m = boxes.next();
+        const QSize page(qRound(m.captured(1).toDouble()), qRound(m.captured(2).toDouble()));
+        if (size.isValid() && page != size)
+            return QSize();
+        size = page;
+    }
+    return size;
+}
+
 QString PrintServer::serverLog() const
 {
     QFile log(folder_ + QStringLiteral("/log/error_log"));

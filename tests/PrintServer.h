@@ -49,6 +49,10 @@ public:
         QSize pagePoints;
     };
     Printout lastPrintout(const QString &queue) const;
+    // The size in points of the pages of the document the program sent for
+    // the server's latest job, wider than tall for pages sent on their side
+    // (invalid when the pages differ in size).
+    QSize lastDocumentPoints() const;
 
 private:
     QString lpstat(const QStringList &arguments);

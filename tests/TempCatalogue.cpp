@@ -1,6 +1,5 @@
 #include "TempCatalogue.h"
 
-#include <sstream>
 #include <stdexcept>
 
 #include <QCoreApplication>
@@ -9,6 +8,7 @@
 #include <libpq-fe.h>
 
 #include "engine/Engine.h"
+#include "engine/SqliteEngine.h"
 
 namespace {
 
@@ -74,21 +74,34 @@ QString param(const QVariant &v)
 
 } // namespace
 
+const char *engineLabel(CatalogueEngine engine)
+{
+    switch (engine) {
+    case CatalogueEngine::File: return "File";
+    case CatalogueEngine::FileJournal: return "FileJournal";
+    case CatalogueEngine::Server: return "Server";
+    case CatalogueEngine::ServerTls: return "ServerTls";
+    }
+    return "?";
+}
+
 std::string engineName(const testing::TestParamInfo<CatalogueEngine> &info)
 {
-    std::stringstream name;
-    PrintTo(info.param, &name);
-    return name.str();
+    return engineLabel(info.param);
 }
 
 TempCatalogue::TempCatalogue(CatalogueEngine engine, const char *schema)
-    : previous_(QDir::currentPath()), engine_(engine == CatalogueEngine::ServerTls ? CatalogueEngine::Server : engine)
+    : previous_(QDir::currentPath()), engine_(engine == CatalogueEngine::ServerTls ? CatalogueEngine::Server : engine),
+      previousJournal_(zeplo::SqliteEngine::rollbackJournal())
 {
-    if (engine == CatalogueEngine::File) {
+    if (engine_ != CatalogueEngine::Server) {
+        const bool journal = engine == CatalogueEngine::FileJournal;
         if (schema) {
             exec(QString::fromUtf8(schema));
-            exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+            if (!journal)
+                exec(QStringLiteral("PRAGMA journal_mode=WAL"));
         }
+        zeplo::SqliteEngine::setRollbackJournal(journal);
     } else {
         server_ = std::make_unique<ServerDatabase>();
         if (!server_->ok())
@@ -115,9 +128,9 @@ QString TempCatalogue::readOnlyUri() const
 
 void TempCatalogue::lockWriters()
 {
-    if (engine_ == CatalogueEngine::File) {
+    if (!onServer()) {
         sqlite3_open(QFile::encodeName(file()).constData(), &fileLock_);
-        if (sqlite3_exec(fileLock_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        if (sqlite3_exec(fileLock_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
             throw std::runtime_error("cannot lock the test catalogue");
     } else {
         serverLock_ = PQconnectdb(uri_.toUtf8().constData());
@@ -144,7 +157,8 @@ void TempCatalogue::unlock()
     }
 }
 
-TempCatalogue::TempCatalogue(const char *schema, bool wal) : previous_(QDir::currentPath())
+TempCatalogue::TempCatalogue(const char *schema, bool wal)
+    : previous_(QDir::currentPath()), previousJournal_(zeplo::SqliteEngine::rollbackJournal())
 {
     if (schema) {
         exec(QString::fromUtf8(schema));
@@ -157,6 +171,7 @@ TempCatalogue::TempCatalogue(const char *schema, bool wal) : previous_(QDir::cur
 TempCatalogue::~TempCatalogue()
 {
     unlock();
+    zeplo::SqliteEngine::setRollbackJournal(previousJournal_);
     QDir::setCurrent(previous_);
     if (engine_ == CatalogueEngine::Server)
         zeplo::Engine::setCatalogue(previousCatalogue_);   // its connections end before the database goes

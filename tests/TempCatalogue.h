@@ -17,14 +17,19 @@
 
 struct pg_conn;
 
-// Where a catalogue lives: a file, or a database on the test server.
-// ServerTls is the server over an encrypted connection that verifies its certificate.
-enum class CatalogueEngine { File, Server, ServerTls };
-inline const auto kEachEngine = testing::Values(CatalogueEngine::File, CatalogueEngine::Server);
+// Where a catalogue lives: a file in write-ahead-log mode, a file with the
+// rollback journal the engine keeps on a network file system, or a database
+// on the test server; ServerTls is the server over an encrypted connection
+// that verifies its certificate.
+enum class CatalogueEngine { File, FileJournal, Server, ServerTls };
+inline const auto kEachEngine =
+    testing::Values(CatalogueEngine::File, CatalogueEngine::FileJournal, CatalogueEngine::Server);
+inline const auto kEachFileMode = testing::Values(CatalogueEngine::File, CatalogueEngine::FileJournal);
+const char *engineLabel(CatalogueEngine engine);
 std::string engineName(const testing::TestParamInfo<CatalogueEngine> &info);
 inline void PrintTo(CatalogueEngine engine, std::ostream *os)
 {
-    *os << (engine == CatalogueEngine::File ? "File" : engine == CatalogueEngine::Server ? "Server" : "ServerTls");
+    *os << engineLabel(engine);
 }
 
 // A catalogue in a fresh temporary folder that becomes the working directory
@@ -43,6 +48,7 @@ public:
 
     explicit TempCatalogue(const char *schema = kSchema, bool wal = true);
     // The schema is written for catalogue files; on the server its types become the server's.
+    // With the rollback journal, the engine keeps it for every file opened while the object lives.
     explicit TempCatalogue(CatalogueEngine engine, const char *schema = kSchema);
     ~TempCatalogue();
     TempCatalogue(const TempCatalogue &) = delete;
@@ -51,6 +57,7 @@ public:
     QString path() const { return dir_.path(); }
     QString file() const { return dir_.filePath(QStringLiteral("zeplo.db")); }
     CatalogueEngine engine() const { return engine_; }
+    bool onServer() const { return engine_ == CatalogueEngine::Server; }
     QString uri() const { return uri_; }
     QString readOnlyUri() const;   // the same database as the role that may only read
 
@@ -76,6 +83,7 @@ private:
     std::unique_ptr<ServerDatabase> server_;
     QString uri_;
     QString previousCatalogue_;
+    bool previousJournal_ = false;
     sqlite3 *fileLock_ = nullptr;
     pg_conn *serverLock_ = nullptr;
 };

@@ -27,6 +27,7 @@
 #include "widgets/FieldCheckBox.h"
 #include "widgets/DataGrid.h"
 #include "widgets/FieldMemo.h"
+#include "widgets/ReportPreview.h"
 #include "widgets/WaitCursor.h"
 #include "engine/DataSource.h"
 #include "engine/ResultSet.h"
@@ -79,6 +80,16 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &captio
     if (bold)
         button->setFont(boldFont(parent->font()));
     return button;
+}
+
+bool isReportPreview(const QWindow *window)
+{
+    if (!window)
+        return false;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (widget->windowHandle() == window)
+            return qobject_cast<ReportPreview *>(widget) != nullptr;
+    return false;
 }
 
 } // namespace
@@ -251,14 +262,14 @@ void MainWindow::connectHandlers()
     connect(aboutAction_, &QAction::triggered, this, guarded([this] { showAbout(); }));
 
     // Which window held the focus before this one decides whether an activation counts.
-    // Only the report preview, a non-modal window of this program, makes a
-    // later activation count; a modal window or another program does not.
+    // Only the report preview makes a later activation count; a modal window,
+    // another program, or the printing progress window (not modal either) does not.
     connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *window) {
         if (window && (window->type() == Qt::Popup || window->type() == Qt::ToolTip))
             return;
         if (window && window == windowHandle())
             return;
-        cameFromPreview_ = window && window->modality() == Qt::NonModal;
+        cameFromPreview_ = isReportPreview(window);
     });
     qApp->installEventFilter(this);
 }

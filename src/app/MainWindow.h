@@ -144,8 +144,7 @@ private:
 
     BookListReport *report_ = nullptr;
     std::optional<WaitCursor> walkCursor_;   // while the report walks the list
-    // Whether the window that had the focus before this one was a non-modal
-    // window of this program (the report preview).
+    // Whether the window that had the focus before this one was the report preview.
     bool cameFromPreview_ = false;
 };
 

@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QValidator>
 
+#include "engine/CharacterCount.h"
+
 namespace zeplo {
 
 namespace {
@@ -14,9 +16,10 @@ namespace {
 class LengthLimit : public QValidator {
 public:
     LengthLimit(QLineEdit *edit, int length)
-        : QValidator(edit), edit_(edit), length_(length), accepted_(edit->text().size())
+        : QValidator(edit), edit_(edit), length_(length), accepted_(characterCount(edit->text()))
     {
-        connect(edit, &QLineEdit::textChanged, this, [this](const QString &text) { accepted_ = text.size(); });
+        connect(edit, &QLineEdit::textChanged, this,
+                [this](const QString &text) { accepted_ = characterCount(text); });
     }
 
     State validate(QString &input, int &) const override
@@ -26,7 +29,8 @@ public:
         // typed character unchecked.
         if (!edit_->isModified())
             return Acceptable;
-        return input.size() <= length_ || input.size() < accepted_ ? Acceptable : Invalid;
+        const qsizetype characters = characterCount(input);
+        return characters <= length_ || characters < accepted_ ? Acceptable : Invalid;
     }
 
 private:

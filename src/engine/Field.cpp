@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 
+#include "engine/CharacterCount.h"
 #include "engine/Error.h"
 #include "engine/Cursor.h"
 #include "engine/ResultSet.h"
@@ -139,7 +140,7 @@ void Field::setAsText(const QString &text)
 {
     switch (kind_) {
     case FieldKind::Text:
-        setValue(text.isEmpty() ? QVariant() : QVariant(text.left(size_)));
+        setValue(text.isEmpty() ? QVariant() : QVariant(leftCharacters(text, size_)));
         return;
     case FieldKind::Memo:
         setValue(text.isEmpty() ? QVariant() : QVariant(text));

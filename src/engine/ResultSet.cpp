@@ -444,6 +444,24 @@ void ResultSet::moveToRecNo(qsizetype number)
 
 // ---- changing ------------------------------------------------------------
 
+template <class Reread>
+void ResultSet::showWritten(Reread &&reread)
+{
+    try {
+        reread();
+    } catch (...) {
+        // A window half read would show rows that are not there, or none at
+        // the current position: the written rows are seen at the next opening.
+        const std::exception_ptr failure = std::current_exception();
+        try {
+            close();
+        } catch (...) {
+            // The reading's error is the one to report.
+        }
+        std::rethrow_exception(failure);
+    }
+}
+
 void ResultSet::checkBrowseMode()
 {
     if (!editing())
@@ -567,7 +585,7 @@ void ResultSet::post()
     // The written row stays current, on the line where it was entered.
     state_ = DataSetState::Browse;
     discardPending();
-    placeWindow(current_, line);
+    showWritten([&] { placeWindow(current_, line); });
     bof_ = eof_ = false;
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
@@ -662,10 +680,12 @@ void ResultSet::deleteRecord()
         throw;
     }
     // The row that followed takes the place; after the last row, the one before it.
-    if (fromEnd_)
-        reread(std::min<qsizetype>(position + 1, -1), line);
-    else
-        reread(hasRow(position) ? position : position - 1, line);
+    showWritten([&] {
+        if (fromEnd_)
+            reread(std::min<qsizetype>(position + 1, -1), line);
+        else
+            reread(hasRow(position) ? position : position - 1, line);
+    });
     notify(DataEvent::DataSetChanged);
     checkInvariants();
 }

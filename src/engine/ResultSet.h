@@ -37,7 +37,10 @@ enum class DataSetState { Closed, Browse, Edit, Insert };
 // checkBrowseMode() ends Edit or Insert by post() when the pending row was
 // changed and by cancel() when not; every move (first(), last(), moveBy(),
 // moveToRecNo()) and append() and insert() call it first, so a move always
-// runs in Browse. A transition that fails leaves the state it started from.
+// runs in Browse. A transition that fails leaves the state it started from,
+// with one exception: once post() or deleteRecord() has written to the table,
+// the write stands, and when the rows cannot be read back after it the set is
+// closed, as an opening that cannot show its first rows leaves it.
 //
 // Invariants, asserted by checkInvariants() at the end of every transition
 // and move:
@@ -154,6 +157,9 @@ private:
     void shiftWindow(qsizetype top);
     void reread(qsizetype preferred, qsizetype line);
     void discardPending();
+    // Shows the rows after a write that reached the table; closes the set when they cannot be read.
+    template <class Reread>
+    void showWritten(Reread &&reread);
     void checkInvariants() const;   // Q_ASSERT only: compiled out of release builds
 
     QString name_;

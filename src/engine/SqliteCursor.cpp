@@ -197,6 +197,14 @@ public:
 
     bool fetchTo(qsizetype index) override
     {
+        // Without a write-ahead log the keys are read on the writing
+        // connection, where an unfinished statement would hold a read lock
+        // that keeps every other program from writing for as long as the list
+        // is shown: there they are read whole at the first look.
+        if (!engine_->walMode()) {
+            while (!keys_.complete())
+                stepForward(keys_.frontCount() < kCarried);
+        }
         // Values are kept only for the last rows stepped over on the way.
         if (index >= 0) {
             while (!keys_.complete() && keys_.frontCount() <= index)
@@ -327,8 +335,10 @@ public:
         txn.commit();
         forgetCarried(0);   // positions shift
         // The statements read a snapshot taken before this row existed, so
-        // neither will ever yield it: it is placed here once and for all.
+        // neither will yield it unless begun again: it is placed here once and for all.
         keys_.insert(index, id);
+        if (!keys_.complete())
+            posted_.push_back(id);
     }
 
     void remove(qsizetype index, const RowValues &original) override
@@ -425,18 +435,42 @@ private:
         stepEnd(false, keep);
     }
 
+    // Where the statement of one end stands.
+    struct EndState {
+        bool started = false;
+        qint64 last = 0;       // the last id it yielded
+        bool resume = false;   // it failed, and begins again from its first row
+    };
+
     // One id more from the statement of one end, with the row's values when
     // they come with it and are to be kept.
     void stepEnd(bool front, bool keep)
     {
         Statement &stmt = front ? keysStmt_ : backStmt_;
-        if (!stmt.step()) {
-            keys_.finish();
-            done();
-            return;
+        EndState &end = front ? frontEnd_ : backEnd_;
+        qint64 id = 0;
+        try {
+            if (end.resume)
+                resume(stmt, end.last);
+            end.resume = false;
+            // Rows posted here since the keys' snapshot began come from a
+            // statement begun again after a failure: they have their places.
+            do {
+                if (!stmt.step()) {
+                    keys_.finish();
+                    done();
+                    return;
+                }
+                id = sqlite3_column_int64(stmt.get(), 0);
+            } while (std::find(posted_.begin(), posted_.end(), id) != posted_.end());
+        } catch (const Error &) {
+            // SQLite begins a statement that failed again from its first row.
+            end.resume = end.started;
+            throw;
         }
+        end.started = true;
+        end.last = id;
         const qsizetype at = front ? keys_.frontCount() : keys_.backCount();
-        const qint64 id = sqlite3_column_int64(stmt.get(), 0);
         const Keyset::Step step = front ? keys_.addFront(id) : keys_.addBack(id);
         if (step == Keyset::Step::Met)
             done();
@@ -444,10 +478,22 @@ private:
             (front ? frontCarried_ : backCarried_).put(at, rowValues(stmt.get(), int(columns_.size()), 1));
     }
 
+    // Steps a statement begun again past the id it yielded last. Ties in
+    // the order are broken by the row id, so what follows that row is what
+    // was still to come; once the row is gone, so is the place.
+    static void resume(Statement &stmt, qint64 last)
+    {
+        while (stmt.step())
+            if (sqlite3_column_int64(stmt.get(), 0) == last)
+                return;
+        throw EngineError(QStringLiteral("The list changed while it was read again after an error; open it again"));
+    }
+
     // The keyset is complete: the positions from the end are gone.
     void done()
     {
         backCarried_.clear();
+        posted_.clear();
         keysStmt_.finalize();   // ends the read transaction
         backStmt_.finalize();
     }
@@ -574,6 +620,8 @@ private:
     qint64 dataVersion_ = -1;      // the writing connection's, before the keys' snapshot
     bool stale_ = false;           // another program has written since
     std::vector<qint64> written_;  // rows changed here since the snapshot
+    std::vector<qint64> posted_;   // rows added here while the keys were still being read
+    EndState frontEnd_, backEnd_;
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "engine/SqliteEngine.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -105,7 +106,19 @@ int registerFunctions(sqlite3 *db)
     return rc;
 }
 
+std::atomic<bool> keepRollbackJournal{false};
+
 } // namespace
+
+void SqliteEngine::setRollbackJournal(bool keep)
+{
+    keepRollbackJournal = keep;
+}
+
+bool SqliteEngine::rollbackJournal()
+{
+    return keepRollbackJournal;
+}
 
 SqliteEngine::SqliteEngine(const QString &path) : path_(path)
 {
@@ -116,9 +129,10 @@ SqliteEngine::SqliteEngine(const QString &path) : path_(path)
     // in write-ahead-log mode whenever it can be written. On a network file
     // system the log's shared index would not be shared between computers:
     // there the file keeps (or goes back to) the rollback journal.
-    const QString journal = readOnly_                   ? QStringLiteral("PRAGMA journal_mode")
-                            : onNetworkFileSystem(path_) ? QStringLiteral("PRAGMA journal_mode=DELETE")
-                                                         : QStringLiteral("PRAGMA journal_mode=WAL");
+    const bool shared = keepRollbackJournal || onNetworkFileSystem(path_);
+    const QString journal = readOnly_ ? QStringLiteral("PRAGMA journal_mode")
+                            : shared  ? QStringLiteral("PRAGMA journal_mode=DELETE")
+                                      : QStringLiteral("PRAGMA journal_mode=WAL");
     Statement mode(db_, journal);
     if (mode.step())
         wal_ = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(mode.get(), 0)))

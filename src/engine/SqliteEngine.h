@@ -59,6 +59,11 @@ public:
     sqlite3 *reader();                 // opened on first use
     bool readOnly() const override { return readOnly_; }
     bool walMode() const { return wal_; }
+    // Files opened from now on keep SQLite's rollback journal wherever they
+    // lie, as on a network file system. For tests, which run the catalogue
+    // suites in that mode too; the program never sets it.
+    static void setRollbackJournal(bool keep);
+    static bool rollbackJournal();
     const QString &path() const { return path_; }
 
     // The engine's text for the last error on `db`: its main message and any

@@ -12,6 +12,7 @@
 
 #include "engine/Error.h"
 #include "report/EmfPlayer.h"
+#include "report/FileWriter.h"
 
 namespace zeplo {
 
@@ -101,9 +102,9 @@ void PageStore::writeAt(qint64 pos, const QByteArray &bytes)
         if (pos + bytes.size() > memory_.size())
             memory_.resize(pos + bytes.size());
         std::memcpy(memory_.data() + pos, bytes.constData(), size_t(bytes.size()));
-    } else if (!file_->seek(pos) || file_->write(bytes) != bytes.size()) {
+    } else if (FileWriter out(*file_); !file_->seek(pos) || !out.write(bytes)) {
         throw Error(QStringLiteral("Cannot write the report's pages to %1: %2")
-                        .arg(QDir::toNativeSeparators(file_->fileName()), file_->errorString()));
+                        .arg(QDir::toNativeSeparators(file_->fileName()), out.errorString()));
     }
     size_ = qMax(size_, pos + bytes.size());
 }
@@ -139,7 +140,7 @@ void PageStore::moveToTemporaryFile()
         return;
     }
     auto file = std::make_unique<QTemporaryFile>(dir + QStringLiteral("/QRPXXXXXX"));
-    if (!file->open() || file->write(memory_) != memory_.size() || !file->flush()) {
+    if (FileWriter out(*file); !file->open() || !out.write(memory_) || !out.commit()) {
         noTemporaryFile_ = true;
         return;
     }
@@ -156,13 +157,6 @@ void PageStore::writeHeader()
     qToLittleEndian<double>(dayCount(QDateTime::currentDateTime()), header.data() + 16);
     header[25] = 0; // pages stored as they are
     writeAt(0, header);
-}
-
-void PageStore::stampDate()
-{
-    QByteArray date(8, '\0');
-    qToLittleEndian<double>(dayCount(QDateTime::currentDateTime()), date.data());
-    writeAt(16, date);
 }
 
 void PageStore::appendPage(const QByteArray &emf)
@@ -202,8 +196,12 @@ void PageStore::finish()
     if (status_ == Status::Finished)
         return;
     writeHeader();
-    if (file_)
-        file_->flush();
+    if (file_) {
+        FileWriter out(*file_);
+        if (!out.commit())
+            throw Error(QStringLiteral("Cannot write the report's pages to %1: %2")
+                            .arg(QDir::toNativeSeparators(file_->fileName()), out.errorString()));
+    }
     status_ = Status::Finished;
 }
 
@@ -212,21 +210,21 @@ bool PageStore::saveToFile(const QString &path)
     QMutexLocker lock(&mutex_);
     if (status_ != Status::Finished)
         return false;
-    stampDate();
-    QSaveFile out(path);
-    const auto fail = [&]() {
-        throw Error(QStringLiteral("Cannot write the file %1: %2")
-                        .arg(QDir::toNativeSeparators(path), out.errorString()));
+    // Written aside and put in place whole: a failed save leaves the file
+    // that was there as it was, and no new one.
+    QSaveFile file(path);
+    FileWriter out(file);
+    const auto fail = [&](const QString &why) {
+        throw Error(QStringLiteral("Cannot write the file %1: %2").arg(QDir::toNativeSeparators(path), why));
     };
-    if (!out.open(QIODevice::WriteOnly))
-        fail();
+    if (!file.open(QIODevice::WriteOnly))
+        fail(file.errorString());
     for (qint64 pos = 0; pos < size_; pos += CopyChunk) {
-        const QByteArray chunk = readAt(pos, qMin(CopyChunk, size_ - pos));
-        if (out.write(chunk) != chunk.size())
-            fail();
+        if (!out.write(readAt(pos, qMin(CopyChunk, size_ - pos))))
+            fail(out.errorString());
     }
     if (!out.commit())
-        fail();
+        fail(out.errorString());
     return true;
 }
 

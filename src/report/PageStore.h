@@ -56,8 +56,8 @@ public:
     QString temporaryFileName() const;
     qint64 streamSize() const;
 
-    // Writes the stream to `path`, byte for byte, with the date of writing in
-    // its header. Only a finished store is written; returns whether it was.
+    // Writes the stream to `path` byte for byte; its header keeps the date the
+    // rendering finished. Only a finished store is written; returns whether it was.
     bool saveToFile(const QString &path);
 
     // Reads a saved report file, checking every record against the file.
@@ -75,7 +75,6 @@ private:
     void appendRaw(const QByteArray &bytes);
     QByteArray readAt(qint64 pos, qint64 length) const;
     void writeHeader();
-    void stampDate();
     void moveToTemporaryFile();
 
     mutable QMutex mutex_;

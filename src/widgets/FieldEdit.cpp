@@ -10,6 +10,7 @@
 #include <QValidator>
 
 #include "widgets/ErrorGuard.h"
+#include "engine/CharacterCount.h"
 #include "engine/Field.h"
 
 using namespace zeplo;
@@ -24,7 +25,10 @@ public:
     {
         if (edit_->refuses(input))
             return Invalid;
-        if (edit_->maxLength_ > 0 && input.size() > edit_->maxLength_ && input.size() > edit_->lastText_.size())
+        if (edit_->maxLength_ <= 0 || input.size() <= edit_->maxLength_)
+            return Acceptable;
+        const qsizetype characters = characterCount(input);
+        if (characters > edit_->maxLength_ && characters > characterCount(edit_->lastText_))
             return Invalid;
         return Acceptable;
     }
@@ -55,7 +59,7 @@ int FieldEdit::room() const
 {
     if (maxLength_ <= 0)
         return std::numeric_limits<int>::max();
-    return std::max<int>(0, maxLength_ - int(text().size() - selectedText().size()));
+    return std::max<int>(0, maxLength_ - int(characterCount(text()) - characterCount(selectedText())));
 }
 
 void FieldEdit::showField()
@@ -113,7 +117,7 @@ void FieldEdit::pasteChecked()
         QApplication::beep();
         return;
     }
-    clip.truncate(std::min<qsizetype>(clip.size(), room()));
+    clip = leftCharacters(clip, room());
     if (clip.isEmpty() && !hasSelectedText())
         return;
     insert(clip);
@@ -139,7 +143,7 @@ void FieldEdit::keyPressEvent(QKeyEvent *event)
             return;
         }
         if (typesText(event)) {
-            passOn = acceptsTyped(event->text()) && startEditing() && event->text().size() <= room();
+            passOn = acceptsTyped(event->text()) && startEditing() && characterCount(event->text()) <= room();
             return;
         }
         passOn = true;   // moving, selecting, copying, Enter, Tab

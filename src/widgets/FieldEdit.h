@@ -45,7 +45,7 @@ private:
 
     void updateAlignment();
     void pasteChecked();
-    int room() const;                          // characters that may still be added
+    int room() const;                          // characters (not UTF-16 units) that may still be added
 
     int maxLength_ = 0;
     QString lastText_;                          // the text before the change being validated

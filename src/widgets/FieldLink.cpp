@@ -89,8 +89,9 @@ bool FieldLink::typesText(const QKeyEvent *event)
     const bool chord = (event->modifiers() & Qt::ControlModifier) && !(event->modifiers() & Qt::AltModifier);
     if (text.isEmpty() || chord)
         return false;
-    for (QChar c : text)
-        if (!c.isPrint())
+    // Character by character: the two halves of an emoji are not printable on their own.
+    for (const uint c : text.toUcs4())
+        if (!QChar::isPrint(c))
             return false;
     return true;
 }

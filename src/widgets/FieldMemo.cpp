@@ -8,6 +8,7 @@
 #include <QTextDocument>
 
 #include "widgets/ErrorGuard.h"
+#include "engine/CharacterCount.h"
 #include "engine/Field.h"
 
 using namespace zeplo;
@@ -76,7 +77,7 @@ void FieldMemo::showField()
         else
             shown = entered() && f->canModify() ? f->text() : f->displayText();
         shown = toDisplayBreaks(shown);
-        if (shown.size() > capacity_) {
+        if (shown.size() > capacity_ && characterCount(shown) > capacity_) {
             shown = kTooLong;
             tooLong_ = true;
         }

@@ -21,6 +21,8 @@
 
 #include "Children.h"
 #include "ModalAnswerer.h"
+#include "Poller.h"
+#include "PrintServer.h"
 #include "TempCatalogue.h"
 #include "WindowLink.h"
 #include "app/BookQueries.h"
@@ -33,6 +35,7 @@
 #include "widgets/FieldMemo.h"
 #include "engine/ResultSet.h"
 #include "report/PageStore.h"
+#include "widgets/PrintProgressWindow.h"
 #include "widgets/ReportPreview.h"
 
 using namespace zeplo;
@@ -285,6 +288,13 @@ TEST(MainWindowCommands, SearchesSetTheFilterAndKeepTheOrder)
     genres->lineEdit()->clear();
     QTest::keyClicks(genres, QStringLiteral("abcdefghijkl"));
     EXPECT_EQ(genres->currentText(), QStringLiteral("abcdefghij"));
+    // Ten characters, an emoji (two UTF-16 units) counting as one.
+    genres->lineEdit()->clear();
+    QTest::keyClicks(genres, QStringLiteral("abcdefghi"));
+    QTest::sendKeyEvent(QTest::Click, genres->lineEdit(), Qt::Key_unknown, QStringLiteral("\U0001F600"), Qt::NoModifier);
+    QTest::keyClicks(genres, QStringLiteral("x"));
+    EXPECT_EQ(genres->currentText(), QStringLiteral("abcdefghi\U0001F600"));
+    genres->lineEdit()->clear();
     genres->setCurrentIndex(genres->findText(QStringLiteral("Dětská liter.")));
     QTest::keyClick(genres->lineEdit(), Qt::Key_End);
     QTest::keyClicks(genres->lineEdit(), QStringLiteral("x"));
@@ -296,6 +306,67 @@ TEST(MainWindowCommands, SearchesSetTheFilterAndKeepTheOrder)
     EXPECT_EQ(titles(form), (QStringList{QString(), QStringLiteral("Krakatit"), QStringLiteral("Ostře sledované vlaky"),
                                          QStringLiteral("Válka s mloky")}));
     EXPECT_FALSE(child<QPushButton>(form, "Button8")->isEnabled());
+}
+
+// Each of the fourteen list buttons, pressed in the main window, gives the
+// result set its three lines and shows exactly the books they select, in
+// their order; a sort keeps the search and a search keeps the sort.
+class MainWindowLists : public testing::TestWithParam<CatalogueEngine> {};
+INSTANTIATE_TEST_SUITE_P(Engines, MainWindowLists, kEachEngine, engineName);
+
+TEST_P(MainWindowLists, EachListButtonSendsItsClausesAndShowsItsBooks)
+{
+    TempCatalogue catalogue(GetParam());
+    // ids 1 to 6; an empty text in pujceno counts as lent.
+    catalogue.addBook(QStringLiteral("Čapek Karel"), QStringLiteral("Krakatit"), QStringLiteral("SCI-FI"), 1924, true,
+                      true);
+    catalogue.addBook(QStringLiteral("Hašek Jaroslav"), QStringLiteral("Osudy dobrého vojáka Švejka"),
+                      QStringLiteral("Komedie"), 1921, false, true, QStringLiteral("Janě"));
+    catalogue.addBook(QStringLiteral("Němcová Božena"), QStringLiteral("Babička"), QStringLiteral("Beletrie"), 1855, true,
+                      false);
+    catalogue.addBook(QStringLiteral("Chalupa Jan"), QStringLiteral("Chléb a hry"), QStringLiteral("Detektivka"), 1990,
+                      false, false, QStringLiteral(""));
+    catalogue.addBook(QStringLiteral("Hrabal Bohumil"), QStringLiteral("Ostře sledované vlaky"),
+                      QStringLiteral("Beletrie"), 1965);
+    catalogue.addBook(QStringLiteral("Arbes Jakub"), QStringLiteral("Ďábel na skřipci"), QStringLiteral("Horor"),
+                      QVariant(), true, QVariant(), QStringLiteral("Petrovi"));
+    MainWindow form;
+    auto *books = child<ResultSet>(form, "Query1");
+    child<QLineEdit>(form, "Edit1")->setText(QStringLiteral("ka"));
+    child<QLineEdit>(form, "Edit2")->setText(QStringLiteral("ha"));
+    child<QComboBox>(form, "ComboBox1")->setEditText(QStringLiteral("beletrie"));
+
+    struct Press {
+        const char *button;
+        QString filter, order;
+        QList<qint64> ids;
+    };
+    const QString byTitle = QStringLiteral("order by nazev");
+    // In Czech order: Ch after H, Ď after D, NULL first.
+    const Press presses[] = {
+        {"Button14", QStringLiteral("where (precteno = true)"), {}, {1, 2}},
+        {"Button15", QStringLiteral("where (precteno = false)"), {}, {3, 4}},
+        {"Button16", QStringLiteral("where (vlastnim = true)"), {}, {1, 3, 6}},
+        {"Button17", QStringLiteral("where (vlastnim = false)"), {}, {2, 4}},
+        {"Button13", QStringLiteral("where pujceno IS NOT NULL"), {}, {2, 4, 6}},
+        {"Button1", QStringLiteral("where (nazev like\"%ka%\")"), {}, {1, 2, 3}},
+        {"Button2", QStringLiteral("where (nazev like\"%ka%\")"), byTitle, {3, 1, 2}},
+        {"Button10", QStringLiteral("where (autor like\"%ha%\")"), byTitle, {4, 2}},
+        {"Button11", QStringLiteral("where (zanr like\"%beletrie%\")"), byTitle, {3, 5}},
+        {"Button9", QString(), byTitle, {3, 6, 4, 1, 5, 2}},
+        {"Button5", QString(), QStringLiteral("order by autor"), {6, 1, 2, 5, 4, 3}},
+        {"Button3", QString(), QStringLiteral("order by zanr"), {3, 5, 4, 6, 2, 1}},
+        {"Button12", QString(), QStringLiteral("order by rok_vydani"), {6, 3, 2, 1, 5, 4}},
+        {"Button4", QString(), QString(), {1, 2, 3, 4, 5, 6}},
+    };
+    for (const Press &press : presses) {
+        child<QPushButton>(form, press.button)->click();
+        EXPECT_EQ(books->sql(), (QStringList{kBaseQuery, press.filter, press.order})) << press.button;
+        QList<qint64> shown;
+        for (books->first(); !books->eof(); books->next())
+            shown << books->fieldByName(QStringLiteral("id"))->asInteger();
+        EXPECT_EQ(shown, press.ids) << press.button;
+    }
 }
 
 TEST(MainWindowCommands, AFailedReopeningLeavesTheListClosedUntilTheNextGoodCommand)
@@ -374,6 +445,9 @@ struct ShownWithReport {
 
 TEST(MainWindow, ComingBackFromThePreviewRefreshesTheCountAndAModalWindowDoesNot)
 {
+    PrintServer server;
+    ASSERT_TRUE(server.started()) << server.problem().toStdString();
+    ASSERT_TRUE(server.addQueue(QStringLiteral("Laser"), true));
     TempCatalogue catalogue;
     catalogue.addBooks(3);
     ShownWithReport program;
@@ -407,14 +481,48 @@ TEST(MainWindow, ComingBackFromThePreviewRefreshesTheCountAndAModalWindowDoesNot
     QCoreApplication::processEvents();   // an activation's handling is queued
     EXPECT_EQ(child<QLabel>(form, "Panel1")->text(), before);
 
-    // Coming back from the preview counts.
+    // A print from the preview shows its progress window, not modal either;
+    // when it goes, the focus may pass straight to the main window. That is no
+    // coming back from the preview: the count stays. Closing the preview later counts.
     catalogue.addBooks(1);
-    QObject::connect(&tisk, &BookListReport::walkingChanged, &form, [&tisk](bool walking) {
-        if (!walking)
-            QMetaObject::invokeMethod(
-                qApp, [&tisk] { if (tisk.previewWindow()) tisk.previewWindow()->close(); }, Qt::QueuedConnection);
+    int step = 0;
+    bool progressShown = false;
+    QStringList countWhilePrinting;
+    Poller poller([&] {
+        ReportPreview *p = tisk.previewWindow();
+        if (!p || !child<QAction>(*p, "Print")->isEnabled())
+            return false;
+        if (step == 0) {
+            child<QAction>(*p, "Print")->trigger();
+            step = 1;
+            return false;
+        }
+        const auto *progress = dynamic_cast<PrintProgressWindow *>(QApplication::activeWindow());
+        if (step == 1) {
+            progressShown = progressShown || progress;
+            countWhilePrinting << child<QLabel>(form, "Panel1")->text();
+            if (!progressShown || tisk.busy() || (progress && progress->isVisible()))
+                return false;
+            QApplication::setActiveWindow(&form);
+            step = 2;
+            return false;   // the activation is handled from the queue
+        }
+        if (step == 2) {
+            countWhilePrinting << child<QLabel>(form, "Panel1")->text();
+            QApplication::setActiveWindow(p);   // the user goes back to the preview...
+            step = 3;
+            return false;
+        }
+        if (QApplication::activeWindow() != p)
+            return false;
+        p->close();   // ...and closes it
+        return true;
     });
     form.printList();
+    ASSERT_TRUE(poller.done());
+    ASSERT_TRUE(server.waitForEndedJobs(QStringLiteral("Laser"), 1)) << server.problem().toStdString();
+    countWhilePrinting.removeDuplicates();
+    EXPECT_EQ(countWhilePrinting, QStringList{before});
     EXPECT_TRUE(QTest::qWaitFor([&] {
         return child<QLabel>(form, "Panel1")->text() == QStringLiteral("celkový počet záznamů uložených v databázi: 5");
     }));

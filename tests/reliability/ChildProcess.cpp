@@ -6,11 +6,13 @@
 #include <cstdio>
 
 #include "engine/Engine.h"
+#include "engine/SqliteEngine.h"
 
 
 namespace {
 constexpr const char *kRoleVariable = "ZEPLO_TEST_CHILD_ROLE";
 constexpr const char *kLinePrefix = "@child ";
+constexpr const char *kJournalVariable = "ZEPLO_TEST_CHILD_ROLLBACK_JOURNAL";
 }
 
 ChildProcess::ChildProcess(const QString &folder, const QString &role, const QStringList &args)
@@ -21,6 +23,9 @@ ChildProcess::ChildProcess(const QString &folder, const QString &role, const QSt
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     // The child works on the catalogue the parent works on: the folder's file, or the server's.
     env.insert(QStringLiteral("ZEPLO_CATALOGUE"), zeplo::Engine::catalogue());
+    // ...in the journal mode the parent keeps.
+    if (zeplo::SqliteEngine::rollbackJournal())
+        env.insert(QString::fromLatin1(kJournalVariable), QStringLiteral("1"));
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(folder);
     process_.setProcessChannelMode(QProcess::SeparateChannels);
@@ -91,4 +96,10 @@ void ChildProcess::kill()
 bool isChildProcess()
 {
     return qEnvironmentVariableIsSet(kRoleVariable);
+}
+
+void takeParentsCatalogue()
+{
+    zeplo::Engine::setCatalogue(qEnvironmentVariable("ZEPLO_CATALOGUE"));
+    zeplo::SqliteEngine::setRollbackJournal(qEnvironmentVariableIsSet(kJournalVariable));
 }

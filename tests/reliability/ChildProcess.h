@@ -32,3 +32,5 @@ bool isChildProcess();
 QString childRole();
 QStringList childArguments();
 void childSays(const QString &line);
+// The parent's catalogue, in the parent's journal mode.
+void takeParentsCatalogue();

@@ -96,7 +96,7 @@ void changeRow(const QStringList &args)
 TEST(ReliabilityChild, DISABLED_Role)
 {
     ASSERT_TRUE(isChildProcess());
-    Engine::setCatalogue(qEnvironmentVariable("ZEPLO_CATALOGUE"));
+    takeParentsCatalogue();
     const QString role = childRole();
     const QStringList args = childArguments();
     try {

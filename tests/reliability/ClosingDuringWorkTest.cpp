@@ -5,12 +5,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QProgressBar>
+#include <QTest>
 #include <QTemporaryFile>
 #include <QTimer>
 
 #include <functional>
 
 #include "Children.h"
+#include "Poller.h"
 #include "PrintServer.h"
 #include "TempCatalogue.h"
 #include "app/MainWindow.h"
@@ -36,26 +38,6 @@ PrintProgressWindow *visibleProgressWindow()
             return p;
     return nullptr;
 }
-
-// Runs `step` from the message loop until it returns true, while a blocking
-// command (the preview's own loop) runs.
-class Poller : public QObject {
-public:
-    explicit Poller(std::function<bool()> step) : step_(std::move(step))
-    {
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            if (!done_ && step_())
-                done_ = true;
-        });
-        timer_.start(0);
-    }
-    bool done() const { return done_; }
-
-private:
-    std::function<bool()> step_;
-    QTimer timer_;
-    bool done_ = false;
-};
 
 // Points the temporary folder elsewhere for the life of the object.
 class TemporaryFolder {
@@ -156,11 +138,8 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileAPrintRunsEndsCleanly)
         program.form->printList();
         ASSERT_TRUE(poller.done());
         EXPECT_TRUE(closedWhilePrinting);
-        // Let the stopped printout wind down.
-        for (int i = 0; i < 50 && (program.tisk->busy() || visibleProgressWindow()); ++i)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        EXPECT_FALSE(program.tisk->busy());
-        EXPECT_EQ(visibleProgressWindow(), nullptr);
+        // The stopped printout winds down.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !program.tisk->busy() && !visibleProgressWindow(); }));
         EXPECT_EQ(program.tisk->previewWindow(), nullptr);
         EXPECT_FALSE(program.form->isVisible());
     }

@@ -149,6 +149,46 @@ TEST_P(TwoCopies, EditingARowTheOtherCopyDeletedFailsAtPostAndBringsNothingBack)
     EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select count(*) from zeplo where nazev = 'Oprava'")).toInt(), 0);
 }
 
+TEST_P(TwoCopies, ARowTheOtherCopyDeletedWhileListedKeepsItsLineEmptyCannotBeEditedAndDeletesAsDeleted)
+{
+    Copy c(GetParam());
+    c.query.moveBy(1);
+    const int id = int(c.field("id")->asInteger());
+    ASSERT_EQ(c.other({QStringLiteral("delete"), QString::number(id)}), QStringLiteral("ok"));
+
+    // The list still has its line. A file reads it again and finds it empty:
+    // the book is gone; a server shows the values read with the list's keys.
+    c.query.first();
+    c.query.moveBy(1);
+    EXPECT_EQ(c.query.recNo(), 2);
+    if (GetParam() == CatalogueEngine::Server) {
+        EXPECT_EQ(c.field("nazev")->displayText(), QStringLiteral("Kniha 2"));
+    } else {
+        EXPECT_TRUE(c.field("id")->isNull());
+        EXPECT_EQ(c.field("nazev")->displayText(), QString());
+    }
+    c.query.last();
+    EXPECT_EQ(c.field("nazev")->displayText(), QStringLiteral("Kniha 3"));
+    c.query.moveBy(-1);
+
+    try {
+        c.query.edit();
+        ADD_FAILURE() << "a deleted row was edited";
+    } catch (const Error &e) {
+        EXPECT_EQ(e.message(), QStringLiteral("The record cannot be edited: another user has deleted it"));
+    }
+    EXPECT_EQ(c.query.state(), DataSetState::Browse);
+
+    // Deleting it is done already: the line goes, the next row takes its place.
+    c.query.deleteRecord();
+    EXPECT_EQ(c.field("nazev")->displayText(), QStringLiteral("Kniha 3"));
+    QStringList titles;
+    for (c.query.first(); !c.query.eof(); c.query.next())
+        titles << c.field("nazev")->displayText();
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("Kniha 1"), QStringLiteral("Kniha 3")}));
+    EXPECT_EQ(c.catalogue.count(), 2);
+}
+
 TEST_P(TwoCopies, ALockedCatalogueGivesAClearErrorAfterABoundedWaitAndWorksOnceFreed)
 {
     EXPECT_EQ(Engine::lockWaitMs(), 5000);

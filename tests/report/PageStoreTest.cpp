@@ -11,6 +11,7 @@
 #include "widgets/ErrorGuard.h"
 #include "report/EmfPlayer.h"
 #include "report/EmfWriter.h"
+#include "report/FileWriter.h"
 #include "report/PageStore.h"
 
 using namespace zeplo;
@@ -186,16 +187,77 @@ TEST(PageStore, StaysInMemoryWhenNoTemporaryFileCanBeMade)
     EXPECT_TRUE(QFileInfo(QDir::tempPath()).isDir());
 }
 
+// A failing temporary file: a failure while the pages move to it keeps them
+// in memory; one while a page is added to it, or at the end, is the caller's
+// error, the pages before it stay readable, and the file goes with the store.
+TEST(PageStore, AFailingTemporaryFileKeepsThePagesBeforeAndLeavesNoFile)
+{
+    QVector<QByteArray> pages;
+    while (qint64(pages.size()) * pagePicture(1, 40).size() <= 2 * PageStore::MemoryLimit)
+        pages.append(pagePicture(int(pages.size()) + 1, 40));
+    const QStringList before = QDir(QDir::tempPath()).entryList(QDir::Files);
+    // The n-th write fails; at n = 0 the flush of the move, at n = -1 the flush at the end.
+    for (int n = -1;; ++n) {
+        SCOPED_TRACE(testing::Message() << "write " << n);
+        if (n == 0)
+            FileWriter::failCommit();
+        else if (n > 0)
+            FileWriter::failWrite(n);
+        int added = 0;
+        QString error;
+        bool spilled = false;
+        {
+            PageStore store;
+            try {
+                for (const QByteArray &page : pages) {
+                    store.appendPage(page);
+                    ++added;
+                }
+                if (n == -1)
+                    FileWriter::failCommit();
+                store.finish();
+            } catch (const Error &e) {
+                error = e.message();
+            }
+            spilled = !store.inMemory();
+            EXPECT_EQ(store.pageCount(), added);
+            for (int p = 1; p <= added; ++p)
+                EXPECT_EQ(store.page(p), pages[p - 1]) << p;
+        }
+        const bool failed = FileWriter::failed();
+        FileWriter::clearFailures();
+        EXPECT_EQ(QDir(QDir::tempPath()).entryList(QDir::Files), before);
+        if (!failed && n > 0) {
+            EXPECT_TRUE(spilled);
+            EXPECT_EQ(error, QString());
+            break;
+        }
+        if (!spilled) {
+            // The move itself failed: the pages stayed in memory, all of them.
+            EXPECT_EQ(error, QString());
+            EXPECT_EQ(added, pages.size());
+        } else {
+            EXPECT_TRUE(error.startsWith(QStringLiteral("Cannot write the report's pages to "))) << error.toStdString();
+            EXPECT_TRUE(error.endsWith(QStringLiteral(": No space left on device"))) << error.toStdString();
+        }
+        ASSERT_LT(n, 100);
+    }
+}
+
 TEST_F(ReportFile, SavedByteForByteAndLoadedAgain)
 {
+    const double before = dayCount(QDateTime::currentDateTime());
     auto store = finishedStore(3);
+    const double after = dayCount(QDateTime::currentDateTime());
     QVector<QByteArray> pages;
     for (int n = 1; n <= 3; ++n)
         pages.append(store->page(n));
 
-    const double before = dayCount(QDateTime::currentDateTime());
+    // Saved later, the file still carries the time the rendering finished.
+    const qint64 finishedAt = QDateTime::currentMSecsSinceEpoch();
+    while (QDateTime::currentMSecsSinceEpoch() == finishedAt) {
+    }
     ASSERT_TRUE(store->saveToFile(path(QStringLiteral("list.QRP"))));
-    const double after = dayCount(QDateTime::currentDateTime());
     const QByteArray bytes = readAll(path(QStringLiteral("list.QRP")));
 
     // Everything but the date is what the format prescribes.
@@ -218,12 +280,57 @@ TEST_F(ReportFile, SavedByteForByteAndLoadedAgain)
     for (int n = 1; n <= 3; ++n)
         EXPECT_EQ(loaded->page(n), pages[n - 1]);
 
-    // Saving what was loaded gives the same file again.
+    // Saving what was loaded gives the very same file, date and all, and
+    // leaves the pages in memory as they were.
     ASSERT_TRUE(loaded->saveToFile(path(QStringLiteral("again.QRP"))));
-    QByteArray again = readAll(path(QStringLiteral("again.QRP")));
-    ASSERT_EQ(again.size(), bytes.size());
-    std::memcpy(again.data() + 16, bytes.constData() + 16, 8);
-    EXPECT_EQ(again, bytes);
+    EXPECT_EQ(readAll(path(QStringLiteral("again.QRP"))), bytes);
+    ASSERT_TRUE(store->saveToFile(path(QStringLiteral("twice.QRP"))));
+    EXPECT_EQ(readAll(path(QStringLiteral("twice.QRP"))), bytes);
+}
+
+// A disk that fails at any write of a save, or at its end, leaves the file
+// that was there whole and no new file; the failure is the caller's error.
+TEST_F(ReportFile, ASaveFailingAtAnyWriteOrAtItsEndLeavesTheOldFileAndNoNewOne)
+{
+    auto store = finishedStore(24, 40);   // several chunks long, read from the temporary file
+    ASSERT_FALSE(store->inMemory());
+    const QByteArray old = reportFile({pagePicture(7)});
+    ASSERT_TRUE(store->saveToFile(path(QStringLiteral("whole.QRP"))));
+    const QByteArray whole = readAll(path(QStringLiteral("whole.QRP")));
+    QFile::remove(path(QStringLiteral("whole.QRP")));
+
+    for (const QString &target : {QStringLiteral("old.QRP"), QStringLiteral("new.QRP")}) {
+        writeAll(path(QStringLiteral("old.QRP")), old);
+        int failures = 0;
+        for (int n = 0;; ++n) {   // the n-th write fails; at n = 0, the commit at the end
+            SCOPED_TRACE(testing::Message() << target.toStdString() << ", write " << n);
+            if (n == 0)
+                FileWriter::failCommit();
+            else
+                FileWriter::failWrite(n);
+            QString error;
+            try {
+                EXPECT_TRUE(store->saveToFile(path(target)));
+            } catch (const Error &e) {
+                error = e.message();
+            }
+            const bool failed = FileWriter::failed();
+            FileWriter::clearFailures();
+            if (!failed) {
+                EXPECT_EQ(error, QString());
+                EXPECT_EQ(readAll(path(target)), whole);
+                break;
+            }
+            ++failures;
+            EXPECT_EQ(error, QStringLiteral("Cannot write the file %1: No space left on device")
+                                 .arg(QDir::toNativeSeparators(path(target))));
+            EXPECT_EQ(readAll(path(QStringLiteral("old.QRP"))), old);
+            EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("old.QRP")});
+            ASSERT_LT(n, 100);
+        }
+        EXPECT_GT(failures, 3);   // the commit and every chunk
+        QFile::remove(path(QStringLiteral("new.QRP")));
+    }
 }
 
 TEST_F(ReportFile, LargeReportRoundTripsThroughTemporaryFiles)

@@ -132,7 +132,7 @@ struct Catalogue {
     ResultSet query{QStringLiteral("Query1")};
     BookListReport tisk{&query};
 
-    explicit Catalogue(int rows = 0)
+    explicit Catalogue(int rows = 0, CatalogueEngine engine = CatalogueEngine::File) : db(engine)
     {
         db.addBooks(rows);
         query.setRequestLive(true);
@@ -517,6 +517,46 @@ TEST(ReportWalk, LeavesTheResultSetOnItsLastRowAndReportsProgressPerRow)
     again.run(cat.tisk);
     ASSERT_EQ(again.pages(), r.pages());
     EXPECT_EQ(again.page(1).all(), r.page(1).all());
+}
+
+// The walk reads the rows after the window in batches: each book is printed
+// once, in the list's order, across every batch and page, also sorted.
+class ReportReadAhead : public testing::TestWithParam<CatalogueEngine> {};
+INSTANTIATE_TEST_SUITE_P(Engines, ReportReadAhead, kEachEngine, engineName);
+
+TEST_P(ReportReadAhead, EveryBookIsPrintedOnceInTheListsOrder)
+{
+    constexpr int kBooks = 3001;   // 47 batches and a part, 50 pages
+    Catalogue cat(kBooks, GetParam());
+    static const QRegularExpression title(QStringLiteral("^Kniha \\d+$"));
+    for (const QString &order : {QString(), QStringLiteral("order by nazev")}) {
+        SCOPED_TRACE(order.toStdString());
+        cat.query.setSql({kBase, QString(), order});
+        cat.query.open();
+        QStringList listed;
+        for (cat.query.first(); !cat.query.eof(); cat.query.next())
+            listed << cat.nazev();
+        ASSERT_EQ(listed.size(), kBooks);
+        if (order.isEmpty()) {
+            EXPECT_EQ(listed.first(), QStringLiteral("Kniha 1"));
+            EXPECT_EQ(listed.last(), QStringLiteral("Kniha 3001"));
+        } else {
+            EXPECT_EQ(listed.mid(0, 4), (QStringList{QStringLiteral("Kniha 1"), QStringLiteral("Kniha 10"),
+                                                    QStringLiteral("Kniha 100"), QStringLiteral("Kniha 1000")}));
+        }
+        cat.query.moveBy(kBooks / 2);   // the walk starts from the first row wherever the set stands
+
+        Rendering r;
+        r.run(cat.tisk);
+        ASSERT_TRUE(r.rendered);
+        EXPECT_EQ(r.pages(), 50);
+        QStringList printed;
+        for (int p = 1; p <= r.pages(); ++p)
+            for (const TextRun &t : r.page(p).texts)
+                if (title.match(t.text).hasMatch())
+                    printed << t.text;
+        EXPECT_EQ(printed, listed);
+    }
 }
 
 TEST(ReportWalk, CancellingStopsBetweenRowsAndAbandonsThePictures)

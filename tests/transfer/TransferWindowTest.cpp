@@ -295,7 +295,7 @@ TEST_P(TransferBesideZeplo, ImportsWhileZeploIsOpenAndSaysWhenTheCatalogueIsLock
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
         out.write("Název;Autor\nPřivezená kniha;Nová Jana\nDruhá kniha;Nová Jana\n");
     }
-    TransferWindow transfer(GetParam() == CatalogueEngine::File ? catalogue.file() : catalogue.uri());
+    TransferWindow transfer(catalogue.engine() == CatalogueEngine::Server ? catalogue.uri() : catalogue.file());
     const auto import = [&] {
         QSignalSpy ended(&transfer, &TransferWindow::workEnded);
         inImportDialog([](ImportDialog &) {});

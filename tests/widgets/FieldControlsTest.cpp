@@ -111,12 +111,21 @@ QString answerErrorBox(const std::function<void()> &action)
     return text;
 }
 
-// Types `text` key by key; unlike QTest::keyClicks it takes any letter.
+// Types `text` key by key; unlike QTest::keyClicks it takes any character,
+// one beyond the Basic Multilingual Plane (two UTF-16 units) as one key.
 void type(QWidget *w, const QString &text)
 {
-    for (QChar c : text)
-        QTest::sendKeyEvent(QTest::Click, w, Qt::Key(c.toUpper().unicode()), QString(c), Qt::NoModifier);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool pair = text[i].isHighSurrogate() && i + 1 < text.size();
+        const Qt::Key key = pair ? Qt::Key_unknown : Qt::Key(text[i].toUpper().unicode());
+        QTest::sendKeyEvent(QTest::Click, w, key, text.mid(i, pair ? 2 : 1), Qt::NoModifier);
+        i += pair ? 1 : 0;
+    }
 }
+
+// Characters beyond the Basic Multilingual Plane: two UTF-16 units each.
+const QString kEmoji = QStringLiteral("\U0001F600");
+const QString kRareHan = QStringLiteral("\U00020BB7");
 
 void setClipboard(const QString &text)
 {
@@ -414,6 +423,26 @@ TEST(FieldControlsEdit, TypingAndPastingStopAtTheMaximumLength)
     setClipboard(QStringLiteral("7a"));
     f.rok->paste();
     EXPECT_EQ(f.rok->text(), QString());
+
+    // The size counts characters: one beyond the Basic Multilingual Plane is
+    // one, typed or pasted, and a cut never falls between its two halves.
+    f.zanr->clear();
+    type(f.zanr, QString(18, QLatin1Char('z')) + kEmoji + kRareHan + kEmoji);
+    EXPECT_EQ(f.zanr->text(), QString(18, QLatin1Char('z')) + kEmoji + kRareHan);
+    f.zanr->clear();
+    type(f.zanr, QString(19, QLatin1Char('z')));
+    setClipboard(kEmoji + kEmoji);
+    QTest::keyClick(f.zanr, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(f.zanr->text(), QString(19, QLatin1Char('z')) + kEmoji);
+    f.zanr->clear();
+    type(f.zanr, QString(19, QLatin1Char('z')));
+    setClipboard(kEmoji);
+    f.zanr->paste();   // past the keys: one character that fits is taken
+    EXPECT_EQ(f.zanr->text(), QString(19, QLatin1Char('z')) + kEmoji);
+    f.focus(f.nazev);
+    f.query.post();
+    EXPECT_EQ(f.catalogue.scalar(QStringLiteral("select zanr from zeplo")).toString(),
+              QString(19, QLatin1Char('z')) + kEmoji);
 }
 
 TEST(FieldControlsEdit, EscapeBringsBackTheFieldsValueSelected)
@@ -625,6 +654,15 @@ TEST(FieldControlsMemo, ATextTooLongShowsTheNoticeAndIsNeverOverwritten)
     f.focus(f.nazev);
     f.query.post();
     EXPECT_EQ(f.catalogue.scalar(QStringLiteral("select popis from zeplo")).toString(), QString(50, QLatin1Char('x')));
+
+    // The capacity counts characters: forty emoji fit in forty.
+    f.catalogue.addBook(QStringLiteral("B"), QStringLiteral("M"), QString(), QVariant(), QVariant(), QVariant(),
+                        QVariant(), kEmoji.repeated(40));
+    f.query.close();
+    f.open();
+    f.query.last();
+    EXPECT_FALSE(f.popis->exceedsCapacity());
+    EXPECT_EQ(f.popis->toPlainText(), kEmoji.repeated(40));
 }
 
 TEST(FieldControlsMemo, AMemoOverAnotherKindOfColumnShowsItsDisplayText)
@@ -642,6 +680,16 @@ TEST(FieldControlsMemo, AMemoOverAnotherKindOfColumnShowsItsDisplayText)
     EXPECT_EQ(f.pujceno->toPlainText(), QStringLiteral("19501"));
     f.focus(f.nazev);
     EXPECT_EQ(f.query.fieldByName(QStringLiteral("rok_vydani"))->value().toLongLong(), 19501);
+
+    // Over a text column the text is cut to the column's size in characters,
+    // never between the halves of one.
+    f.pujceno->setDataField(QStringLiteral("zanr"));
+    f.focus(f.pujceno);
+    type(f.pujceno, QString(19, QLatin1Char('a')) + kRareHan + kEmoji);
+    f.focus(f.nazev);
+    f.query.post();
+    EXPECT_EQ(f.catalogue.scalar(QStringLiteral("select zanr from zeplo")).toString(),
+              QString(19, QLatin1Char('a')) + kRareHan);
 }
 
 TEST(FieldControlsKeys, EscapeIsTheMemosButLeavesAWindowsCancelShortcutToTheOthers)

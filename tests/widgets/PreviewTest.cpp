@@ -33,6 +33,7 @@
 #include <memory>
 
 #include "Children.h"
+#include "Poller.h"
 #include "ModalAnswerer.h"
 #include "PrintServer.h"
 #include "TempCatalogue.h"
@@ -57,12 +58,12 @@ namespace {
 const QString kBase =
     TempCatalogue::kBaseQuery;
 
-// An A4 page picture at the screen's resolution with `mark` written on it,
-// so that pages can be told apart.
-QByteArray a4Page(const QString &mark)
+// A page picture, A4 unless a paper is given, at the screen's resolution
+// with `mark` written on it, so that pages can be told apart.
+QByteArray a4Page(const QString &mark, QSizeF paperMm = QSizeF(210, 297))
 {
     const int dpi = screenDpi();
-    const QSize pixels(int(std::lround(210 * dpi / 25.4)), int(std::lround(297 * dpi / 25.4)));
+    const QSize pixels(int(std::lround(paperMm.width() * dpi / 25.4)), int(std::lround(paperMm.height() * dpi / 25.4)));
     EmfCanvas canvas(pixels, dpi);
     canvas.setFont(ReportFont{});
     canvas.drawText(QPoint(40, 40), mark);
@@ -70,12 +71,12 @@ QByteArray a4Page(const QString &mark)
     return canvas.finish();
 }
 
-std::shared_ptr<PageStore> finishedStore(int pages)
+std::shared_ptr<PageStore> finishedStore(int pages, QSizeF paperMm = QSizeF(210, 297))
 {
     auto store = std::make_shared<PageStore>();
     store->begin();
     for (int i = 1; i <= pages; ++i)
-        store->appendPage(a4Page(QStringLiteral("Strana %1").arg(i)));
+        store->appendPage(a4Page(QStringLiteral("Strana %1").arg(i), paperMm));
     store->finish();
     return store;
 }
@@ -105,6 +106,30 @@ struct ShownPreview {
     }
 };
 
+// Runs `open`, which opens a file dialog, and answers the dialog with
+// `answer`, then OK. Anything else that comes up fails the test at once and is
+// closed, so that nothing waits for the suite's time limit.
+void answerFileDialog(const std::function<void()> &open, const std::function<void(QFileDialog &)> &answer)
+{
+    bool answered = false;
+    QTimer::singleShot(0, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
+        if (!dialog) {
+            ADD_FAILURE() << "no file dialog came up"
+                          << (modal ? " but " + modal->windowTitle().toStdString() : std::string());
+            if (modal)
+                modal->close();
+            return;
+        }
+        answer(*dialog);
+        answered = true;
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    open();
+    EXPECT_TRUE(answered);
+}
+
 int roundInt(double v)
 {
     return int(std::lround(v));
@@ -123,32 +148,6 @@ QStringList qrpTempFiles()
 {
     return QDir(QDir::tempPath()).entryList({QStringLiteral("QRP*")}, QDir::Files);
 }
-
-// Runs `step` every few milliseconds until it returns true; for acting while
-// a blocking call (the preview's own loop) runs.
-class Poller : public QObject {
-public:
-    explicit Poller(std::function<bool()> step, int interval = 0) : step_(std::move(step))
-    {
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            // A step may run a loop of its own (a dialog, a wait for a print
-            // job); the timer firing in there does not start the step again.
-            if (done_ || inStep_)
-                return;
-            inStep_ = true;
-            done_ = step_();
-            inStep_ = false;
-        });
-        timer_.start(interval);
-    }
-    bool done() const { return done_; }
-
-private:
-    std::function<bool()> step_;
-    QTimer timer_;
-    bool done_ = false;
-    bool inStep_ = false;
-};
 
 // A catalogue with `rows` books, the main result set open on it, and the
 // report over it.
@@ -256,31 +255,25 @@ TEST(PreviewZoom, FormulasFollowThePageAndTheArea)
     ShownPreview shown;
     ReportPreview &p = shown.preview;
     shown.load(finishedStore(2));
-    const QSize page = p.pagePixels();
-    const double ppmm = screenDpi() / 25.4;
-    EXPECT_EQ(page, QSize(roundInt(210 * ppmm), roundInt(297 * ppmm)));
+    // An A4 page at the offscreen screen's 96 dpi, in the area a 652 x 579 window leaves.
+    EXPECT_EQ(p.pagePixels(), QSize(794, 1123));
+    EXPECT_EQ(p.pageAreaSize(), QSize(650, 527));
+    // The first page shown applies zoom to width: 90 % of the area's width.
+    EXPECT_EQ(p.zoom(), 74);
+    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->size(), QSize(592, 835));   // the page and a 2-pixel frame
 
-    const QSize area = p.pageAreaSize();
-    const auto sheetFor = [&](int zoom) {
-        return QSize(roundInt(page.width() * zoom / 100.0) + 4, roundInt(page.height() * zoom / 100.0) + 4);
-    };
-    // The first page shown applies zoom to width.
-    EXPECT_EQ(p.zoom(), roundInt(double(area.width()) / page.width() * 90));
-    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->size(), sheetFor(p.zoom()));
-
+    // Fit: 95 % of the area, bounded here by its height.
     child<QAction>(p, "ZoomToFit")->trigger();
-    const int fit = std::min(roundInt(double(area.width()) / page.width() * 95),
-                             roundInt(double(area.height()) / page.height() * 95));
-    EXPECT_EQ(p.zoom(), fit);
+    EXPECT_EQ(p.zoom(), 45);
     EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::FitPage);
     EXPECT_TRUE(child<QAction>(p, "ZoomToFit")->isChecked());
     EXPECT_FALSE(child<QAction>(p, "ZoomToWidth")->isChecked());
-    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->size(), sheetFor(fit));
+    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->size(), QSize(361, 509));
 
     child<QAction>(p, "ZoomTo100")->trigger();
     EXPECT_EQ(p.zoom(), 100);
     EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::Other);
-    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->size(), sheetFor(100));
+    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->size(), QSize(798, 1127));
 
     // At 100 % the sheet outgrows the area: scrolled, then back to 0 on a page change.
     child<QScrollArea>(p, "PageArea")->verticalScrollBar()->setValue(200);
@@ -291,7 +284,7 @@ TEST(PreviewZoom, FormulasFollowThePageAndTheArea)
     child<QScrollArea>(p, "PageArea")->verticalScrollBar()->setValue(200);
     child<QAction>(p, "ZoomToWidth")->trigger();
     EXPECT_EQ(child<QScrollArea>(p, "PageArea")->verticalScrollBar()->value(), 0);
-    EXPECT_EQ(p.zoom(), roundInt(double(p.pageAreaSize().width()) / page.width() * 90));
+    EXPECT_EQ(p.zoom(), 74);
 
     // Smaller than the area: the sheet is centred.
     child<QAction>(p, "ZoomToFit")->trigger();
@@ -311,15 +304,13 @@ TEST(PreviewZoom, ResizingRecomputesFitAndWidthButKeeps100)
     p.resize(900, 700);
     settle();
     EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::PageWidth);
-    EXPECT_EQ(p.zoom(), roundInt(double(p.pageAreaSize().width()) / p.pagePixels().width() * 90));
-    EXPECT_NE(p.zoom(), before);
+    EXPECT_EQ(before, 74);
+    EXPECT_EQ(p.zoom(), 102);
 
     child<QAction>(p, "ZoomToFit")->trigger();
     p.resize(500, 900);
     settle();
-    const QSize area = p.pageAreaSize();
-    EXPECT_EQ(p.zoom(), std::min(roundInt(double(area.width()) / p.pagePixels().width() * 95),
-                                 roundInt(double(area.height()) / p.pagePixels().height() * 95)));
+    EXPECT_EQ(p.zoom(), 60);   // bounded by the width now
 
     child<QAction>(p, "ZoomTo100")->trigger();
     p.resize(700, 500);
@@ -365,7 +356,8 @@ TEST(PreviewZoom, StaysWithin2And2000)
     child<QAction>(p, "ZoomToWidth")->trigger();
     EXPECT_EQ(p.zoomMode(), ReportPreview::ZoomMode::PageWidth);
     EXPECT_EQ(p.zoom(), 100);
-    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->width(), roundInt(huge.width() * p.zoom() / 100.0) + 4);
+    EXPECT_EQ(huge, QSize(47622, 67351));
+    EXPECT_EQ(child<PreviewSheet>(p, "Sheet")->width(), 47626);
 }
 
 // ---- pages and keys -------------------------------------------------------
@@ -558,6 +550,16 @@ TEST(PreviewFiles, SavedReportLoadsWithTheSamePages)
     EXPECT_EQ(p.loadedPaper().size.id(), pageSizeFor(PaperSize::A4Small).id());
     EXPECT_NEAR(p.paperMm().width(), 210, 0.01);
     EXPECT_NEAR(p.paperMm().height(), 297, 0.01);
+
+    // Saved again, the loaded report is the very same file.
+    const QString again = dir.filePath(QStringLiteral("znovu.QRP"));
+    p.saveToFile(again);
+    const auto bytes = [](const QString &path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    ASSERT_FALSE(bytes(file).isEmpty());
+    EXPECT_EQ(bytes(again), bytes(file));
 }
 
 TEST(PreviewFiles, UnfinishedStoreWritesNothing)
@@ -705,20 +707,16 @@ TEST_P(PreviewFileDialogs, AskWithTheirTitlesAndFilters)
 
     // The save dialog: the name typed without its extension gets ".QRP".
     QString title, filter, suffix, saveButton;
-    QTimer::singleShot(0, [&] {
-        auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        ASSERT_TRUE(d);
-        title = d->windowTitle();
-        filter = d->nameFilters().join(QLatin1Char(';'));
-        suffix = d->defaultSuffix();
-        if (auto *box = d->findChild<QDialogButtonBox *>())
+    answerFileDialog([&] { child<QAction>(p, "SaveReport")->trigger(); }, [&](QFileDialog &d) {
+        title = d.windowTitle();
+        filter = d.nameFilters().join(QLatin1Char(';'));
+        suffix = d.defaultSuffix();
+        if (auto *box = d.findChild<QDialogButtonBox *>())
             if (QAbstractButton *save = box->button(QDialogButtonBox::Save))
                 saveButton = save->text();
-        d->setDirectory(dir.path());
-        d->selectFile(QStringLiteral("ulozeno"));
-        static_cast<QDialog *>(d)->accept();
+        d.setDirectory(dir.path());
+        d.selectFile(QStringLiteral("ulozeno"));
     });
-    child<QAction>(p, "SaveReport")->trigger();
     EXPECT_EQ(title, QStringLiteral("Save report"));
     EXPECT_EQ(filter, QStringLiteral("Pagolin file(*.QRP)"));
     EXPECT_EQ(saveButton, GetParam() ? QStringLiteral("&Uložit") : QStringLiteral("&Save"));
@@ -726,16 +724,12 @@ TEST_P(PreviewFileDialogs, AskWithTheirTitlesAndFilters)
     const QString saved = dir.filePath(QStringLiteral("ulozeno.QRP"));
     ASSERT_TRUE(QFile::exists(saved));
 
-    QTimer::singleShot(0, [&] {
-        auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        ASSERT_TRUE(d);
-        title = d->windowTitle();
-        filter = d->nameFilters().join(QLatin1Char(';'));
-        d->setDirectory(dir.path());
-        d->selectFile(saved);
-        static_cast<QDialog *>(d)->accept();
+    answerFileDialog([&] { child<QAction>(p, "LoadReport")->trigger(); }, [&](QFileDialog &d) {
+        title = d.windowTitle();
+        filter = d.nameFilters().join(QLatin1Char(';'));
+        d.setDirectory(dir.path());
+        d.selectFile(saved);
     });
-    child<QAction>(p, "LoadReport")->trigger();
     EXPECT_EQ(title, QStringLiteral("Load report"));
     EXPECT_EQ(filter, QStringLiteral("Pagolin file (*.QRP)"));
     ASSERT_TRUE(p.store());
@@ -850,7 +844,7 @@ TEST(PreviewPrinting, StoredPagesPrintTheirRange)
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("none.pdf"))));
     // Cancelled before the third page: the job is aborted.
     EXPECT_EQ(print(QStringLiteral("aborted.pdf"), 0, 0, 2), 2);
-    EXPECT_NE(pdfPageCount(dir.filePath(QStringLiteral("aborted.pdf"))), 5);
+    EXPECT_EQ(pdfPageCount(dir.filePath(QStringLiteral("aborted.pdf"))), 2);
 }
 
 TEST(PreviewPrinting, ProgressWindowShowsEveryFifthPercent)
@@ -1236,6 +1230,63 @@ TEST(PreviewFlow, PrintingLoadedPagesFollowsTheRange)
     const PrintServer::Printout printout = server->lastPrintout(QStringLiteral("Laser"));
     EXPECT_EQ(printout.pages, 2);
     EXPECT_EQ(printout.pagePoints, QSize(595, 842));
+}
+
+// Pages saved on their side, or on a paper of their own, are shown and printed
+// on that paper, whatever the report's own settings.
+TEST(PreviewFlow, LoadedPagesInLandscapeOrOnTheirOwnPaperShowAndPrintOnIt)
+{
+    const auto server = printServer({QStringLiteral("Laser")});
+    QTemporaryDir dir;
+    struct Case {
+        QSizeF mm;
+        bool recognised;
+        QPageLayout::Orientation orientation;
+        QSize sheet;    // at 100 % on the offscreen screen's 96 dpi, with its frame
+        QSize points;   // the pages sent to the printer
+    };
+    const Case cases[] = {
+        {QSizeF(123, 187), false, QPageLayout::Portrait, QSize(469, 711), QSize(349, 530)},    // no standard paper
+        {QSizeF(297, 210), true, QPageLayout::Landscape, QSize(1127, 798), QSize(842, 595)}};  // A4 on its side
+    int printed = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.mm.width() << " x " << c.mm.height() << " mm");
+        const QString file = dir.filePath(QStringLiteral("r%1.QRP").arg(printed));
+        ASSERT_TRUE(finishedStore(2, c.mm)->saveToFile(file));
+        Catalogue cat(0);
+        QSizeF shownMm;
+        QSize sheet;
+        LoadedPaper paper;
+        Poller poller([&] {
+            ReportPreview *p = cat.tisk.previewWindow();
+            if (!p || !child<QAction>(*p, "Print")->isEnabled())
+                return false;
+            p->loadFromFile(file);
+            settle();
+            shownMm = p->paperMm();
+            paper = p->loadedPaper();
+            child<QAction>(*p, "ZoomTo100")->trigger();
+            sheet = child<PreviewSheet>(*p, "Sheet")->size();
+            child<QAction>(*p, "Print")->trigger();
+            p->close();
+            return true;
+        });
+        cat.tisk.preview();
+        ASSERT_TRUE(poller.done());
+        // The picture's own measure, within the rounding of its pixels.
+        EXPECT_NEAR(shownMm.width(), c.mm.width(), 0.2);
+        EXPECT_NEAR(shownMm.height(), c.mm.height(), 0.2);
+        EXPECT_EQ(paper.recognised, c.recognised);
+        EXPECT_EQ(paper.orientation, c.orientation);
+        EXPECT_EQ(sheet, c.sheet);
+        ASSERT_TRUE(server->waitForEndedJobs(QStringLiteral("Laser"), ++printed)) << server->problem().toStdString();
+        // Sent on that paper and on its side, and put out on it.
+        EXPECT_EQ(server->lastDocumentPoints(), c.points);
+        const PrintServer::Printout printout = server->lastPrintout(QStringLiteral("Laser"));
+        EXPECT_EQ(printout.pages, 2);
+        EXPECT_EQ(printout.paper, c.recognised ? QStringLiteral("A4") : QString());
+        EXPECT_EQ(printout.pagePoints, c.recognised ? QSize(595, 842) : QSize(348, 530));
+    }
 }
 
 TEST(PreviewFlow, WithoutPrintersSetUpFailsAndPrintDoesNothing)

@@ -26,6 +26,8 @@ const char *const kSchema = "CREATE TABLE zeplo (\n"
                             "  rok_vydani SMALLINT, popis TEXT, vlastnim BOOLEAN, precteno BOOLEAN, "
                             "pujceno TEXT)";
 
+void removeCatalogueFiles(const fs::path &file);
+
 // One connection to a catalogue file, closed on destruction.
 class Database {
 public:
@@ -129,9 +131,14 @@ Database Database::createNew(const fs::path &file)
     sqlite3 *db = nullptr;
     const int rc = sqlite3_open_v2(file.string().c_str(), &db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        // The opening may have made the file before it failed: nothing may stay of it.
+        const std::string why = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close_v2(db);
+        removeCatalogueFiles(file);
+        fail("cannot create " + file.string() + ": " + why);
+    }
     Database result(db, file);
-    if (rc != SQLITE_OK)
-        result.failWithEngineError("cannot create " + file.string());
     sqlite3_busy_timeout(db, Engine::lockWaitMs());
     // Larger pages than the default 4 KB: a search that matches nothing reads the
     // whole table, and reads it in a quarter of the system calls.
