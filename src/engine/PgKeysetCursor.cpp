@@ -121,7 +121,9 @@ public:
         std::optional<Read> next;
         std::size_t at = 0;
         if (reading_.resumable) {
-            next = plan(front_, kMostRows);
+            // The next read in the usual growing steps, not the largest: a report
+            // asks the count before its first page, which then waits for it.
+            next = plan(front_, 0);
             at = add(commands, *next);
         }
         const std::vector<PgResult> results = engine_->connection().run(commands);
