@@ -55,11 +55,11 @@ void writeOlderHeader(const QString &from, const QString &to)
     if (!in.open(QIODevice::ReadOnly))
         std::exit(1);
     const QByteArray file = in.readAll();
-    QByteArray older = file.left(zeplo::PageStore::OldHeaderSize) + file.mid(zeplo::PageStore::HeaderSize);
+    QByteArray older = file.left(zeplo::report_file::OldHeaderSize) + file.mid(zeplo::report_file::HeaderSize);
     const auto shift = [&](qsizetype at) {
         qToLittleEndian<quint32>(qFromLittleEndian<quint32>(older.constData() + at) - 4, older.data() + at);
     };
-    shift(zeplo::PageStore::OldHeaderSize + 4);
+    shift(zeplo::report_file::OldHeaderSize + zeplo::report_file::RecordNextOffset);
     shift(older.size() - 4);
     QFile out(to);
     if (!out.open(QIODevice::WriteOnly) || out.write(older) != older.size())

@@ -6,7 +6,6 @@
 #include <deque>
 #include <limits>
 
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <sqlite3.h>
@@ -503,7 +502,7 @@ private:
     void beforeWrite()
     {
         if (!engine_->walMode())
-            fetchTo(std::numeric_limits<qsizetype>::max() - 1);
+            fetchTo(kPastEveryRow);
     }
 
     void readRange(const std::vector<qint64> &ids, qint64 low, qint64 high, std::vector<RowValues> &out)

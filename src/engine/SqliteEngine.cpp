@@ -5,13 +5,13 @@
 #include <string>
 #include <string_view>
 
-#include <QDir>
 #include <QFileInfo>
 #include <QStringList>
 
 #include <sqlite3.h>
 
-#include "engine/CzechText.h"
+#include "engine/CzechLike.h"
+#include "engine/CzechSortKey.h"
 #include "engine/FileSystem.h"
 
 namespace zeplo {

@@ -7,6 +7,7 @@
 #include "EmfTestSupport.h"
 #include "widgets/ErrorGuard.h"
 #include "report/EmfPlayer.h"
+#include "report/EmfRecords.h"
 #include "report/EmfWriter.h"
 #include "report/PainterCanvas.h"
 

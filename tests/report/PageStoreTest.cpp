@@ -9,7 +9,6 @@
 
 #include "EmfTestSupport.h"
 #include "widgets/ErrorGuard.h"
-#include "report/EmfPlayer.h"
 #include "report/EmfWriter.h"
 #include "report/FileWriter.h"
 #include "report/PageStore.h"

@@ -19,6 +19,7 @@
 #include "engine/Field.h"
 #include "engine/ResultSet.h"
 #include "report/EmfPlayer.h"
+#include "report/EmfRecords.h"
 #include "report/EmfWriter.h"
 #include "report/PageStore.h"
 #include "report/ReportOutput.h"
