@@ -16,7 +16,7 @@ namespace bench {
 
 QString titleSearch(const QString &text)
 {
-    return zeplo::searchFilter(QStringLiteral("nazev"), text);
+    return zeplo::searchFilter(zeplo::schema::Title, text);
 }
 
 QString stockSql(const QString &filter, const QString &order)

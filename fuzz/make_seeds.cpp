@@ -33,9 +33,7 @@ void makeCatalogue(const QString &file, int books)
     QFile::remove(file);
     if (sqlite3_open(QFile::encodeName(file).constData(), &db) != SQLITE_OK)
         std::exit(1);
-    run(db, QStringLiteral("CREATE TABLE zeplo (id INTEGER PRIMARY KEY AUTOINCREMENT, autor VARCHAR(40), "
-                           "nazev VARCHAR(60), zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, "
-                           "vlastnim BOOLEAN, precteno BOOLEAN, pujceno MEMO)"));
+    run(db, zeplo::schema::createTable(zeplo::schema::Flavour::OlderFile));
     for (int i = 1; i <= books; ++i)
         run(db, QStringLiteral("INSERT INTO zeplo (autor, nazev, zanr, rok_vydani, vlastnim, precteno, pujceno) "
                                "VALUES ('Čapek %1', 'Válka s mloky – díl %1', 'román', %2, %3, %4, %5)")

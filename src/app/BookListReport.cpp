@@ -6,6 +6,7 @@
 #include <QPageSize>
 #include <QPrinter>
 
+#include "app/BookListLayout.h"
 #include "widgets/ErrorGuard.h"
 #include "report/PageStore.h"
 #include "widgets/ReportPreview.h"

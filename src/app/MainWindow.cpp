@@ -423,19 +423,19 @@ void MainWindow::setOrder(const QString &order, bool recordButtonsEnabled)
     editButton_->setEnabled(recordButtonsEnabled);
 }
 
-void MainWindow::searchByTitle() { setFilter(searchFilter(QStringLiteral("nazev"), titleEdit_->text())); }
-void MainWindow::searchByAuthor() { setFilter(searchFilter(QStringLiteral("autor"), authorEdit_->text())); }
-void MainWindow::searchByGenre() { setFilter(searchFilter(QStringLiteral("zanr"), genreBox_->currentText())); }
-void MainWindow::showLent() { setFilter(QStringLiteral("where pujceno IS NOT NULL")); }
-void MainWindow::showRead() { setFilter(QStringLiteral("where (precteno = true)")); }
-void MainWindow::showUnread() { setFilter(QStringLiteral("where (precteno = false)")); }
-void MainWindow::showOwned() { setFilter(QStringLiteral("where (vlastnim = true)")); }
-void MainWindow::showNotOwned() { setFilter(QStringLiteral("where (vlastnim = false)")); }
+void MainWindow::searchByTitle() { setFilter(searchFilter(schema::Title, titleEdit_->text())); }
+void MainWindow::searchByAuthor() { setFilter(searchFilter(schema::Author, authorEdit_->text())); }
+void MainWindow::searchByGenre() { setFilter(searchFilter(schema::Genre, genreBox_->currentText())); }
+void MainWindow::showLent() { setFilter(lentFilter()); }
+void MainWindow::showRead() { setFilter(flagFilter(schema::Read, true)); }
+void MainWindow::showUnread() { setFilter(flagFilter(schema::Read, false)); }
+void MainWindow::showOwned() { setFilter(flagFilter(schema::Owned, true)); }
+void MainWindow::showNotOwned() { setFilter(flagFilter(schema::Owned, false)); }
 void MainWindow::showAll() { setFilter(QString()); }
-void MainWindow::sortByTitle() { setOrder(QStringLiteral("order by nazev"), false); }
-void MainWindow::sortByGenre() { setOrder(QStringLiteral("order by zanr"), false); }
-void MainWindow::sortByAuthor() { setOrder(QStringLiteral("order by autor"), false); }
-void MainWindow::sortByYear() { setOrder(QStringLiteral("order by rok_vydani"), false); }
+void MainWindow::sortByTitle() { setOrder(orderBy(schema::Title), false); }
+void MainWindow::sortByGenre() { setOrder(orderBy(schema::Genre), false); }
+void MainWindow::sortByAuthor() { setOrder(orderBy(schema::Author), false); }
+void MainWindow::sortByYear() { setOrder(orderBy(schema::Published), false); }
 void MainWindow::clearSort() { setOrder(QString(), true); }
 
 // ---- record commands -------------------------------------------------------

@@ -105,9 +105,6 @@ struct ReportLayout {
     double printableHeight() const { return page.paperLength - page.topMargin - page.bottomMargin; }
 };
 
-// The book list: title block, column header, one line per book, closing block.
-ReportLayout bookListLayout();
-
 // The colour of window text as the system gives it; black where the system's
 // colour could not be read on the report's white boxes (a dark theme).
 QColor windowTextColor();

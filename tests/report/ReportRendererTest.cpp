@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "TempCatalogue.h"
+#include "app/BookListLayout.h"
 #include "app/BookListReport.h"
 #include "widgets/ErrorGuard.h"
 #include "engine/Field.h"

@@ -17,15 +17,6 @@ namespace zeplo::tool {
 
 namespace {
 
-// The table as the program expects to find it. The long texts are TEXT: a column
-// declared MEMO has numeric affinity, under which SQLite would store a description
-// such as "007" or "1e3" as a number and give back "7" or "1000.0".
-const char *const kSchema = "CREATE TABLE zeplo (\n"
-                            "  id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
-                            "  autor VARCHAR(40), nazev VARCHAR(60), zanr VARCHAR(20),\n"
-                            "  rok_vydani SMALLINT, popis TEXT, vlastnim BOOLEAN, precteno BOOLEAN, "
-                            "pujceno TEXT)";
-
 void removeCatalogueFiles(const fs::path &file);
 
 // One connection to a catalogue file, closed on destruction.
@@ -337,7 +328,9 @@ void SqliteStore::makeAndFill(const std::function<void(BookSink &)> &fill)
         // Nothing to protect yet: a failed fill removes the file, so no journal is kept
         // while filling.
         db->setJournalMode("OFF");
-        db->exec(kSchema);
+        // The long texts are TEXT: under MEMO's numeric affinity SQLite would
+        // store a description such as "007" or "1e3" as a number.
+        db->exec(schema::createTable(schema::Flavour::File).toUtf8().constData());
         db->exec("BEGIN");
         {
             Inserter inserter(*db);
