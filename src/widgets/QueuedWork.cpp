@@ -50,6 +50,11 @@ WorkQueue &queue()
 
 } // namespace
 
+bool isQueuedWork(const QEvent *event)
+{
+    return event->type() == kWork;
+}
+
 void postWork(QObject *context, std::function<void()> work)
 {
     QCoreApplication::postEvent(&queue(), new WorkEvent({context, std::move(work)}));

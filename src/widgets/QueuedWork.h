@@ -2,6 +2,7 @@
 
 #include <functional>
 
+class QEvent;
 class QObject;
 
 namespace zeplo {
@@ -11,6 +12,10 @@ namespace zeplo {
 // the program queues its own work, so that such work can be held back while a
 // command waits for the server (WaitingScreen).
 void postWork(QObject *context, std::function<void()> work);
+
+// Whether `event` carries work posted by postWork(): for tests that look
+// before each piece of queued work runs.
+bool isQueuedWork(const QEvent *event);
 
 // While a hold lives, queued work is kept back, in order, and posted again
 // when the last hold ends.

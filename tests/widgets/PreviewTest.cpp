@@ -41,6 +41,7 @@
 #include "engine/ResultSet.h"
 #include "report/EmfWriter.h"
 #include "report/PageStore.h"
+#include "widgets/QueuedWork.h"
 #include "widgets/PreviewSheet.h"
 #include "widgets/QtTranslations.h"
 #include "widgets/ReportPreview.h"
@@ -887,11 +888,14 @@ PrintProgressWindow *visibleProgressWindow()
 } // namespace
 
 // Every text the preview's two panels show. The notices that change them reach
-// the preview as queued calls, so looking before each call sees every text,
-// however many notices one pass of the event loop delivers.
+// the preview as queued work, so looking before each piece of it sees every
+// text, however many notices one pass of the event loop delivers.
 class PanelTexts : public QObject {
 public:
-    PanelTexts() { qApp->installEventFilter(this); }
+    explicit PanelTexts(const std::function<ReportPreview *()> &preview) : preview_(preview)
+    {
+        qApp->installEventFilter(this);
+    }
     void look(const QWidget &preview)
     {
         // What the user sees: nothing before the window is shown.
@@ -903,15 +907,16 @@ public:
     QStringList pages, progress;
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
+    bool eventFilter(QObject *, QEvent *event) override
     {
-        auto *preview = qobject_cast<ReportPreview *>(watched);
-        if (preview && event->type() == QEvent::MetaCall)
-            look(*preview);
+        if (isQueuedWork(event))
+            if (ReportPreview *preview = preview_())
+                look(*preview);
         return false;
     }
 
 private:
+    std::function<ReportPreview *()> preview_;
     static void keep(QStringList &texts, const QString &text)
     {
         if (texts.isEmpty() || texts.last() != text)
@@ -922,7 +927,7 @@ private:
 TEST(PreviewFlow, PagesAndProgressArriveWhileRendering)
 {
     Catalogue cat(290);
-    PanelTexts panels;
+    PanelTexts panels([&] { return cat.tisk.previewWindow(); });
     QStringList &pageTexts = panels.pages, &progressTexts = panels.progress;
     bool printEnabledEarly = false;
     int finalCount = 0;
