@@ -13,6 +13,7 @@
 #include "engine/CzechLike.h"
 #include "engine/CzechSortKey.h"
 #include "engine/FileSystem.h"
+#include "engine/SqliteRows.h"
 
 namespace zeplo {
 
@@ -223,6 +224,17 @@ void SqliteEngine::check(sqlite3 *db, int rc)
         raise(db, rc);
 }
 
+std::unique_ptr<Cursor> SqliteEngine::openCursor(const QString &dialectSql, bool live)
+{
+    const auto engine = shared_from_this();
+    const TranslatedSql sql = translateSql(dialectSql);
+    if (live) {
+        if (const auto select = parseSimpleSelect(sql.sql))
+            return openSqliteKeysetCursor(engine, sql, *select);
+    }
+    return openSqliteStaticCursor(engine, sql);
+}
+
 Statement SqliteEngine::prepare(sqlite3 *db, const QString &sql)
 {
     return Statement(db, sql, &pool_);
@@ -359,6 +371,16 @@ void Statement::bindText(int index, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
     SqliteEngine::check(db_, sqlite3_bind_text(stmt_, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT));
+}
+
+void Statement::bind(const TranslatedSql &sql)
+{
+    for (qsizetype i = 0; i < sql.params.size(); ++i) {
+        const QByteArray name = QStringLiteral(":zl%1").arg(i + 1).toLatin1();
+        const int index = sqlite3_bind_parameter_index(stmt_, name.constData());
+        if (index > 0)
+            bindText(index, sql.params.at(i));
+    }
 }
 
 void Statement::bindNamed(const char *name, qint64 value)

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include "engine/Engine.h"
+#include "engine/SqlDialect.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -120,6 +121,8 @@ public:
     void finalize();        // or back to the pool: either way the statement holds no lock
     void bindText(int index, const QString &text);
     void bindNamed(const char *name, qint64 value);
+    // The translated text's parameters (:zl1, ...), those the statement holds.
+    void bind(const TranslatedSql &sql);
 
 private:
     sqlite3_stmt *stmt_ = nullptr;

@@ -33,7 +33,7 @@ QString ownerPassword()
 
 TEST(ServerDialect, LiteralsBecomeNumberedParametersAndLikeFoldsCaseByTheCzechCollation)
 {
-    const pg::Translated t = pg::translate(QStringLiteral("select * from zeplo\nwhere (nazev like\"%a'$1%\") "
+    const TranslatedSql t = pg::translate(QStringLiteral("select * from zeplo\nwhere (nazev like\"%a'$1%\") "
                                                          "and x = 'like' and autor not like \"b\""));
     EXPECT_EQ(t.params, (QStringList{QStringLiteral("%a'$1%"), QStringLiteral("b")}));
     EXPECT_EQ(t.sql.simplified(),
@@ -41,7 +41,7 @@ TEST(ServerDialect, LiteralsBecomeNumberedParametersAndLikeFoldsCaseByTheCzechCo
                              "lower(CAST($1 AS text) COLLATE \"cs-CZ-x-icu\") ESCAPE '' ) and x = 'like' and "
                              "lower(CAST(autor AS text) COLLATE \"cs-CZ-x-icu\") not LIKE "
                              "lower(CAST($2 AS text) COLLATE \"cs-CZ-x-icu\") ESCAPE ''"));
-    const pg::Translated only = pg::renumbered(QStringLiteral("a = $2 or b = $2 or c = '$1'"), t.params);
+    const TranslatedSql only = pg::renumbered(QStringLiteral("a = $2 or b = $2 or c = '$1'"), t.params);
     EXPECT_EQ(only.sql, QStringLiteral("a = $1 or b = $1 or c = '$1'"));
     EXPECT_EQ(only.params, QStringList{QStringLiteral("b")});
 }
