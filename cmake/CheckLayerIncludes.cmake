@@ -1,7 +1,7 @@
 # Fails when a source of a layer includes a Qt header that the layer's allowed
 # Qt modules do not provide, so that the engine stays free of Gui and Widgets
 # and the report layer free of Widgets.
-#   cmake -DSOURCES=a;b -DALLOWED=dir1;dir2 -DQT_ROOT=dir -DSTAMP=file -P CheckLayerIncludes.cmake
+#   cmake -DSOURCES=a;b -DALLOWED=dir1;dir2 -DSTAMP=file -P CheckLayerIncludes.cmake
 set(bad "")
 foreach(source IN LISTS SOURCES)
   file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*<Q")

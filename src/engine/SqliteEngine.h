@@ -4,7 +4,6 @@
 #include <vector>
 
 #include <QByteArray>
-
 #include <QString>
 
 #include "engine/Engine.h"
@@ -69,9 +68,6 @@ public:
 
     // The engine's text for the last error on `db`: its main message and any
     // further lines, each once, without empty lines.
-    // How long a statement waits for another program's write lock before it
-    // fails with the "locked" message: five seconds unless a test shortens it.
-
     static QString errorText(sqlite3 *db, int rc);
     [[noreturn]] static void raise(sqlite3 *db, int rc);
     static void check(sqlite3 *db, int rc);   // raises unless rc is OK, ROW or DONE

@@ -2,7 +2,6 @@
 
 #include <QColor>
 #include <QString>
-#include <QVector>
 
 #include <array>
 #include <vector>

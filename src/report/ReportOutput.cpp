@@ -1,8 +1,6 @@
 #include "report/ReportOutput.h"
 
 #include <QGuiApplication>
-#include <QMarginsF>
-#include <QPageLayout>
 #include <QScreen>
 
 #include <cmath>

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "books/Books.h"
+#include "engine/Error.h"
 
 namespace zeplo::tool {
 
@@ -19,9 +19,9 @@ public:
 };
 
 // The catalogue refused a book; `index` counts the books given to the sink, from 0.
-class BookRefused : public std::runtime_error {
+class BookRefused : public Error {
 public:
-    BookRefused(std::size_t index, const std::string &why) : std::runtime_error(why), index(index) {}
+    BookRefused(std::size_t index, const std::string &why) : Error(QString::fromStdString(why)), index(index) {}
     std::size_t index;
 };
 

@@ -363,6 +363,8 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
     } catch (...) {
         if (copy)
             copy->abandon();
+        // The failure that led here is the one to report; a rollback that
+        // fails leaves nothing either, as the session ends unfinished.
         Result(PQexec(c.get(), "ROLLBACK"));
         throw;
     }

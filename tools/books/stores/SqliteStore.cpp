@@ -314,6 +314,8 @@ void SqliteStore::write(WriteMode mode, const std::function<void(BookSink &)> &f
         Inserter inserter(db);
         fill(inserter);
     } catch (...) {
+        // The failure that led here is the one to report; a rollback that
+        // fails leaves nothing either, as the connection closes unfinished.
         sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
