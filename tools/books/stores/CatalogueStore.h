@@ -7,7 +7,7 @@
 #include <string>
 
 #include "books/Books.h"
-#include "engine/Error.h"
+#include "engine/Engine.h"
 
 namespace zeplo::tool {
 
@@ -24,6 +24,11 @@ public:
     BookRefused(std::size_t index, const std::string &why) : Error(QString::fromStdString(why)), index(index) {}
     std::size_t index;
 };
+
+// The engine's failure, told as the catalogue's (`where`): the program's words
+// alone for a lock that outlasted the wait, otherwise what failed (`what`, when
+// given) and the engine's words.
+[[noreturn]] void failOn(const std::string &where, const EngineError &e, const std::string &what = {});
 
 // What a write expects to find.
 enum class WriteMode {
