@@ -5,7 +5,7 @@
 #include <QRandomGenerator>
 
 #include "EmfTestSupport.h"
-#include "widgets/ErrorGuard.h"
+#include "engine/Error.h"
 #include "report/EmfPlayer.h"
 #include "report/EmfRecords.h"
 #include "report/EmfWriter.h"
