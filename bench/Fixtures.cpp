@@ -9,14 +9,14 @@
 #include "app/BookQueries.h"
 #include "engine/Engine.h"
 #include "engine/PgEngine.h"
+#include "engine/ServerUri.h"
 
-#include <libpq-fe.h>
 
 namespace bench {
 
 QString titleSearch(const QString &text)
 {
-    return zeplo::searchFilter(QStringLiteral("nazev"), text);
+    return zeplo::searchFilter(zeplo::schema::Title, text);
 }
 
 QString stockSql(const QString &filter, const QString &order)
@@ -103,12 +103,8 @@ Stock::Stock(bool tableModel)
                                                                            : QStringLiteral("QSQLITE"), name);
     if (onServer) {
         // Qt's driver takes the connection's parts one by one.
-        PQconninfoOption *options = PQconninfoParse(server.toUtf8().constData(), nullptr);
-        for (PQconninfoOption *o = options; o && o->keyword; ++o) {
-            const QString value = QString::fromUtf8(o->val ? o->val : "");
-            const QByteArray keyword(o->keyword);
-            if (value.isEmpty())
-                continue;
+        for (const auto &[keyword, text] : zeplo::connectionParameters(server.toStdString())) {
+            const QString value = QString::fromStdString(text);
             if (keyword == "host") db.setHostName(value);
             else if (keyword == "port") db.setPort(value.toInt());
             else if (keyword == "dbname") db.setDatabaseName(value);
@@ -116,7 +112,6 @@ Stock::Stock(bool tableModel)
             else if (keyword == "password") db.setPassword(value);
             else if (keyword == "sslmode") db.setConnectOptions(QStringLiteral("sslmode=") + value);
         }
-        PQconninfoFree(options);
     } else {
         db.setDatabaseName(QDir::current().absoluteFilePath(QStringLiteral("zeplo.db")));
     }

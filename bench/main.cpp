@@ -9,7 +9,7 @@
 
 #include <cstdio>
 
-#include "app/Fonts.h"
+#include "report/Fonts.h"
 #include "engine/Engine.h"
 #include "engine/PgEngine.h"
 

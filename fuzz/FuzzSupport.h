@@ -8,6 +8,7 @@
 
 #include "engine/Error.h"
 #include "report/EmfPlayer.h"
+#include "report/EmfRecords.h"
 
 namespace zeplo::fuzz {
 

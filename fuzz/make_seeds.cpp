@@ -8,43 +8,37 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
-#include <sqlite3.h>
-
 #include <cstdio>
 
 #include "app/BookListReport.h"
+#include "engine/CatalogueSchema.h"
 #include "engine/ResultSet.h"
+#include "engine/SqliteEngine.h"
 #include "report/PageStore.h"
 #include "report/ReportOutput.h"
 
 namespace {
 
-void run(sqlite3 *db, const QString &sql)
-{
-    if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-        std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));
-        std::exit(1);
-    }
-}
-
 void makeCatalogue(const QString &file, int books)
 {
-    sqlite3 *db = nullptr;
     QFile::remove(file);
-    if (sqlite3_open(QFile::encodeName(file).constData(), &db) != SQLITE_OK)
+    try {
+        zeplo::SqliteConnection db(file, zeplo::SqliteConnection::Mode::Create);
+        db.exec(zeplo::schema::createTable(zeplo::schema::Flavour::OlderFile).toUtf8().constData());
+        for (int i = 1; i <= books; ++i)
+            db.exec(QStringLiteral("INSERT INTO zeplo (autor, nazev, zanr, rok_vydani, vlastnim, precteno, pujceno) "
+                                   "VALUES ('Čapek %1', 'Válka s mloky – díl %1', 'román', %2, %3, %4, %5)")
+                        .arg(i)
+                        .arg(1900 + i)
+                        .arg(i % 2)
+                        .arg(i % 3 == 0)
+                        .arg(i % 4 == 0 ? QStringLiteral("'Jiří Žák'") : QStringLiteral("NULL"))
+                        .toUtf8()
+                        .constData());
+    } catch (const zeplo::Error &e) {
+        std::fprintf(stderr, "%s\n", e.what());
         std::exit(1);
-    run(db, QStringLiteral("CREATE TABLE zeplo (id INTEGER PRIMARY KEY AUTOINCREMENT, autor VARCHAR(40), "
-                           "nazev VARCHAR(60), zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, "
-                           "vlastnim BOOLEAN, precteno BOOLEAN, pujceno MEMO)"));
-    for (int i = 1; i <= books; ++i)
-        run(db, QStringLiteral("INSERT INTO zeplo (autor, nazev, zanr, rok_vydani, vlastnim, precteno, pujceno) "
-                               "VALUES ('Čapek %1', 'Válka s mloky – díl %1', 'román', %2, %3, %4, %5)")
-                    .arg(i)
-                    .arg(1900 + i)
-                    .arg(i % 2)
-                    .arg(i % 3 == 0)
-                    .arg(i % 4 == 0 ? QStringLiteral("'Jiří Žák'") : QStringLiteral("NULL")));
-    sqlite3_close(db);
+    }
 }
 
 // The same one-page report with the older, four bytes shorter header: the
@@ -55,11 +49,11 @@ void writeOlderHeader(const QString &from, const QString &to)
     if (!in.open(QIODevice::ReadOnly))
         std::exit(1);
     const QByteArray file = in.readAll();
-    QByteArray older = file.left(zeplo::PageStore::OldHeaderSize) + file.mid(zeplo::PageStore::HeaderSize);
+    QByteArray older = file.left(zeplo::report_file::OldHeaderSize) + file.mid(zeplo::report_file::HeaderSize);
     const auto shift = [&](qsizetype at) {
         qToLittleEndian<quint32>(qFromLittleEndian<quint32>(older.constData() + at) - 4, older.data() + at);
     };
-    shift(zeplo::PageStore::OldHeaderSize + 4);
+    shift(zeplo::report_file::OldHeaderSize + zeplo::report_file::RecordNextOffset);
     shift(older.size() - 4);
     QFile out(to);
     if (!out.open(QIODevice::WriteOnly) || out.write(older) != older.size())
@@ -89,7 +83,7 @@ int main(int argc, char **argv)
         query.setRequestLive(true);
         query.setSql({QStringLiteral("select * from zeplo"), QString(), QStringLiteral("order by nazev")});
         query.open();
-        BookListReport tisk(&query);
+        zeplo::BookListReport tisk(&query);
         zeplo::PageStore store;
         zeplo::PagePictureOutput output(store, 96);
         if (!tisk.render(output))

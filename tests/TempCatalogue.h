@@ -10,6 +10,7 @@
 
 #include "QtPrinting.h"
 #include "ServerDatabase.h"
+#include "engine/CatalogueSchema.h"
 
 #include <sqlite3.h>
 
@@ -39,12 +40,11 @@ inline void PrintTo(CatalogueEngine engine, std::ostream *os)
 class TempCatalogue {
 public:
     // The main window's base query, the select list every catalogue test reads.
-    static inline const QString kBaseQuery =
-        QStringLiteral("select id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno from zeplo");
+    static inline const QString kBaseQuery = zeplo::schema::selectAll();
 
-    static constexpr const char *kSchema =
-        "CREATE TABLE zeplo (id INTEGER PRIMARY KEY AUTOINCREMENT, autor VARCHAR(40), nazev VARCHAR(60), "
-        "zanr VARCHAR(20), rok_vydani SMALLINT, popis MEMO, vlastnim BOOLEAN, precteno BOOLEAN, pujceno MEMO)";
+    // The table as earlier versions made it (the long texts MEMO), which the program reads as it is.
+    static inline const std::string kSchemaText = zeplo::schema::createTable(zeplo::schema::Flavour::OlderFile).toStdString();
+    static inline const char *const kSchema = kSchemaText.c_str();
 
     explicit TempCatalogue(const char *schema = kSchema, bool wal = true);
     // The schema is written for catalogue files; on the server its types become the server's.

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "PrintServer.h"
-#include "app/Fonts.h"
+#include "report/Fonts.h"
 #include "widgets/WaitingScreen.h"
 
 using namespace zeplo;

@@ -25,10 +25,9 @@ namespace {
 
 const char *const kWebPage = "http://www.dubrex.cz";
 
-QLabel *makeLabel(const QString &text, const char *name, QWidget *parent)
+QLabel *makeLabel(const QString &text)
 {
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
+    auto *label = new QLabel(text);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setFocusPolicy(Qt::NoFocus);
     return label;
@@ -58,33 +57,27 @@ AboutWindow::AboutWindow(QWidget *parent)
     QFont bold = font();
     bold.setBold(true);
 
-    nameLabel_ = makeLabel(QStringLiteral("Zeplo ver1.2"), "Label5", this);
+    nameLabel_ = place(makeLabel(QStringLiteral("Zeplo ver1.2")), this, "Label5", 60, 88, 73, 13);
     nameLabel_->setFont(bold);
     QPalette red = nameLabel_->palette();
     red.setColor(QPalette::WindowText, Qt::red);
     nameLabel_->setPalette(red);
-    placeScaled(nameLabel_, 60, 88, 73, 13);
 
-    picture_ = makeLabel(QString(), "Image1", this);
+    picture_ = place(makeLabel(QString()), this, "Image1", 80, 112, 33, 33);
     picture_->setPixmap(QPixmap(QStringLiteral(":/about-book.png")));
-    placeScaled(picture_, 80, 112, 33, 33);
 
-    okButton_ = new QPushButton(QStringLiteral("Ok"), this);
-    okButton_->setObjectName(QStringLiteral("Button1"));
+    okButton_ = place(new QPushButton(QStringLiteral("Ok")), this, "Button1", 48, 176, 97, 25);
     okButton_->setFocusPolicy(Qt::StrongFocus);
     okButton_->setAutoDefault(true);
-    placeScaled(okButton_, 48, 176, 97, 25);
     connect(okButton_, &QPushButton::clicked, this, &AboutWindow::closeWindow);
 
-    webLink_ = makeLabel(QStringLiteral("www.dubrex.cz"), "Label7", this);
+    webLink_ = place(makeLabel(QStringLiteral("www.dubrex.cz")), this, "Label7", 39, 208, 114, 13);
     webLink_->setCursor(Qt::PointingHandCursor);
     webLink_->setToolTip(QStringLiteral("Oficiální stránky"));
     webLink_->setMouseTracking(true);
     webLink_->installEventFilter(this);
-    placeScaled(webLink_, 39, 208, 114, 13);
 
-    mailLabel_ = makeLabel(QStringLiteral("dubrex@dubrex.cz"), "Label8", this);
-    placeScaled(mailLabel_, 34, 224, 123, 13);
+    mailLabel_ = place(makeLabel(QStringLiteral("dubrex@dubrex.cz")), this, "Label8", 34, 224, 123, 13);
 
     okButton_->setFocus();
 }

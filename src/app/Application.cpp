@@ -8,7 +8,7 @@
 #include "widgets/WaitingScreen.h"
 #include "widgets/QtTranslations.h"
 #include "app/FailureSite.h"
-#include "app/Fonts.h"
+#include "report/Fonts.h"
 
 namespace zeplo {
 

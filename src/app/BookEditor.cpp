@@ -23,15 +23,6 @@ namespace zeplo {
 
 namespace {
 
-template <class W>
-W *place(W *widget, QWidget *parent, const char *name, int left, int top, int width, int height)
-{
-    widget->setParent(parent);
-    widget->setObjectName(QLatin1String(name));
-    placeScaled(widget, left, top, width, height);
-    return widget;
-}
-
 QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int left, int top)
 {
     auto *label = new QLabel(text, parent);

@@ -6,6 +6,7 @@
 #include <QPageSize>
 #include <QPrinter>
 
+#include "app/BookListLayout.h"
 #include "widgets/ErrorGuard.h"
 #include "report/PageStore.h"
 #include "widgets/ReportPreview.h"
@@ -109,11 +110,8 @@ void BookListReport::preview()
     if (!layout_.page.title.isEmpty())
         preview->setWindowTitle(layout_.page.title);
     preview->setStore(store);
-    QSizeF paper = paperForPrinter(printer_.printerName, pageSizeFor(layout_.page.paper))
-                       .size(QPageSize::Millimeter);
-    if (printer_.landscape)
-        paper.transpose();
-    preview->setPaperMm(paper);
+    preview->setPaperMm(sheetMm(paperForPrinter(printer_.printerName, pageSizeFor(layout_.page.paper)),
+                                printer_.landscape));
 
     ReportPreview::Host host;
     host.pagesBegun = [this] { return renderingPreview_ ? pageCount() : 0; };

@@ -4,18 +4,35 @@
 
 namespace zeplo {
 
-const QString kBaseQuery =
-    QStringLiteral("select id,autor,nazev,zanr,rok_vydani,popis,vlastnim,precteno,pujceno from zeplo");
-const QString kCountQuery = QStringLiteral("select count (distinct(id)) as x from zeplo");
+const QString kBaseQuery = schema::selectAll();
+const QString kCountQuery = QStringLiteral("select count (distinct(%1)) as x from %2")
+                                .arg(schema::columnName(schema::Id), QString::fromLatin1(schema::kTable));
 
 QStringList mainQuery(const QString &filter, const QString &order)
 {
     return {kBaseQuery, filter, order};
 }
 
-QString searchFilter(const QString &column, const QString &text)
+QString searchFilter(schema::Position column, const QString &text)
 {
-    return QStringLiteral("where (%1 like\"%").arg(column) + quoteSearchText(text) + QStringLiteral("%\")");
+    return QStringLiteral("where (%1 like\"%").arg(schema::columnName(column)) + quoteSearchText(text)
+           + QStringLiteral("%\")");
+}
+
+QString lentFilter()
+{
+    return QStringLiteral("where %1 IS NOT NULL").arg(schema::columnName(schema::Lent));
+}
+
+QString flagFilter(schema::Position column, bool value)
+{
+    return QStringLiteral("where (%1 = %2)")
+        .arg(schema::columnName(column), value ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+QString orderBy(schema::Position column)
+{
+    return QStringLiteral("order by %1").arg(schema::columnName(column));
 }
 
 } // namespace zeplo

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "engine/CatalogueSchema.h"
+
 namespace zeplo {
 
 // The main window's list: every column of the book table, narrowed by one
@@ -16,6 +18,12 @@ QStringList mainQuery(const QString &filter, const QString &order);
 
 // The filter of a search for `text` anywhere in `column`; the text is searched
 // for literally ('%' and '_' keep their wildcard meaning).
-QString searchFilter(const QString &column, const QString &text);
+QString searchFilter(schema::Position column, const QString &text);
+// The books lent out: those with any text in "Půjčeno", an empty one too.
+QString lentFilter();
+// The books whose logical column (read, owned) holds `value`.
+QString flagFilter(schema::Position column, bool value);
+// The list sorted by one column.
+QString orderBy(schema::Position column);
 
 } // namespace zeplo

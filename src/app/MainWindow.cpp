@@ -45,15 +45,6 @@ namespace {
 
 const QString kCountPrefix = QStringLiteral("celkový počet záznamů uložených v databázi: ");
 
-template <class W>
-W *place(W *widget, QWidget *parent, const char *name, int left, int top, int width, int height)
-{
-    widget->setParent(parent);
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(left, top, width, height);
-    return widget;
-}
-
 QFont boldFont(const QFont &base)
 {
     QFont f = base;
@@ -74,7 +65,7 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int le
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, int left, int top, int width,
                         int height, bool bold = false)
 {
-    auto *button = place(new QPushButton(caption), parent, name, left, top, width, height);
+    auto *button = place(new QPushButton(caption), parent, name, left, top, width, height, Placement::AsDrawn);
     button->setAutoDefault(false);
     button->setDefault(false);
     if (bold)
@@ -148,10 +139,10 @@ void MainWindow::createControls()
     aboutAction_ = menu_->addAction(QStringLiteral("&About .."));
     aboutAction_->setObjectName(QStringLiteral("About1"));
 
-    grid_ = place(new DataGrid, client, "DBGrid1", 0, 8, 636, 321);
+    grid_ = place(new DataGrid, client, "DBGrid1", 0, 8, 636, 321, Placement::AsDrawn);
     grid_->setDataSource(source_);
 
-    countPanel_ = place(new QLabel, client, "Panel1", -8, 312, 646, 17);
+    countPanel_ = place(new QLabel, client, "Panel1", -8, 312, 646, 17, Placement::AsDrawn);
     countPanel_->setFrameStyle(QFrame::Panel | QFrame::Raised);
     countPanel_->setLineWidth(1);
     countPanel_->setAlignment(Qt::AlignCenter);
@@ -162,12 +153,12 @@ void MainWindow::createControls()
     countPanel_->raise();   // it lies over the bottom strip of the grid
 
     descriptionLabel_ = makeLabel(client, "Label1", QStringLiteral("Popis :"), 8, 336);
-    descriptionMemo_ = place(new FieldMemo, client, "DBMemo1", 8, 352, 185, 305);
+    descriptionMemo_ = place(new FieldMemo, client, "DBMemo1", 8, 352, 185, 305, Placement::AsDrawn);
     descriptionMemo_->setDataField(QStringLiteral("Popis"));
     descriptionMemo_->setReadOnly(true);
     descriptionMemo_->setDataSource(source_);
     lentLabel_ = makeLabel(client, "Label3", QStringLiteral("Půjčeno:"), 208, 336);
-    lentMemo_ = place(new FieldMemo, client, "DBMemo3", 208, 352, 185, 305);
+    lentMemo_ = place(new FieldMemo, client, "DBMemo3", 208, 352, 185, 305, Placement::AsDrawn);
     lentMemo_->setDataField(QStringLiteral("Pujceno"));
     lentMemo_->setReadOnly(true);
     lentMemo_->setDataSource(source_);
@@ -178,25 +169,25 @@ void MainWindow::createControls()
     quitButton_ = makeButton(client, "BitBtn1", QStringLiteral("Ukončit práci"), 648, 144, 115, 25);
     quitButton_->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
 
-    readCheck_ = place(new FieldCheckBox, client, "DBCheckBox2", 648, 272, 97, 17);
+    readCheck_ = place(new FieldCheckBox, client, "DBCheckBox2", 648, 272, 97, 17, Placement::AsDrawn);
     readCheck_->setText(QStringLiteral("přečteno"));
     readCheck_->setFont(boldFont(font()));
     readCheck_->setDataField(QStringLiteral("Precteno"));
     readCheck_->setDataSource(source_);
-    ownedCheck_ = place(new FieldCheckBox, client, "DBCheckBox1", 648, 296, 121, 17);
+    ownedCheck_ = place(new FieldCheckBox, client, "DBCheckBox1", 648, 296, 121, 17, Placement::AsDrawn);
     ownedCheck_->setText(QStringLiteral("vlastním knihu"));
     ownedCheck_->setFont(boldFont(font()));
     ownedCheck_->setDataField(QStringLiteral("Vlastnim"));
     ownedCheck_->setDataSource(source_);
 
     searchLabel_ = makeLabel(client, "Label4", QStringLiteral("Vyhledávání:"), 488, 336);
-    authorEdit_ = place(new QLineEdit, client, "Edit2", 488, 352, 153, 21);
+    authorEdit_ = place(new QLineEdit, client, "Edit2", 488, 352, 153, 21, Placement::AsDrawn);
     authorEdit_->setToolTip(QStringLiteral("zadejte jméno/příjmení hledaného autora"));
     authorSearchButton_ = makeButton(client, "Button10", QStringLiteral("Hledej autora"), 664, 352, 97, 25);
-    titleEdit_ = place(new QLineEdit, client, "Edit1", 488, 384, 153, 21);
+    titleEdit_ = place(new QLineEdit, client, "Edit1", 488, 384, 153, 21, Placement::AsDrawn);
     titleEdit_->setToolTip(QStringLiteral("zadejte část, či celý název hledané knihy"));
     titleSearchButton_ = makeButton(client, "Button1", QStringLiteral("Hledej název knihy"), 664, 384, 97, 25);
-    genreBox_ = place(new QComboBox, client, "ComboBox1", 488, 416, 153, 21);
+    genreBox_ = place(new QComboBox, client, "ComboBox1", 488, 416, 153, 21, Placement::AsDrawn);
     setUpGenreBox(genreBox_);
     genreBox_->setToolTip(QStringLiteral("vyberte či vepište hledaný žánr"));
     genreSearchButton_ = makeButton(client, "Button11", QStringLiteral("Hledej žánr"), 664, 416, 97, 25);
@@ -208,7 +199,7 @@ void MainWindow::createControls()
     ownedButton_ = makeButton(client, "Button16", QStringLiteral("zobrazit vlastněné"), 488, 520, 129, 25);
     notOwnedButton_ = makeButton(client, "Button17", QStringLiteral("zobrazit nevlastněné"), 632, 520, 129, 25);
 
-    sortGroup_ = place(new QGroupBox(QStringLiteral("Seřadit podle:")), client, "GroupBox1", 488, 560, 273, 97);
+    sortGroup_ = place(new QGroupBox(QStringLiteral("Seřadit podle:")), client, "GroupBox1", 488, 560, 273, 97, Placement::AsDrawn);
     sortGroup_->setFont(boldFont(font()));
     authorSortButton_ = makeButton(sortGroup_, "Button5", QStringLiteral("Autora knihy"), 16, 24, 113, 25);
     titleSortButton_ = makeButton(sortGroup_, "Button2", QStringLiteral("Názvu knihy"), 144, 24, 113, 25);
@@ -432,19 +423,19 @@ void MainWindow::setOrder(const QString &order, bool recordButtonsEnabled)
     editButton_->setEnabled(recordButtonsEnabled);
 }
 
-void MainWindow::searchByTitle() { setFilter(searchFilter(QStringLiteral("nazev"), titleEdit_->text())); }
-void MainWindow::searchByAuthor() { setFilter(searchFilter(QStringLiteral("autor"), authorEdit_->text())); }
-void MainWindow::searchByGenre() { setFilter(searchFilter(QStringLiteral("zanr"), genreBox_->currentText())); }
-void MainWindow::showLent() { setFilter(QStringLiteral("where pujceno IS NOT NULL")); }
-void MainWindow::showRead() { setFilter(QStringLiteral("where (precteno = true)")); }
-void MainWindow::showUnread() { setFilter(QStringLiteral("where (precteno = false)")); }
-void MainWindow::showOwned() { setFilter(QStringLiteral("where (vlastnim = true)")); }
-void MainWindow::showNotOwned() { setFilter(QStringLiteral("where (vlastnim = false)")); }
+void MainWindow::searchByTitle() { setFilter(searchFilter(schema::Title, titleEdit_->text())); }
+void MainWindow::searchByAuthor() { setFilter(searchFilter(schema::Author, authorEdit_->text())); }
+void MainWindow::searchByGenre() { setFilter(searchFilter(schema::Genre, genreBox_->currentText())); }
+void MainWindow::showLent() { setFilter(lentFilter()); }
+void MainWindow::showRead() { setFilter(flagFilter(schema::Read, true)); }
+void MainWindow::showUnread() { setFilter(flagFilter(schema::Read, false)); }
+void MainWindow::showOwned() { setFilter(flagFilter(schema::Owned, true)); }
+void MainWindow::showNotOwned() { setFilter(flagFilter(schema::Owned, false)); }
 void MainWindow::showAll() { setFilter(QString()); }
-void MainWindow::sortByTitle() { setOrder(QStringLiteral("order by nazev"), false); }
-void MainWindow::sortByGenre() { setOrder(QStringLiteral("order by zanr"), false); }
-void MainWindow::sortByAuthor() { setOrder(QStringLiteral("order by autor"), false); }
-void MainWindow::sortByYear() { setOrder(QStringLiteral("order by rok_vydani"), false); }
+void MainWindow::sortByTitle() { setOrder(orderBy(schema::Title), false); }
+void MainWindow::sortByGenre() { setOrder(orderBy(schema::Genre), false); }
+void MainWindow::sortByAuthor() { setOrder(orderBy(schema::Author), false); }
+void MainWindow::sortByYear() { setOrder(orderBy(schema::Published), false); }
 void MainWindow::clearSort() { setOrder(QString(), true); }
 
 // ---- record commands -------------------------------------------------------
@@ -453,13 +444,16 @@ void MainWindow::deleteRecord()
 {
     if (refusedDuringWalk())
         return;
-    if (messageDlg(QStringLiteral("Opravdu chceš smazat tento záznam?"), MsgType::Confirmation,
-                          mbYes | mbNo)
-        == ModalResult::Yes) {
+    if (showMessage(QStringLiteral("Opravdu chceš smazat tento záznam?"), MessageKind::Confirmation,
+                    MessageButtons::YesNo)
+        == MessageAnswer::Yes) {
         try {
             books_->deleteRecord();
         } catch (const std::exception &) {
-            messageDlg(QStringLiteral("Nepodařilo se smazat záznam!"), MsgType::Error, mbOK);
+            // A deletion that fails, for whatever reason, is told in the
+            // window's own words: the engine's text is not shown here, and the
+            // list shows the row as the engine left it.
+            showMessage(QStringLiteral("Nepodařilo se smazat záznam!"), MessageKind::Error, MessageButtons::Ok);
         }
     }
     refreshCount();

@@ -7,48 +7,49 @@
 
 namespace zeplo {
 
-ModalResult messageDlg(const QString &text, MsgType type, int buttons)
+MessageAnswer showMessage(const QString &text, MessageKind kind, MessageButtons buttons)
 {
     QMessageBox box(QApplication::activeWindow());
     box.setObjectName(QStringLiteral("MessageDialog"));
     box.setText(text);
-    switch (type) {
-    case MsgType::Warning:
+    switch (kind) {
+    case MessageKind::Warning:
         box.setWindowTitle(QStringLiteral("Warning"));
         box.setIcon(QMessageBox::Warning);
         break;
-    case MsgType::Error:
+    case MessageKind::Error:
         box.setWindowTitle(QStringLiteral("Error"));
         box.setIcon(QMessageBox::Critical);
         break;
-    case MsgType::Information:
+    case MessageKind::Information:
         box.setWindowTitle(QStringLiteral("Information"));
         box.setIcon(QMessageBox::Information);
         break;
-    case MsgType::Confirmation:
+    case MessageKind::Confirmation:
         box.setWindowTitle(QStringLiteral("Confirm"));
         box.setIcon(QMessageBox::Question);
         break;
     }
     QPushButton *yes = nullptr, *no = nullptr, *ok = nullptr;
-    if (buttons & mbYes)
+    if (buttons == MessageButtons::YesNo) {
         yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
-    if (buttons & mbNo)
         no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
-    if (buttons & mbOK)
+        box.setDefaultButton(yes);
+        box.setEscapeButton(no);
+    } else {
         ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    QPushButton *first = yes ? yes : (no ? no : ok);
-    box.setDefaultButton(first);
-    box.setEscapeButton(no ? no : (ok ? ok : first));
+        box.setDefaultButton(ok);
+        box.setEscapeButton(ok);
+    }
     box.exec();
     QAbstractButton *clicked = box.clickedButton();
     if (clicked && clicked == yes)
-        return ModalResult::Yes;
+        return MessageAnswer::Yes;
     if (clicked && clicked == no)
-        return ModalResult::No;
+        return MessageAnswer::No;
     if (clicked && clicked == ok)
-        return ModalResult::Ok;
-    return ModalResult::None;
+        return MessageAnswer::Ok;
+    return MessageAnswer::None;
 }
 
 } // namespace zeplo

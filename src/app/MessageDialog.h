@@ -4,13 +4,16 @@
 
 namespace zeplo {
 
-// The standard message dialog: a text, a type (shown as the title) and a set of buttons.
-enum class MsgType { Warning, Error, Information, Confirmation };
-enum MsgButton { mbYes = 1, mbNo = 2, mbOK = 4 };
-enum class ModalResult { None, Yes, No, Ok };
+// The standard message dialog: a text, a kind (shown as the title and the
+// icon) and its buttons.
+enum class MessageKind { Warning, Error, Information, Confirmation };
+enum class MessageButtons {
+    Ok,      // "OK": Enter and Esc press it
+    YesNo,   // "&Yes" and "&No": Enter presses "&Yes", Esc "&No"
+};
+// The button pressed; None when the dialog was closed another way.
+enum class MessageAnswer { None, Yes, No, Ok };
 
-// Enter presses the first button of the set; Esc presses "&No" when it is
-// offered, otherwise the only button.
-ModalResult messageDlg(const QString &text, MsgType type, int buttons);
+MessageAnswer showMessage(const QString &text, MessageKind kind, MessageButtons buttons);
 
 } // namespace zeplo

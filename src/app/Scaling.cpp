@@ -36,9 +36,11 @@ QRect scaled(const QRect &rect, const QWidget *widget)
                  scaled(rect.width(), widget), scaled(rect.height(), widget));
 }
 
-void placeScaled(QWidget *child, int left, int top, int width, int height)
+void placeControl(QWidget *control, QWidget *parent, const char *name, const QRect &at, Placement placement)
 {
-    child->setGeometry(scaled(QRect(left, top, width, height), child));
+    control->setParent(parent);
+    control->setObjectName(QLatin1String(name));
+    control->setGeometry(placement == Placement::Scaled ? scaled(at, control) : at);
 }
 
 void fixScaledClientSize(QWidget *window, int width, int height)

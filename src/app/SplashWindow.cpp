@@ -52,17 +52,14 @@ SplashWindow::SplashWindow(QWidget *parent)
 
     // The picture is drawn at its own size from the top-left corner; when it
     // cannot be decoded the window simply shows without it.
-    picture_ = new QLabel(this);
-    picture_->setObjectName(QStringLiteral("Image1"));
+    picture_ = place(new QLabel, this, "Image1", 0, 0, 153, 201);
     picture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     picture_->setScaledContents(false);
-    placeScaled(picture_, 0, 0, 153, 201);
     const QImage picture = splashPicture();
     if (!picture.isNull())
         picture_->setPixmap(QPixmap::fromImage(picture));
 
-    nameLabel_ = new QLabel(QStringLiteral("Dubrex"), this);
-    nameLabel_->setObjectName(QStringLiteral("Label2"));
+    nameLabel_ = place(new QLabel(QStringLiteral("Dubrex")), this, "Label2", 51, 184, 96, 13);
     QFont bold = font();
     bold.setBold(true);
     nameLabel_->setFont(bold);
@@ -72,7 +69,6 @@ SplashWindow::SplashWindow(QWidget *parent)
     nameLabel_->setPalette(label);
     nameLabel_->setAutoFillBackground(true);
     nameLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    placeScaled(nameLabel_, 51, 184, 96, 13);
 
     timer_ = new QTimer(this);
     timer_->setObjectName(QStringLiteral("Timer1"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -13,6 +14,9 @@
 namespace zeplo {
 
 using RowValues = QVector<QVariant>;   // one value per column; a null QVariant is NULL
+
+// An index past every row: fetchTo(kPastEveryRow) reads the keys of the whole result.
+inline constexpr qsizetype kPastEveryRow = std::numeric_limits<qsizetype>::max() - 1;
 
 // What the engine tells about one column of a result.
 struct ColumnInfo {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <limits>
 #include <thread>
 
 #include <libpq-fe.h>
@@ -108,14 +109,15 @@ bool socketReady(int socket, short events, int ms)
 void quiet(void *, const char *) {}
 
 // The URI's own -c settings come after ours, so they win.
-QByteArray sessionOptions(const QByteArray &uri)
+QByteArray sessionOptions(const QByteArray &uri, bool bounded)
 {
-    QByteArray options = QStringLiteral("-c statement_timeout=%1 -c lock_timeout=%2 -c plan_cache_mode=force_custom_plan "
-                                        "-c tcp_keepalives_idle=60 -c tcp_keepalives_interval=10 "
-                                        "-c tcp_keepalives_count=3")
-                             .arg(kStatementTimeoutMs)
-                             .arg(Engine::lockWaitMs())
-                             .toLatin1();
+    QByteArray options = "-c plan_cache_mode=force_custom_plan -c tcp_keepalives_idle=60 "
+                         "-c tcp_keepalives_interval=10 -c tcp_keepalives_count=3";
+    if (bounded)
+        options += QStringLiteral(" -c statement_timeout=%1 -c lock_timeout=%2")
+                       .arg(kStatementTimeoutMs)
+                       .arg(Engine::lockWaitMs())
+                       .toLatin1();
     if (PQconninfoOption *parsed = PQconninfoParse(uri.constData(), nullptr)) {
         for (PQconninfoOption *o = parsed; o->keyword; ++o)
             if (qstrcmp(o->keyword, "options") == 0 && o->val && *o->val)
@@ -155,7 +157,8 @@ void PgConnection::setDeadlineMs(int milliseconds)
     commandDeadline = milliseconds;
 }
 
-PgConnection::PgConnection(const QString &uri) : uri_(uri)
+PgConnection::PgConnection(const QString &uri, PgSessionSettings settings)
+    : uri_(uri), settings_(std::move(settings)), password_(settings_.password)
 {
     CommandWait wait;
     connect(wait, true);
@@ -190,13 +193,20 @@ void PgConnection::connect(CommandWait &wait, bool first)
     // Defaults a URI may override (they come before it), then what the
     // program relies on (after it): texts as UTF-8, its session settings.
     const QByteArray conninfo = uri_.toUtf8();
-    const QByteArray options = sessionOptions(conninfo);
-    const char *keywords[] = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
-                              "keepalives_count", "tcp_user_timeout", "application_name", "dbname",
-                              "client_encoding", "options", nullptr};
-    const char *values[] = {"10", "1", "10", "5", "2", "10000", "zeplo", conninfo.constData(),
-                            "UTF8", options.constData(), nullptr};
-    conn_ = PQconnectStartParams(keywords, values, 1);
+    const QByteArray options = sessionOptions(conninfo, settings_.boundedCommands);
+    const QByteArray password = settings_.password.toUtf8();
+    std::vector<const char *> keywords = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
+                                          "keepalives_count", "tcp_user_timeout", "application_name", "dbname",
+                                          "client_encoding", "options"};
+    std::vector<const char *> values = {"10", "1", "10", "5", "2", "10000", settings_.applicationName,
+                                        conninfo.constData(), "UTF8", options.constData()};
+    if (!password.isEmpty()) {
+        keywords.push_back("password");
+        values.push_back(password.constData());
+    }
+    keywords.push_back(nullptr);
+    values.push_back(nullptr);
+    conn_ = PQconnectStartParams(keywords.data(), values.data(), 1);
     const auto refuse = [&](const QString &why) {
         const QString text = first ? QStringLiteral("Cannot connect to the catalogue server %1:\n%2")
                                          .arg(PgEngine::displayUri(uri_), lines({why}))
@@ -204,6 +214,8 @@ void PgConnection::connect(CommandWait &wait, bool first)
         if (conn_)
             PQfinish(conn_);
         conn_ = nullptr;
+        if (first)
+            throw PgConnectFailed(withoutPassword(text), withoutPassword(lines({why})));
         throw EngineError(withoutPassword(text));
     };
     if (!conn_)
@@ -297,7 +309,7 @@ void PgConnection::flush(CommandWait &wait)
             return;
         if (r < 0)
             lose(QString::fromUtf8(PQerrorMessage(conn_)));
-        waitFor(POLLOUT | POLLIN, wait, deadlineMs());
+        waitFor(POLLOUT | POLLIN, wait, commandLimitMs());
         if (!PQconsumeInput(conn_))
             lose(QString::fromUtf8(PQerrorMessage(conn_)));
     }
@@ -306,7 +318,7 @@ void PgConnection::flush(CommandWait &wait)
 PgResult PgConnection::next(CommandWait &wait)
 {
     while (PQisBusy(conn_)) {
-        waitFor(POLLIN, wait, deadlineMs());
+        waitFor(POLLIN, wait, commandLimitMs());
         if (!PQconsumeInput(conn_))
             lose(QString::fromUtf8(PQerrorMessage(conn_)));
     }
@@ -413,6 +425,144 @@ std::vector<PgResult> PgConnection::run(const std::vector<PgCommand> &commands)
         if (!ok(i))
             results[i].reset();
     return results;
+}
+
+int PgConnection::commandLimitMs() const
+{
+    return settings_.boundedCommands ? deadlineMs() : std::numeric_limits<int>::max();
+}
+
+void PgConnection::stream(const PgCommand &command, const std::function<void(const PgRowView &)> &each)
+{
+    CommandWait wait;
+    const Params params(command.params);
+    if (broken_ || !conn_ || PQstatus(conn_) != CONNECTION_OK)
+        connect(wait, false);
+    ++roundTrips_;
+    const QByteArray sql = command.sql.toUtf8();
+    if (!PQsendQueryParams(conn_, sql.constData(), params.count(), nullptr, params.values.data(), nullptr, nullptr, 0)
+        || !PQsetSingleRowMode(conn_) || !PQpipelineSync(conn_))
+        lose(QString::fromUtf8(PQerrorMessage(conn_)));
+    flush(wait);
+    try {
+        PgResult failed;
+        while (PgResult result = next(wait)) {
+            const ExecStatusType status = PQresultStatus(result.get());
+            if (status == PGRES_SINGLE_TUPLE)
+                each(PgRowView(result.get(), 0));
+            else if (status != PGRES_TUPLES_OK)
+                failed = std::move(result);
+        }
+        const PgResult sync = next(wait);
+        if (failed || !sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC)
+            fail(failed ? failed.get() : sync.get());
+    } catch (...) {
+        // The rows not read yet stand between this session and its next command.
+        broken_ = true;
+        throw;
+    }
+}
+
+void PgConnection::leavePipeline(CommandWait &wait)
+{
+    if (broken_ || !conn_ || PQstatus(conn_) != CONNECTION_OK)
+        connect(wait, false);
+    if (PQexitPipelineMode(conn_) != 1)
+        lose(QString::fromUtf8(PQerrorMessage(conn_)));
+}
+
+void PgConnection::rejoinPipeline()
+{
+    if (PQenterPipelineMode(conn_) != 1)
+        lose(QString::fromUtf8(PQerrorMessage(conn_)));
+}
+
+void PgConnection::copyIn(const QString &sql)
+{
+    CommandWait wait;
+    leavePipeline(wait);
+    ++roundTrips_;
+    if (!PQsendQuery(conn_, sql.toUtf8().constData()))
+        lose(QString::fromUtf8(PQerrorMessage(conn_)));
+    flush(wait);
+    PgResult result = next(wait);
+    if (result && PQresultStatus(result.get()) == PGRES_COPY_IN)
+        return;
+    while (next(wait)) {}
+    rejoinPipeline();
+    fail(result.get());
+}
+
+void PgConnection::copyData(std::string_view data)
+{
+    CommandWait wait;
+    for (;;) {
+        const int sent = PQputCopyData(conn_, data.data(), int(data.size()));
+        if (sent == 1)
+            break;
+        if (sent < 0)
+            lose(QString::fromUtf8(PQerrorMessage(conn_)));
+        flush(wait);   // the buffer is full: it drains as the server reads
+    }
+    flush(wait);
+}
+
+void PgConnection::copyEnd()
+{
+    CommandWait wait;
+    int ended = 0;
+    while ((ended = PQputCopyEnd(conn_, nullptr)) == 0)
+        flush(wait);
+    if (ended < 0)
+        lose(QString::fromUtf8(PQerrorMessage(conn_)));
+    flush(wait);
+    PgResult result = next(wait);
+    while (next(wait)) {}
+    rejoinPipeline();
+    if (result && PQresultStatus(result.get()) == PGRES_COMMAND_OK)
+        return;
+    // The server names a refused row by its line of the data: "..., line 17".
+    const char *context = result ? PQresultErrorField(result.get(), PG_DIAG_CONTEXT) : nullptr;
+    const QString where = QString::fromUtf8(context ? context : "");
+    const qsizetype at = where.indexOf(QLatin1String(", line "));
+    qsizetype digits = at < 0 ? 0 : at + 7;
+    while (at >= 0 && digits < where.size() && where.at(digits).isDigit())
+        ++digits;
+    const long long line = at < 0 ? 0 : where.mid(at + 7, digits - at - 7).toLongLong();
+    if (line > 0 && !lostWith(result.get()))
+        throw PgRowRefused(withoutPassword(errorText(conn_, result.get(), false)), line);
+    fail(result.get());
+}
+
+void PgConnection::copyAbandon() noexcept
+{
+    try {
+        CommandWait wait;
+        if (PQputCopyEnd(conn_, "abandoned") != 1)
+            throw EngineError(QString());
+        flush(wait);
+        while (next(wait)) {}
+        rejoinPipeline();
+    } catch (...) {
+        // The copy was given up for a failure of its own, the one to report;
+        // a session left in doubt is made again by the next command.
+        broken_ = true;
+    }
+}
+
+int PgRowView::count(const PgResult &result)
+{
+    return result ? PQntuples(result.get()) : 0;
+}
+
+bool PgRowView::isNull(int column) const
+{
+    return PQgetisnull(result_, row_, column) != 0;
+}
+
+std::string_view PgRowView::text(int column) const
+{
+    return std::string_view(PQgetvalue(result_, row_, column), std::size_t(PQgetlength(result_, row_, column)));
 }
 
 } // namespace zeplo

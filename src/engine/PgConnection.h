@@ -1,12 +1,16 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include "engine/Engine.h"
 
 struct pg_conn;
 struct pg_result;
@@ -34,6 +38,43 @@ struct PgCommand {
     bool joinsNext = false;  // one transaction with the next command; otherwise each is its own
 };
 
+// A row of a result, its values as the server's texts.
+class PgRowView {
+public:
+    PgRowView(const pg_result *result, int row) : result_(result), row_(row) {}
+    static int count(const PgResult &result);   // the rows of a result
+    bool isNull(int column) const;
+    std::string_view text(int column) const;
+
+private:
+    const pg_result *result_;
+    int row_;
+};
+
+// The server refused a row of the data of a COPY; `line` counts them from 1.
+class PgRowRefused : public EngineError {
+public:
+    PgRowRefused(const QString &why, long long line) : EngineError(why), line(line) {}
+    long long line;
+};
+
+// The first connection failed; `why` is the reason alone, without the server's name.
+class PgConnectFailed : public EngineError {
+public:
+    PgConnectFailed(const QString &text, const QString &why) : EngineError(text), why(why) {}
+    QString why;
+};
+
+// What a session is for: the program's lists and posts, each command bounded
+// in time so that a dead network path shows within seconds, or the catalogue
+// tool's bulk work (a copy of a million books, an index over them), each
+// command running as long as it takes.
+struct PgSessionSettings {
+    const char *applicationName = "zeplo";
+    bool boundedCommands = true;
+    QString password;   // given apart from the URI; never shown
+};
+
 // One session with the catalogue server. Every exchange goes through run():
 // the commands are sent together (libpq's pipeline mode) and their answers
 // read back, one round trip however many commands; each wait has a deadline
@@ -44,7 +85,7 @@ struct PgCommand {
 class PgConnection {
 public:
     // Connects at once; raises EngineError, without the password, on failure.
-    explicit PgConnection(const QString &uri);
+    explicit PgConnection(const QString &uri, PgSessionSettings settings = {});
     ~PgConnection();
     PgConnection(const PgConnection &) = delete;
     PgConnection &operator=(const PgConnection &) = delete;
@@ -54,6 +95,18 @@ public:
     // answer is in; an optional command that failed has an empty result.
     std::vector<PgResult> run(const std::vector<PgCommand> &commands);
     PgResult run(const PgCommand &command);
+    // One query whose rows come one at a time, each given to `each` before
+    // the next is read: a million rows never sit in memory at once.
+    void stream(const PgCommand &command, const std::function<void(const PgRowView &)> &each);
+
+    // COPY ... FROM STDIN: begun by copyIn(), its data sent in pieces by
+    // copyData(), ended by copyEnd() with the server's verdict (a refused row
+    // raises PgRowRefused) or, after a failure on the sender's side, by
+    // copyAbandon().
+    void copyIn(const QString &sql);
+    void copyData(std::string_view data);
+    void copyEnd();
+    void copyAbandon() noexcept;
 
     quint64 generation() const { return generation_; }
     // Whether the session was found lost: the next command makes it again.
@@ -78,8 +131,13 @@ private:
     [[noreturn]] void giveUp(int deadlineMs);
     [[noreturn]] void fail(const pg_result *result);
     bool lostWith(const pg_result *result) const;
+    int commandLimitMs() const;
+    // Out of pipeline mode for a COPY, and back.
+    void leavePipeline(CommandWait &wait);
+    void rejoinPipeline();
 
     QString uri_;
+    PgSessionSettings settings_;
     QString password_;
     pg_conn *conn_ = nullptr;
     bool broken_ = false;

@@ -28,16 +28,16 @@ const QString kIdentifier = QStringLiteral(R"([A-Za-z_][A-Za-z0-9_]*(?:\.[A-Za-z
 
 } // namespace
 
-Translated translate(const QString &dialectSql)
+TranslatedSql translate(const QString &dialectSql)
 {
     const TranslatedSql t = translateSql(dialectSql, QStringLiteral(" $%1 "));
-    return {withCaseInsensitiveLike(t.sql), t.literals};
+    return {withCaseInsensitiveLike(t.sql), t.params};
 }
 
-Translated renumbered(const QString &sql, const QStringList &params)
+TranslatedSql renumbered(const QString &sql, const QStringList &params)
 {
     static const QRegularExpression parameter(QStringLiteral(R"(\$(\d+))"));
-    Translated out;
+    TranslatedSql out;
     QList<int> used;
     out.sql = outsideLiterals(sql, [&](const QString &part) {
         QString result;

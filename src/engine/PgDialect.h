@@ -18,14 +18,10 @@ namespace pg {
 // The ICU collation that gives Czech order and Czech case rules.
 inline constexpr const char *kCzechCollation = "\"cs-CZ-x-icu\"";
 
-struct Translated {
-    QString sql;
-    QStringList params;
-};
-Translated translate(const QString &dialectSql);
+TranslatedSql translate(const QString &dialectSql);
 
 // The statement with only the parameters it names, numbered again from $1.
-Translated renumbered(const QString &sql, const QStringList &params);
+TranslatedSql renumbered(const QString &sql, const QStringList &params);
 
 // `a like b` becomes a comparison of both sides lowered by the Czech collation.
 QString withCaseInsensitiveLike(const QString &sql);

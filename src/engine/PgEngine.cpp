@@ -188,7 +188,7 @@ void PgEngine::dropReservedKey(const PgTable &table)
 std::unique_ptr<Cursor> PgEngine::openCursor(const QString &dialectSql, bool live)
 {
     const auto engine = shared_from_this();
-    const pg::Translated sql = pg::translate(dialectSql);
+    const TranslatedSql sql = pg::translate(dialectSql);
     if (live) {
         if (const auto select = parseSimpleSelect(sql.sql)) {
             const PgTable *t = table(select->table);

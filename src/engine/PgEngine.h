@@ -6,7 +6,6 @@
 #include <vector>
 
 #include <QString>
-#include <QStringList>
 
 #include "engine/Engine.h"
 #include "engine/PgConnection.h"

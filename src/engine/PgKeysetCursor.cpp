@@ -1,12 +1,10 @@
 #include <algorithm>
-#include <deque>
-#include <unordered_map>
 
 #include <QRegularExpression>
 
 #include <libpq-fe.h>
 
-#include "engine/Keyset.h"
+#include "engine/KeysetCursor.h"
 #include "engine/PgEngine.h"
 #include "engine/PgRows.h"
 
@@ -28,8 +26,6 @@ constexpr qsizetype kReadAround = 64;
 // Columns added after the select list are numbered from here until its width is known.
 constexpr int kAfterList = 1 << 20;
 
-const char *const kChangedElsewhere = "The record was changed by another user after it was read";
-
 qint64 keyAt(const PgResult &result, int row, int column)
 {
     return QByteArray(PQgetvalue(result.get(), row, column)).toLongLong();
@@ -40,12 +36,12 @@ qint64 keyAt(const PgResult &result, int row, int column)
 // kept for the rows read lately, writes checked against the values as read.
 // No statement depends on an earlier one's session state, so a lost session
 // costs only the command in progress.
-class PgKeysetCursor final : public Cursor {
+class PgKeysetCursor final : public KeysetCursor {
 public:
-    PgKeysetCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql, const SimpleSelect &select,
+    PgKeysetCursor(const std::shared_ptr<PgEngine> &engine, const TranslatedSql &sql, const SimpleSelect &select,
                    const PgTable &table)
-        : engine_(engine), table_(table), key_(quoted(table.key)), params_(sql.params),
-          reading_(pg::keysetReading(select.rest, table)), keys_(false), writesSeen_(engine->writes())
+        : KeysetCursor(false, kKeptRows), engine_(engine), table_(table), key_(quoted(table.key)), params_(sql.params),
+          reading_(pg::keysetReading(select.rest, table)), writesSeen_(engine->writes())
     {
         // The select list, then what reading needs and the list lacks. Only a
         // list of plain column names says where each column will be.
@@ -88,22 +84,6 @@ public:
     bool updatable() const override { return table_.writable && !engine_->readOnly(); }
     bool readsFromEnd() const override { return reading_.resumable; }
 
-    bool fetchTo(qsizetype index) override
-    {
-        if (index >= 0) {
-            while (!keys_.complete() && keys_.frontCount() <= index)
-                fetch(front_, index + 1 - keys_.frontCount());
-            return index < keys_.known();
-        }
-        if (!readsFromEnd())
-            return false;
-        while (!keys_.complete() && keys_.backCount() < -index)
-            fetch(back_, -index - keys_.backCount());
-        return -index <= keys_.known();
-    }
-    bool complete() const override { return keys_.complete(); }
-    qsizetype knownCount() const override { return keys_.known(); }
-
     // The count of a list not read to its end comes with the next rows, as
     // many as one read takes: what asks for the count of a list (the report)
     // walks it next.
@@ -132,32 +112,20 @@ public:
         return qsizetype(keyAt(results[count], 0, 0));
     }
 
-    // Read afresh: what edit shows and posts against.
-    RowValues row(qsizetype index) override
-    {
-        if (!fetchTo(index))
-            return {};
-        const qint64 key = keys_.at(index);
-        readByKeys({key});
-        return kept(key);
-    }
-
     std::vector<RowValues> rows(qsizetype first, qsizetype count) override
     {
-        std::vector<qint64> keys;
-        for (qsizetype i = first; i < first + count && (first >= 0 || i < 0) && fetchTo(i); ++i)
-            keys.push_back(keys_.at(i));
+        const std::vector<qint64> keys = keysAt(first, count);
         dropStale();
         std::vector<qint64> missing;
         for (qint64 key : keys)
-            if (!values_.count(key))
+            if (!kept_.find(key))
                 missing.push_back(key);
         if (!missing.empty()) {
             // One read brings the rows the next moves in the same direction will show.
             const bool down = first >= lastFirst_;
             for (qsizetype n = 0, i = down ? first + count : first - 1; n < kReadAround && knownAt(i);
                  ++n, i += down ? 1 : -1)
-                if (!values_.count(keys_.at(i)))
+                if (!kept_.find(keys_.at(i)))
                     missing.push_back(keys_.at(i));
             readByKeys(missing);
         }
@@ -173,12 +141,9 @@ public:
     {
         const qint64 key = keys_.at(index);
         QStringList params = params_, sets;
-        for (int i = 0; i < int(columns_.size()); ++i) {
-            const ColumnInfo &c = columns_[size_t(i)];
-            if (c.origin.isEmpty() || c.autoIncrement)
-                continue;
+        for (int i : writableColumns()) {
             params << pgParam(values.value(i));
-            sets << QStringLiteral("%1 = $%2").arg(quoted(c.origin)).arg(params.size());
+            sets << QStringLiteral("%1 = $%2").arg(quoted(columns_[size_t(i)].origin)).arg(params.size());
         }
         if (sets.isEmpty())
             return;
@@ -194,18 +159,16 @@ public:
             return;
         }
         if (PQntuples(results[1].get()) == 0)
-            throw EngineError(QStringLiteral("The record was deleted by another user after it was read; "
-                                             "the change has not been saved"));
+            refuseUpdateOfDeletedRow();
         const RowValues now = pgRow(results[1].get(), 0, userColumns());
-        keep(key, RowValues(now));
+        kept_.keep(key, RowValues(now));
         // The row holds what this post asked for: an earlier post whose answer
         // was lost stored it, or another user made the very same change.
-        if (sameWritable(now, values)) {
+        if (holdsWritten(now, values, samePgValue)) {
             wrote(key, RowValues(now));
             return;
         }
-        throw EngineError(QString::fromLatin1(kChangedElsewhere)
-                          + QStringLiteral("; the change has not been saved, so that the other change is not lost"));
+        refuseUpdateOfChangedRow();
     }
 
     // A row is about to be added: its key is taken along with the next read.
@@ -223,10 +186,8 @@ public:
             names << key_;
             marks << cast(QStringLiteral("$%1").arg(params.size()), table_.key);
         }
-        for (int i = 0; i < int(columns_.size()); ++i) {
+        for (int i : insertedColumns(values)) {
             const ColumnInfo &c = columns_[size_t(i)];
-            if (c.origin.isEmpty() || c.autoIncrement || values.value(i).isNull())
-                continue;
             params << pgParam(values.value(i));
             names << quoted(c.origin);
             marks << cast(QStringLiteral("$%1").arg(params.size()), c.origin);
@@ -263,7 +224,7 @@ public:
         } else if (reserved && reserved->maybeUsed && PQntuples(results[1].get()) == 1) {
             key = reserved->key;
             stored = pgRow(results[1].get(), 0, userColumns());
-            if (!sameWritable(stored, values)) {
+            if (!holdsWritten(stored, values, samePgValue)) {
                 // The key went to another book: this one is added with a new key.
                 engine_->dropReservedKey(table_);
                 insert(index, values);
@@ -290,11 +251,11 @@ public:
              byKeys({key})});
         // A row that is already gone counts as deleted: nothing is lost.
         if (PQntuples(results[0].get()) == 0 && PQntuples(results[1].get()) == 1) {
-            keep(key, pgRow(results[1].get(), 0, userColumns()));
-            throw EngineError(QString::fromLatin1(kChangedElsewhere) + QStringLiteral("; it has not been deleted"));
+            kept_.keep(key, pgRow(results[1].get(), 0, userColumns()));
+            refuseRemovalOfChangedRow();
         }
         keys_.remove(index);
-        values_.erase(key);
+        kept_.forget(key);
         engine_->wrote();
         writesSeen_ = engine_->writes();
     }
@@ -319,7 +280,7 @@ private:
     // A statement whose parameters are the query's, then `params` beyond them.
     static PgCommand statement(const QString &sql, const QStringList &params)
     {
-        const pg::Translated t = pg::renumbered(sql, params);
+        const TranslatedSql t = pg::renumbered(sql, params);
         return {t.sql, t.params, true};
     }
 
@@ -343,10 +304,8 @@ private:
     {
         params << QString::number(key);
         QStringList same{QStringLiteral("%1 = $%2").arg(key_).arg(params.size())};
-        for (int i = 0; i < int(columns_.size()) && i < original.size(); ++i) {
+        for (int i : comparedColumns(original)) {
             const ColumnInfo &c = columns_[size_t(i)];
-            if (c.origin.isEmpty())
-                continue;
             const PgTable::Column *column = table_.column(c.origin);
             params << pgParam(original.value(i));
             const QString name = quoted(c.origin);
@@ -355,16 +314,6 @@ private:
                         .arg(params.size());
         }
         return same.join(QStringLiteral(" and "));
-    }
-
-    bool sameWritable(const RowValues &stored, const RowValues &values) const
-    {
-        for (int i = 0; i < int(columns_.size()); ++i) {
-            const ColumnInfo &c = columns_[size_t(i)];
-            if (!c.origin.isEmpty() && !c.autoIncrement && !samePgValue(stored.value(i), values.value(i)))
-                return false;
-        }
-        return true;
     }
 
     // ---- reading ----
@@ -382,13 +331,6 @@ private:
         settle(keyColumn_);
         for (int &column : sortColumns_)
             settle(column);
-    }
-
-    bool knownAt(qsizetype i) const
-    {
-        if (keys_.complete())
-            return i >= -keys_.known() && i < keys_.known();
-        return i >= 0 ? i < keys_.frontCount() : -i <= keys_.backCount();
     }
 
     // A read of `wanted` rows or more at one end, as a statement and what to do with its answer.
@@ -450,6 +392,14 @@ private:
         return commands.size() - 1;
     }
 
+    void readKeys(bool front, qsizetype wanted) override { fetch(front ? front_ : back_, wanted); }
+
+    RowValues readRow(qint64 key) override
+    {
+        readByKeys({key});
+        return kept(key);
+    }
+
     void fetch(End &end, qsizetype wanted)
     {
         const Read read = plan(end, wanted);
@@ -478,7 +428,7 @@ private:
             const qint64 key = keyAt(result, i, keyColumn);
             const Keyset::Step step = end.front ? keys_.addFront(key) : keys_.addBack(key);
             if (read.withValues && step == Keyset::Step::Added)
-                keep(key, pgRow(result.get(), i, userColumns()));
+                kept_.keep(key, pgRow(result.get(), i, userColumns()));
         }
         if (rows > 0) {
             end.started = true;
@@ -508,7 +458,7 @@ private:
             const qint64 key = keyAt(result, i, keyColumn_);
             keys_.addFront(key);
             if (std::size_t(i) < kKeptRows)
-                keep(key, pgRow(result.get(), i, userColumns()));
+                kept_.keep(key, pgRow(result.get(), i, userColumns()));
         }
         keys_.finish();
     }
@@ -517,27 +467,17 @@ private:
     {
         const PgResult result = engine_->connection().run(byKeys(keys));
         for (qint64 key : keys)
-            values_.erase(key);   // one not found is gone
+            kept_.forget(key);   // one not found is gone
         for (int i = 0; i < PQntuples(result.get()); ++i)
-            keep(keyAt(result, i, userColumns()), pgRow(result.get(), i, userColumns()));
+            kept_.keep(keyAt(result, i, userColumns()), pgRow(result.get(), i, userColumns()));
     }
 
     // ---- the values kept ----
 
-    void keep(qint64 key, RowValues &&values)
-    {
-        if (values_.insert_or_assign(key, std::move(values)).second)
-            keptOrder_.push_back(key);
-        while (values_.size() > kKeptRows && !keptOrder_.empty()) {
-            values_.erase(keptOrder_.front());
-            keptOrder_.pop_front();
-        }
-    }
-
     RowValues kept(qint64 key) const
     {
-        const auto it = values_.find(key);
-        return it == values_.end() ? RowValues() : it->second;
+        const RowValues *values = kept_.find(key);
+        return values ? *values : RowValues();
     }
 
     // Another list of this program wrote since: what is kept may be stale.
@@ -545,15 +485,14 @@ private:
     {
         if (engine_->writes() == writesSeen_)
             return;
-        values_.clear();
-        keptOrder_.clear();
+        kept_.clear();
         writesSeen_ = engine_->writes();
     }
 
     void wrote(qint64 key, RowValues &&stored)
     {
         dropStale();
-        keep(key, std::move(stored));
+        kept_.keep(key, std::move(stored));
         engine_->wrote();
         writesSeen_ = engine_->writes();
     }
@@ -570,12 +509,9 @@ private:
     QList<int> sortColumns_;      // where each sort column is in list_
     int extraColumns_ = 0;
     QString rowsSql_;             // rows by their keys, each followed by its key
-    pg::Translated count_;
+    TranslatedSql count_;
     bool countsWholeTable_ = false;
-    Keyset keys_;
     End front_ = End::at(true), back_ = End::at(false);
-    std::unordered_map<qint64, RowValues> values_;
-    std::deque<qint64> keptOrder_;
     quint64 writesSeen_ = 0;
     qsizetype lastFirst_ = 0;
     bool wantKey_ = false;        // a row is about to be added
@@ -584,7 +520,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Cursor> openPgKeysetCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql,
+std::unique_ptr<Cursor> openPgKeysetCursor(const std::shared_ptr<PgEngine> &engine, const TranslatedSql &sql,
                                            const SimpleSelect &select, const PgTable &table)
 {
     return std::make_unique<PgKeysetCursor>(engine, sql, select, table);

@@ -51,8 +51,8 @@ std::size_t pgAddWithout(std::vector<PgCommand> &commands, PgCommand command,
 // parallel workers, which on a table of a million rows cost more than they save.
 PgResult pgCountWholeTable(PgConnection &connection, const QString &sql);
 
-std::unique_ptr<Cursor> openPgStaticCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql);
-std::unique_ptr<Cursor> openPgKeysetCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql,
+std::unique_ptr<Cursor> openPgStaticCursor(const std::shared_ptr<PgEngine> &engine, const TranslatedSql &sql);
+std::unique_ptr<Cursor> openPgKeysetCursor(const std::shared_ptr<PgEngine> &engine, const TranslatedSql &sql,
                                            const SimpleSelect &select, const PgTable &table);
 
 } // namespace zeplo

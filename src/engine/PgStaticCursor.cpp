@@ -11,7 +11,7 @@ namespace {
 // rows have no key.
 class PgStaticCursor final : public StaticCursor {
 public:
-    PgStaticCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql)
+    PgStaticCursor(const std::shared_ptr<PgEngine> &engine, const TranslatedSql &sql)
     {
         QString text = sql.sql;
         const PgTable *table = nullptr;
@@ -48,7 +48,7 @@ public:
 
 } // namespace
 
-std::unique_ptr<Cursor> openPgStaticCursor(const std::shared_ptr<PgEngine> &engine, const pg::Translated &sql)
+std::unique_ptr<Cursor> openPgStaticCursor(const std::shared_ptr<PgEngine> &engine, const TranslatedSql &sql)
 {
     return std::make_unique<PgStaticCursor>(engine, sql);
 }

@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <exception>
-#include <limits>
 
 namespace zeplo {
 
-namespace {
-constexpr qsizetype kToEnd = std::numeric_limits<qsizetype>::max() - 1;
-}
-
-ResultSet::ResultSet(const QString &name, QObject *parent) : QObject(parent), name_(name)
+ResultSet::ResultSet(const QString &name, QObject *parent)
+    : QObject(parent), name_(name),
+      reader_([this](qsizetype from, qsizetype count, std::vector<RowValues> &out) { readRows(from, count, out); })
 {
     setObjectName(name);
 }
@@ -77,10 +74,9 @@ void ResultSet::open()
     }
     state_ = DataSetState::Browse;
     current_ = 0;
-    top_ = 0;
     fromEnd_ = false;
     try {
-        fillWindow();
+        fillWindow(0);
     } catch (...) {
         // A result that cannot show its first rows is not open.
         state_ = DataSetState::Closed;
@@ -104,9 +100,8 @@ void ResultSet::close()
     state_ = DataSetState::Closed;
     cursor_.reset();
     window_.clear();
-    ahead_.clear();
     canModify_ = false;
-    current_ = top_ = 0;
+    current_ = 0;
     fromEnd_ = false;
     bof_ = eof_ = true;
     // The controls let go of their fields before the fields go.
@@ -195,21 +190,6 @@ void ResultSet::readRows(qsizetype from, qsizetype count, std::vector<RowValues>
     }
 }
 
-void ResultSet::readRowsBelow(qsizetype from, qsizetype count, std::vector<RowValues> &out)
-{
-    if (readAhead_ <= count) {
-        readRows(from, count, out);
-        return;
-    }
-    if (ahead_.empty() || from < aheadTop_ || from >= aheadTop_ + qsizetype(ahead_.size())) {
-        ahead_.clear();
-        aheadTop_ = from;
-        readRows(from, readAhead_, ahead_);
-    }
-    for (qsizetype p = from; p < from + count && p < aheadTop_ + qsizetype(ahead_.size()); ++p)
-        out.push_back(ahead_[size_t(p - aheadTop_)]);
-}
-
 bool ResultSet::isEmpty() const
 {
     return !const_cast<ResultSet *>(this)->hasAnyRow();
@@ -220,35 +200,9 @@ qsizetype ResultSet::knownRecordCount() const
     return cursor_ ? cursor_->knownCount() : 0;
 }
 
-void ResultSet::fillWindow()
+void ResultSet::fillWindow(qsizetype top)
 {
-    window_.clear();
-    ahead_.clear();
-    readRows(top_, bufferCount_, window_);
-}
-
-void ResultSet::shiftWindow(qsizetype top)
-{
-    // A move keeps the rows it still shows and reads only the ones it brings
-    // in: a step down by one reads one row, not a whole screen.
-    const qsizetype oldTop = top_;
-    const qsizetype oldEnd = top_ + qsizetype(window_.size());
-    if (state_ != DataSetState::Browse || top + bufferCount_ <= oldTop || top >= oldEnd) {
-        top_ = top;
-        fillWindow();
-        return;
-    }
-    std::vector<RowValues> rows;
-    rows.reserve(size_t(bufferCount_));
-    const qsizetype end = top + bufferCount_;
-    if (top < oldTop)
-        readRows(top, oldTop - top, rows);
-    for (qsizetype p = std::max(top, oldTop); p < std::min(end, oldEnd); ++p)
-        rows.push_back(std::move(window_[size_t(p - oldTop)]));
-    if (end > oldEnd)
-        readRowsBelow(oldEnd, end - oldEnd, rows);
-    top_ = top;
-    window_ = std::move(rows);
+    window_.fill(top, bufferCount_, reader_);
 }
 
 void ResultSet::placeWindow(qsizetype current, qsizetype line)
@@ -261,8 +215,7 @@ void ResultSet::placeWindow(qsizetype current, qsizetype line)
         // the first row again.
         const qsizetype top = std::min<qsizetype>(current_ - line, -bufferCount_);
         if (hasRow(top)) {
-            top_ = top;
-            fillWindow();
+            fillWindow(top);
             return;
         }
         settle();
@@ -273,8 +226,7 @@ void ResultSet::placeWindow(qsizetype current, qsizetype line)
         const qsizetype count = cursor_->knownCount() + (state_ == DataSetState::Insert ? 1 : 0);
         top = std::max<qsizetype>(0, std::min(top, count - bufferCount_));
     }
-    top_ = top;
-    fillWindow();
+    fillWindow(top);
 }
 
 qsizetype ResultSet::settle()
@@ -283,8 +235,7 @@ qsizetype ResultSet::settle()
         return 0;
     const qsizetype shift = cursor_->knownCount() + (state_ == DataSetState::Insert ? 1 : 0);
     current_ += shift;
-    top_ += shift;
-    aheadTop_ += shift;
+    window_.renumber(shift);
     if (state_ == DataSetState::Insert)
         insertPos_ += shift;
     fromEnd_ = false;
@@ -294,7 +245,7 @@ qsizetype ResultSet::settle()
 void ResultSet::reread(qsizetype preferred, qsizetype line)
 {
     if (!hasAnyRow()) {
-        current_ = top_ = 0;
+        current_ = 0;
         fromEnd_ = false;
         window_.clear();
         bof_ = eof_ = true;
@@ -302,7 +253,7 @@ void ResultSet::reread(qsizetype preferred, qsizetype line)
     }
     qsizetype position = preferred;
     if (!hasRow(position)) {
-        cursor_->fetchTo(kToEnd);
+        cursor_->fetchTo(kPastEveryRow);
         position += settle();
         position = std::max<qsizetype>(0, std::min(position, cursor_->knownCount() - 1));
     }
@@ -334,7 +285,7 @@ QVariant ResultSet::windowValue(int line, int fieldIndex) const
         return QVariant();
     if (editing() && line == activeLine())
         return fields_[size_t(fieldIndex)]->fromStorage(pending_.value(fieldIndex));
-    return fields_[size_t(fieldIndex)]->fromStorage(window_[size_t(line)].value(fieldIndex));
+    return fields_[size_t(fieldIndex)]->fromStorage(window_.row(line).value(fieldIndex));
 }
 
 QVariant ResultSet::currentRaw(int fieldIndex) const
@@ -344,7 +295,7 @@ QVariant ResultSet::currentRaw(int fieldIndex) const
     const int line = activeLine();
     if (line < 0 || line >= int(window_.size()))
         return QVariant();
-    return window_[size_t(line)].value(fieldIndex);
+    return window_.row(line).value(fieldIndex);
 }
 
 // ---- moving --------------------------------------------------------------
@@ -353,9 +304,9 @@ void ResultSet::first()
 {
     requireOpen();
     checkBrowseMode();
-    current_ = top_ = 0;
+    current_ = 0;
     fromEnd_ = false;
-    fillWindow();
+    fillWindow(0);
     bof_ = true;
     eof_ = window_.empty();
     notify(DataEvent::DataSetChanged);
@@ -371,11 +322,10 @@ void ResultSet::last()
         fromEnd_ = true;
         placeWindow(-1, bufferCount_ - 1);
     } else {
-        cursor_->fetchTo(kToEnd);
+        cursor_->fetchTo(kPastEveryRow);
         const qsizetype count = cursor_->knownCount();
         current_ = std::max<qsizetype>(0, count - 1);
-        top_ = std::max<qsizetype>(0, count - bufferCount_);
-        fillWindow();
+        fillWindow(std::max<qsizetype>(0, count - bufferCount_));
     }
     eof_ = true;
     bof_ = window_.empty();
@@ -415,7 +365,7 @@ int ResultSet::moveBy(qsizetype distance)
         return 0;
     const qsizetype line = std::clamp<qsizetype>(activeLine() + moved, 0, bufferCount_ - 1);
     current_ = target;
-    shiftWindow(target - line);
+    window_.shift(target - line, bufferCount_, state_ == DataSetState::Browse, reader_);
     notify(DataEvent::Scrolled);
     checkInvariants();
     return int(moved);
@@ -433,7 +383,7 @@ void ResultSet::moveToRecNo(qsizetype number)
         first();
         return;
     }
-    cursor_->fetchTo(kToEnd);
+    cursor_->fetchTo(kPastEveryRow);
     settle();
     if (number >= cursor_->knownCount()) {
         last();
@@ -442,252 +392,31 @@ void ResultSet::moveToRecNo(qsizetype number)
     moveBy(number - 1 - current_);
 }
 
-// ---- changing ------------------------------------------------------------
-
-template <class Reread>
-void ResultSet::showWritten(Reread &&reread)
-{
-    try {
-        reread();
-    } catch (...) {
-        // A window half read would show rows that are not there, or none at
-        // the current position: the written rows are seen at the next opening.
-        const std::exception_ptr failure = std::current_exception();
-        try {
-            close();
-        } catch (...) {
-            // The reading's error is the one to report.
-        }
-        std::rethrow_exception(failure);
-    }
-}
-
-void ResultSet::checkBrowseMode()
-{
-    if (!editing())
-        return;
-    notify(DataEvent::UpdateData);
-    if (changed_)
-        post();
-    else
-        cancel();
-}
-
-void ResultSet::startInsert(qsizetype position)
-{
-    cursor_->expectInsert();
-    const qsizetype line = state_ == DataSetState::Browse && !window_.empty() ? activeLine() : 0;
-    insertPos_ = position;
-    pending_ = RowValues(qsizetype(fields_.size()));
-    original_.clear();
-    changed_ = false;
-    state_ = DataSetState::Insert;
-    placeWindow(position, line);
-    bof_ = eof_ = false;
-    notify(DataEvent::StateChanged);
-    notify(DataEvent::DataSetChanged);
-    checkInvariants();
-}
-
-void ResultSet::append()
-{
-    requireOpen();
-    checkBrowseMode();
-    if (!canModify_)
-        fail(QStringLiteral("Cannot modify a read-only dataset"));
-    pending_ = RowValues(qsizetype(fields_.size()));
-    original_.clear();
-    changed_ = false;
-    cursor_->expectInsert();
-    // The new row goes after the last one, on the line after it or on the
-    // bottom line when the list fills the window. A cursor that reads from
-    // the end finds the last rows without reading the ones before them.
-    if (cursor_->readsFromEnd() && !cursor_->complete()) {
-        fromEnd_ = true;
-        insertPos_ = -1;
-        state_ = DataSetState::Insert;
-        placeWindow(-1, bufferCount_ - 1);
-    } else {
-        cursor_->fetchTo(kToEnd);
-        const qsizetype count = cursor_->knownCount();
-        insertPos_ = count;
-        state_ = DataSetState::Insert;
-        placeWindow(count, std::min<qsizetype>(count, bufferCount_ - 1));
-    }
-    bof_ = false;
-    eof_ = true;
-    notify(DataEvent::StateChanged);
-    notify(DataEvent::DataSetChanged);
-    checkInvariants();
-}
-
-void ResultSet::insert()
-{
-    requireOpen();
-    checkBrowseMode();
-    if (!canModify_)
-        fail(QStringLiteral("Cannot modify a read-only dataset"));
-    // The new row goes before the current one: counted from the end, that is
-    // one position further from it.
-    startInsert(!hasAnyRow() ? 0 : fromEnd_ ? current_ - 1 : current_);
-}
-
-void ResultSet::edit()
-{
-    if (editing())
-        return;
-    requireOpen();
-    if (!hasAnyRow()) {
-        insert();
-        return;
-    }
-    checkBrowseMode();
-    if (!canModify_)
-        fail(QStringLiteral("Cannot modify a read-only dataset"));
-    const RowValues fresh = cursor_->row(cursorIndex(current_));
-    if (fresh.isEmpty())
-        throw EngineError(QStringLiteral("The record cannot be edited: another user has deleted it"));
-    original_ = fresh;
-    pending_ = fresh;
-    window_[size_t(activeLine())] = fresh;
-    changed_ = false;
-    state_ = DataSetState::Edit;
-    notify(DataEvent::StateChanged);
-    notify(DataEvent::DataSetChanged);
-    checkInvariants();
-}
-
-void ResultSet::setPendingValue(Field *field, const QVariant &typed)
-{
-    if (!editing())
-        fail(QStringLiteral("Dataset not in edit or insert mode"));
-    pending_[field->index()] = typed;
-    changed_ = true;
-    notify(DataEvent::RecordChanged, field);
-}
-
-void ResultSet::post()
-{
-    if (!editing())
-        fail(QStringLiteral("Dataset not in edit or insert mode"));
-    notify(DataEvent::UpdateData);
-    for (const auto &field : fields_) {
-        if (field->required() && !field->readOnly() && field->isNull()) {
-            notify(DataEvent::FocusControl, field.get());
-            throw Error(QStringLiteral("Field '%1' must have a value").arg(field->fieldName()));
-        }
-    }
-    const qsizetype line = activeLine();
-    if (state_ == DataSetState::Edit)
-        cursor_->update(cursorIndex(current_), original_, pending_);
-    else
-        cursor_->insert(insertPos_, pending_);
-    // The written row stays current, on the line where it was entered.
-    state_ = DataSetState::Browse;
-    discardPending();
-    showWritten([&] { placeWindow(current_, line); });
-    bof_ = eof_ = false;
-    notify(DataEvent::StateChanged);
-    notify(DataEvent::DataSetChanged);
-    checkInvariants();
-}
-
-void ResultSet::discardPending()
-{
-    pending_.clear();
-    original_.clear();
-    insertPos_ = -1;
-    changed_ = false;
-}
-
 void ResultSet::checkInvariants() const
 {
 #ifndef QT_NO_DEBUG
-    const qsizetype rows = qsizetype(window_.size());
+    const qsizetype rows = window_.size();
+    const qsizetype top = window_.top();
     if (state_ == DataSetState::Closed) {
         Q_ASSERT(!cursor_ && fields_.empty() && rows == 0);
-        Q_ASSERT(current_ == 0 && top_ == 0);
+        Q_ASSERT(current_ == 0 && top == 0);
     } else {
         Q_ASSERT(cursor_);
         const bool inserting = state_ == DataSetState::Insert;
         Q_ASSERT(rows <= bufferCount_);
         if (fromEnd_) {
             Q_ASSERT(cursor_->readsFromEnd() && !cursor_->complete() && rows > 0);
-            Q_ASSERT(top_ + rows <= 0 && -top_ <= cursor_->knownCount() + (inserting ? 1 : 0));
+            Q_ASSERT(top + rows <= 0 && -top <= cursor_->knownCount() + (inserting ? 1 : 0));
         } else {
-            Q_ASSERT(top_ >= 0);
-            Q_ASSERT(top_ + rows <= cursor_->knownCount() + (inserting ? 1 : 0));
+            Q_ASSERT(top >= 0);
+            Q_ASSERT(top + rows <= cursor_->knownCount() + (inserting ? 1 : 0));
         }
-        Q_ASSERT(rows == 0 ? current_ == 0 && top_ == 0 : top_ <= current_ && current_ < top_ + rows);
+        Q_ASSERT(rows == 0 ? current_ == 0 && top == 0 : top <= current_ && current_ < top + rows);
         Q_ASSERT(inserting ? insertPos_ == current_ : insertPos_ == -1);
     }
     Q_ASSERT(editing() != pending_.isEmpty());
     Q_ASSERT(state_ == DataSetState::Edit || original_.isEmpty());
 #endif
-}
-
-void ResultSet::cancel()
-{
-    if (!editing())
-        return;
-    const qsizetype line = activeLine();
-    const bool wasInsert = state_ == DataSetState::Insert;
-    state_ = DataSetState::Browse;
-    discardPending();
-    // Without the new row the row that followed it takes its place; failing
-    // that, the row before it. Counted from the end, the row that followed
-    // keeps its position.
-    qsizetype preferred = current_;
-    if (wasInsert && fromEnd_)
-        preferred = std::min<qsizetype>(current_ + 1, -1);
-    else if (wasInsert && !hasRow(preferred))
-        preferred = current_ - 1;
-    reread(preferred, line);
-    notify(DataEvent::StateChanged);
-    notify(DataEvent::DataSetChanged);
-    checkInvariants();
-}
-
-void ResultSet::deleteRecord()
-{
-    requireOpen();
-    if (state_ == DataSetState::Insert) {
-        cancel();
-        return;
-    }
-    if (state_ == DataSetState::Edit)
-        cancel();
-    if (!hasAnyRow())
-        fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
-    // A list that was asked to be changeable and cannot be says so as append
-    // and edit do, rather than leave the refusal to the engine's words.
-    if (requestLive_ && !canModify_)
-        fail(QStringLiteral("Cannot modify a read-only dataset"));
-    const qsizetype line = activeLine();
-    const qsizetype position = current_;
-    try {
-        // The row as shown: a row changed since by someone else is not deleted.
-        cursor_->remove(cursorIndex(position), window_.empty() ? RowValues() : window_[size_t(line)]);
-    } catch (...) {
-        // Refused: the list shows the row as it now is.
-        try {
-            reread(position, line);
-            notify(DataEvent::DataSetChanged);
-        } catch (...) {
-            // The refusal is what the user must hear of; without the fresh
-            // row the list keeps showing the rows as they were.
-        }
-        throw;
-    }
-    // The row that followed takes the place; after the last row, the one before it.
-    showWritten([&] {
-        if (fromEnd_)
-            reread(std::min<qsizetype>(position + 1, -1), line);
-        else
-            reread(hasRow(position) ? position : position - 1, line);
-    });
-    notify(DataEvent::DataSetChanged);
-    checkInvariants();
 }
 
 qsizetype ResultSet::recordCount()
@@ -723,8 +452,7 @@ void ResultSet::setWalking(bool walking)
 {
     // One read of this many rows costs little more than one of a single row.
     constexpr int kWalkBatch = 64;
-    readAhead_ = walking ? kWalkBatch : 0;
-    ahead_.clear();
+    window_.setReadAhead(walking ? kWalkBatch : 0);
 }
 
 void ResultSet::addDataSource(DataSource *source)

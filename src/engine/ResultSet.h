@@ -9,6 +9,7 @@
 #include "engine/Cursor.h"
 #include "engine/DataSource.h"
 #include "engine/Field.h"
+#include "engine/RowWindow.h"
 
 namespace zeplo {
 
@@ -47,7 +48,7 @@ enum class DataSetState { Closed, Browse, Edit, Insert };
 // - Closed: no cursor, no fields, no window; the current row and the window
 //   stand at 0.
 // - Open: a cursor. The window of rows lies inside the known rows: it starts
-//   at top_ >= 0, holds at most bufferCount_ rows and ends at or before the
+//   at its top >= 0, holds at most bufferCount_ rows and ends at or before the
 //   cursor's known count (one more while inserting: the new row has a
 //   position but no row in the cursor). Counted from the end, it ends at or
 //   before the last row (-1) and starts no further back than the rows known.
@@ -119,7 +120,7 @@ public:
 
     // The window of rows around the current row, for the grid.
     int windowRowCount() const { return int(window_.size()); }
-    int activeLine() const { return int(current_ - top_); }
+    int activeLine() const { return int(current_ - window_.top()); }
     QVariant windowValue(int line, int fieldIndex) const;   // typed
     int bufferCount() const { return bufferCount_; }
     void updateBufferCount();   // after a link's bufferCount changed
@@ -127,7 +128,7 @@ public:
     // rows after the window in batches, one read serving many moves, and the
     // controls that follow may bring what they show up to date once a frame.
     void setWalking(bool walking);
-    bool walking() const { return readAhead_ > 0; }
+    bool walking() const { return window_.readAhead() > 0; }
     // Counts the openings, so that what was looked up on one is known stale on the next.
     quint64 openings() const { return openings_; }
 
@@ -147,14 +148,12 @@ private:
     bool hasAnyRow();
     RowValues rowAt(qsizetype position);
     // Appends the rows from `from` on (stored ones read together) to `out`,
-    // stopping at the end of the result.
+    // stopping at the end of the result: the window's Reader.
     void readRows(qsizetype from, qsizetype count, std::vector<RowValues> &out);
-    void readRowsBelow(qsizetype from, qsizetype count, std::vector<RowValues> &out);
     qsizetype settle();   // back to counting from the first row once that is known; returns the shift
     qsizetype cursorIndex(qsizetype position) const;
     void placeWindow(qsizetype current, qsizetype line);
-    void fillWindow();
-    void shiftWindow(qsizetype top);
+    void fillWindow(qsizetype top);
     void reread(qsizetype preferred, qsizetype line);
     void discardPending();
     // Shows the rows after a write that reached the table; closes the set when they cannot be read.
@@ -172,13 +171,10 @@ private:
     bool canModify_ = false;
 
     qsizetype current_ = 0;      // position of the current row (the pending new row counts while inserting)
-    qsizetype top_ = 0;          // position of the window's first row
     bool fromEnd_ = false;       // positions count from the end
-    std::vector<RowValues> window_;
-    int readAhead_ = 0;          // rows read at once below the window during a walk
+    RowWindow window_;
+    RowWindow::Reader reader_;   // readRows
     quint64 openings_ = 0;
-    qsizetype aheadTop_ = 0;     // position of the first row read ahead
-    std::vector<RowValues> ahead_;
     int bufferCount_ = 1;
     bool bof_ = true, eof_ = true;
 

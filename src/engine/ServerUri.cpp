@@ -4,6 +4,8 @@
 #include <optional>
 #include <vector>
 
+#include <libpq-fe.h>
+
 namespace zeplo {
 
 namespace {
@@ -146,6 +148,17 @@ std::string withoutPasswordOf(std::string message, std::string_view uri)
         }
     }
     return message;
+}
+
+std::vector<std::pair<std::string, std::string>> connectionParameters(const std::string &uri)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    PQconninfoOption *options = PQconninfoParse(uri.c_str(), nullptr);
+    for (PQconninfoOption *o = options; o && o->keyword; ++o)
+        if (o->val && *o->val)
+            out.emplace_back(o->keyword, o->val);
+    PQconninfoFree(options);
+    return out;
 }
 
 } // namespace zeplo

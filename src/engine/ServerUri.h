@@ -2,6 +2,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace zeplo {
 
@@ -10,6 +12,10 @@ bool isServerUri(std::string_view text);
 
 // The URI without its password, neither in the user part nor as a parameter.
 std::string withoutPassword(std::string_view uri);
+
+// The connection's parameters as libpq reads them from the URI (host, port,
+// dbname, user, ...), those given only; empty when it cannot read it.
+std::vector<std::pair<std::string, std::string>> connectionParameters(const std::string &uri);
 
 // The message with every password of the URI (as written and as decoded) blotted out.
 std::string withoutPasswordOf(std::string message, std::string_view uri);

@@ -2,9 +2,7 @@
 
 #include <QRegularExpression>
 
-#include <sqlite3.h>
-
-#include "engine/SqliteEngine.h"
+#include "engine/Engine.h"
 
 namespace zeplo {
 
@@ -47,24 +45,14 @@ TranslatedSql translateSql(const QString &dialectSql, const QString &placeholder
             }
             if (j >= n)
                 throw EngineError(QStringLiteral("unterminated string literal in the SQL text"));
-            out.literals << value;
-            out.sql += placeholder.arg(out.literals.size());
+            out.params << value;
+            out.sql += placeholder.arg(out.params.size());
             i = j;
         } else {
             out.sql += c;
         }
     }
     return out;
-}
-
-void TranslatedSql::bind(Statement &statement) const
-{
-    for (qsizetype i = 0; i < literals.size(); ++i) {
-        const QByteArray name = QStringLiteral(":zl%1").arg(i + 1).toLatin1();
-        const int index = sqlite3_bind_parameter_index(statement.get(), name.constData());
-        if (index > 0)
-            statement.bindText(index, literals.at(i));
-    }
 }
 
 QString quoteSearchText(const QString &text)

@@ -8,15 +8,12 @@
 
 namespace zeplo {
 
-class Statement;
-
 // The program's SQL dialect writes string literals in double quotes. Before a
-// text reaches SQLite every such literal becomes a bound parameter, so the
+// text reaches an engine every such literal becomes a bound parameter, so the
 // content of a literal can never change the statement around it.
 struct TranslatedSql {
-    QString sql;            // literals replaced by :zl1, :zl2, ...
-    QStringList literals;   // their values, in order
-    void bind(Statement &statement) const;   // binds those parameters the statement holds
+    QString sql;          // literals replaced by the engine's parameters (:zl1 or $1, ...)
+    QStringList params;   // their values, in order; a null QString is NULL
 };
 
 // Raises EngineError for a literal that is never closed. Inside a literal a

@@ -1,18 +1,20 @@
 #include "engine/SqliteEngine.h"
 
 #include <atomic>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <string_view>
 
-#include <QDir>
 #include <QFileInfo>
 #include <QStringList>
 
 #include <sqlite3.h>
 
-#include "engine/CzechText.h"
+#include "engine/CzechLike.h"
+#include "engine/CzechSortKey.h"
 #include "engine/FileSystem.h"
+#include "engine/SqliteRows.h"
 
 namespace zeplo {
 
@@ -123,7 +125,7 @@ bool SqliteEngine::rollbackJournal()
 SqliteEngine::SqliteEngine(const QString &path) : path_(path)
 {
     db_ = openConnection(false);
-    readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
+    readOnly_ = sqlite3_db_readonly(db(), "main") == 1;
     // Readers must never hold up a writer (two copies of the program, or a
     // keyset still being read while a row is posted), so the catalogue is kept
     // in write-ahead-log mode whenever it can be written. On a network file
@@ -133,7 +135,7 @@ SqliteEngine::SqliteEngine(const QString &path) : path_(path)
     const QString journal = readOnly_ ? QStringLiteral("PRAGMA journal_mode")
                             : shared  ? QStringLiteral("PRAGMA journal_mode=DELETE")
                                       : QStringLiteral("PRAGMA journal_mode=WAL");
-    Statement mode(db_, journal);
+    Statement mode(db(), journal);
     if (mode.step())
         wal_ = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(mode.get(), 0)))
                    .compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
@@ -142,13 +144,11 @@ SqliteEngine::SqliteEngine(const QString &path) : path_(path)
 SqliteEngine::~SqliteEngine()
 {
     pool_.clear();
-    if (reader_)
-        sqlite3_close_v2(reader_);
-    if (db_)
-        sqlite3_close_v2(db_);
+    reader_.close();
+    db_.close();
 }
 
-sqlite3 *SqliteEngine::openConnection(bool forReading)
+SqliteConnection SqliteEngine::openConnection(bool forReading)
 {
     // A sort is written as runs no larger than the page cache, each sorted in
     // memory, then merged. Runs of half a megabyte sort within the processor's
@@ -159,37 +159,75 @@ sqlite3 *SqliteEngine::openConnection(bool forReading)
     // simply stays).
     static std::once_flag configured;
     std::call_once(configured, [] { sqlite3_config(SQLITE_CONFIG_PMASZ, 32); });
-    sqlite3 *db = nullptr;
     // A file whose permissions forbid writing is opened for reading only, even
     // for a user (root) whom the system would let write it anyway.
     const QFile::Permissions writable = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
     const bool readOnlyFile = QFileInfo::exists(path_) && !(QFileInfo(path_).permissions() & writable);
-    const int flags = (forReading || readOnlyFile ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path_).constData(), &db, flags, nullptr);
-    if (rc != SQLITE_OK) {
-        QString text = errorText(db, rc);
-        sqlite3_close_v2(db);
-        if ((rc & 0xff) == SQLITE_CANTOPEN && !QFileInfo::exists(path_))
-            text = QStringLiteral("Table zeplo not found: the catalogue file %1 does not exist").arg(path_);
-        throw EngineError(text);
+    SqliteConnection connection;
+    try {
+        connection = SqliteConnection(path_, forReading || readOnlyFile ? SqliteConnection::Mode::ReadOnly
+                                                                        : SqliteConnection::Mode::ReadWrite);
+    } catch (const EngineError &) {
+        if (!QFileInfo::exists(path_))
+            throw EngineError(QStringLiteral("Table zeplo not found: the catalogue file %1 does not exist").arg(path_));
+        throw;
     }
+    sqlite3 *db = connection.get();
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, Engine::lockWaitMs());
-    sqlite3_exec(db, "PRAGMA cache_size=-512", nullptr, nullptr, nullptr);   // in KB
+    connection.execQuietly("PRAGMA cache_size=-512");   // in KB; without it only sorting is slower
     const int registered = registerFunctions(db);
-    if (registered != SQLITE_OK) {
-        const QString text = errorText(db, registered);
-        sqlite3_close_v2(db);
-        throw EngineError(text);
-    }
-    return db;
+    if (registered != SQLITE_OK)
+        raise(db, registered);
+    return connection;
 }
 
 sqlite3 *SqliteEngine::reader()
 {
-    if (!reader_)
+    if (!reader_.get())
         reader_ = openConnection(true);
-    return reader_;
+    return reader_.get();
+}
+
+SqliteConnection::SqliteConnection(const QString &path, Mode mode)
+{
+    const int flags = mode == Mode::ReadOnly    ? SQLITE_OPEN_READONLY
+                      : mode == Mode::ReadWrite ? SQLITE_OPEN_READWRITE
+                                                : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    // Each connection is used by one thread at a time.
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString text = SqliteEngine::errorText(db_, rc);
+        close();
+        throw EngineError(text);
+    }
+    sqlite3_busy_timeout(db_, Engine::lockWaitMs());
+}
+
+SqliteConnection &SqliteConnection::operator=(SqliteConnection &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        db_ = other.db_;
+        other.db_ = nullptr;
+    }
+    return *this;
+}
+
+void SqliteConnection::exec(const char *sql)
+{
+    SqliteEngine::check(db_, sqlite3_exec(db_, sql, nullptr, nullptr, nullptr));
+}
+
+bool SqliteConnection::execQuietly(const char *sql) noexcept
+{
+    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void SqliteConnection::close() noexcept
+{
+    if (db_)
+        sqlite3_close_v2(db_);
+    db_ = nullptr;
 }
 
 QString SqliteEngine::errorText(sqlite3 *db, int rc)
@@ -223,6 +261,17 @@ void SqliteEngine::check(sqlite3 *db, int rc)
         raise(db, rc);
 }
 
+std::unique_ptr<Cursor> SqliteEngine::openCursor(const QString &dialectSql, bool live)
+{
+    const auto engine = shared_from_this();
+    const TranslatedSql sql = translateSql(dialectSql);
+    if (live) {
+        if (const auto select = parseSimpleSelect(sql.sql))
+            return openSqliteKeysetCursor(engine, sql, *select);
+    }
+    return openSqliteStaticCursor(engine, sql);
+}
+
 Statement SqliteEngine::prepare(sqlite3 *db, const QString &sql)
 {
     return Statement(db, sql, &pool_);
@@ -237,18 +286,18 @@ void SqliteEngine::commit()
 qint64 SqliteEngine::othersDataVersion(bool refresh)
 {
     if (refresh) {
-        Statement version = prepare(db_, QStringLiteral("PRAGMA data_version"));
+        Statement version = prepare(db(), QStringLiteral("PRAGMA data_version"));
         version.step();   // a read transaction: the pager learns of others' commits
     }
     unsigned int version = 0;
-    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &version) != SQLITE_OK)
+    if (sqlite3_file_control(db(), "main", SQLITE_FCNTL_DATA_VERSION, &version) != SQLITE_OK)
         return -1;
     return qint64(version) - commits_;
 }
 
 void SqliteEngine::exec(const char *sql)
 {
-    Statement statement = prepare(db_, QString::fromLatin1(sql));
+    Statement statement = prepare(db(), QString::fromLatin1(sql));
     statement.step();
 }
 
@@ -359,6 +408,65 @@ void Statement::bindText(int index, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
     SqliteEngine::check(db_, sqlite3_bind_text(stmt_, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT));
+}
+
+void Statement::bind(const TranslatedSql &sql)
+{
+    for (qsizetype i = 0; i < sql.params.size(); ++i) {
+        const QByteArray name = QStringLiteral(":zl%1").arg(i + 1).toLatin1();
+        const int index = sqlite3_bind_parameter_index(stmt_, name.constData());
+        if (index > 0)
+            bindText(index, sql.params.at(i));
+    }
+}
+
+void Statement::bindNull(int index)
+{
+    SqliteEngine::check(db_, sqlite3_bind_null(stmt_, index));
+}
+
+void Statement::bindInt64(int index, qint64 value)
+{
+    SqliteEngine::check(db_, sqlite3_bind_int64(stmt_, index, value));
+}
+
+void Statement::bindUtf8(int index, std::string_view text)
+{
+    if (text.size() > std::size_t(std::numeric_limits<int>::max()))
+        throw EngineError(QString::fromUtf8(sqlite3_errstr(SQLITE_TOOBIG)));
+    SqliteEngine::check(db_, sqlite3_bind_text(stmt_, index, text.data(), int(text.size()), SQLITE_STATIC));
+}
+
+Statement::Type Statement::columnType(int column) const
+{
+    switch (sqlite3_column_type(stmt_, column)) {
+    case SQLITE_INTEGER:
+        return Type::Integer;
+    case SQLITE_FLOAT:
+        return Type::Real;
+    case SQLITE_TEXT:
+        return Type::Text;
+    case SQLITE_BLOB:
+        return Type::Blob;
+    default:
+        return Type::Null;
+    }
+}
+
+qint64 Statement::columnInt64(int column) const
+{
+    return sqlite3_column_int64(stmt_, column);
+}
+
+double Statement::columnDouble(int column) const
+{
+    return sqlite3_column_double(stmt_, column);
+}
+
+std::string_view Statement::columnUtf8(int column) const
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, column));
+    return text ? std::string_view(text, std::size_t(sqlite3_column_bytes(stmt_, column))) : std::string_view();
 }
 
 void Statement::bindNamed(const char *name, qint64 value)

@@ -1,13 +1,14 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include <QByteArray>
-
 #include <QString>
 
 #include "engine/Engine.h"
+#include "engine/SqlDialect.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -15,6 +16,32 @@ struct sqlite3_stmt;
 namespace zeplo {
 
 class Statement;
+
+// One connection to a SQLite file, closed when it goes: each of the engine's
+// and each of the catalogue tool's. It waits for another program's write lock
+// as long as the program does (Engine::lockWaitMs()).
+class SqliteConnection {
+public:
+    enum class Mode { ReadOnly, ReadWrite, Create };
+    SqliteConnection() = default;
+    // Raises EngineError with the engine's text when the file cannot be opened.
+    SqliteConnection(const QString &path, Mode mode);
+    ~SqliteConnection() { close(); }
+    SqliteConnection(SqliteConnection &&other) noexcept : db_(other.db_) { other.db_ = nullptr; }
+    SqliteConnection &operator=(SqliteConnection &&other) noexcept;
+    SqliteConnection(const SqliteConnection &) = delete;
+    SqliteConnection &operator=(const SqliteConnection &) = delete;
+
+    sqlite3 *get() const { return db_; }
+    // Runs statements without results; raises EngineError on failure.
+    void exec(const char *sql);
+    // The same after a failure, whose error is the one to report: whether it ran.
+    bool execQuietly(const char *sql) noexcept;
+    void close() noexcept;
+
+private:
+    sqlite3 *db_ = nullptr;
+};
 
 // Prepared statements given back by their users, kept for the next one who
 // runs the same text on the same connection: a list command or a post then
@@ -55,7 +82,7 @@ public:
 
     std::unique_ptr<Cursor> openCursor(const QString &dialectSql, bool live) override;
 
-    sqlite3 *db() const { return db_; }
+    sqlite3 *db() const { return db_.get(); }
     sqlite3 *reader();                 // opened on first use
     bool readOnly() const override { return readOnly_; }
     bool walMode() const { return wal_; }
@@ -68,9 +95,6 @@ public:
 
     // The engine's text for the last error on `db`: its main message and any
     // further lines, each once, without empty lines.
-    // How long a statement waits for another program's write lock before it
-    // fails with the "locked" message: five seconds unless a test shortens it.
-
     static QString errorText(sqlite3 *db, int rc);
     [[noreturn]] static void raise(sqlite3 *db, int rc);
     static void check(sqlite3 *db, int rc);   // raises unless rc is OK, ROW or DONE
@@ -87,10 +111,10 @@ public:
     qint64 othersDataVersion(bool refresh);
 
 private:
-    sqlite3 *openConnection(bool forReading);
+    SqliteConnection openConnection(bool forReading);
     QString path_;
-    sqlite3 *db_ = nullptr;
-    sqlite3 *reader_ = nullptr;
+    SqliteConnection db_;
+    SqliteConnection reader_;
     bool readOnly_ = false;
     bool wal_ = false;
     StatementPool pool_;
@@ -120,6 +144,20 @@ public:
     void finalize();        // or back to the pool: either way the statement holds no lock
     void bindText(int index, const QString &text);
     void bindNamed(const char *name, qint64 value);
+    void bindNull(int index);
+    void bindInt64(int index, qint64 value);
+    // UTF-8 text, not copied: it must stay as it is until the statement has run.
+    void bindUtf8(int index, std::string_view text);
+    // The translated text's parameters (:zl1, ...), those the statement holds.
+    void bind(const TranslatedSql &sql);
+
+    // The values of the row a step stopped on, as SQLite stores them.
+    enum class Type { Null, Integer, Real, Text, Blob };
+    Type columnType(int column) const;
+    qint64 columnInt64(int column) const;
+    double columnDouble(int column) const;
+    // As UTF-8 text, whatever the value's type; valid until the next step.
+    std::string_view columnUtf8(int column) const;
 
 private:
     sqlite3_stmt *stmt_ = nullptr;

@@ -15,12 +15,15 @@
 
 #include "engine/Error.h"
 #include "report/EmfFormat.h"
+#include "report/EmfObjects.h"
+#include "report/EmfRecords.h"
 
 namespace zeplo {
 
+using namespace emf;
+
 namespace {
 
-constexpr qint64 MaxDeviceExtent = 1000000; // pixels or millimetres: beyond any paper
 constexpr int MaxSavedStates = 1024;
 constexpr qint64 MaxFontHeight = 100000;
 constexpr double MaxCoordinate = 1e7; // target pixels; anything further is not drawn
@@ -32,178 +35,8 @@ constexpr double MaxCachedGlyphPixels = 1024;
 
 [[noreturn]] void damaged(const QString &what)
 {
-    throw Error(QStringLiteral("The page picture is damaged: %1").arg(what));
+    emfDamaged(what);
 }
-
-quint32 u32At(const QByteArray &b, qint64 off)
-{
-    return qFromLittleEndian<quint32>(b.constData() + off);
-}
-
-qint32 i32At(const QByteArray &b, qint64 off)
-{
-    return qFromLittleEndian<qint32>(b.constData() + off);
-}
-
-qint16 i16At(const QByteArray &b, qint64 off)
-{
-    return qFromLittleEndian<qint16>(b.constData() + off);
-}
-
-quint16 u16At(const QByteArray &b, qint64 off)
-{
-    return qFromLittleEndian<quint16>(b.constData() + off);
-}
-
-QRect rectAt(const QByteArray &b, qint64 off)
-{
-    return QRect(QPoint(i32At(b, off), i32At(b, off + 4)), QPoint(i32At(b, off + 8), i32At(b, off + 12)));
-}
-
-} // namespace
-
-double EmfHeaderInfo::pixelsPerMmX() const
-{
-    if (deviceMicrometers.width() > 0)
-        return devicePixels.width() * 1000.0 / deviceMicrometers.width();
-    return double(devicePixels.width()) / deviceMm.width();
-}
-
-double EmfHeaderInfo::pixelsPerMmY() const
-{
-    if (deviceMicrometers.height() > 0)
-        return devicePixels.height() * 1000.0 / deviceMicrometers.height();
-    return double(devicePixels.height()) / deviceMm.height();
-}
-
-EmfHeaderInfo readEmfHeader(const QByteArray &emf)
-{
-    using namespace emf;
-    const qint64 total = emf.size();
-    if (total < MinHeaderSize)
-        damaged(QStringLiteral("it is too short to hold a header"));
-    if (u32At(emf, 0) != emf::Header)
-        damaged(QStringLiteral("it does not start with a header"));
-    const quint32 size = u32At(emf, HeaderRecordSize);
-    if (size < MinHeaderSize || size % 4 != 0 || size > total)
-        damaged(QStringLiteral("the header has a wrong size"));
-    if (u32At(emf, HeaderSignature) != emf::Signature)
-        damaged(QStringLiteral("the signature is missing"));
-    if (u32At(emf, HeaderVersion) != emf::Version)
-        damaged(QStringLiteral("unknown format version"));
-
-    EmfHeaderInfo h;
-    h.bounds = rectAt(emf, HeaderBounds);
-    h.frame = rectAt(emf, HeaderFrame);
-    h.bytes = u32At(emf, HeaderBytes);
-    h.records = u32At(emf, HeaderRecords);
-    h.handles = u16At(emf, HeaderHandles);
-    h.devicePixels = QSize(i32At(emf, HeaderDevicePixels), i32At(emf, HeaderDevicePixels + 4));
-    h.deviceMm = QSize(i32At(emf, HeaderDeviceMm), i32At(emf, HeaderDeviceMm + 4));
-    if (h.bytes < size || h.bytes % 4 != 0 || h.bytes > total)
-        damaged(QStringLiteral("the stated length does not match the data"));
-    if (h.records < 2)
-        damaged(QStringLiteral("the record count is wrong"));
-
-    const quint32 nDesc = u32At(emf, HeaderDescriptionChars);
-    const quint32 offDesc = u32At(emf, HeaderDescriptionOffset);
-    if (nDesc != 0 && (offDesc < MinHeaderSize || qint64(offDesc) + 2 * qint64(nDesc) > size))
-        damaged(QStringLiteral("the description lies outside the header"));
-    if (size >= HeaderSizeWithPixelFormat) {
-        const quint32 cbPixel = u32At(emf, HeaderPixelFormatSize);
-        const quint32 offPixel = u32At(emf, HeaderPixelFormatOffset);
-        if (cbPixel != 0 && (offPixel < MinHeaderSize || qint64(offPixel) + cbPixel > size))
-            damaged(QStringLiteral("the pixel format lies outside the header"));
-    }
-    if (size >= emf::HeaderSize && (nDesc == 0 || offDesc >= emf::HeaderSize))
-        h.deviceMicrometers = QSize(i32At(emf, HeaderDeviceMicrometers), i32At(emf, HeaderDeviceMicrometers + 4));
-    if (h.deviceMicrometers.width() < 0 || h.deviceMicrometers.height() < 0
-        || qint64(h.deviceMicrometers.width()) > MaxDeviceExtent * 1000
-        || qint64(h.deviceMicrometers.height()) > MaxDeviceExtent * 1000)
-        h.deviceMicrometers = QSize();
-    if (h.devicePixels.width() <= 0 || h.devicePixels.height() <= 0 || h.devicePixels.width() > MaxDeviceExtent
-        || h.devicePixels.height() > MaxDeviceExtent)
-        damaged(QStringLiteral("the device size in pixels is out of range"));
-    if (h.deviceMm.width() <= 0 || h.deviceMm.height() <= 0 || h.deviceMm.width() > MaxDeviceExtent
-        || h.deviceMm.height() > MaxDeviceExtent)
-        damaged(QStringLiteral("the device size in millimetres is out of range"));
-    const qint64 fw = qint64(h.frame.right()) - h.frame.left() + 1;
-    const qint64 fh = qint64(h.frame.bottom()) - h.frame.top() + 1;
-    if (fw <= 0 || fh <= 0 || fw > MaxDeviceExtent * 100 || fh > MaxDeviceExtent * 100)
-        damaged(QStringLiteral("the frame is out of range"));
-    return h;
-}
-
-EmfRecordWalker::EmfRecordWalker(const QByteArray &emf, const EmfHeaderInfo &header)
-    : emf_(emf), end_(qMin<qint64>(header.bytes, emf.size()))
-{
-}
-
-bool EmfRecordWalker::next(EmfRecordRef &record)
-{
-    if (done_)
-        return false;
-    const qint64 off = offset_;
-    if (off + emf::RecordHeadSize > end_)
-        damaged(QStringLiteral("it ends without an end record"));
-    const quint32 type = u32At(emf_, off);
-    const quint32 size = u32At(emf_, off + 4);
-    if (size < emf::RecordHeadSize || size % 4 != 0)
-        damaged(QStringLiteral("a record at offset %1 has a wrong size (%2)").arg(off).arg(size));
-    if (off + qint64(size) > end_)
-        damaged(QStringLiteral("a record at offset %1 runs past the end").arg(off));
-    if (off > 0 && type == emf::Header)
-        damaged(QStringLiteral("a second header at offset %1").arg(off));
-    record = EmfRecordRef{type, off, qint64(size)};
-    offset_ = off + size;
-    done_ = type == emf::Eof;
-    return true;
-}
-
-QVector<EmfRecordRef> listEmfRecords(const QByteArray &emf)
-{
-    EmfRecordWalker walker(emf, readEmfHeader(emf));
-    QVector<EmfRecordRef> out;
-    for (EmfRecordRef record; walker.next(record);)
-        out.append(record);
-    return out;
-}
-
-namespace {
-
-struct PenObj {
-    QPen pen;
-    double width = 0; // logical units
-};
-struct BrushObj {
-    QBrush brush;
-};
-struct FontObj {
-    QString family;
-    qint32 height = 0;
-    int weight = 400;
-    bool italic = false;
-    bool underline = false;
-    bool strikeOut = false;
-};
-using GdiObject = std::variant<std::monostate, PenObj, BrushObj, FontObj>;
-
-struct DcState {
-    quint32 mapMode = emf::MmText;
-    QPointF winOrg{0, 0};
-    QPointF vpOrg{0, 0};
-    QSizeF winExt{1, 1};
-    QSizeF vpExt{1, 1};
-    QPen pen{Qt::black, 0};
-    double penWidth = 0;
-    QBrush brush{Qt::white};
-    FontObj font;
-    QColor textColor{Qt::black};
-    QColor bkColor{Qt::white};
-    quint32 bkMode = emf::Opaque;
-    quint32 textAlign = emf::TaTopLeft | emf::TaNoUpdateCp;
-    QPointF current{0, 0};
-};
 
 class Player {
 public:
@@ -381,13 +214,13 @@ private:
         case emf::CreatePen: {
             need(28);
             const quint32 ih = objectIndex(u(8));
-            objects_[ih] = PenObj{makePen(u(12), u(24)), double(i(16))};
+            objects_[ih] = PenObj{emfPen(u(12), u(24)), double(i(16))};
             return;
         }
         case emf::CreateBrushIndirect: {
             need(24);
             const quint32 ih = objectIndex(u(8));
-            objects_[ih] = BrushObj{makeBrush(u(12), u(16), u(20))};
+            objects_[ih] = BrushObj{emfBrush(u(12), u(16), u(20))};
             return;
         }
         case emf::ExtCreateFontIndirectW: {
@@ -434,22 +267,6 @@ private:
         }
     }
 
-    QPen makePen(quint32 style, quint32 color)
-    {
-        QPen pen(emf::colorFromRef(color));
-        switch (style & emf::PsStyleMask) {
-        case emf::PsDash: pen.setStyle(Qt::DashLine); break;
-        case emf::PsDot: pen.setStyle(Qt::DotLine); break;
-        case emf::PsDashDot: pen.setStyle(Qt::DashDotLine); break;
-        case emf::PsDashDotDot: pen.setStyle(Qt::DashDotDotLine); break;
-        case emf::PsNull: pen.setStyle(Qt::NoPen); break;
-        default: pen.setStyle(Qt::SolidLine); break;
-        }
-        pen.setCosmetic(true);
-        pen.setWidth(0);
-        return pen;
-    }
-
     // The pen as it draws on the target: thin pens stay one pixel wide at any
     // zoom, thick ones scale with the page up to a sane limit.
     QPen effectivePen() const
@@ -473,41 +290,13 @@ private:
                               * QTransform::fromTranslate(0.5 * deviceToTarget_.m11(), 0.5 * deviceToTarget_.m22()));
     }
 
-    QBrush makeBrush(quint32 style, quint32 color, quint32 hatch)
-    {
-        switch (style) {
-        case emf::BsNull: return QBrush(Qt::NoBrush);
-        case emf::BsHatched: {
-            static const Qt::BrushStyle hatches[] = {Qt::HorPattern, Qt::VerPattern, Qt::FDiagPattern,
-                                                     Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
-            return QBrush(emf::colorFromRef(color), hatch < emf::HatchStyles ? hatches[hatch] : Qt::SolidPattern);
-        }
-        default: return QBrush(emf::colorFromRef(color));
-        }
-    }
-
     void selectObject(quint32 h)
     {
         if (h & emf::StockObject) {
             const quint32 idx = h & ~emf::StockObject;
             if (idx > emf::LastStock)
                 damaged(QStringLiteral("stock object %1 is out of range").arg(idx));
-            switch (idx) {
-            case emf::WhiteBrush: state_.brush = QBrush(Qt::white); break;
-            case emf::LtGrayBrush: state_.brush = QBrush(QColor(192, 192, 192)); break;
-            case emf::GrayBrush: state_.brush = QBrush(QColor(128, 128, 128)); break;
-            case emf::DkGrayBrush: state_.brush = QBrush(QColor(64, 64, 64)); break;
-            case emf::BlackBrush: state_.brush = QBrush(Qt::black); break;
-            case emf::NullBrush: state_.brush = QBrush(Qt::NoBrush); break;
-            case emf::WhitePen: state_.pen = QPen(Qt::white, 0); state_.penWidth = 0; break;
-            case emf::BlackPen: state_.pen = QPen(Qt::black, 0); state_.penWidth = 0; break;
-            case emf::NullPen: state_.pen = QPen(Qt::NoPen); state_.penWidth = 0; break;
-            case emf::OemFixedFont: case emf::AnsiFixedFont: case emf::AnsiVarFont: case emf::SystemFont:
-            case emf::DeviceDefaultFont: case emf::SystemFixedFont: case emf::DefaultGuiFont:
-                state_.font = FontObj{QStringLiteral("Sans Serif"), -12, 400, false, false, false};
-                break;
-            default: break; // palette and the DC brush and pen: nothing to draw with
-            }
+            selectStockObject(idx, state_);
             return;
         }
         const GdiObject &o = objects_[objectIndex(h)];

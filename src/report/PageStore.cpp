@@ -11,16 +11,15 @@
 #include <cstring>
 
 #include "engine/Error.h"
-#include "report/EmfPlayer.h"
+#include "report/EmfRecords.h"
 #include "report/FileWriter.h"
 
 namespace zeplo {
 
 namespace {
 
-constexpr qint64 MaxStreamSize = 0xFFFFFFFFll; // offsets in the file are 32-bit
-constexpr qint64 MinPictureSize = 88 + 20; // a header and an end record
-constexpr qint64 RecordOverhead = 12;
+using namespace report_file;
+
 constexpr qint64 CopyChunk = 1 << 16;
 
 QByteArray u32Bytes(quint32 v)
@@ -151,11 +150,11 @@ void PageStore::moveToTemporaryFile()
 void PageStore::writeHeader()
 {
     QByteArray header(headerSize_, '\0');
-    qToLittleEndian<quint16>(FormatVersion, header.data());
-    qToLittleEndian<quint16>(WriterVersion, header.data() + 2);
-    qToLittleEndian<quint32>(quint32(index_.size()), header.data() + 8);
-    qToLittleEndian<double>(dayCount(QDateTime::currentDateTime()), header.data() + 16);
-    header[25] = 0; // pages stored as they are
+    qToLittleEndian<quint16>(FormatVersion, header.data() + HeaderFormatVersion);
+    qToLittleEndian<quint16>(WriterVersion, header.data() + HeaderWriterVersion);
+    qToLittleEndian<quint32>(quint32(index_.size()), header.data() + HeaderPageCount);
+    qToLittleEndian<double>(dayCount(QDateTime::currentDateTime()), header.data() + HeaderFinished);
+    header[HeaderPageFormat] = char(PagesAsTheyAre);
     writeAt(0, header);
 }
 
@@ -187,7 +186,7 @@ QByteArray PageStore::page(int n) const
     if (n < 1 || n > index_.size())
         throw Error(QStringLiteral("Page %1 does not exist").arg(n));
     const Record &r = index_.at(n - 1);
-    return readAt(r.start + 8, r.size);
+    return readAt(r.start + RecordPicture, r.size);
 }
 
 void PageStore::finish()
@@ -254,8 +253,8 @@ std::unique_ptr<PageStore> PageStore::loadFromFile(const QString &path)
     // An older header is four bytes shorter; it shows by the first picture's
     // signature sitting four bytes earlier.
     int headerSize = HeaderSize;
-    if (size >= 177) {
-        const QByteArray probe = read(173, 4);
+    if (size >= OldHeaderProbe + 4) {
+        const QByteArray probe = read(OldHeaderProbe, 4);
         const qsizetype zero = probe.indexOf('\0');
         if ((zero < 0 ? probe : probe.left(zero)) == "EMF")
             headerSize = OldHeaderSize;
@@ -263,12 +262,12 @@ std::unique_ptr<PageStore> PageStore::loadFromFile(const QString &path)
     if (size < headerSize)
         damagedFile(QStringLiteral("it is too short"));
     const QByteArray header = read(0, headerSize);
-    const quint8 compression = quint8(header.at(25));
-    if (compression == 1)
+    const quint8 pageFormat = quint8(header.at(HeaderPageFormat));
+    if (pageFormat == CompressedPages)
         throw Error(QStringLiteral("The report file holds compressed pages, which this program cannot read"));
-    if (compression != 0)
+    if (pageFormat != PagesAsTheyAre)
         damagedFile(QStringLiteral("unknown page format"));
-    const quint32 count = qFromLittleEndian<quint32>(header.constData() + 8);
+    const quint32 count = qFromLittleEndian<quint32>(header.constData() + HeaderPageCount);
     if (qint64(count) > (size - headerSize) / (RecordOverhead + MinPictureSize))
         damagedFile(QStringLiteral("the page count does not fit the file"));
 
@@ -278,14 +277,14 @@ std::unique_ptr<PageStore> PageStore::loadFromFile(const QString &path)
     store->index_.reserve(qsizetype(count));
     qint64 off = headerSize;
     for (quint32 n = 1; n <= count; ++n) {
-        const QByteArray head = read(off, 8);
-        const quint32 number = qFromLittleEndian<quint32>(head.constData());
-        const qint64 next = qFromLittleEndian<quint32>(head.constData() + 4);
+        const QByteArray head = read(off, RecordPicture);
+        const quint32 number = qFromLittleEndian<quint32>(head.constData() + RecordPageNumber);
+        const qint64 next = qFromLittleEndian<quint32>(head.constData() + RecordNextOffset);
         if (number != n)
             damagedFile(QStringLiteral("page %1 is numbered %2").arg(n).arg(number));
         if (next < off + RecordOverhead + MinPictureSize || next > size)
             damagedFile(QStringLiteral("page %1 points outside the file").arg(n));
-        const QByteArray picture = read(off + 8, next - off - RecordOverhead);
+        const QByteArray picture = read(off + RecordPicture, next - off - RecordOverhead);
         const qint64 back = qFromLittleEndian<quint32>(read(next - 4, 4).constData());
         if (back != off)
             damagedFile(QStringLiteral("the record of page %1 ends with a wrong offset").arg(n));

@@ -9,24 +9,20 @@
 #include <atomic>
 #include <memory>
 
+#include "report/ReportFileFormat.h"
+
 class QTemporaryFile;
 
 namespace zeplo {
 
 // The rendered pages of one report, in order. The pages are kept as one stream
-// laid out exactly as a saved report file: a header, then one record per page
-// (page number, offset of the next record, the page picture, offset of this
-// record). The stream stays in memory while it is small and moves to a
+// laid out exactly as a saved report file (ReportFileFormat.h). The stream stays in memory while it is small and moves to a
 // temporary file once it grows beyond MemoryLimit bytes.
 class PageStore {
 public:
     enum class Status { Ready, Busy, Finished };
 
-    static constexpr int HeaderSize = 128;
-    static constexpr int OldHeaderSize = 124;
     static constexpr qint64 MemoryLimit = 100000;
-    static constexpr quint16 FormatVersion = 3;
-    static constexpr quint16 WriterVersion = 309;
 
     PageStore();
     ~PageStore();
@@ -83,7 +79,7 @@ private:
     std::unique_ptr<QTemporaryFile> file_;
     bool noTemporaryFile_ = false;
     qint64 size_ = 0;
-    int headerSize_ = HeaderSize;
+    int headerSize_ = report_file::HeaderSize;
     QVector<Record> index_;
     bool loaded_ = false;
     QString title_;

@@ -1,5 +1,6 @@
 #include "report/PaperSizes.h"
 
+#include <QList>
 #include <QSizeF>
 
 #include <cmath>
@@ -76,6 +77,59 @@ PaperMatch recognisePaper(double widthMm, double heightMm)
         }
     }
     return match;
+}
+
+LoadedPaper recogniseLoadedPaper(double widthMm, double heightMm)
+{
+    LoadedPaper paper;
+    QSizeF mm(widthMm, heightMm);
+    const PaperMatch match = recognisePaper(mm.width(), mm.height());
+    if (match.found) {
+        const PaperSizeInfo &known = paperSizeInfo(match.id);
+        paper.recognised = true;
+        paper.size = pageSizeFor(match.id);
+        paper.orientation = match.orientation;
+        mm = QSizeF(known.width / 10.0, known.height / 10.0);
+        if (match.orientation == QPageLayout::Landscape)
+            mm.transpose();
+    } else {
+        // A paper outside the standard list keeps its own measure.
+        const bool landscape = mm.width() > mm.height();
+        paper.size = QPageSize(landscape ? mm.transposed() : mm, QPageSize::Millimeter);
+        paper.orientation = landscape ? QPageLayout::Landscape : QPageLayout::Portrait;
+    }
+    paper.mm = mm;
+    return paper;
+}
+
+namespace {
+
+bool samePaper(const QPageSize &a, const QPageSize &b)
+{
+    if (a.id() != QPageSize::Custom && a.id() == b.id())
+        return true;
+    const QSizeF sa = a.size(QPageSize::Millimeter);
+    const QSizeF sb = b.size(QPageSize::Millimeter);
+    return std::abs(sa.width() - sb.width()) < 1.0 && std::abs(sa.height() - sb.height()) < 1.0;
+}
+
+} // namespace
+
+QPageSize choosePaper(const QPageSize &wanted, bool printerKnown, const QList<QPageSize> &offered,
+                      const QPageSize &printerPaper)
+{
+    if (!printerKnown)
+        return wanted;
+    for (const QPageSize &size : offered)
+        if (samePaper(size, wanted))
+            return wanted;
+    return printerPaper.isValid() ? printerPaper : wanted;
+}
+
+QSizeF sheetMm(const QPageSize &paper, bool landscape)
+{
+    const QSizeF mm = paper.size(QPageSize::Millimeter);
+    return landscape ? mm.transposed() : mm;
 }
 
 } // namespace zeplo

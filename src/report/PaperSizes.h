@@ -2,6 +2,7 @@
 
 #include <QPageLayout>
 #include <QPageSize>
+#include <QSizeF>
 #include <QString>
 
 #include <array>
@@ -66,5 +67,25 @@ struct PaperMatch {
 // rounding of a page picture's size. Sizes are tried in order and the last one
 // that fits wins, upright (portrait) or on its side (landscape).
 PaperMatch recognisePaper(double widthMm, double heightMm);
+
+// The paper of pages loaded from a file, told from the first page picture's
+// size: a standard paper when recognised, otherwise a paper of the pictures'
+// own measure, turned when it is wider than high.
+struct LoadedPaper {
+    bool recognised = false;
+    QPageSize size; // upright
+    QPageLayout::Orientation orientation = QPageLayout::Portrait;
+    QSizeF mm;      // the sheet as it lies: the standard measure when recognised
+};
+LoadedPaper recogniseLoadedPaper(double widthMm, double heightMm);
+
+// The paper to lay out on: the one asked for when the printer offers it (or
+// when there is no printer to ask), otherwise the printer's own paper. Papers
+// a driver names its own way still match when they measure the same.
+QPageSize choosePaper(const QPageSize &wanted, bool printerKnown, const QList<QPageSize> &offered,
+                      const QPageSize &printerPaper);
+
+// The sheet's width and height in millimetres as it lies: turned for landscape.
+QSizeF sheetMm(const QPageSize &paper, bool landscape);
 
 } // namespace zeplo

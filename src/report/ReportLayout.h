@@ -2,7 +2,6 @@
 
 #include <QColor>
 #include <QString>
-#include <QVector>
 
 #include <array>
 #include <vector>
@@ -104,9 +103,6 @@ struct ReportLayout {
     const Printable *printable(const QString &name) const;
     double printableHeight() const { return page.paperLength - page.topMargin - page.bottomMargin; }
 };
-
-// The book list: title block, column header, one line per book, closing block.
-ReportLayout bookListLayout();
 
 // The colour of window text as the system gives it; black where the system's
 // colour could not be read on the report's white boxes (a dark theme).

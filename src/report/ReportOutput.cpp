@@ -1,8 +1,6 @@
 #include "report/ReportOutput.h"
 
 #include <QGuiApplication>
-#include <QMarginsF>
-#include <QPageLayout>
 #include <QScreen>
 
 #include <cmath>
@@ -17,21 +15,6 @@ namespace {
 
 constexpr double NativePerMm = 10.0;
 
-bool samePaper(const QPageSize &a, const QPageSize &b)
-{
-    if (a.id() != QPageSize::Custom && a.id() == b.id())
-        return true;
-    // Sizes a driver names its own way still match when they measure the same.
-    const QSizeF sa = a.size(QPageSize::Millimeter);
-    const QSizeF sb = b.size(QPageSize::Millimeter);
-    return std::abs(sa.width() - sb.width()) < 1.0 && std::abs(sa.height() - sb.height()) < 1.0;
-}
-
-QSizeF turned(QSizeF size, bool landscape)
-{
-    return landscape ? size.transposed() : size;
-}
-
 } // namespace
 
 bool pageInRange(int number, int firstPage, int lastPage)
@@ -41,17 +24,6 @@ bool pageInRange(int number, int firstPage, int lastPage)
     if (lastPage > 0 && number > lastPage)
         return false;
     return true;
-}
-
-QPageSize choosePaper(const QPageSize &wanted, bool printerKnown, const QList<QPageSize> &offered,
-                      const QPageSize &printerPaper)
-{
-    if (!printerKnown)
-        return wanted;
-    for (const QPageSize &size : offered)
-        if (samePaper(size, wanted))
-            return wanted;
-    return printerPaper.isValid() ? printerPaper : wanted;
 }
 
 int screenDpi()
@@ -77,7 +49,7 @@ void PagePictureOutput::applySettings(const PageSettings &page, const QString &p
     // The preview shows the pages as the selected printer would print them.
     const QPageSize wanted = pageSizeFor(page.paper);
     const QPageSize paper = paperLookup ? paperLookup(printerName, wanted) : wanted;
-    paper_ = turned(paper.size(QPageSize::Millimeter) * NativePerMm, page.landscape);
+    paper_ = sheetMm(paper, page.landscape) * NativePerMm;
 }
 
 QSize PagePictureOutput::pagePixels() const

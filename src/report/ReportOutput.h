@@ -31,11 +31,6 @@ struct PrinterSettings {
 // leaves that end open.
 bool pageInRange(int number, int firstPage, int lastPage);
 
-// The paper to lay out on: the one asked for when the printer offers it (or
-// when there is no printer to ask), otherwise the printer's own paper.
-QPageSize choosePaper(const QPageSize &wanted, bool printerKnown, const QList<QPageSize> &offered,
-                      const QPageSize &printerPaper);
-
 // Pixels per inch of the primary screen, 96 without a screen.
 int screenDpi();
 

@@ -3,7 +3,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include <QPoint>
 #include <QPointF>
 #include <QSizeF>
 #include <QString>

@@ -14,6 +14,12 @@ namespace {
 
 constexpr double NativePerMm = 10.0;
 
+// The paper a printer is given: the one wanted when it offers it.
+QPageSize paperOffered(const QPrinterInfo &printer, const QPageSize &wanted, const QPageSize &printersOwn)
+{
+    return choosePaper(wanted, !printer.isNull(), printer.supportedPageSizes(), printersOwn);
+}
+
 } // namespace
 
 PrinterSettings initialPrinterSettings()
@@ -32,7 +38,7 @@ QPageSize paperForPrinter(const QString &printerName, const QPageSize &wanted)
         info = QPrinterInfo::defaultPrinter();
     if (info.isNull())
         return wanted;
-    return choosePaper(wanted, true, info.supportedPageSizes(), info.defaultPageSize());
+    return paperOffered(info, wanted, info.defaultPageSize());
 }
 
 PrinterOutput::PrinterOutput(QPrinter &printer) : printer_(printer) {}
@@ -52,10 +58,7 @@ void PrinterOutput::applySettings(const PageSettings &page, const QString &print
 
     const QPageSize wanted = pageSizeFor(page.paper);
     if (native) {
-        const QPrinterInfo info(printer_);
-        const QPageSize chosen =
-            choosePaper(wanted, !info.isNull(), info.supportedPageSizes(), printer_.pageLayout().pageSize());
-        printer_.setPageSize(chosen);
+        printer_.setPageSize(paperOffered(QPrinterInfo(printer_), wanted, printer_.pageLayout().pageSize()));
     } else {
         printer_.setPageSize(wanted);
     }

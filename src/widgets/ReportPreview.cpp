@@ -21,7 +21,7 @@
 #include <cmath>
 
 #include "widgets/ErrorGuard.h"
-#include "report/EmfPlayer.h"
+#include "report/EmfRecords.h"
 #include "report/PageStore.h"
 #include "widgets/PreviewSheet.h"
 #include "report/ReportOutput.h"
@@ -468,23 +468,7 @@ void ReportPreview::loadFromFile(const QString &path)
         throw Error(QStringLiteral("The report file %1 holds no pages").arg(QDir::toNativeSeparators(path)));
     const EmfHeaderInfo first = readEmfHeader(fresh->page(1));
 
-    LoadedPaper paper;
-    QSizeF mm(first.widthMm(), first.heightMm());
-    const PaperMatch match = recognisePaper(mm.width(), mm.height());
-    if (match.found) {
-        const PaperSizeInfo &known = paperSizeInfo(match.id);
-        paper.recognised = true;
-        paper.size = pageSizeFor(match.id);
-        paper.orientation = match.orientation;
-        mm = QSizeF(known.width / 10.0, known.height / 10.0);
-        if (match.orientation == QPageLayout::Landscape)
-            mm.transpose();
-    } else {
-        // A paper outside the standard list keeps its own measure.
-        const bool landscape = mm.width() > mm.height();
-        paper.size = QPageSize(landscape ? mm.transposed() : mm, QPageSize::Millimeter);
-        paper.orientation = landscape ? QPageLayout::Landscape : QPageLayout::Portrait;
-    }
+    const LoadedPaper paper = recogniseLoadedPaper(first.widthMm(), first.heightMm());
 
     if (host_.discardingStore)
         host_.discardingStore();
@@ -492,7 +476,7 @@ void ReportPreview::loadFromFile(const QString &path)
     host_.pagesBegun = nullptr;
     store_ = std::move(fresh);
     loadedPaper_ = paper;
-    paperMm_ = mm;
+    paperMm_ = paper.mm;
     current_ = 1;
     shown_ = false;
     progressPanel_->clear();

@@ -23,13 +23,6 @@ namespace zeplo {
 class PageStore;
 class PreviewSheet;
 
-// The paper that loaded pages were recognised as.
-struct LoadedPaper {
-    bool recognised = false;
-    QPageSize size; // upright
-    QPageLayout::Orientation orientation = QPageLayout::Portrait;
-};
-
 // The print preview: a top-level window, not modal, that shows the pages of
 // a page store one at a time while they are still being made, and from which
 // they are printed, saved and replaced by a saved report.

@@ -29,11 +29,12 @@ TEST(Language, MessageBoxesKeepTheProgramsTextsWhereQtSpeaksCzech)
     }
 
     ModalAnswerer answerer({QStringLiteral("&No")});
-    EXPECT_EQ(messageDlg(QStringLiteral("Opravdu chceš smazat tento záznam?"), MsgType::Confirmation, mbYes | mbNo),
-              ModalResult::No);
-    messageDlg(QStringLiteral("Nepodařilo se smazat záznam!"), MsgType::Error, mbOK);
-    messageDlg(QStringLiteral("a"), MsgType::Warning, mbOK);
-    messageDlg(QStringLiteral("b"), MsgType::Information, mbOK);
+    EXPECT_EQ(showMessage(QStringLiteral("Opravdu chceš smazat tento záznam?"), MessageKind::Confirmation,
+                          MessageButtons::YesNo),
+              MessageAnswer::No);
+    showMessage(QStringLiteral("Nepodařilo se smazat záznam!"), MessageKind::Error, MessageButtons::Ok);
+    showMessage(QStringLiteral("a"), MessageKind::Warning, MessageButtons::Ok);
+    showMessage(QStringLiteral("b"), MessageKind::Information, MessageButtons::Ok);
     showApplicationError(QStringLiteral("Nelze otevřít"));
     showStartupError(Error(QStringLiteral("no such table: zeplo")));
 

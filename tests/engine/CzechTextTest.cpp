@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/CzechText.h"
+#include "engine/CzechLike.h"
+#include "engine/CzechSortKey.h"
 
 using namespace zeplo;
 

@@ -45,8 +45,8 @@ INSTANTIATE_TEST_SUITE_P(Engines, SearchTest, kEachEngine, engineName);
 TEST(SqlDialect, DoubleQuotedLiteralsBecomeParameters)
 {
     const TranslatedSql t = translateSql(QStringLiteral("select * from zeplo\nwhere (nazev like\"%a\"\"b'c%\")\n"));
-    ASSERT_EQ(t.literals.size(), 1);
-    EXPECT_EQ(t.literals[0], QStringLiteral("%a\"b'c%"));
+    ASSERT_EQ(t.params.size(), 1);
+    EXPECT_EQ(t.params[0], QStringLiteral("%a\"b'c%"));
     EXPECT_FALSE(t.sql.contains(QLatin1Char('"')));
     EXPECT_TRUE(t.sql.contains(QStringLiteral(":zl1")));
     EXPECT_THROW(translateSql(QStringLiteral("where a = \"open")), EngineError);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "ErrorOf.h"
+#include "ServerDatabase.h"
 #include "TempCatalogue.h"
 #include "engine/FileSystem.h"
+#include "engine/PgConnection.h"
 #include "engine/PgDialect.h"
 #include "engine/PgEngine.h"
 #include "engine/ResultSet.h"
@@ -33,7 +35,7 @@ QString ownerPassword()
 
 TEST(ServerDialect, LiteralsBecomeNumberedParametersAndLikeFoldsCaseByTheCzechCollation)
 {
-    const pg::Translated t = pg::translate(QStringLiteral("select * from zeplo\nwhere (nazev like\"%a'$1%\") "
+    const TranslatedSql t = pg::translate(QStringLiteral("select * from zeplo\nwhere (nazev like\"%a'$1%\") "
                                                          "and x = 'like' and autor not like \"b\""));
     EXPECT_EQ(t.params, (QStringList{QStringLiteral("%a'$1%"), QStringLiteral("b")}));
     EXPECT_EQ(t.sql.simplified(),
@@ -41,7 +43,7 @@ TEST(ServerDialect, LiteralsBecomeNumberedParametersAndLikeFoldsCaseByTheCzechCo
                              "lower(CAST($1 AS text) COLLATE \"cs-CZ-x-icu\") ESCAPE '' ) and x = 'like' and "
                              "lower(CAST(autor AS text) COLLATE \"cs-CZ-x-icu\") not LIKE "
                              "lower(CAST($2 AS text) COLLATE \"cs-CZ-x-icu\") ESCAPE ''"));
-    const pg::Translated only = pg::renumbered(QStringLiteral("a = $2 or b = $2 or c = '$1'"), t.params);
+    const TranslatedSql only = pg::renumbered(QStringLiteral("a = $2 or b = $2 or c = '$1'"), t.params);
     EXPECT_EQ(only.sql, QStringLiteral("a = $1 or b = $1 or c = '$1'"));
     EXPECT_EQ(only.params, QStringList{QStringLiteral("b")});
 }
@@ -247,4 +249,40 @@ TEST(Server, EveryColumnTypeRoundTripsAndComputedColumnsAreLeftToTheServer)
     query.first();
     query.deleteRecord();
     EXPECT_EQ(catalogue.count(), 0);
+}
+
+TEST(Server, ABulkSessionCopiesRowsInStreamsThemOutAndNamesTheLineOfARefusedRow)
+{
+    ServerDatabase database;
+    ASSERT_TRUE(database.ok());
+    PgConnection c(QString::fromStdString(database.uri()), PgSessionSettings{"zeplo-test", false, QString()});
+    c.run(PgCommand(QStringLiteral("create table t (n int primary key, s varchar(3))")));
+    c.copyIn(QStringLiteral("copy t from stdin"));
+    c.copyData("1\tab\n2\t\\N\n");
+    c.copyData("3\tcde\n");
+    c.copyEnd();
+    // Back in pipeline mode, the session goes on; its rows come one by one.
+    std::vector<std::string> rows;
+    c.stream(PgCommand(QStringLiteral("select n, s from t where n > $1 order by n"), {QStringLiteral("1")}),
+             [&](const PgRowView &row) {
+                 rows.push_back(std::string(row.text(0)) + "=" + (row.isNull(1) ? "null" : std::string(row.text(1))));
+             });
+    EXPECT_EQ(rows, (std::vector<std::string>{"2=null", "3=cde"}));
+
+    c.copyIn(QStringLiteral("copy t from stdin"));
+    c.copyData("4\tfg\n5\ttoo long\n");
+    try {
+        c.copyEnd();
+        ADD_FAILURE() << "a value too long was taken";
+    } catch (const PgRowRefused &e) {
+        EXPECT_EQ(e.line, 2);
+        EXPECT_TRUE(e.message().contains(QStringLiteral("too long"))) << e.message().toStdString();
+    }
+    // Given up on the sender's side, a copy stores nothing and the session goes on.
+    c.copyIn(QStringLiteral("copy t from stdin"));
+    c.copyData("6\tx\n");
+    c.copyAbandon();
+    EXPECT_EQ(PgRowView(c.run(PgCommand(QStringLiteral("select string_agg(n::text, ',' order by n) from t"))).get(), 0)
+                  .text(0),
+              "1,2,3");
 }

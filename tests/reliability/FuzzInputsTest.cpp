@@ -10,6 +10,7 @@
 
 #include "widgets/ErrorGuard.h"
 #include "report/EmfPlayer.h"
+#include "report/EmfRecords.h"
 #include "report/PageStore.h"
 
 using namespace zeplo;

@@ -5,8 +5,9 @@
 #include <QRandomGenerator>
 
 #include "EmfTestSupport.h"
-#include "widgets/ErrorGuard.h"
+#include "engine/Error.h"
 #include "report/EmfPlayer.h"
+#include "report/EmfRecords.h"
 #include "report/EmfWriter.h"
 #include "report/PainterCanvas.h"
 

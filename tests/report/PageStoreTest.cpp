@@ -8,8 +8,7 @@
 #include <QtEndian>
 
 #include "EmfTestSupport.h"
-#include "widgets/ErrorGuard.h"
-#include "report/EmfPlayer.h"
+#include "engine/Error.h"
 #include "report/EmfWriter.h"
 #include "report/FileWriter.h"
 #include "report/PageStore.h"

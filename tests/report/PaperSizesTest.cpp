@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "report/EmfPlayer.h"
+#include "report/EmfRecords.h"
 #include "report/EmfWriter.h"
 #include "report/PaperSizes.h"
 

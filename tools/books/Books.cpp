@@ -32,10 +32,7 @@ std::string bookCount(std::uint64_t n)
 
 std::string columnList()
 {
-    std::string list;
-    for (const Column &column : kColumns)
-        list += (list.empty() ? "" : ",") + std::string(column.name);
-    return list;
+    return schema::columnList().toStdString();
 }
 
 } // namespace zeplo::tool

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/CatalogueSchema.h"
+
 namespace zeplo::tool {
 
 // A failure of the tool; main() prints the message and exits with code 1, the
@@ -21,34 +23,18 @@ Language language();
 // The text of a message in the chosen language.
 std::string say(std::string_view english, std::string_view czech);
 
-enum class Kind { Id, Text, Year, Memo, Logical };
-
-struct Column {
-    const char *name;
-    Kind kind;
-    std::size_t size; // characters, for text columns
-};
-
-inline constexpr std::size_t kColumnCount = 9;
-
 // The columns of table zeplo, in the order every catalogue and file lists them.
-inline constexpr std::array<Column, kColumnCount> kColumns = {{{"id", Kind::Id, 0},
-                                                               {"autor", Kind::Text, 40},
-                                                               {"nazev", Kind::Text, 60},
-                                                               {"zanr", Kind::Text, 20},
-                                                               {"rok_vydani", Kind::Year, 0},
-                                                               {"popis", Kind::Memo, 0},
-                                                               {"vlastnim", Kind::Logical, 0},
-                                                               {"precteno", Kind::Logical, 0},
-                                                               {"pujceno", Kind::Memo, 0}}};
+using schema::Column;
+using schema::holdsText;
+using schema::Kind;
+using schema::kColumnCount;
+using schema::kColumns;
 
 // "1 book", "2 books"; "1 kniha", "2 knihy", "5 knih"
 std::string bookCount(std::uint64_t n);
 
 // "id,autor,...,pujceno"
 std::string columnList();
-
-inline bool holdsText(Kind kind) { return kind == Kind::Text || kind == Kind::Memo; }
 
 // One stored value. Its column says which member holds it: `number` for the id,
 // the year and the logical columns (0 or 1), `text` for the others.

@@ -6,6 +6,14 @@
 
 namespace zeplo::tool {
 
+void failOn(const std::string &where, const EngineError &e, const std::string &what)
+{
+    const QString text = e.message();
+    if (text.startsWith(Engine::lockedMessage()))
+        fail(where + ": " + Engine::lockedMessage().toStdString());
+    fail(where + ": " + (what.empty() ? std::string() : what + ": ") + text.toStdString());
+}
+
 std::unique_ptr<CatalogueStore> openCatalogue(const std::string &where)
 {
     if (isServerUri(where))

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "books/Books.h"
+#include "engine/Engine.h"
 
 namespace zeplo::tool {
 
@@ -19,11 +19,16 @@ public:
 };
 
 // The catalogue refused a book; `index` counts the books given to the sink, from 0.
-class BookRefused : public std::runtime_error {
+class BookRefused : public Error {
 public:
-    BookRefused(std::size_t index, const std::string &why) : std::runtime_error(why), index(index) {}
+    BookRefused(std::size_t index, const std::string &why) : Error(QString::fromStdString(why)), index(index) {}
     std::size_t index;
 };
+
+// The engine's failure, told as the catalogue's (`where`): the program's words
+// alone for a lock that outlasted the wait, otherwise what failed (`what`, when
+// given) and the engine's words.
+[[noreturn]] void failOn(const std::string &where, const EngineError &e, const std::string &what = {});
 
 // What a write expects to find.
 enum class WriteMode {

@@ -1,149 +1,24 @@
-#include "engine/Cursor.h"
-#include "engine/Keyset.h"
-#include "engine/SqliteEngine.h"
-
 #include <algorithm>
-#include <deque>
 #include <limits>
 
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <sqlite3.h>
+
+#include "engine/KeysetCursor.h"
+#include "engine/SqliteEngine.h"
+#include "engine/SqliteRows.h"
 
 namespace zeplo {
 
 namespace {
 
-QVariant columnValue(sqlite3_stmt *stmt, int i)
-{
-    switch (sqlite3_column_type(stmt, i)) {
-    case SQLITE_INTEGER:
-        return QVariant(qint64(sqlite3_column_int64(stmt, i)));
-    case SQLITE_FLOAT:
-        return QVariant(sqlite3_column_double(stmt, i));
-    case SQLITE_TEXT:
-        return QVariant(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, i)),
-                                          sqlite3_column_bytes(stmt, i)));
-    case SQLITE_BLOB:
-        return QVariant(QByteArray(static_cast<const char *>(sqlite3_column_blob(stmt, i)),
-                                   sqlite3_column_bytes(stmt, i)));
-    default:
-        return QVariant();
-    }
-}
+// Values kept while stepping, for the last rows stepped over.
+constexpr qsizetype kCarried = 256;
 
-RowValues rowValues(sqlite3_stmt *stmt, int n, int first = 0)
-{
-    RowValues values;
-    values.reserve(n);
-    for (int i = first; i < first + n; ++i)
-        values << columnValue(stmt, i);
-    return values;
-}
-
-void bindValue(sqlite3 *db, sqlite3_stmt *stmt, int index, const QVariant &v)
-{
-    int rc = SQLITE_OK;
-    if (v.isNull() || !v.isValid()) {
-        rc = sqlite3_bind_null(stmt, index);
-    } else {
-        switch (v.typeId()) {
-        case QMetaType::Bool:
-            rc = sqlite3_bind_int(stmt, index, v.toBool() ? 1 : 0);
-            break;
-        case QMetaType::Int:
-        case QMetaType::LongLong:
-        case QMetaType::UInt:
-        case QMetaType::Short:
-            rc = sqlite3_bind_int64(stmt, index, v.toLongLong());
-            break;
-        case QMetaType::Double:
-            rc = sqlite3_bind_double(stmt, index, v.toDouble());
-            break;
-        case QMetaType::QByteArray: {
-            const QByteArray b = v.toByteArray();
-            rc = sqlite3_bind_blob(stmt, index, b.constData(), int(b.size()), SQLITE_TRANSIENT);
-            break;
-        }
-        default: {
-            const QByteArray b = v.toString().toUtf8();
-            rc = sqlite3_bind_text(stmt, index, b.constData(), int(b.size()), SQLITE_TRANSIENT);
-        }
-        }
-    }
-    SqliteEngine::check(db, rc);
-}
-
-std::vector<ColumnInfo> describeColumns(sqlite3 *db, sqlite3_stmt *stmt)
-{
-    std::vector<ColumnInfo> columns;
-    const int n = sqlite3_column_count(stmt);
-    for (int i = 0; i < n; ++i) {
-        ColumnInfo c;
-        c.name = QString::fromUtf8(sqlite3_column_name(stmt, i));
-        const char *decl = sqlite3_column_decltype(stmt, i);
-        c.declType = QString::fromUtf8(decl ? decl : "").toUpper();
-        const char *origin = sqlite3_column_origin_name(stmt, i);
-        const char *table = sqlite3_column_table_name(stmt, i);
-        if (origin && table) {
-            c.origin = QString::fromUtf8(origin);
-            int notNull = 0, primaryKey = 0, autoInc = 0;
-            const char *type = nullptr;
-            if (sqlite3_table_column_metadata(db, sqlite3_column_database_name(stmt, i), table, origin, &type,
-                                              nullptr, &notNull, &primaryKey, &autoInc) == SQLITE_OK) {
-                c.notNull = notNull != 0;
-                // An INTEGER PRIMARY KEY is the row id: the table fills it.
-                const bool rowIdAlias = primaryKey && type && QString::fromUtf8(type).toUpper() == QLatin1String("INTEGER");
-                c.autoIncrement = autoInc != 0 || rowIdAlias;
-            }
-        }
-        columns.push_back(c);
-    }
-    return columns;
-}
-
-// "count(distinct(c)) from t", where c is t's row id (its INTEGER PRIMARY
-// KEY: never null, never twice), is the number of t's rows. SQLite does not
-// see that and reads every row; asked for count(*), it counts the rows from
-// the table's pages alone, several times faster on a large catalogue.
-QString withPlainRowCount(sqlite3 *db, const QString &sql)
-{
-    const std::optional<KeyCount> count = parseKeyCount(sql);
-    if (!count)
-        return sql;
-    const char *type = nullptr;
-    int primaryKey = 0, autoIncrement = 0;
-    if (sqlite3_table_column_metadata(db, "main", count->table.toUtf8().constData(), count->column.toUtf8().constData(),
-                                      &type, nullptr, nullptr, &primaryKey, &autoIncrement) != SQLITE_OK
-        || !primaryKey || !type || QString::fromUtf8(type).compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) != 0)
-        return sql;
-    // Only a primary key of that one column is the row id. AUTOINCREMENT is
-    // allowed on nothing else, which spares asking for the table's keys.
-    if (!autoIncrement) {
-        Statement keys(db, QStringLiteral("select count(*) from pragma_table_info(:zeplo_table) where pk > 0"));
-        keys.bindText(1, count->table);
-        if (!keys.step() || sqlite3_column_int(keys.get(), 0) != 1)
-            return sql;
-    }
-    QString expression = count->expression;
-    return count->rowCount(QLatin1Char('"') + expression.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"'));
-}
-
-class SqliteStaticCursor final : public StaticCursor {
-public:
-    SqliteStaticCursor(const std::shared_ptr<SqliteEngine> &engine, const TranslatedSql &sql)
-    {
-        Statement stmt(engine->db(), withPlainRowCount(engine->db(), sql.sql));
-        sql.bind(stmt);
-        columns_ = describeColumns(engine->db(), stmt.get());
-        while (stmt.step())
-            rows_.push_back(rowValues(stmt.get(), sqlite3_column_count(stmt.get())));
-    }
-};
-
-// A keyset cursor: the statement yields only row ids, stepped as far as the
-// caller looks; the values of a row are read by its id when they are needed.
+// A keyset cursor on a catalogue file: the statement yields only row ids,
+// stepped as far as the caller looks; the values of a row are read by its id
+// when they are needed.
 //
 // When the query's order can be turned round, a second statement yields the
 // ids from the last row back (see Keyset). Both run on one connection inside
@@ -156,10 +31,10 @@ public:
 // read; they are used only while no other program has changed the table since
 // (the writing connection's data version tells), and never for a row written
 // here.
-class KeysetCursor final : public Cursor {
+class SqliteKeysetCursor final : public KeysetCursor {
 public:
-    KeysetCursor(const std::shared_ptr<SqliteEngine> &engine, const TranslatedSql &sql, const SimpleSelect &select)
-        : engine_(engine), sql_(sql), table_(select.table)
+    SqliteKeysetCursor(const std::shared_ptr<SqliteEngine> &engine, const TranslatedSql &sql, const SimpleSelect &select)
+        : KeysetCursor(true, 2 * kCarried), engine_(engine), sql_(sql), table_(select.table)
     {
         const KeysetOrder order = keysetOrder(select.rest);
         carries_ = order.byRowId;
@@ -172,7 +47,7 @@ public:
                                                      .arg(select.columns, select.table));
         rangeSql_ = QStringLiteral("select %1, rowid from %2 where rowid between :zeplo_low and :zeplo_high")
                         .arg(select.columns, select.table);
-        sql_.bind(rowStmt_);
+        rowStmt_.bind(sql_);
         if (rowStmt_.reused()) {
             // Kept from an earlier opening, it was prepared against the table
             // as it was then: a step has SQLite check the table and prepare it
@@ -184,7 +59,7 @@ public:
         // result holds no lock that a writer would wait for.
         keysDb_ = engine->walMode() ? engine->reader() : engine->db();
         keysStmt_ = engine->prepare(keysDb_, keysSql_);
-        sql_.bind(keysStmt_);
+        keysStmt_.bind(sql_);
         // Before the keys' snapshot begins; as of the writing connection's
         // last transaction, so another program's change made since makes the
         // kept values suspect even when the snapshot has it.
@@ -203,53 +78,32 @@ public:
         // is shown: there they are read whole at the first look.
         if (!engine_->walMode()) {
             while (!keys_.complete())
-                stepForward(keys_.frontCount() < kCarried);
+                stepEnd(true, keys_.frontCount() < kCarried);
         }
-        // Values are kept only for the last rows stepped over on the way.
-        if (index >= 0) {
-            while (!keys_.complete() && keys_.frontCount() <= index)
-                stepForward(index - keys_.frontCount() < kCarried);
-            return index < knownCount();
-        }
-        if (backSql_.isEmpty())
-            return false;
-        while (!keys_.complete() && keys_.backCount() < -index)
-            stepBackward(-index - keys_.backCount() <= kCarried);
-        return -index <= knownCount();
+        return KeysetCursor::fetchTo(index);
     }
-    bool complete() const override { return keys_.complete(); }
-    qsizetype knownCount() const override { return keys_.known(); }
 
     qsizetype countRows() override
     {
         if (keys_.complete())
             return knownCount();
         Statement count = engine_->prepare(engine_->db(), countSql_);
-        sql_.bind(count);
+        count.bind(sql_);
         if (!count.step())
             throw EngineError(QStringLiteral("The engine gave no count of the rows of the result"));
         return qsizetype(sqlite3_column_int64(count.get(), 0));
-    }
-
-    RowValues row(qsizetype index) override
-    {
-        if (!fetchTo(index))
-            return {};
-        return readRow(keys_.at(index));
     }
 
     std::vector<RowValues> rows(qsizetype first, qsizetype count) override
     {
         // Values stepped over in the snapshot that begins now are as fresh as a read.
         const bool snapshotBeginsNow = !keys_.started();
-        std::vector<qint64> ids;
-        for (qsizetype i = first; i < first + count && (first >= 0 || i < 0) && fetchTo(i); ++i)
-            ids.push_back(keys_.at(i));
+        const std::vector<qint64> ids = keysAt(first, count);
         std::vector<RowValues> out;
         if (ids.empty())
             return out;
         out.reserve(ids.size());
-        if (carried(first, ids, snapshotBeginsNow, out))
+        if (carried(ids, snapshotBeginsNow, out))
             return out;
         // One read transaction for them all: starting one costs more than
         // reading a row.
@@ -269,22 +123,18 @@ public:
     void update(qsizetype index, const RowValues &original, const RowValues &values) override
     {
         const qint64 id = keys_.at(index);
-        QStringList sets;
-        QList<int> setColumns;
-        for (int i = 0; i < int(columns_.size()); ++i) {
-            if (columns_[size_t(i)].origin.isEmpty() || columns_[size_t(i)].autoIncrement)
-                continue;
-            sets << QStringLiteral("%1 = ?").arg(quoted(columns_[size_t(i)].origin));
-            setColumns << i;
-        }
-        if (sets.isEmpty())
+        const std::vector<int> setColumns = writableColumns();
+        if (setColumns.empty())
             return;
+        QStringList sets;
+        for (int i : setColumns)
+            sets << QStringLiteral("%1 = ?").arg(quoted(columns_[size_t(i)].origin));
         beforeWrite();
         Transaction txn(*engine_);
-        QList<int> sameColumns;
+        const std::vector<int> sameColumns = comparedColumns(original);
         Statement stmt = engine_->prepare(engine_->db(), QStringLiteral("update %1 set %2 where %3")
                                                              .arg(table_, sets.join(QStringLiteral(", ")),
-                                                                  asRead(original, sameColumns)));
+                                                                  asRead(sameColumns)));
         int p = 1;
         for (int i : setColumns)
             bindValue(engine_->db(), stmt.get(), p++, values.value(i));
@@ -292,28 +142,22 @@ public:
         for (int i : sameColumns)
             bindValue(engine_->db(), stmt.get(), p++, original.value(i));
         stmt.step();
-        forgetCarried(id);
+        forgetKept(id);
         if (sqlite3_changes(engine_->db()) == 0) {
             if (readRow(id).isEmpty())
-                throw EngineError(QStringLiteral("The record was deleted by another user after it was read; "
-                                                 "the change has not been saved"));
-            throw EngineError(QStringLiteral("The record was changed by another user after it was read; "
-                                             "the change has not been saved, so that the other change is not lost"));
+                refuseUpdateOfDeletedRow();
+            refuseUpdateOfChangedRow();
         }
         txn.commit();
     }
 
     void insert(qsizetype index, const RowValues &values) override
     {
+        const std::vector<int> used = insertedColumns(values);
         QStringList names, marks;
-        QList<int> used;
-        for (int i = 0; i < int(columns_.size()); ++i) {
-            const ColumnInfo &c = columns_[size_t(i)];
-            if (c.origin.isEmpty() || c.autoIncrement || values.value(i).isNull())
-                continue;
-            names << quoted(c.origin);
+        for (int i : used) {
+            names << quoted(columns_[size_t(i)].origin);
             marks << QStringLiteral("?");
-            used << i;
         }
         beforeWrite();
         Transaction txn(*engine_);
@@ -333,7 +177,7 @@ public:
                                              "may have dropped it"));
         const qint64 id = sqlite3_last_insert_rowid(engine_->db());
         txn.commit();
-        forgetCarried(0);   // positions shift
+        forgetKept(0);   // positions shift
         // The statements read a snapshot taken before this row existed, so
         // neither will yield it unless begun again: it is placed here once and for all.
         keys_.insert(index, id);
@@ -346,21 +190,20 @@ public:
         const qint64 id = keys_.at(index);
         beforeWrite();
         Transaction txn(*engine_);
-        QList<int> sameColumns;
+        const std::vector<int> sameColumns = comparedColumns(original);
         Statement stmt = engine_->prepare(engine_->db(), QStringLiteral("delete from %1 where %2")
-                                                             .arg(table_, asRead(original, sameColumns)));
+                                                             .arg(table_, asRead(sameColumns)));
         int p = 1;
         bindValue(engine_->db(), stmt.get(), p++, QVariant(id));
         for (int i : sameColumns)
             bindValue(engine_->db(), stmt.get(), p++, original.value(i));
         stmt.step();
-        forgetCarried(id);
+        forgetKept(id);
         // A row that is already gone counts as deleted: nothing is lost.
         if (sqlite3_changes(engine_->db()) == 0 && !readRow(id).isEmpty())
-            throw EngineError(QStringLiteral("The record was changed by another user after it was read; "
-                                             "it has not been deleted"));
+            refuseRemovalOfChangedRow();
         txn.commit();
-        forgetCarried(0);   // positions shift
+        forgetKept(0);   // positions shift
         keys_.remove(index);
     }
 
@@ -372,6 +215,8 @@ private:
         explicit Transaction(SqliteEngine &engine) : engine_(engine) { engine_.exec("BEGIN IMMEDIATE"); }
         ~Transaction()
         {
+            // The failure that led here is the one reported; SQLite has rolled
+            // back already whatever a rollback here could not.
             if (!done_)
                 sqlite3_exec(engine_.db(), "ROLLBACK", nullptr, nullptr, nullptr);
         }
@@ -399,6 +244,8 @@ private:
         }
         ~ReadTransaction()
         {
+            // Ending a transaction that only read changes nothing: a failure
+            // leaves no lock that the next statement would not end.
             if (open_)
                 sqlite3_exec(engine_.db(), "COMMIT", nullptr, nullptr, nullptr);
         }
@@ -410,29 +257,24 @@ private:
         bool open_ = false;
     };
 
-    // The row by its id, holding every value of `original` as it was read;
-    // `columns` gets the columns whose values are bound after the id.
-    QString asRead(const RowValues &original, QList<int> &columns) const
+    // The row by its id, holding every value of `columns` as it was read:
+    // the id is bound first, then those values.
+    QString asRead(const std::vector<int> &columns) const
     {
         QStringList same{QStringLiteral("rowid = ?")};
-        for (int i = 0; i < int(columns_.size()) && i < original.size(); ++i) {
-            if (columns_[size_t(i)].origin.isEmpty())
-                continue;
+        for (int i : columns)
             same << QStringLiteral("%1 IS ?").arg(quoted(columns_[size_t(i)].origin));
-            columns << i;
-        }
         return same.join(QStringLiteral(" and "));
     }
 
-    void stepForward(bool keep) { stepEnd(true, keep); }
-
-    void stepBackward(bool keep)
+    // Values are kept only for the last rows stepped over on the way.
+    void readKeys(bool front, qsizetype wanted) override
     {
-        if (!backStmt_) {
+        if (!front && !backStmt_) {
             backStmt_ = engine_->prepare(keysDb_, backSql_);
-            sql_.bind(backStmt_);
+            backStmt_.bind(sql_);
         }
-        stepEnd(false, keep);
+        stepEnd(front, wanted <= kCarried);
     }
 
     // Where the statement of one end stands.
@@ -470,12 +312,12 @@ private:
         }
         end.started = true;
         end.last = id;
-        const qsizetype at = front ? keys_.frontCount() : keys_.backCount();
         const Keyset::Step step = front ? keys_.addFront(id) : keys_.addBack(id);
         if (step == Keyset::Step::Met)
             done();
-        else if (step == Keyset::Step::Added && carries_ && keep)
-            (front ? frontCarried_ : backCarried_).put(at, rowValues(stmt.get(), int(columns_.size()), 1));
+        else if (step == Keyset::Step::Added && carries_ && keep && !stale_
+                 && std::find(written_.begin(), written_.end(), id) == written_.end())
+            kept_.keep(id, rowValues(stmt.get(), int(columns_.size()), 1));
     }
 
     // Steps a statement begun again past the id it yielded last. Ties in
@@ -489,10 +331,9 @@ private:
         throw EngineError(QStringLiteral("The list changed while it was read again after an error; open it again"));
     }
 
-    // The keyset is complete: the positions from the end are gone.
+    // The keyset is complete.
     void done()
     {
-        backCarried_.clear();
         posted_.clear();
         keysStmt_.finalize();   // ends the read transaction
         backStmt_.finalize();
@@ -503,13 +344,13 @@ private:
     void beforeWrite()
     {
         if (!engine_->walMode())
-            fetchTo(std::numeric_limits<qsizetype>::max() - 1);
+            fetchTo(kPastEveryRow);
     }
 
     void readRange(const std::vector<qint64> &ids, qint64 low, qint64 high, std::vector<RowValues> &out)
     {
         Statement range = engine_->prepare(engine_->db(), rangeSql_);
-        sql_.bind(range);
+        range.bind(sql_);
         range.bindNamed(":zeplo_low", low);
         range.bindNamed(":zeplo_high", high);
         const int n = int(columns_.size());
@@ -526,48 +367,17 @@ private:
         }
     }
 
-    // Values kept while stepping, for the last rows stepped over, by position.
-    class Carried {
-    public:
-        void put(qsizetype at, RowValues &&values)
-        {
-            if (rows_.empty() || at != first_ + qsizetype(rows_.size())) {
-                rows_.clear();
-                first_ = at;
-            }
-            rows_.push_back(std::move(values));
-            if (qsizetype(rows_.size()) > kCarried) {
-                rows_.pop_front();
-                ++first_;
-            }
-        }
-        const RowValues *at(qsizetype at) const
-        {
-            return at >= first_ && at < first_ + qsizetype(rows_.size()) ? &rows_[size_t(at - first_)] : nullptr;
-        }
-        void clear() { rows_.clear(); }
-        bool empty() const { return rows_.empty(); }
-
-    private:
-        qsizetype first_ = 0;
-        std::deque<RowValues> rows_;
-    };
-    static constexpr qsizetype kCarried = 256;
-
-    // The rows [first, first + ids.size()) from the values kept while
-    // stepping, when every one of them is there and still as stored.
-    bool carried(qsizetype first, const std::vector<qint64> &ids, bool fresh, std::vector<RowValues> &out)
+    // The rows of `ids` from the values kept while stepping, when every one
+    // of them is there and still as stored.
+    bool carried(const std::vector<qint64> &ids, bool fresh, std::vector<RowValues> &out)
     {
-        if (!carries_ || stale_ || (frontCarried_.empty() && backCarried_.empty()))
+        if (!carries_ || stale_ || kept_.empty())
             return false;
         std::vector<const RowValues *> found;
         found.reserve(ids.size());
-        for (qsizetype i = 0; i < qsizetype(ids.size()); ++i) {
-            qsizetype index = first + i;
-            if (keys_.complete() && index < 0)
-                index += knownCount();
-            const RowValues *row = index >= 0 ? frontCarried_.at(index) : backCarried_.at(-index - 1);
-            if (!row || std::find(written_.begin(), written_.end(), ids[size_t(i)]) != written_.end())
+        for (qint64 id : ids) {
+            const RowValues *row = kept_.find(id);
+            if (!row)
                 return false;
             found.push_back(row);
         }
@@ -575,8 +385,7 @@ private:
         // value suspect for good.
         if (!fresh && (dataVersion_ < 0 || engine_->othersDataVersion(true) != dataVersion_)) {
             stale_ = true;
-            frontCarried_.clear();
-            backCarried_.clear();
+            kept_.clear();
             return false;
         }
         for (const RowValues *row : found)
@@ -584,15 +393,17 @@ private:
         return true;
     }
 
-    void forgetCarried(qint64 written)
+    // A write here: the values kept may no longer be the row's, and the
+    // statements, reading their snapshot, would bring the written row's old
+    // values back.
+    void forgetKept(qint64 written)
     {
-        frontCarried_.clear();
-        backCarried_.clear();
+        kept_.clear();
         if (written != 0)
             written_.push_back(written);
     }
 
-    RowValues readRow(qint64 id)
+    RowValues readRow(qint64 id) override
     {
         rowStmt_.reset();
         rowStmt_.bindNamed(":zeplo_rowid", id);
@@ -614,9 +425,7 @@ private:
     Statement rowStmt_;
     Statement keysStmt_;
     Statement backStmt_;
-    Keyset keys_;
     bool carries_ = false;         // the statements yield the rows' values too
-    Carried frontCarried_, backCarried_;
     qint64 dataVersion_ = -1;      // the writing connection's, before the keys' snapshot
     bool stale_ = false;           // another program has written since
     std::vector<qint64> written_;  // rows changed here since the snapshot
@@ -626,15 +435,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<Cursor> SqliteEngine::openCursor(const QString &dialectSql, bool live)
+std::unique_ptr<Cursor> openSqliteKeysetCursor(const std::shared_ptr<SqliteEngine> &engine, const TranslatedSql &sql,
+                                               const SimpleSelect &select)
 {
-    const auto engine = shared_from_this();
-    const TranslatedSql sql = translateSql(dialectSql);
-    if (live) {
-        if (const auto select = parseSimpleSelect(sql.sql))
-            return std::make_unique<KeysetCursor>(engine, sql, *select);
-    }
-    return std::make_unique<SqliteStaticCursor>(engine, sql);
+    return std::make_unique<SqliteKeysetCursor>(engine, sql, select);
 }
 
 } // namespace zeplo

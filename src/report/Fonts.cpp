@@ -1,4 +1,4 @@
-#include "app/Fonts.h"
+#include "report/Fonts.h"
 
 #include <QFont>
 #include <QStringList>

@@ -14,11 +14,13 @@
 #include <memory>
 
 #include "TempCatalogue.h"
+#include "app/BookListLayout.h"
 #include "app/BookListReport.h"
 #include "widgets/ErrorGuard.h"
 #include "engine/Field.h"
 #include "engine/ResultSet.h"
 #include "report/EmfPlayer.h"
+#include "report/EmfRecords.h"
 #include "report/EmfWriter.h"
 #include "report/PageStore.h"
 #include "report/ReportOutput.h"

@@ -69,7 +69,7 @@ TEST(ServerNetwork, NoSessionOfTheProgramStaysInsideATransactionBetweenCommands)
     for (int i = 0; i < 20; ++i)
         query.moveBy(18);
     query.last();
-    query.setSql(mainQuery(searchFilter(QStringLiteral("nazev"), QStringLiteral("a 1")), {}));
+    query.setSql(mainQuery(searchFilter(schema::Title, QStringLiteral("a 1")), {}));
     query.open();
     query.moveBy(50);
     const QString sessions = QStringLiteral("select count(*) from pg_stat_activity where datname = current_database() "
