@@ -258,7 +258,8 @@ void stockOpen(benchmark::State &state)
     });
 }
 
-void stockCtrlEnd(benchmark::State &state)
+// Each repetition shows the list from its first row, untimed, then times `step`.
+void stockFromTheTop(benchmark::State &state, const std::function<void(Stock &)> &step)
 {
     guarded(state, [&] {
         Stock stock;
@@ -266,36 +267,36 @@ void stockCtrlEnd(benchmark::State &state)
             state.PauseTiming();
             stock.setQuery(stockSql());
             state.ResumeTiming();
-            // The view's own Ctrl+End fetches only the next batch of rows, so
-            // the real last row is reached by fetching everything first.
-            stock.fetchAll();
-            const int last = stock.model->rowCount() - 1;
-            stock.view.setCurrentIndex(stock.model->index(last, 0));
-            stock.view.scrollToBottom();
-            stock.show();
-            QTest::keyClick(&stock.view, Qt::Key_Home, Qt::ControlModifier);
-            stock.show();
-            expect(state, stock.view.currentIndex().row() == 0, "Ctrl+Home did not reach the first row");
+            step(stock);
         }
+        state.counters["row"] = stock.view.currentIndex().row() + 1;
         finish(state);
+    });
+}
+
+void stockCtrlEnd(benchmark::State &state)
+{
+    stockFromTheTop(state, [&](Stock &stock) {
+        // The view's own Ctrl+End fetches only the next batch of rows, so
+        // the real last row is reached by fetching everything first.
+        stock.fetchAll();
+        const int last = stock.model->rowCount() - 1;
+        stock.view.setCurrentIndex(stock.model->index(last, 0));
+        stock.view.scrollToBottom();
+        stock.show();
+        QTest::keyClick(&stock.view, Qt::Key_Home, Qt::ControlModifier);
+        stock.show();
+        expect(state, stock.view.currentIndex().row() == 0, "Ctrl+Home did not reach the first row");
     });
 }
 
 void stockPageDown(benchmark::State &state)
 {
-    guarded(state, [&] {
-        Stock stock;
-        for (auto _ : state) {
-            state.PauseTiming();
-            stock.setQuery(stockSql());
-            state.ResumeTiming();
-            for (int i = 0; i < kPageDowns; ++i) {
-                QTest::keyClick(&stock.view, Qt::Key_PageDown);
-                stock.show();
-            }
+    stockFromTheTop(state, [](Stock &stock) {
+        for (int i = 0; i < kPageDowns; ++i) {
+            QTest::keyClick(&stock.view, Qt::Key_PageDown);
+            stock.show();
         }
-        state.counters["row"] = stock.view.currentIndex().row() + 1;
-        finish(state);
     });
 }
 
