@@ -144,6 +144,7 @@ private:
     void notify(DataEvent event, Field *field = nullptr);
     void requireOpen() const;
     void startInsert(qsizetype position);
+    void enterInsert(qsizetype position, qsizetype line, bool atEnd);
     bool hasRow(qsizetype position);
     bool hasAnyRow();
     RowValues rowAt(qsizetype position);

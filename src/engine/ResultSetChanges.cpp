@@ -40,13 +40,21 @@ void ResultSet::startInsert(qsizetype position)
 {
     cursor_->expectInsert();
     const qsizetype line = state_ == DataSetState::Browse && !window_.empty() ? activeLine() : 0;
+    enterInsert(position, line, false);
+}
+
+// The pending row made and shown at `position` on the grid's `line`; the cursor
+// has been told to expect it.
+void ResultSet::enterInsert(qsizetype position, qsizetype line, bool atEnd)
+{
     insertPos_ = position;
     pending_ = RowValues(qsizetype(fields_.size()));
     original_.clear();
     changed_ = false;
     state_ = DataSetState::Insert;
     placeWindow(position, line);
-    bof_ = eof_ = false;
+    bof_ = false;
+    eof_ = atEnd;
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
     checkInvariants();
@@ -58,30 +66,20 @@ void ResultSet::append()
     checkBrowseMode();
     if (!canModify_)
         fail(QStringLiteral("Cannot modify a read-only dataset"));
-    pending_ = RowValues(qsizetype(fields_.size()));
-    original_.clear();
-    changed_ = false;
+    // Asked before the last rows are read, so that the key of the new row can
+    // come with them.
     cursor_->expectInsert();
     // The new row goes after the last one, on the line after it or on the
     // bottom line when the list fills the window. A cursor that reads from
     // the end finds the last rows without reading the ones before them.
     if (cursor_->readsFromEnd() && !cursor_->complete()) {
         fromEnd_ = true;
-        insertPos_ = -1;
-        state_ = DataSetState::Insert;
-        placeWindow(-1, bufferCount_ - 1);
+        enterInsert(-1, bufferCount_ - 1, true);
     } else {
         cursor_->fetchTo(kPastEveryRow);
         const qsizetype count = cursor_->knownCount();
-        insertPos_ = count;
-        state_ = DataSetState::Insert;
-        placeWindow(count, std::min<qsizetype>(count, bufferCount_ - 1));
+        enterInsert(count, std::min<qsizetype>(count, bufferCount_ - 1), true);
     }
-    bof_ = false;
-    eof_ = true;
-    notify(DataEvent::StateChanged);
-    notify(DataEvent::DataSetChanged);
-    checkInvariants();
 }
 
 void ResultSet::insert()
