@@ -486,7 +486,16 @@ TEST(MainWindow, ComingBackFromThePreviewRefreshesTheCountAndAModalWindowDoesNot
     // coming back from the preview: the count stays. Closing the preview later counts.
     catalogue.addBooks(1);
     int step = 0;
-    bool progressShown = false;
+    // A short print may show and close its progress window between two polls.
+    struct ProgressWatch : QObject {
+        bool shown = false;
+        bool eventFilter(QObject *watched, QEvent *event) override
+        {
+            shown = shown || (event->type() == QEvent::Show && dynamic_cast<PrintProgressWindow *>(watched));
+            return false;
+        }
+    } progressWatch;
+    qApp->installEventFilter(&progressWatch);
     QStringList countWhilePrinting;
     Poller poller([&] {
         ReportPreview *p = tisk.previewWindow();
@@ -499,9 +508,8 @@ TEST(MainWindow, ComingBackFromThePreviewRefreshesTheCountAndAModalWindowDoesNot
         }
         const auto *progress = dynamic_cast<PrintProgressWindow *>(QApplication::activeWindow());
         if (step == 1) {
-            progressShown = progressShown || progress;
             countWhilePrinting << child<QLabel>(form, "Panel1")->text();
-            if (!progressShown || tisk.busy() || (progress && progress->isVisible()))
+            if (!progressWatch.shown || tisk.busy() || (progress && progress->isVisible()))
                 return false;
             QApplication::setActiveWindow(&form);
             step = 2;
@@ -519,6 +527,7 @@ TEST(MainWindow, ComingBackFromThePreviewRefreshesTheCountAndAModalWindowDoesNot
         return true;
     });
     form.printList();
+    qApp->removeEventFilter(&progressWatch);
     ASSERT_TRUE(poller.done());
     ASSERT_TRUE(server.waitForEndedJobs(QStringLiteral("Laser"), 1)) << server.problem().toStdString();
     countWhilePrinting.removeDuplicates();
