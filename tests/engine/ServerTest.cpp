@@ -345,7 +345,7 @@ TEST(Server, ABulkSessionCopiesRowsInStreamsThemOutAndNamesTheLineOfARefusedRow)
 {
     ServerDatabase database;
     ASSERT_TRUE(database.ok());
-    PgConnection c(QString::fromStdString(database.uri()), PgSessionSettings{"zeplo-test", false, QString(), {}});
+    PgConnection c(QString::fromStdString(database.uri()), PgSessionSettings{"zeplo-test", false, QString()});
     c.run(PgCommand(QStringLiteral("create table t (n int primary key, s varchar(3))")));
     c.copyIn(QStringLiteral("copy t from stdin"));
     c.copyData("1\tab\n2\t\\N\n");
