@@ -37,6 +37,19 @@ QString Engine::catalogue()
 
 namespace {
 std::atomic<int> lockWait{5000};
+QString password;
+} // namespace
+
+void Engine::setServerPassword(const QString &serverPassword)
+{
+    std::lock_guard lock(mutex);
+    password = serverPassword;
+}
+
+QString Engine::serverPassword()
+{
+    std::lock_guard lock(mutex);
+    return password;
 }
 
 int Engine::lockWaitMs()

@@ -22,6 +22,29 @@ namespace zeplo {
 
 namespace {
 
+// What the client library's failure to connect comes to, by its own test for
+// a missing password and by the server's error codes and the system's words.
+ServerProblem problemOf(pg_conn *conn, const QString &why)
+{
+    if (conn && PQconnectionNeedsPassword(conn))
+        return ServerProblem::PasswordNeeded;
+    const auto says = [&](const char *words) { return why.contains(QLatin1String(words), Qt::CaseInsensitive); };
+    if (conn && PQconnectionUsedPassword(conn) && says("password authentication failed"))
+        return ServerProblem::PasswordRefused;
+    if (says("could not translate host name") || says("Name or service not known"))
+        return ServerProblem::UnknownHost;
+    if (says("Connection refused") || says("No such file or directory") || says("No route to host")
+        || says("Network is unreachable"))
+        return ServerProblem::Unreachable;
+    if (says("timeout expired") || says("timed out"))
+        return ServerProblem::NoAnswer;
+    if (says("does not exist") && says("database"))
+        return ServerProblem::NoDatabase;
+    if (says("permission denied"))
+        return ServerProblem::NoPermission;
+    return ServerProblem::Other;
+}
+
 // The server gives up a statement after this long, with a clear message,
 // before the program's own deadline gives the session up as lost.
 constexpr int kStatementTimeoutMs = 10000;
@@ -207,15 +230,17 @@ void PgConnection::connect(CommandWait &wait, bool first)
     keywords.push_back(nullptr);
     values.push_back(nullptr);
     conn_ = PQconnectStartParams(keywords.data(), values.data(), 1);
+    bool timedOut = false;
     const auto refuse = [&](const QString &why) {
         const QString text = first ? QStringLiteral("Cannot connect to the catalogue server %1:\n%2")
                                          .arg(PgEngine::displayUri(uri_), lines({why}))
                                    : lines({QString::fromLatin1(kLostConnection), why});
+        const ServerProblem problem = timedOut ? ServerProblem::NoAnswer : problemOf(conn_, why);
         if (conn_)
             PQfinish(conn_);
         conn_ = nullptr;
         if (first)
-            throw PgConnectFailed(withoutPassword(text), withoutPassword(lines({why})));
+            throw PgConnectFailed(withoutPassword(text), withoutPassword(lines({why})), problem);
         throw EngineError(withoutPassword(text));
     };
     if (!conn_)
@@ -230,6 +255,7 @@ void PgConnection::connect(CommandWait &wait, bool first)
         try {
             waitFor(status == PGRES_POLLING_READING ? POLLIN : POLLOUT, wait, limit);
         } catch (const EngineError &) {
+            timedOut = true;
             refuse(QStringLiteral("the server did not answer within %1 seconds").arg(limit / 1000));
         }
     }

@@ -58,11 +58,19 @@ public:
     long long line;
 };
 
+// What kept a session from being made, as far as a user can act on it.
+enum class ServerProblem { Other, UnknownHost, Unreachable, NoAnswer, PasswordNeeded, PasswordRefused, NoDatabase,
+                           NoPermission, EndedSession };
+
 // The first connection failed; `why` is the reason alone, without the server's name.
 class PgConnectFailed : public EngineError {
 public:
-    PgConnectFailed(const QString &text, const QString &why) : EngineError(text), why(why) {}
+    PgConnectFailed(const QString &text, const QString &why, ServerProblem problem = ServerProblem::Other)
+        : EngineError(text), why(why), problem(problem)
+    {
+    }
     QString why;
+    ServerProblem problem;
 };
 
 // What a session is for: the program's lists and posts, each command bounded
