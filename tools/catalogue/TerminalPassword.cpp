@@ -1,0 +1,57 @@
+#include "TerminalPassword.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include <termios.h>
+#include <unistd.h>
+
+#include "engine/PgConnection.h"
+#include "engine/ServerUri.h"
+
+using namespace zeplo;
+
+namespace {
+
+// Whether the server wants a password the connection does not have. Any other
+// failure is left to the command, which says it in its own words.
+bool needsPassword(const std::string &uri)
+{
+    try {
+        PgConnection probe(QString::fromStdString(uri), PgSessionSettings{"zeplo-catalogue", false, {}});
+        return false;
+    } catch (const PgConnectFailed &e) {
+        return e.problem == ServerProblem::PasswordNeeded;
+    }
+}
+
+// A line of the terminal, not shown as it is typed.
+std::string hiddenLine(const std::string &prompt)
+{
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
+    termios shown{};
+    const bool terminal = tcgetattr(STDIN_FILENO, &shown) == 0;
+    if (terminal) {
+        termios hidden = shown;
+        hidden.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (terminal)
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &shown);
+    std::fputc('\n', stderr);
+    return line;
+}
+
+} // namespace
+
+std::string terminalPassword(const std::string &uri)
+{
+    if (!isatty(STDIN_FILENO) || !needsPassword(uri))
+        return {};
+    const ServerAccount account = serverAccount(uri);
+    return hiddenLine("Password for " + account.user + "@" + account.host + ":" + account.port + "/" +
+                      account.database + ": ");
+}
