@@ -18,7 +18,10 @@ namespace {
 bool needsPassword(const std::string &uri)
 {
     try {
-        PgConnection probe(QString::fromStdString(uri), PgSessionSettings{"zeplo-catalogue", false, {}});
+        PgSessionSettings settings;
+        settings.applicationName = "zeplo-catalogue";
+        settings.boundedCommands = false;
+        PgConnection probe(QString::fromStdString(uri), settings);
         return false;
     } catch (const PgConnectFailed &e) {
         return e.problem == ServerProblem::PasswordNeeded;

@@ -47,9 +47,10 @@ bool ask(QWidget *parent, const QString &question)
 std::string logInForTransfer(const std::string &uri, const std::string &given)
 {
     const QString password = logInToServer(QString::fromStdString(uri), [&](const QString &asked) {
-        PgConnection session(QString::fromStdString(uri),
-                             PgSessionSettings{"zeplo-transfer", true,
-                                               asked.isEmpty() ? QString::fromStdString(given) : asked});
+        PgSessionSettings settings;
+        settings.applicationName = "zeplo-transfer";
+        settings.password = asked.isEmpty() ? QString::fromStdString(given) : asked;
+        PgConnection session(QString::fromStdString(uri), settings);
     });
     return password.isEmpty() ? given : password.toStdString();
 }
