@@ -20,7 +20,10 @@ QString lines(const QStringList &parts)
 
 QString cleanedClientText(const QString &text)
 {
-    static const QRegularExpression code(QStringLiteral(R"(^([^:\n]*:\s+)[0-9A-Z]{5}:\s+)"),
+    // libpq puts the server's "SEVERITY:  CODE: text" at a line's start, or
+    // after its own words on the same line ("connection to server ... failed: ");
+    // a severity has five capitals too.
+    static const QRegularExpression code(QStringLiteral(R"(((?:^|:\s)[^:\n]*:\s+)(?!FATAL|ERROR|PANIC)[0-9A-Z]{5}:\s+)"),
                                          QRegularExpression::MultilineOption);
     static const QRegularExpression place(QStringLiteral(R"(^\S[^:\n]*:\s+\S+, \S+\.c:\d+\s*$)"));
     QStringList kept;
@@ -32,7 +35,7 @@ QString cleanedClientText(const QString &text)
 
 QString serverCode(const QString &verboseText)
 {
-    static const QRegularExpression code(QStringLiteral(R"(^[^:\n]*:\s+([0-9A-Z]{5}):\s)"),
+    static const QRegularExpression code(QStringLiteral(R"((?:^|:\s)[^:\n]*:\s+(?!FATAL|ERROR|PANIC)([0-9A-Z]{5}):\s)"),
                                          QRegularExpression::MultilineOption);
     const QRegularExpressionMatch m = code.match(verboseText);
     return m.hasMatch() ? m.captured(1) : QString();
