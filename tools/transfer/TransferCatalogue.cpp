@@ -71,11 +71,11 @@ void TransferWindow::addCatalogueLine(QVBoxLayout *layout)
     changeButton_->setObjectName(QStringLiteral("changeCatalogueButton"));
     auto *menu = new QMenu(changeButton_);
     menu->setObjectName(QStringLiteral("catalogueMenu"));
-    connect(choice(menu, QStringLiteral("Katalog ve složce…"), "chooseFolderAction"), &QAction::triggered, this,
+    connect(choice(menu, QStringLiteral("&Katalog ve složce…"), "chooseFolderAction"), &QAction::triggered, this,
             guarded([this] { askForFolder(false); }));
-    connect(choice(menu, QStringLiteral("Nový prázdný katalog ve složce…"), "newFolderAction"), &QAction::triggered,
+    connect(choice(menu, QStringLiteral("&Nový prázdný katalog ve složce…"), "newFolderAction"), &QAction::triggered,
             this, guarded([this] { askForFolder(true); }));
-    connect(choice(menu, QStringLiteral("Katalog na serveru…"), "chooseServerAction"), &QAction::triggered, this,
+    connect(choice(menu, QStringLiteral("Katalog na &serveru…"), "chooseServerAction"), &QAction::triggered, this,
             guarded([this] { askForCatalogueServer(); }));
     changeButton_->setMenu(menu);
     line->addWidget(changeButton_, 0, Qt::AlignTop);
