@@ -11,10 +11,11 @@ namespace {
 
 const QString kKey = QStringLiteral("catalogue");
 
-// An INI file whatever the platform, so that it reads the same everywhere.
+// The platform's own place for a user's settings: on Linux the INI file
+// zeplo/zeplo.conf of the user's configuration folder.
 QSettings settings()
 {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zeplo"), QStringLiteral("zeplo"));
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("zeplo"), QStringLiteral("zeplo"));
 }
 
 } // namespace
