@@ -182,7 +182,8 @@ public:
     }
     QStringList environment() const
     {
-        return {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + address_, QStringLiteral("XDG_RUNTIME_DIR=") + home_ + QStringLiteral("/run")};
+        return {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + address_,
+                QStringLiteral("XDG_RUNTIME_DIR=") + home_ + QStringLiteral("/run")};
     }
     bool running()
     {

@@ -104,7 +104,8 @@ void ServerDialog::addConnectionRows(QFormLayout *form)
     browse->setObjectName(QStringLiteral("caFileButton"));
     connect(browse, &QPushButton::clicked, this, [this] {
         const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Certifikační autorita serveru"),
-                                                          QString(), QStringLiteral("Certifikáty (*.crt *.pem);;Všechny soubory (*)"));
+                                                          QString(),
+                                                          QStringLiteral("Certifikáty (*.crt *.pem);;Všechny soubory (*)"));
         if (!file.isEmpty())
             caFile_->setText(file);
     });

@@ -128,7 +128,8 @@ void TransferWindow::chooseServer(const std::string &uri, const std::string &pas
     const std::unique_ptr<tool::CatalogueStore> store = tool::openProgramCatalogue(uri, password);
     if (!store->exists()) {
         if (!ask(this, QStringLiteral("Na serveru %1 zatím katalog není. Založit tam nový, prázdný?\n"
-                                      "(Stávající katalog tam přenesete tlačítkem „Přenést katalog na server…“.)")
+                                      "(Stávající katalog tam přenesete tlačítkem "
+                                      "„Přenést katalog na server…“.)")
                            .arg(QString::fromStdString(store->name()))))
             return;
         tool::createCatalogue(*store);
