@@ -18,16 +18,23 @@ QString lines(const QStringList &parts)
     return out.join(QLatin1Char('\n'));
 }
 
+namespace {
+
+// The code after the severity: five letters and digits, a digit among them
+// (which tells it from a severity such as FATAL).
+const QRegularExpression &serverCodePattern()
+{
+    static const QRegularExpression code(QStringLiteral(R"(:\s+((?=[0-9A-Z]*[0-9])[0-9A-Z]{5}):\s+)"));
+    return code;
+}
+
+} // namespace
+
 QString cleanedClientText(const QString &text)
 {
-    // libpq puts the server's "SEVERITY:  CODE: text" at a line's start, or
-    // after its own words on the same line ("connection to server ... failed: ");
-    // a severity has five capitals too.
-    static const QRegularExpression code(QStringLiteral(R"(((?:^|:\s)[^:\n]*:\s+)(?!FATAL|ERROR|PANIC)[0-9A-Z]{5}:\s+)"),
-                                         QRegularExpression::MultilineOption);
     static const QRegularExpression place(QStringLiteral(R"(^\S[^:\n]*:\s+\S+, \S+\.c:\d+\s*$)"));
     QStringList kept;
-    for (const QString &line : QString(text).replace(code, QStringLiteral("\\1")).split(QLatin1Char('\n')))
+    for (const QString &line : QString(text).replace(serverCodePattern(), QStringLiteral(":  ")).split(QLatin1Char('\n')))
         if (!line.startsWith(QLatin1Char('\t')) && !place.match(line).hasMatch())
             kept << line;
     return lines(kept);
@@ -35,9 +42,7 @@ QString cleanedClientText(const QString &text)
 
 QString serverCode(const QString &verboseText)
 {
-    static const QRegularExpression code(QStringLiteral(R"((?:^|:\s)[^:\n]*:\s+(?!FATAL|ERROR|PANIC)([0-9A-Z]{5}):\s)"),
-                                         QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch m = code.match(verboseText);
+    const QRegularExpressionMatch m = serverCodePattern().match(verboseText);
     return m.hasMatch() ? m.captured(1) : QString();
 }
 

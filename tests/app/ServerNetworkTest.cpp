@@ -11,6 +11,8 @@
 #include "WindowLink.h"
 #include "app/BookQueries.h"
 #include "engine/ResultSet.h"
+#include "engine/DataSource.h"
+#include "engine/Field.h"
 
 using namespace zeplo;
 
@@ -35,6 +37,52 @@ TEST(ServerNetwork, APathThatStopsAnsweringFailsTheCommandByItsDeadlineAndTheNex
     EXPECT_EQ(c.query.recordCount(), 500);
     c.query.last();
     EXPECT_EQ(c.query.fieldByName(QStringLiteral("nazev"))->displayText(), QStringLiteral("Kniha 500"));
+}
+
+// A command the network fails changes nothing: the row that was current is
+// edited afterwards, and an append that failed leaves nothing to post.
+TEST(ServerNetwork, ACommandTheNetworkFailsLeavesTheListWhereItStood)
+{
+    RelayedCatalogue c(500);
+    WindowLink grid(18);
+    DataSource source;
+    source.setDataSet(&c.query);
+    grid.setDataSource(&source);
+    c.query.moveBy(3);
+    c.relay->freeze(true);
+    EXPECT_TRUE(errorOf([&] { c.query.last(); }).startsWith(kNoAnswer));
+    EXPECT_TRUE(errorOf([&] { c.query.append(); }).startsWith(kNoAnswer));
+    c.relay->freeze(false);
+    EXPECT_EQ(c.query.state(), DataSetState::Browse);
+    EXPECT_EQ(c.query.recNo(), 4);
+    EXPECT_EQ(c.query.activeLine(), 3);
+    EXPECT_EQ(c.query.windowRowCount(), 18);
+    EXPECT_EQ(errorOf([&] { c.query.post(); }), QStringLiteral("Query1: Dataset not in edit or insert mode"));
+    c.query.edit();
+    c.query.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Čtvrtá"));
+    c.query.post();
+    EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select nazev from zeplo where id = 4")).toString(), QStringLiteral("Čtvrtá"));
+    EXPECT_EQ(c.catalogue.count(), 500);
+}
+
+// A host of the URI that never answers costs its own time limit; the next one serves.
+TEST(ServerNetwork, ConnectingTriesEachHostInTurn)
+{
+    RelayedCatalogue c(5);
+    TcpRelay silent("127.0.0.1", c.relay->port());
+    silent.freeze(true);
+    QString uri = Engine::catalogue();
+    static const QRegularExpression hostPort(QStringLiteral(R"(@localhost:(\d+)/([^?]*)\?)"));
+    const QRegularExpressionMatch m = hostPort.match(uri);
+    ASSERT_TRUE(m.hasMatch()) << uri.toStdString();
+    uri.replace(m.capturedStart(), m.capturedLength(),
+                QStringLiteral("@/%1?host=localhost,localhost&port=%2,%3&").arg(m.captured(2)).arg(silent.port()).arg(m.captured(1)));
+    uri.remove(QStringLiteral("&hostaddr=127.0.0.1"));
+    Engine::setCatalogue(uri);
+    ResultSet query(QStringLiteral("Query1"));
+    query.setSql(mainQuery({}, {}));
+    EXPECT_EQ(errorOf([&] { query.open(); }), QString());
+    EXPECT_EQ(query.recordCount(), 5);
 }
 
 TEST(ServerNetwork, APostWhoseAnswerWasLostIsNotStoredTwiceNorTakenForAnotherUsersChange)

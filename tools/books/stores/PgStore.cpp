@@ -8,6 +8,7 @@
 #include "engine/PgConnection.h"
 #include "engine/PgDialect.h"
 #include "engine/ServerUri.h"
+#include "engine/WaitObserver.h"
 
 namespace zeplo::tool {
 
@@ -186,7 +187,7 @@ private:
         try {
             return std::make_unique<PgConnection>(
                 QString::fromStdString(uri_),
-                PgSessionSettings{"zeplo-catalogue", false, QString::fromStdString(password_), {}});
+                PgSessionSettings{"zeplo-catalogue", false, QString::fromStdString(password_)});
         } catch (const PgConnectFailed &e) {
             fail(name_ + ": " + say("cannot connect", "nelze se připojit") + ": " + e.why.toStdString());
         }
@@ -325,6 +326,9 @@ void PgStore::addSearchIndexes(PgConnection &c) const
                               .arg(QLatin1String(column), pg::folded(QString::fromLatin1(column))));
         run(c, name_, QStringLiteral("RELEASE SAVEPOINT zeplo_search"));
     } catch (const std::exception &e) {
+        // Stopped by the user: the whole write is undone, not only the indexes.
+        if (stopRequested())
+            throw;
         run(c, name_, QStringLiteral("ROLLBACK TO SAVEPOINT zeplo_search"));
         std::fprintf(stderr, "zeplo-catalogue: note: %s; searching a large catalogue there will be slow\n", e.what());
     }
