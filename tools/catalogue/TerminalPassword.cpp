@@ -28,22 +28,24 @@ bool needsPassword(const std::string &uri)
     }
 }
 
-// A line of the terminal, not shown as it is typed.
+// A line of the terminal, not shown as it is typed. Echo goes off before
+// the prompt shows, and nothing typed meanwhile is thrown away: a quick typist
+// neither sees the password nor loses it.
 std::string hiddenLine(const std::string &prompt)
 {
-    std::fputs(prompt.c_str(), stderr);
-    std::fflush(stderr);
     termios shown{};
     const bool terminal = tcgetattr(STDIN_FILENO, &shown) == 0;
     if (terminal) {
         termios hidden = shown;
         hidden.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+        tcsetattr(STDIN_FILENO, TCSANOW, &hidden);
     }
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
     std::string line;
     std::getline(std::cin, line);
     if (terminal)
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &shown);
+        tcsetattr(STDIN_FILENO, TCSANOW, &shown);
     std::fputc('\n', stderr);
     return line;
 }
