@@ -1,7 +1,8 @@
 # Fails when a source includes what its part may not (the table in the top
 # CMakeLists.txt): a project header of another part, a Qt header of a module
-# the part does not use, or a client library's header outside the engine.
-#   cmake -DSOURCES=a;b -DPARTS=engine;report -DQT_DIRS=dir1;dir2 -DCLIENTS=ON|OFF
+# the part does not use, a client library's header outside the engine, or the
+# keyring library's outside the part that keeps passwords.
+#   cmake -DSOURCES=a;b -DPARTS=engine;report -DQT_DIRS=dir1;dir2 -DCLIENTS=ON|OFF -DKEYRING=ON|OFF
 #         -DEXTRA_DIRS=dir -DSTAMP=file -P CheckIncludes.cmake
 cmake_minimum_required(VERSION 3.25)
 set(bad "")
@@ -34,6 +35,8 @@ foreach(source IN LISTS SOURCES)
       endif()
     elseif(header MATCHES "^(sqlite3|libpq-fe)\\.h$")
       set(found ${CLIENTS})
+    elseif(header MATCHES "^qt6?keychain/")
+      set(found ${KEYRING})
     elseif(header MATCHES "^Q")
       set(found FALSE)
       foreach(dir IN LISTS QT_DIRS)

@@ -89,6 +89,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "http://www.dubrex.cz")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The libraries come from dpkg-shlibdeps. The fonts are not linked but read at
 # run time: the report and the windows are laid out for their widths. Qt's own
-# translations are read at run time too, for the dialogs Qt draws.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, qt6-translations-l10n")
+# translations are read at run time too, for the dialogs Qt draws. The keyring
+# library opens libsecret only when it runs, to reach the desktop's secret service.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, qt6-translations-l10n, libsecret-1-0")
 include(CPack)

@@ -22,6 +22,11 @@ public:
     // The owner over TCP with TLS, the server's certificate and name verified
     // (ZEPLO_TEST_PG_TLS).
     std::string tlsUri() const;
+    // A role that logs in with a password (scram-sha-256) and may read and
+    // write the books (ZEPLO_TEST_PG_LOGIN): its URI without the password, and
+    // the password, which a user would type.
+    std::string loginUri() const;
+    std::string loginPassword() const;
 
     // Runs SQL as the owner; the first value of the last result, "<NULL>" for null.
     std::string scalar(const std::string &sql) const;

@@ -17,9 +17,17 @@ public:
     bool notify(QObject *receiver, QEvent *event) override;
 };
 
+// Before the main window, on a server catalogue: the first session, with the
+// password taken from the keyring or asked for when the server wants one
+// (logInToServer). Does nothing on a catalogue file.
+void logInToCatalogueServer();
+
 // The "Application Error" box for a failure before the message loop runs:
 // no owner window, task-modal.
 void showStartupError(const std::exception &error);
 QString startupErrorText(const std::exception &error);
+// Its message: the error's own, or for a server that cannot be reached, the
+// server named in plain words and the way to another catalogue.
+QString startupMessage(const std::exception &error);
 
 } // namespace zeplo

@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/BookListReport.h"
 #include "app/Application.h"
+#include "widgets/ServerLogIn.h"
 
 using namespace zeplo;
 
@@ -15,8 +16,11 @@ int main(int argc, char **argv)
     std::unique_ptr<BookListReport> tisk;
     try {
         chooseCatalogue(application.arguments());
+        logInToCatalogueServer();
         form1 = std::make_unique<MainWindow>();
         tisk = std::make_unique<BookListReport>(form1->books());
+    } catch (const LogInCancelled &) {
+        return 1;
     } catch (const std::exception &error) {
         // The main window or the report could not be made (no catalogue,
         // engine failure): the start ends here, without showing the window.

@@ -37,6 +37,22 @@ QString Engine::catalogue()
 
 namespace {
 std::atomic<int> lockWait{5000};
+// Apart from the catalogue's: openDefault() makes the engine, which asks for
+// the password, while it holds that one.
+std::mutex passwordMutex;
+QString password;
+} // namespace
+
+void Engine::setServerPassword(const QString &serverPassword)
+{
+    std::lock_guard lock(passwordMutex);
+    password = serverPassword;
+}
+
+QString Engine::serverPassword()
+{
+    std::lock_guard lock(passwordMutex);
+    return password;
 }
 
 int Engine::lockWaitMs()

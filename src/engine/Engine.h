@@ -34,6 +34,13 @@ public:
     static void setCatalogue(const QString &catalogue);
     static QString catalogue();
 
+    // The password for the server catalogue, given apart from its URI (typed
+    // by the user or taken from the desktop's keyring): kept in memory for the
+    // run, given to the connection alone, never shown. Sessions made later use
+    // a new one; an empty one lets the client library find its own.
+    static void setServerPassword(const QString &password);
+    static QString serverPassword();
+
     // How long a command waits for another program's lock (5 s unless set;
     // connections made later take a new value), and what it says then.
     static int lockWaitMs();

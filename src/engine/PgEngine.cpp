@@ -10,6 +10,14 @@ namespace zeplo {
 
 namespace {
 
+// The program's session, with the password given apart from the URI, if any.
+PgSessionSettings sessionSettings()
+{
+    PgSessionSettings settings;
+    settings.password = Engine::serverPassword();
+    return settings;
+}
+
 // The catalogue's table, checked when the engine connects.
 const QString kCatalogueTable = QStringLiteral("zeplo");
 // What the engine uses of the server: ICU collations, generated columns,
@@ -47,7 +55,8 @@ QString PgEngine::displayUri(const QString &uri)
     return QString::fromStdString(zeplo::withoutPassword(uri.toStdString()));
 }
 
-PgEngine::PgEngine(const QString &uri) : uri_(uri), connection_(std::make_unique<PgConnection>(uri))
+PgEngine::PgEngine(const QString &uri)
+    : uri_(uri), connection_(std::make_unique<PgConnection>(uri, sessionSettings()))
 {
     const QString server = displayUri(uri);
     const int version = connection_->serverVersion();

@@ -214,4 +214,25 @@ std::vector<std::pair<std::string, std::string>> connectionParameters(const std:
     return out;
 }
 
+ServerAccount serverAccount(const std::string &uri)
+{
+    std::string given[4], fallback[4];
+    const char *const keywords[4] = {"host", "port", "dbname", "user"};
+    const auto pick = [&](PQconninfoOption *options, std::string *into) {
+        for (PQconninfoOption *o = options; o && o->keyword; ++o)
+            for (int i = 0; i < 4; ++i)
+                if (o->val && *o->val && std::string_view(o->keyword) == keywords[i])
+                    into[i] = o->val;
+        PQconninfoFree(options);
+    };
+    pick(PQconninfoParse(uri.c_str(), nullptr), given);
+    pick(PQconndefaults(), fallback);
+    for (int i = 0; i < 4; ++i)
+        if (given[i].empty())
+            given[i] = fallback[i];
+    if (given[2].empty())
+        given[2] = given[3];
+    return {given[0].empty() ? "localhost" : given[0], given[1].empty() ? "5432" : given[1], given[2], given[3]};
+}
+
 } // namespace zeplo

@@ -23,6 +23,18 @@ std::string withoutPassword(std::string_view uri);
 // dbname, user, ...), those given only; empty when it cannot read it.
 std::vector<std::pair<std::string, std::string>> connectionParameters(const std::string &uri);
 
+// Which server, database and user a URI reaches, as libpq fills in what it
+// leaves out (the environment's PGHOST, PGPORT, PGUSER, PGDATABASE, then the
+// port 5432, the login name, a database named as the user; "localhost" for the
+// local server's socket). What a password is kept and asked for by.
+struct ServerAccount {
+    std::string host;
+    std::string port;
+    std::string database;
+    std::string user;
+};
+ServerAccount serverAccount(const std::string &uri);
+
 // The message with every password of the URI (as written, as decoded and as
 // normalized) blotted out.
 std::string withoutPasswordOf(std::string message, std::string_view uri);

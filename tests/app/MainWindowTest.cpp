@@ -31,6 +31,7 @@
 #include "app/MainWindow.h"
 #include "app/BookListReport.h"
 #include "app/Application.h"
+#include "engine/PgConnection.h"
 #include "engine/SqliteEngine.h"
 #include "widgets/FieldCheckBox.h"
 #include "widgets/DataGrid.h"
@@ -270,6 +271,37 @@ TEST(MainWindow, WithoutACatalogueTheStartFailsWithTheEnginesMessage)
         EXPECT_TRUE(text.contains(QStringLiteral("zeplo.db"))) << text.toStdString();
         EXPECT_TRUE(text.endsWith(QLatin1Char('.')));
     }
+}
+
+TEST(MainWindow, AServerThatCannotBeReachedIsNamedInPlainWordsWithTheWayToAnotherCatalogue)
+{
+    struct Case {
+        QString uri;
+        QString says;
+    };
+    // Port 1 of this computer: nothing listens there. A name under .invalid is never a computer's.
+    const Case cases[] = {
+        {QStringLiteral("postgresql://anna@127.0.0.1:1/knihy"),
+         QStringLiteral("Server katalogu na počítači „127.0.0.1“ (port 1) není k zastižení")},
+        {QStringLiteral("postgresql://anna@knihovna.invalid/knihy"),
+         QStringLiteral("Počítač „knihovna.invalid“, na kterém má být server katalogu, se v síti nenašel.")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.uri.toStdString());
+        Engine::setCatalogue(c.uri);
+        try {
+            logInToCatalogueServer();
+            ADD_FAILURE() << "a session with a server that is not there";
+        } catch (const PgConnectFailed &e) {
+            const QString text = startupErrorText(e);
+            EXPECT_TRUE(text.startsWith(QStringLiteral("Exception PgConnectFailed in module "))) << text.toStdString();
+            EXPECT_TRUE(text.contains(QStringLiteral(".\n") + c.says)) << text.toStdString();
+            EXPECT_TRUE(text.contains(QStringLiteral("v okně „Zeplo – převod knih“ tlačítkem „Změnit…“")));
+            // The client library's own words stay, for whoever looks after the server.
+            EXPECT_TRUE(text.contains(QStringLiteral("Cannot connect to the catalogue server"))) << text.toStdString();
+        }
+    }
+    Engine::setCatalogue(QString());
 }
 
 TEST(MainWindowCommands, SearchesSetTheFilterAndKeepTheOrder)

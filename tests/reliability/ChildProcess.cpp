@@ -15,7 +15,8 @@ constexpr const char *kLinePrefix = "@child ";
 constexpr const char *kJournalVariable = "ZEPLO_TEST_CHILD_ROLLBACK_JOURNAL";
 }
 
-ChildProcess::ChildProcess(const QString &folder, const QString &role, const QStringList &args)
+ChildProcess::ChildProcess(const QString &folder, const QString &role, const QStringList &args,
+                           const QStringList &environment)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QString::fromLatin1(kRoleVariable), role);
@@ -26,6 +27,13 @@ ChildProcess::ChildProcess(const QString &folder, const QString &role, const QSt
     // ...in the journal mode the parent keeps.
     if (zeplo::SqliteEngine::rollbackJournal())
         env.insert(QString::fromLatin1(kJournalVariable), QStringLiteral("1"));
+    for (const QString &entry : environment) {
+        const qsizetype equals = entry.indexOf(QLatin1Char('='));
+        if (equals < 0)
+            env.remove(entry);
+        else
+            env.insert(entry.left(equals), entry.mid(equals + 1));
+    }
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(folder);
     process_.setProcessChannelMode(QProcess::SeparateChannels);

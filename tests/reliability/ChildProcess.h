@@ -10,7 +10,9 @@
 // talks back through lines on its standard output.
 class ChildProcess {
 public:
-    ChildProcess(const QString &folder, const QString &role, const QStringList &args = {});
+    // `environment`: NAME=VALUE to set, NAME alone to remove, over the parent's.
+    ChildProcess(const QString &folder, const QString &role, const QStringList &args = {},
+                 const QStringList &environment = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;

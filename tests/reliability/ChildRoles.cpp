@@ -104,6 +104,8 @@ TEST(ReliabilityChild, DISABLED_Role)
             churn(args.value(0).toInt());
         else if (role == QLatin1String("change"))
             changeRow(args);
+        else if (role == QLatin1String("start"))
+            startAsTheProgram(args);
         else
             FAIL() << "unknown role " << role.toStdString();
     } catch (const Error &e) {

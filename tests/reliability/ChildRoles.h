@@ -17,3 +17,9 @@ struct ChurnBook {
     bool operator==(const ChurnBook &) const = default;
 };
 ChurnBook churnBook(int n);
+
+// The program's start on the catalogue of ZEPLO_CATALOGUE, up to its main
+// window: the password window, when it comes, answered by `answers` in turn
+// ("PASSWORD", "PASSWORD+remember", or "cancel"), each showing said as
+// "asked PROBLEM|REMEMBER|NOTE"; then "started", "cancelled" or "error TEXT".
+void startAsTheProgram(const QStringList &answers);

@@ -624,6 +624,37 @@ TEST_F(CatalogueToolOnServer, AWrongPasswordOrHostFailsWithoutShowingThePassword
     EXPECT_EQ(server->scalar("select to_regclass('zeplo') is null"), "t");
 }
 
+TEST_F(CatalogueToolOnServer, AServersPasswordIsAskedOnATerminalWithoutEchoAndNeverFromAPipe)
+{
+    ASSERT_EQ(runTool({"demo", uri(), "7"}).exitCode, 0);
+    const QString login = QString::fromStdString(server->loginUri());
+    const QByteArray password = QByteArray::fromStdString(server->loginPassword());
+    ASSERT_FALSE(password.isEmpty());
+
+    // From a pipe the server's refusal, and no question waiting for an answer.
+    const ToolRun piped = runTool({"export", login, path("piped.csv")});
+    EXPECT_EQ(piped.exitCode, 1);
+    EXPECT_EQ(piped.err.find("Password for"), std::string::npos) << piped.err;
+    EXPECT_NE(piped.err.find("no password supplied"), std::string::npos) << piped.err;
+
+    // On a terminal (script gives the tool one) asked as psql asks, and not shown as typed.
+    QProcess terminal;
+    terminal.start(QStringLiteral("script"), {"-qefc", QStringLiteral("'%1' export '%2' '%3'")
+                                                            .arg(QStringLiteral(ZEPLO_TOOL_PATH), login,
+                                                                 path("typed.csv")),
+                                              "/dev/null"});
+    QByteArray shown;
+    while (!shown.contains("Password for zeplo_login@") && terminal.waitForReadyRead(30000))
+        shown += terminal.readAllStandardOutput();
+    ASSERT_TRUE(shown.contains("Password for zeplo_login@")) << shown.toStdString();
+    terminal.write(password + "\n");
+    ASSERT_TRUE(terminal.waitForFinished(60000));
+    shown += terminal.readAllStandardOutput();
+    EXPECT_EQ(terminal.exitCode(), 0) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("7 books exported")) << shown.toStdString();
+    EXPECT_FALSE(shown.contains(password));
+}
+
 // A desktop takes the key of a book it adds from the table's sequence before
 // it posts: the tool's import takes its ids from there too, so the key stays
 // the desktop's. A sequence set back behind the stored keys (by hand, or by a

@@ -11,8 +11,12 @@
 #include <string_view>
 #include <vector>
 
+#include "TerminalPassword.h"
 #include "TerminalProgress.h"
 #include "books/Commands.h"
+#include "books/DesktopCatalogue.h"
+#include "books/stores/PgStore.h"
+#include "engine/ServerUri.h"
 
 namespace {
 
@@ -43,8 +47,13 @@ const char *const kUsage =
     "  zeplo-catalogue demo CATALOGUE N [SEED]\n"
     "      Makes a new catalogue with N made-up books; the same SEED (default 1) gives\n"
     "      the same books.\n"
+    "  zeplo-catalogue chosen\n"
+    "      Prints the catalogue chosen in the transfer window (\"Změnit…\"), which the\n"
+    "      desktop menu's Zeplo opens; nothing when none was chosen.\n"
     "  zeplo-catalogue --help\n"
-    "      Shows this text.\n";
+    "      Shows this text.\n"
+    "On a terminal, the password of a server that wants one nobody gave (in the\n"
+    "URI, ~/.pgpass or PGPASSWORD) is asked for, without echo.\n";
 
 bool parseCount(std::string_view text, std::uint64_t &value)
 {
@@ -68,6 +77,15 @@ char separatorNamed(std::string_view name)
     if (name == "tab" || name == "\\t" || name == "\t")
         return '\t';
     return 0;
+}
+
+// A folder's catalogue, or a server's with its password asked for on the
+// terminal when the server wants one.
+std::unique_ptr<zeplo::tool::CatalogueStore> open(const std::string &where)
+{
+    if (!zeplo::isServerUri(where))
+        return zeplo::tool::openCatalogue(where);
+    return zeplo::tool::makePgStore(where, terminalPassword(where));
 }
 
 } // namespace
@@ -104,16 +122,24 @@ int main(int argc, char **argv)
             std::fputs(kUsage, stdout);
             return 0;
         }
+        if (command == "chosen") {
+            if (!words.empty())
+                return usageError("chosen takes no catalogue");
+            const std::string chosen = desktopCatalogue();
+            if (!chosen.empty())
+                std::printf("%s\n", chosen.c_str());
+            return 0;
+        }
         if (command == "create") {
             if (words.size() != 1)
                 return usageError("create needs exactly one catalogue");
-            createCatalogue(*openCatalogue(words[0]));
+            createCatalogue(*open(words[0]));
             return 0;
         }
         if (command == "import") {
             if (words.size() != 2)
                 return usageError("import needs a catalogue and a file");
-            const auto target = openCatalogue(words[0]);
+            const auto target = open(words[0]);
             BookFile file(words[1], read);
             std::fprintf(stderr, "zeplo-catalogue: %s\n", file.decisions().c_str());
             TerminalProgress progress("import");
@@ -125,7 +151,7 @@ int main(int argc, char **argv)
         if (command == "export") {
             if (words.size() != 2)
                 return usageError("export needs a catalogue and a file");
-            const auto source = openCatalogue(words[0]);
+            const auto source = open(words[0]);
             TerminalProgress progress("export");
             const std::uint64_t count = exportBooks(*source, words[1], forSpreadsheet, progress);
             std::printf("%llu books exported to %s\n", static_cast<unsigned long long>(count), words[1].c_str());
@@ -134,8 +160,8 @@ int main(int argc, char **argv)
         if (command == "copy") {
             if (words.size() != 2)
                 return usageError("copy needs the catalogue to copy and the one to fill");
-            const auto source = openCatalogue(words[0]);
-            const auto target = openCatalogue(words[1]);
+            const auto source = open(words[0]);
+            const auto target = open(words[1]);
             TerminalProgress progress("copy");
             const std::uint64_t count = copyBooks(*source, *target, progress);
             std::printf("%llu books copied into %s\n", static_cast<unsigned long long>(count),
@@ -150,7 +176,7 @@ int main(int argc, char **argv)
                 return usageError("not a number of books: " + words[1]);
             if (words.size() == 3 && !parseCount(words[2], seed))
                 return usageError("not a seed (a whole number from 0): " + words[2]);
-            const auto target = openCatalogue(words[0]);
+            const auto target = open(words[0]);
             makeDemoCatalogue(*target, count, seed);
             std::printf("%llu books made in %s\n", static_cast<unsigned long long>(count), target->name().c_str());
             return 0;

@@ -1,7 +1,10 @@
 #include "ServerDialog.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,12 +25,16 @@ QLineEdit *field(const char *name, QWidget *parent)
 
 QString encoded(const QString &part) { return QString::fromLatin1(QUrl::toPercentEncoding(part)); }
 
+// The encryption box's choices, by libpq's sslmode.
+enum Encryption { kNone, kRequired, kVerified };
+
 } // namespace
 
-ServerDialog::ServerDialog(QWidget *parent) : QDialog(parent)
+ServerDialog::ServerDialog(QWidget *parent, Purpose purpose) : QDialog(parent)
 {
     setObjectName(QStringLiteral("ServerDialog"));
-    setWindowTitle(QStringLiteral("Přenést katalog na server"));
+    setWindowTitle(purpose == Purpose::Copy ? QStringLiteral("Přenést katalog na server")
+                                            : QStringLiteral("Katalog na serveru"));
     auto *layout = new QVBoxLayout(this);
     auto *form = new QFormLayout;
     host_ = field("hostEdit", this);
@@ -40,6 +47,7 @@ ServerDialog::ServerDialog(QWidget *parent) : QDialog(parent)
     form->addRow(QStringLiteral("Databáze:"), database_);
     form->addRow(QStringLiteral("Uživatel:"), user_);
     form->addRow(QStringLiteral("Heslo:"), password_);
+    addConnectionRows(form);
     layout->addLayout(form);
 
     toServer_ = new QRadioButton(QStringLiteral("Z tohoto katalogu na server"), this);
@@ -49,29 +57,94 @@ ServerDialog::ServerDialog(QWidget *parent) : QDialog(parent)
     fromServer_->setObjectName(QStringLiteral("fromServerButton"));
     layout->addWidget(toServer_);
     layout->addWidget(fromServer_);
-    auto *note = new QLabel(QStringLiteral("Katalog se přenese jen do nového nebo prázdného katalogu, "
-                                           "celý, nebo vůbec. Heslo se nikam neukládá."),
+    toServer_->setVisible(purpose == Purpose::Copy);
+    fromServer_->setVisible(purpose == Purpose::Copy);
+    auto *note = new QLabel(purpose == Purpose::Copy
+                                ? QStringLiteral("Katalog se přenese jen do nového nebo prázdného katalogu, "
+                                                 "celý, nebo vůbec. Heslo se nikam neukládá.")
+                                : QStringLiteral("Zeplo se pak bude otevírat na katalogu tohoto serveru. Heslo "
+                                                 "se do nastavení neukládá."),
                             this);
     note->setWordWrap(true);
     layout->addWidget(note);
 
     auto *buttons = new QDialogButtonBox(this);
-    QPushButton *copy = buttons->addButton(QStringLiteral("Přenést"), QDialogButtonBox::AcceptRole);
+    QPushButton *copy = buttons->addButton(purpose == Purpose::Copy ? QStringLiteral("Přenést")
+                                                                    : QStringLiteral("Zvolit"),
+                                           QDialogButtonBox::AcceptRole);
     copy->setObjectName(QStringLiteral("copyButton"));
     copy->setDefault(true);
     buttons->addButton(QStringLiteral("Storno"), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
-    for (QLineEdit *edit : {host_, database_})
+    for (QLineEdit *edit : {host_, database_, caFile_})
         connect(edit, &QLineEdit::textChanged, this, &ServerDialog::check);
+    connect(encryption_, &QComboBox::currentIndexChanged, this, &ServerDialog::check);
+    connect(caFile_, &QLineEdit::textChanged, this, &ServerDialog::caFileChosen);
     check();
 }
 
+// The port, and how the connection is encrypted: none, required, or verified
+// against the file of the certificate authority that signed the server's
+// certificate (libpq's sslmode disable, require and verify-full).
+void ServerDialog::addConnectionRows(QFormLayout *form)
+{
+    port_ = field("portEdit", this);
+    port_->setPlaceholderText(QStringLiteral("5432"));
+    form->insertRow(1, QStringLiteral("Port:"), port_);
+    encryption_ = new QComboBox(this);
+    encryption_->setObjectName(QStringLiteral("encryptionBox"));
+    encryption_->addItems({QStringLiteral("Bez šifrování"), QStringLiteral("Šifrovat"),
+                           QStringLiteral("Šifrovat a ověřit server certifikační autoritou")});
+    form->addRow(QStringLiteral("Šifrování:"), encryption_);
+    caFile_ = field("caFileEdit", this);
+    caFile_->setPlaceholderText(QStringLiteral("soubor certifikační autority (.crt, .pem)"));
+    auto *browse = new QPushButton(QStringLiteral("Vybrat…"), this);
+    browse->setObjectName(QStringLiteral("caFileButton"));
+    connect(browse, &QPushButton::clicked, this, [this] {
+        const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Certifikační autorita serveru"),
+                                                          QString(),
+                                                          QStringLiteral("Certifikáty (*.crt *.pem);;Všechny soubory (*)"));
+        if (!file.isEmpty())
+            caFile_->setText(file);
+    });
+    auto *row = new QHBoxLayout;
+    row->addWidget(caFile_, 1);
+    row->addWidget(browse);
+    form->addRow(QStringLiteral("Certifikační autorita:"), row);
+}
+
+void ServerDialog::caFileChosen(const QString &file)
+{
+    // A certificate authority given is one to verify the server against.
+    if (!file.trimmed().isEmpty())
+        encryption_->setCurrentIndex(kVerified);
+}
+
+bool ServerDialog::overSocket() const { return host_->text().trimmed().startsWith(QLatin1Char('/')); }
+
 void ServerDialog::check()
 {
+    // A local server's socket is not encrypted: there is nothing to choose.
+    encryption_->setEnabled(!overSocket());
+    const bool verifiable = encryption_->currentIndex() != kVerified || !caFile_->text().trimmed().isEmpty();
     findChild<QPushButton *>(QStringLiteral("copyButton"))
-        ->setEnabled(!host_->text().trimmed().isEmpty() && !database_->text().trimmed().isEmpty());
+        ->setEnabled(!host_->text().trimmed().isEmpty() && !database_->text().trimmed().isEmpty() && verifiable);
+}
+
+QString ServerDialog::encryptionParameters() const
+{
+    if (overSocket())
+        return QString();
+    switch (encryption_->currentIndex()) {
+    case kRequired:
+        return QStringLiteral("sslmode=require");
+    case kVerified:
+        return QStringLiteral("sslmode=verify-full&sslrootcert=") + encoded(caFile_->text().trimmed());
+    default:
+        return QStringLiteral("sslmode=disable");
+    }
 }
 
 std::string ServerDialog::uri() const
@@ -80,20 +153,35 @@ std::string ServerDialog::uri() const
     // parameter, and a port after it (FOLDER:PORT) as the port parameter.
     QString host = host_->text().trimmed();
     const QString user = user_->text().trimmed();
+    const QString port = port_->text().trimmed();
     QString uri = QStringLiteral("postgresql://");
     if (!user.isEmpty())
         uri += encoded(user) + QLatin1Char('@');
-    const bool socket = host.startsWith(QLatin1Char('/'));
-    if (!socket)
-        uri += host;
+    const bool socket = overSocket();
+    if (!socket) {
+        // The port field wins over a port typed after the host.
+        const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
+        if (!port.isEmpty() && colon > host.lastIndexOf(QLatin1Char(']')))
+            host.truncate(colon);
+        uri += host + (port.isEmpty() ? QString() : QLatin1Char(':') + encoded(port));
+    }
     uri += QLatin1Char('/') + encoded(database_->text().trimmed());
+    QStringList parameters;
     if (socket) {
         const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
-        const QString port = colon > host.lastIndexOf(QLatin1Char('/')) ? host.mid(colon + 1) : QString();
-        if (!port.isEmpty())
+        QString socketPort = colon > host.lastIndexOf(QLatin1Char('/')) ? host.mid(colon + 1) : QString();
+        if (!socketPort.isEmpty())
             host.truncate(colon);
-        uri += QStringLiteral("?host=") + encoded(host) + (port.isEmpty() ? QString() : QStringLiteral("&port=") + encoded(port));
+        if (!port.isEmpty())
+            socketPort = port;
+        parameters << QStringLiteral("host=") + encoded(host);
+        if (!socketPort.isEmpty())
+            parameters << QStringLiteral("port=") + encoded(socketPort);
     }
+    if (const QString encryption = encryptionParameters(); !encryption.isEmpty())
+        parameters << encryption;
+    if (!parameters.isEmpty())
+        uri += QLatin1Char('?') + parameters.join(QLatin1Char('&'));
     return uri.toStdString();
 }
 

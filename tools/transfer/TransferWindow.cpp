@@ -20,6 +20,7 @@
 #include "books/Commands.h"
 #include "engine/ServerUri.h"
 #include "widgets/ErrorGuard.h"
+#include "widgets/ServerLogIn.h"
 
 namespace zeplo::transfer {
 
@@ -66,21 +67,16 @@ QString loadedSentence(qulonglong count)
     return verb + QLatin1Char(' ') + knih(count) + QLatin1Char('.');
 }
 
-TransferWindow::TransferWindow(const QString &catalogue, QWidget *parent) : QWidget(parent)
+TransferWindow::TransferWindow(const QString &catalogue, QWidget *parent, const std::string &password)
+    : QWidget(parent)
 {
     setObjectName(QStringLiteral("TransferWindow"));
     setWindowTitle(QStringLiteral("Zeplo – převod knih"));
-    catalogue_ = tool::openProgramCatalogue(catalogue.toStdString());
+    catalogue_ = tool::openProgramCatalogue(catalogue.toStdString(), password);
     catalogueName_ = text(catalogue_->name());
 
     auto *layout = new QVBoxLayout(this);
-    catalogueLabel_ = new QLabel(QStringLiteral("Katalog: %1").arg(catalogueName_), this);
-    catalogueLabel_->setObjectName(QStringLiteral("catalogueLabel"));
-    catalogueLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QFont bold = catalogueLabel_->font();
-    bold.setBold(true);
-    catalogueLabel_->setFont(bold);
-    layout->addWidget(catalogueLabel_);
+    addCatalogueLine(layout);
 
     auto *commands = new QGridLayout;
     importButton_ = commandButton(QStringLiteral("Načíst knihy ze souboru…"), "importButton", this);
@@ -106,6 +102,7 @@ TransferWindow::TransferWindow(const QString &catalogue, QWidget *parent) : QWid
     statusLabel_->setWordWrap(true);
     statusLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(statusLabel_);
+    layout->addWidget(openOnServerButton_, 0, Qt::AlignLeft);
     auto *progress = new QHBoxLayout;
     progressBar_ = new QProgressBar(this);
     progressBar_->setObjectName(QStringLiteral("progressBar"));
@@ -198,8 +195,13 @@ void TransferWindow::exportFile(const QString &file)
 void TransferWindow::askForServer()
 {
     ServerDialog dialog(this);
-    if (dialog.exec() == QDialog::Accepted)
-        copyWithServer(dialog.uri(), dialog.password(), dialog.toServer());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    try {
+        copyWithServer(dialog.uri(), logInForTransfer(dialog.uri(), dialog.password()), dialog.toServer());
+    } catch (const LogInCancelled &) {
+        // Zrušit in the password window: nothing is copied.
+    }
 }
 
 void TransferWindow::copyWithServer(const std::string &uri, const std::string &password, bool toServer)
@@ -213,17 +215,25 @@ void TransferWindow::copyWithServer(const std::string &uri, const std::string &p
                 return QStringLiteral("Ze serveru přeneseno %1 do katalogu %2.")
                     .arg(knih(tool::copyBooks(*server, *catalogue_, progress)), catalogueName_);
             const std::uint64_t count = tool::copyBooks(*catalogue_, *server, progress);
-            return QStringLiteral("Na server přeneseno %1. Zeplo na tomto serveru spustíte příkazem\n"
-                                  "zeplo --catalogue '%2'\n"
-                                  "(heslo si libpq vezme ze souboru ~/.pgpass nebo z proměnné PGPASSWORD).")
+            return QStringLiteral("Na server přeneseno %1. Zeplo se na něm bude otevírat z nabídky, když "
+                                  "zvolíte „Otevírat Zeplo na tomto serveru“; z terminálu příkazem\n"
+                                  "zeplo --catalogue '%2'")
                 .arg(knih(count), shown);
         });
+    if (toServer) {
+        // Offered when the copy has ended well.
+        copiedServer_ = uri;
+        copiedPassword_ = password;
+    }
 }
 
 void TransferWindow::run(const QString &what, BackgroundWork::Job job)
 {
-    for (QPushButton *button : {importButton_, exportButton_, serverButton_})
+    for (QPushButton *button : {changeButton_, importButton_, exportButton_, serverButton_})
         button->setEnabled(false);
+    openOnServerButton_->setVisible(false);
+    copiedServer_.clear();
+    copiedPassword_.clear();
     statusLabel_->setText(what);
     progressBar_->setRange(0, 0);
     progressBar_->setVisible(true);
@@ -256,13 +266,14 @@ void TransferWindow::ended(bool ok, bool cancelled, const QString &message)
     unsetCursor();
     progressBar_->setVisible(false);
     cancelButton_->setVisible(false);
-    for (QPushButton *button : {importButton_, exportButton_, serverButton_})
+    for (QPushButton *button : {changeButton_, importButton_, exportButton_, serverButton_})
         button->setEnabled(true);
     if (closeWhenEnded_) {
         emit workEnded();
         close();
         return;
     }
+    offerServer(ok && !cancelled);
     if (ok) {
         statusLabel_->setText(message);
     } else if (cancelled) {

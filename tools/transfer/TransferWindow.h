@@ -10,6 +10,7 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QVBoxLayout;
 
 namespace zeplo::tool {
 class CatalogueStore;
@@ -25,14 +26,24 @@ namespace zeplo::transfer {
 class TransferWindow : public QWidget {
     Q_OBJECT
 public:
-    // `catalogue`: a catalogue file (a folder stands for its zeplo.db) or a server URI.
-    explicit TransferWindow(const QString &catalogue, QWidget *parent = nullptr);
+    // `catalogue`: a catalogue file (a folder stands for its zeplo.db) or a
+    // server URI; `password`, given apart, goes to the server's connections only.
+    explicit TransferWindow(const QString &catalogue, QWidget *parent = nullptr, const std::string &password = {});
     ~TransferWindow() override;
 
     // The three commands, each after its file dialog; the tests call them with the file.
     void importFile(const QString &path);
     void exportFile(const QString &path);
     void copyWithServer(const std::string &uri, const std::string &password, bool toServer);
+
+    // "Změnit…": the catalogue that this window and the desktop menu's Zeplo
+    // open from now on (the user's setting): a folder with a catalogue, a
+    // folder to make a new, empty one in, or a server's catalogue; the tests
+    // call them with the folder or the server.
+    void chooseFolder(const QString &folder, bool makeNew);
+    void chooseServer(const std::string &uri, const std::string &password);
+    // "Otevírat Zeplo na tomto serveru", offered after a copy to a server.
+    void openOnServer();
 
     bool working() const { return work_.running(); }
     BackgroundWork &work() { return work_; }
@@ -45,6 +56,11 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void addCatalogueLine(QVBoxLayout *layout);
+    void askForFolder(bool makeNew);
+    void askForCatalogueServer();
+    void useCatalogue(const std::string &where, const std::string &password);
+    void offerServer(bool copied);
     void chooseImportFile();
     void chooseExportFile();
     void askForServer();
@@ -55,6 +71,11 @@ private:
     std::unique_ptr<tool::CatalogueStore> catalogue_;
     QString catalogueName_;
     QLabel *catalogueLabel_;
+    QPushButton *changeButton_;
+    QPushButton *openOnServerButton_;
+    // The server of the last copy there, offered for Zeplo to open.
+    std::string copiedServer_;
+    std::string copiedPassword_;
     QPushButton *importButton_;
     QPushButton *exportButton_;
     QPushButton *serverButton_;
@@ -67,5 +88,11 @@ private:
 
 // "Načteno 812 knih.", "Načtena 1 kniha.", "Načteny 3 knihy."
 QString loadedSentence(qulonglong count);
+
+// The first session with the server catalogue `uri`, as the program makes
+// it: with `given` (typed in the server dialog), or else the keyring's
+// password or one asked in the password window. Returns the password that
+// was taken; raises LogInCancelled for Zrušit.
+std::string logInForTransfer(const std::string &uri, const std::string &given = {});
 
 } // namespace zeplo::transfer

@@ -10,7 +10,9 @@
 #include "books/Books.h"
 #include "engine/CatalogueChoice.h"
 #include "engine/Engine.h"
+#include "engine/ServerUri.h"
 #include "widgets/ErrorGuard.h"
+#include "widgets/ServerLogIn.h"
 #include "widgets/QtTranslations.h"
 
 int main(int argc, char **argv)
@@ -19,13 +21,24 @@ int main(int argc, char **argv)
     zeplo::loadQtTranslations(QLocale());
     zeplo::tool::setLanguage(zeplo::tool::Language::Czech);
     std::unique_ptr<zeplo::transfer::TransferWindow> window;
+    bool cancelled = false;
     const bool made = zeplo::runGuarded([&] {
         zeplo::chooseCatalogue(application.arguments());
         const QString chosen = zeplo::Engine::catalogue();
+        // On a server, its password first, as the program asks it.
+        std::string password;
+        try {
+            if (zeplo::isServerUri(chosen.toStdString()))
+                password = zeplo::transfer::logInForTransfer(chosen.toStdString());
+        } catch (const zeplo::LogInCancelled &) {
+            cancelled = true;
+            return;
+        }
         window = std::make_unique<zeplo::transfer::TransferWindow>(
-            chosen.isEmpty() ? QDir::current().absoluteFilePath(QStringLiteral("zeplo.db")) : chosen);
+            chosen.isEmpty() ? QDir::current().absoluteFilePath(QStringLiteral("zeplo.db")) : chosen, nullptr,
+            password);
     });
-    if (!made)
+    if (!made || cancelled)
         return 1;
     window->show();
     return application.exec();
