@@ -6,11 +6,11 @@
 #include <QDir>
 #include <QLocale>
 
+#include "TransferMessages.h"
 #include "TransferWindow.h"
 #include "books/Books.h"
 #include "engine/CatalogueChoice.h"
 #include "engine/Engine.h"
-#include "widgets/ErrorGuard.h"
 #include "widgets/QtTranslations.h"
 
 int main(int argc, char **argv)
@@ -19,7 +19,7 @@ int main(int argc, char **argv)
     zeplo::loadQtTranslations(QLocale());
     zeplo::tool::setLanguage(zeplo::tool::Language::Czech);
     std::unique_ptr<zeplo::transfer::TransferWindow> window;
-    const bool made = zeplo::runGuarded([&] {
+    const bool made = zeplo::transfer::runShowingFailure(nullptr, [&] {
         zeplo::chooseCatalogue(application.arguments());
         const QString chosen = zeplo::Engine::catalogue();
         window = std::make_unique<zeplo::transfer::TransferWindow>(

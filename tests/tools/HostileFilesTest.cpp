@@ -1,0 +1,400 @@
+// Files a careless program or a hostile sender could make, built here at run
+// time (kilobytes on disk, up to gigabytes unpacked): the tool refuses each with
+// one short line, within bounded memory and time, and leaves the catalogue as it
+// was; or it imports the odd value exactly.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+namespace {
+
+// What the tool may take of any file: the issue's bound, and time enough for the
+// largest part a workbook may have. Not measured under the sanitizers.
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
+constexpr bool kMeasured = true;
+#else
+constexpr bool kMeasured = false;
+#endif
+constexpr long kMostKilobytes = 300 * 1024;
+constexpr double kMostSeconds = 20;
+
+// A part of a zip file: `head`, `piece` `repeats` times, `tail`; the archive
+// states `stated` as its size, its true size when unset.
+struct Part {
+    std::string name;
+    QByteArray head;
+    QByteArray piece = {};
+    quint64 repeats = 0;
+    QByteArray tail = {};
+    std::optional<quint64> stated = {};
+};
+
+// Raw deflate of `data` from a fresh stream, ended by a full flush (the stream
+// stays open at a byte boundary with nothing to refer back to) or finished.
+QByteArray deflated(const QByteArray &data, int flush)
+{
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&z, uLong(data.size())) + 64), '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, flush);
+    out.resize(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return out;
+}
+
+// The CRC of `piece` repeated `n` times, by doubling.
+uLong repeatedCrc(const QByteArray &piece, quint64 n)
+{
+    uLong result = crc32(0, nullptr, 0);
+    uLong power = crc32(0, reinterpret_cast<const Bytef *>(piece.constData()), uInt(piece.size()));
+    for (z_off_t length = z_off_t(piece.size()); n; n >>= 1, power = crc32_combine(power, power, length), length *= 2)
+        if (n & 1)
+            result = crc32_combine(result, power, length);
+    return result;
+}
+
+void put(QByteArray &out, quint64 value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out += char((value >> (8 * i)) & 0xFF);
+}
+
+// A zip file of deflated parts whose repeated piece is deflated once and its bytes repeated.
+void writeZip(const QString &path, const std::vector<Part> &parts)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    QByteArray directory;
+    for (const Part &part : parts) {
+        const QByteArray first = deflated(part.head, Z_FULL_FLUSH), piece = deflated(part.piece, Z_FULL_FLUSH),
+                         last = deflated(part.tail, Z_FINISH);
+        const quint64 size = quint64(part.head.size()) + quint64(part.piece.size()) * part.repeats + quint64(part.tail.size());
+        uLong crc = crc32(0, reinterpret_cast<const Bytef *>(part.head.constData()), uInt(part.head.size()));
+        crc = crc32_combine(crc, repeatedCrc(part.piece, part.repeats), z_off_t(part.piece.size() * part.repeats));
+        crc = crc32_combine(crc, crc32(0, reinterpret_cast<const Bytef *>(part.tail.constData()), uInt(part.tail.size())),
+                              z_off_t(part.tail.size()));
+        const quint64 packed = quint64(first.size()) + quint64(piece.size()) * part.repeats + quint64(last.size());
+        QByteArray common; // version, flags, deflate, time, date, crc, sizes, name length, extra length
+        put(common, 20, 2), put(common, 0, 2), put(common, 8, 2), put(common, 0, 4), put(common, crc, 4);
+        put(common, packed, 4), put(common, part.stated.value_or(size), 4), put(common, part.name.size(), 2), put(common, 0, 2);
+        const qint64 offset = file.pos();
+        QByteArray local;
+        put(local, 0x04034b50, 4);
+        file.write(local + common + QByteArray::fromStdString(part.name) + first);
+        for (quint64 i = 0; i < part.repeats; ++i)
+            file.write(piece);
+        file.write(last);
+        put(directory, 0x02014b50, 4), put(directory, 20, 2);
+        directory += common;
+        put(directory, 0, 2), put(directory, 0, 2), put(directory, 0, 2), put(directory, 0, 4), put(directory, offset, 4);
+        directory += QByteArray::fromStdString(part.name);
+    }
+    QByteArray end;
+    put(end, 0x06054b50, 4), put(end, 0, 4), put(end, parts.size(), 2), put(end, parts.size(), 2);
+    put(end, directory.size(), 4), put(end, file.pos(), 4), put(end, 0, 2);
+    file.write(directory + end);
+}
+
+const QByteArray kXml = R"(<?xml version="1.0" encoding="UTF-8"?>)";
+const QByteArray kMain = R"( xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main")";
+const QByteArray kRels = kXml + R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+    R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet")"
+    R"( Target="worksheets/sheet1.xml"/><Relationship Id="rId2" Type="http://x/relationships/sharedStrings")"
+    R"( Target="sharedStrings.xml"/><Relationship Id="rId3" Type="http://x/relationships/styles" Target="styles.xml"/>)"
+    R"(</Relationships>)";
+QByteArray workbook(const QByteArray &inside = {})
+{
+    return kXml + "<workbook" + kMain
+           + R"( xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)" + inside
+           + R"(<sheets><sheet name="Knihy" sheetId="1" r:id="rId1"/></sheets></workbook>)";
+}
+const QByteArray kSheetHead = kXml + "<worksheet" + kMain + "><sheetData>";
+const QByteArray kSheetTail = "</sheetData></worksheet>";
+const QByteArray kHeader = R"(<row r="1"><c r="A1" t="inlineStr"><is><t>Název</t></is></c>)"
+                           R"(<c r="B1" t="inlineStr"><is><t>Rok vydání</t></is></c></row>)";
+
+// An .xlsx workbook of a sheet and other parts, with a workbook part and its
+// relationships unless the others hold one.
+std::vector<Part> xlsx(Part sheet, std::vector<Part> others = {})
+{
+    sheet.name = "xl/worksheets/sheet1.xml";
+    for (const char *name : {"xl/workbook.xml", "xl/_rels/workbook.xml.rels"}) {
+        if (std::none_of(others.begin(), others.end(), [&](const Part &part) { return part.name == name; }))
+            others.push_back({name, name == std::string("xl/workbook.xml") ? workbook() : kRels});
+    }
+    others.push_back(std::move(sheet));
+    return others;
+}
+
+const QByteArray kContentHead =
+    kXml + R"(<office:document-content xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0")"
+    R"( xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0")"
+    R"( xmlns:calcext="urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0">)"
+    R"(<office:body><office:spreadsheet><table:table table:name="Knihy"><table:table-row>)"
+    R"(<table:table-cell office:value-type="string"><text:p>Název</text:p></table:table-cell>)"
+    R"(<table:table-cell office:value-type="string"><text:p>Rok vydání</text:p></table:table-cell></table:table-row>)";
+const QByteArray kContentTail = "</table:table></office:spreadsheet></office:body></office:document-content>";
+std::vector<Part> ods(Part content)
+{
+    content.name = "content.xml";
+    return {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"}, std::move(content)};
+}
+
+struct ToolResult {
+    int exitCode = -1;
+    std::string err;
+    long peakKilobytes = 0;
+    double cpuSeconds = 0;
+};
+
+// Runs the tool as a process of its own, its stderr to a file, and takes its
+// peak memory and processor time from the kernel when it ends.
+ToolResult runTool(const QTemporaryDir &dir, const std::vector<std::string> &args)
+{
+    const std::string tool = ZEPLO_TOOL_PATH, errFile = dir.filePath(QStringLiteral("stderr")).toStdString();
+    std::vector<char *> argv{const_cast<char *>(tool.c_str())};
+    for (const std::string &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    ToolResult run;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int none = open("/dev/null", O_WRONLY);
+        dup2(err, 2), dup2(none, 1);
+        const rlimit cpu{120, 120}; // a hang ends the child, not the test run
+        setrlimit(RLIMIT_CPU, &cpu);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid)
+        return run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.peakKilobytes = usage.ru_maxrss;
+    run.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+                     + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    QFile err(QString::fromStdString(errFile));
+    if (err.open(QIODevice::ReadOnly))
+        run.err = err.readAll().toStdString();
+    return run;
+}
+
+// Every book of a catalogue folder, one line each.
+std::string books(const QString &folder)
+{
+    sqlite3 *db = nullptr;
+    std::string all;
+    if (sqlite3_open_v2((folder + "/zeplo.db").toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_exec(db, "select * from zeplo order by id", [](void *out, int n, char **values, char **) {
+            for (int i = 0; i < n; ++i)
+                *static_cast<std::string *>(out) += std::string(values[i] ? values[i] : "<NULL>") + "|";
+            *static_cast<std::string *>(out) += "\n";
+            return 0;
+        }, &all, nullptr);
+    }
+    sqlite3_close(db);
+    return all;
+}
+
+class HostileFiles : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_EQ(runTool(dir, {"demo", catalogue(), "3"}).exitCode, 0);
+        before = books(QString::fromStdString(catalogue()));
+    }
+    std::string catalogue() const { return dir.filePath(QStringLiteral("katalog")).toStdString(); }
+    std::string file(const char *name, const std::vector<Part> &parts) const
+    {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        writeZip(path, parts);
+        return path.toStdString();
+    }
+    std::string file(const char *name, const QByteArray &content) const
+    {
+        QFile out(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(content);
+        return out.fileName().toStdString();
+    }
+    // Imports; checks the bounds and that the last line of stderr is one short line.
+    ToolResult import(const std::string &path, const std::vector<std::string> &options = {})
+    {
+        std::vector<std::string> args{"import"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(catalogue());
+        args.push_back(path);
+        const ToolResult run = runTool(dir, args);
+        if (kMeasured) {
+            EXPECT_LT(run.peakKilobytes, kMostKilobytes);
+            EXPECT_LT(run.cpuSeconds, kMostSeconds);
+        }
+        std::istringstream lines(run.err);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LT(line.size(), 400u) << line.substr(0, 400);
+        EXPECT_EQ(run.err.find("std::"), std::string::npos) << run.err.substr(0, 400);
+        return run;
+    }
+
+    QTemporaryDir dir;
+    std::string before;
+};
+
+} // namespace
+
+TEST_F(HostileFiles, AreRefusedWithOneLineWithinBoundsAndTheCatalogueUnchanged)
+{
+    const QByteArray spaces(1 << 20, ' ');
+    const quint64 gigabytes3 = 3072; // pieces of a MiB
+    const auto cells = [](const QByteArray &cell, int n) { return cell.repeated(n); };
+    struct Case {
+        const char *name;
+        std::string path;
+        const char *says;
+        bool slow = false; // reads as far as a limit lets it: not under the sanitizers
+    };
+    QByteArray attributes = kSheetHead + kHeader + "<row><c";
+    for (int i = 0; i < 100000; ++i)
+        attributes += " a" + QByteArray::number(i) + "=\"\"";
+    const QByteArray popis = R"(<row r="1"><c t="inlineStr"><is><t>Popis</t></is></c></row>)";
+    const std::vector<Case> cases = {
+        {"a sheet of 3 GiB of spaces", file("spaces.xlsx", xlsx({"", kSheetHead + kHeader, spaces, gigabytes3, kSheetTail})),
+         "xl/worksheets/sheet1.xml: the part is larger than 256 MiB"},
+        {"a sheet that says 1 KB and unpacks to 3 GiB",
+         file("liar.xlsx", xlsx({"", kSheetHead + kHeader, spaces, gigabytes3, kSheetTail, 1024})),
+         "unpacks to more than the 1024 bytes the zip file says"},
+        {"a text of spaces past any cell's", file("text.xlsx", xlsx({"", kSheetHead + kHeader + "<row><c><v>", spaces,
+                                                                     200, "</v></c></row>" + kSheetTail, 200u << 20})),
+         "row 2: the workbook's part xl/worksheets/sheet1.xml holds a text or a tag longer than 16 MiB"},
+        {"3 GiB of one-letter shared texts",
+         file("shared.xlsx", xlsx({"", kSheetHead + kHeader + kSheetTail},
+                                  {{"xl/sharedStrings.xml", kXml + "<sst" + kMain + ">", cells("<si><t>a</t></si>", 65536),
+                                    3072, "</sst>", 250u << 20}})),
+         "xl/sharedStrings.xml has more than 16,777,216 elements", true},
+        {"a workbook part of 1000 MiB",
+         file("book.xlsx", xlsx({"", kSheetHead + kHeader + kSheetTail}, {{"xl/workbook.xml", workbook(), spaces, 1000}})),
+         "xl/workbook.xml: the part is larger than 16 MiB"},
+        {"an entity declared outside",
+         file("entity.xlsx", xlsx({"", kXml + R"(<!DOCTYPE w [<!ENTITY e SYSTEM "file:///etc/passwd">]>)" + kSheetHead + kHeader
+                                           + R"(<row><c t="inlineStr"><is><t>&e;</t></is></c></row>)" + kSheetTail})),
+         "declares a DTD (<!DOCTYPE …>), which spreadsheet programs never write"},
+        {"UTF-16 text", file("utf16.xlsx", xlsx({"", QByteArray("\xFF\xFE<\0w\0>\0", 8)})), "holds a zero byte"},
+        {"an element of 100,000 attributes", file("attributes.xlsx", xlsx({"", attributes + "/></row>" + kSheetTail})),
+         "has an element with more than 256 attributes"},
+        {"3 GiB of empty rows",
+         file("rows.ods", ods({"", kContentHead, cells("<table:table-row><table:table-cell/></table:table-row>", 20000), 3072,
+                               kContentTail, 250u << 20})),
+         "content.xml unpacks to more than the 262144000 bytes the zip file says", true},
+        {"a row of values repeated 2147483647 times",
+         file("repeat.ods", ods({"", kContentHead + R"(<table:table-row table:number-rows-repeated="2147483647">)"
+                                        R"(<table:table-cell office:value-type="string"><text:p>Krakatit</text:p></table:table-cell>)"
+                                        "</table:table-row>" + kContentTail})),
+         "row 2: the row is repeated past the last row a sheet may have (1,048,576)"},
+        {"spans nested 100,000 deep",
+         file("deep.ods", ods({"", kContentHead + R"(<table:table-row><table:table-cell office:value-type="string"><text:p>)"
+                                       + QByteArray("<text:span>").repeated(100000)})),
+         "nests its elements more than 256 deep"},
+        {"a cell of 64 GiB of spaces",
+         file("spaces.ods", ods({"", kContentHead + R"(<table:table-row><table:table-cell office:value-type="string"><text:p>)",
+                                 cells(R"(<text:s text:c="65536"/>)", 1024), 1024,
+                                 "</text:p></table:table-cell></table:table-row>" + kContentTail})),
+         "row 2: a cell holds more than 16 MiB of text"},
+        {"a text of 8 MiB named 100,000 times",
+         file("references.xlsx", xlsx({"", kSheetHead + popis, R"(<row><c t="s"><v>0</v></c></row>)", 100000, kSheetTail},
+                                      {{"xl/sharedStrings.xml", kXml + "<sst" + kMain + "><si><t>", spaces, 8, "</t></si></sst>"}})),
+         "the sheet's rows, their repeats counted, hold more than 1 GiB", true},
+        {"a year of 20 MB", file("year.csv", "Název,Rok vydání\nKrakatit," + QByteArray(20 << 20, '9') + "\n"),
+         "line 2: column rok_vydani: \"999999999999999999999999999999999999999999999999999999999999…\" is not a year"},
+    };
+    for (const Case &c : cases) {
+        if (c.slow && !kMeasured)
+            continue;
+        SCOPED_TRACE(c.name);
+        const ToolResult run = import(c.path);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err.substr(0, 400);
+        EXPECT_EQ(books(QString::fromStdString(catalogue())), before);
+    }
+}
+
+TEST_F(HostileFiles, OddValuesAreReadByTheirTypesAndStylesOrRefusedNamingTheCell)
+{
+    const QByteArray styles = kXml + "<styleSheet" + kMain + R"(><numFmts count="2"><numFmt numFmtId="164" formatCode="d/m/yyyy;@"/>)"
+                              R"(<numFmt numFmtId="165" formatCode="0.00&quot; d&quot;"/></numFmts>)"
+                              R"(<cellXfs count="4"><xf numFmtId="0"/><xf numFmtId="14"/><xf numFmtId="164"/><xf numFmtId="165"/></cellXfs></styleSheet>)";
+    const auto row = [](int n, const char *title, const QByteArray &year) {
+        return "<row r=\"" + QByteArray::number(n) + "\"><c t=\"inlineStr\"><is><t>" + title + "</t></is></c>" + year + "</row>";
+    };
+    // A date style gives the year; "0.00 d" is no date (its d is quoted); a date cell and a 1904 workbook give theirs.
+    const std::string dates = file("dates.xlsx", xlsx({"", kSheetHead + kHeader + row(2, "Válka s mloky", R"(<c s="1"><v>13210</v></c>)")
+                                                            + row(3, "R.U.R.", R"(<c s="2"><v>7640.75</v></c>)")
+                                                            + row(4, "Krakatit", R"(<c s="3"><v>1924</v></c>)")
+                                                            + row(5, "Babička", R"(<c t="d"><v>1855-01-01T00:00:00</v></c>)") + kSheetTail},
+                                                      {{"xl/styles.xml", styles}}));
+    ASSERT_EQ(import(dates).exitCode, 0);
+    const std::string since1904 = file("1904.xlsx", xlsx({"", kSheetHead + kHeader + row(2, "Bílá nemoc", R"(<c s="1"><v>12484</v></c>)") + kSheetTail},
+                                                         {{"xl/styles.xml", styles}, {"xl/workbook.xml", workbook(R"(<workbookPr date1904="1"/>)")}}));
+    ASSERT_EQ(import(since1904).exitCode, 0);
+    const std::string odsDate = file("date.ods", ods({"", kContentHead + R"(<table:table-row><table:table-cell office:value-type="string">)"
+                                                           R"(<text:p>Dášeňka</text:p></table:table-cell><table:table-cell office:value-type="date")"
+                                                           R"( office:date-value="1933-05-02T00:00:00"><text:p>2. 5. 1933</text:p></table:table-cell>)"
+                                                           "</table:table-row>" + kContentTail}));
+    ASSERT_EQ(import(odsDate).exitCode, 0);
+    EXPECT_EQ(books(QString::fromStdString(catalogue())).substr(before.size()),
+              "4|<NULL>|Válka s mloky|<NULL>|1936|<NULL>|<NULL>|<NULL>|<NULL>|\n"
+              "5|<NULL>|R.U.R.|<NULL>|1920|<NULL>|<NULL>|<NULL>|<NULL>|\n"
+              "6|<NULL>|Krakatit|<NULL>|1924|<NULL>|<NULL>|<NULL>|<NULL>|\n"
+              "7|<NULL>|Babička|<NULL>|1855|<NULL>|<NULL>|<NULL>|<NULL>|\n"
+              "8|<NULL>|Bílá nemoc|<NULL>|1938|<NULL>|<NULL>|<NULL>|<NULL>|\n"
+              "9|<NULL>|Dášeňka|<NULL>|1933|<NULL>|<NULL>|<NULL>|<NULL>|\n");
+
+    const std::string now = books(QString::fromStdString(catalogue()));
+    const std::string notAvailable = file("error.xlsx", xlsx({"", kSheetHead + kHeader + R"(<row r="2"><c r="A2" t="e"><v>#N/A</v></c>)"
+                                                                R"(<c r="B2"><v>1936</v></c></row>)" + kSheetTail}));
+    const std::string odsError = file("error.ods", ods({"", kContentHead + R"(<table:table-row><table:table-cell/><table:table-cell)"
+                                                             R"( table:formula="of:=1/0" office:value-type="float" office:value="0" calcext:value-type="error">)"
+                                                             "<text:p>#DIV/0!</text:p></table:table-cell></table:table-row>" + kContentTail}));
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {notAvailable, "error.xlsx, row 2: cell A2 holds the error #N/A, not a value"},
+        {odsError, "error.ods, row 2: cell B2 holds the error #DIV/0!, not a value"}};
+    for (const auto &[path, says] : refused) {
+        const ToolResult run = import(path);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(books(QString::fromStdString(catalogue())), now);
+}
+
+TEST_F(HostileFiles, ManyIgnoredColumnsAreNamedByTheFirstFewAndTheirCount)
+{
+    QByteArray csv = "Název";
+    for (int i = 0; i < 100000; ++i)
+        csv += ",Sloupec " + QByteArray::number(i);
+    csv += "\nKrakatit" + QByteArray(100000, ',') + "\n";
+    const ToolResult run = import(file("columns.csv", csv), {"--ignore-unknown"});
+    ASSERT_EQ(run.exitCode, 0) << run.err.substr(0, 400);
+    EXPECT_EQ(run.err, "zeplo-catalogue: read as UTF-8, separated by commas; columns Název→nazev; ignored 100000 columns: "
+                       "Sloupec 0, Sloupec 1, Sloupec 2, Sloupec 3, Sloupec 4, …\n");
+}
