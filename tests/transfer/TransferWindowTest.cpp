@@ -2,12 +2,15 @@
 
 #include <optional>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -26,6 +29,7 @@
 #include "transfer/ImportDialog.h"
 #include "transfer/ServerDialog.h"
 #include "transfer/TransferWindow.h"
+#include "widgets/QtTranslations.h"
 
 using namespace zeplo;
 using namespace zeplo::transfer;
@@ -47,16 +51,23 @@ Rows books(tool::CatalogueStore &catalogue)
     return rows;
 }
 
-// The window on a catalogue of its own folder, its messages in Czech as the program's.
+// The window on a catalogue of its own folder, its messages in Czech as the
+// program's, with Qt's own texts in the language of the desktop (the test
+// command runs these tests under LANG=cs_CZ.UTF-8).
 class TransferWindowTest : public testing::Test {
 protected:
     void SetUp() override
     {
         tool::setLanguage(tool::Language::Czech);
+        loadQtTranslations(QLocale());
         ASSERT_TRUE(dir.isValid());
         catalogue = tool::openCatalogue(dir.path().toStdString());
     }
-    void TearDown() override { tool::setLanguage(tool::Language::English); }
+    void TearDown() override
+    {
+        tool::setLanguage(tool::Language::English);
+        unloadQtTranslations();
+    }
 
     QString file(const QString &name, const QByteArray &content = {})
     {
@@ -93,7 +104,7 @@ protected:
 };
 
 // The import dialog as it comes up over the window, given to `act` and then
-// accepted with its import button.
+// accepted with its import button; closed when that cannot start the import.
 void inImportDialog(const std::function<void(ImportDialog &)> &act)
 {
     QTimer::singleShot(0, [act] {
@@ -101,7 +112,21 @@ void inImportDialog(const std::function<void(ImportDialog &)> &act)
         ASSERT_TRUE(dialog);
         act(*dialog);
         child<QPushButton>(*dialog, "importButton")->click();
+        if (dialog->isVisible()) {
+            ADD_FAILURE() << "not imported: " << child<QLabel>(*dialog, "problemLabel")->text().toStdString();
+            dialog->reject();
+        }
     });
+}
+
+// The preview's column under a heading, -1 when none has it.
+int previewColumn(ImportDialog &dialog, const QString &heading)
+{
+    auto *table = child<QTableWidget>(dialog, "previewTable");
+    for (int c = 0; c < table->columnCount(); ++c)
+        if (table->horizontalHeaderItem(c)->text() == heading)
+            return c;
+    return -1;
 }
 
 void chooseTarget(ImportDialog &dialog, int fileColumn, int target)
@@ -118,6 +143,7 @@ TEST_F(TransferWindowTest, ImportsACzechSpreadsheetFileWithAChangedMapping)
     EXPECT_EQ(child<QLabel>(window(), "catalogueLabel")->text(),
               QStringLiteral("Katalog: ") + dir.filePath(QStringLiteral("zeplo.db")));
     QString format, previewed;
+    QStringList headings, numbers;
     inImportDialog([&](ImportDialog &dialog) {
         // Read as another encoding, the file is refused and cannot be imported; then read as found again.
         auto *encoding = child<QComboBox>(dialog, "encodingBox");
@@ -130,12 +156,24 @@ TEST_F(TransferWindowTest, ImportsACzechSpreadsheetFileWithAChangedMapping)
         // Půjčeno is not used; Popis goes where Půjčeno went.
         chooseTarget(dialog, 7, -1);
         chooseTarget(dialog, 4, 8);
-        previewed = child<QTableWidget>(dialog, "previewTable")->item(0, 8)->text();
-        EXPECT_EQ(child<QTableWidget>(dialog, "previewTable")->item(0, 5), nullptr);
+        auto *table = child<QTableWidget>(dialog, "previewTable");
+        for (int c = 0; c < table->columnCount(); ++c)
+            headings << table->horizontalHeaderItem(c)->text();
+        for (int r = 0; r < table->rowCount(); ++r)
+            numbers << table->verticalHeaderItem(r)->text();
+        previewed = table->item(0, previewColumn(dialog, QStringLiteral("Půjčeno")))->text();
+        EXPECT_EQ(table->item(0, previewColumn(dialog, QStringLiteral("Popis"))), nullptr);
+        // As the catalogue shows its logical values: yes is "True", an empty cell beside marks "False".
+        EXPECT_EQ(table->item(0, previewColumn(dialog, QStringLiteral("Vlastním")))->text(), QStringLiteral("True"));
+        EXPECT_EQ(table->item(1, previewColumn(dialog, QStringLiteral("Přečteno")))->text(), QStringLiteral("False"));
+        // Book 2 starts on the file's line 4: its first lies over two lines.
+        EXPECT_EQ(table->verticalHeaderItem(1)->toolTip(), QStringLiteral("Kniha 2 (řádek 4 souboru)"));
         EXPECT_EQ(child<QLabel>(dialog, "problemLabel")->text(), QString());
     });
     runAndWait([&] { window().importFile(QStringLiteral(ZEPLO_TEST_DATA "/knihy-cs-1250.csv")); });
     EXPECT_EQ(format, QStringLiteral("Kódování: Windows-1250, oddělovač: středník"));
+    EXPECT_EQ(headings, QStringList({"Autor", "Název", "Žánr", "Rok vydání", "Popis", "Vlastním", "Přečteno", "Půjčeno"}));
+    EXPECT_EQ(numbers, QStringList({"1", "2", "3", "4", "5"}));
     EXPECT_EQ(previewed, QStringLiteral("Satirický román o mlocích.\nDruhý řádek popisu"));
     EXPECT_EQ(status(), QStringLiteral("Načteno 5 knih."));
     const Rows rows = books(*catalogue);
@@ -144,6 +182,42 @@ TEST_F(TransferWindowTest, ImportsACzechSpreadsheetFileWithAChangedMapping)
                                                  "1", "Satirický román o mlocích.\nDruhý řádek popisu"}));
     EXPECT_EQ(rows[3][8], "-");
     EXPECT_EQ(rows[1][2], "1984");
+}
+
+TEST_F(TransferWindowTest, EveryMappingRowIsReadableOnTheAccessibilityBusAndTheDialogFitsTheScreen)
+{
+    ImportDialog dialog(file(QStringLiteral("sloupce.csv"), "id;Název;Poznámka k vydání;Rok vydání\n7;RUR;;1920\n").toStdString());
+    dialog.show();
+    // Every drop-down of the mapping is on the bus, labelled by its file column, its choice as its text.
+    QStringList read;
+    std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+        if (node->role() == QAccessible::ComboBox && node->object()->objectName().startsWith(QLatin1String("target"))) {
+            const auto labels = node->relations(QAccessible::Label);
+            read << (labels.isEmpty() ? QStringLiteral("?") : labels.first().first->text(QAccessible::Name))
+                        + QStringLiteral(": ") + node->text(QAccessible::Value);
+            EXPECT_EQ(node->text(QAccessible::Name), node->text(QAccessible::Value));
+        }
+        for (int i = 0; i < node->childCount(); ++i)
+            walk(node->child(i));
+    };
+    walk(QAccessible::queryAccessibleInterface(&dialog));
+    EXPECT_EQ(read, QStringList({"id: id", "Název: Název", "Poznámka k vydání: nepoužít", "Rok vydání: Rok vydání"}));
+    chooseTarget(dialog, 2, 5);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(child<QComboBox>(dialog, "target2"))->text(QAccessible::Value),
+              QStringLiteral("Popis"));
+    // The file has ids: the preview shows them.
+    auto *table = QAccessible::queryAccessibleInterface(child<QTableWidget>(dialog, "previewTable"))->tableInterface();
+    ASSERT_TRUE(table);
+    QStringList headings;
+    for (int c = 0; c < table->columnCount(); ++c)
+        headings << table->columnDescription(c);
+    EXPECT_EQ(headings, QStringList({"id", "Autor", "Název", "Žánr", "Rok vydání", "Popis", "Vlastním", "Přečteno", "Půjčeno"}));
+    // On a screen of 1024 × 768, the mapping without a sideways scroll bar.
+    EXPECT_LE(dialog.frameGeometry().width(), 1024);
+    EXPECT_LE(dialog.frameGeometry().height(), 768);
+    auto *area = child<QScrollArea>(dialog, "mappingArea");
+    EXPECT_LE(area->widget()->width(), area->viewport()->width());
+    EXPECT_FALSE(area->horizontalScrollBar()->isVisible());
 }
 
 TEST_F(TransferWindowTest, CancelInTheMiddleOfALargeImportLeavesTheCatalogueAsItWas)
@@ -173,18 +247,34 @@ TEST_F(TransferWindowTest, CancelInTheMiddleOfALargeImportLeavesTheCatalogueAsIt
     EXPECT_EQ(books(*catalogue), before);
 }
 
-TEST_F(TransferWindowTest, ABadLineIsNamedInCzechAndNothingIsStored)
+TEST_F(TransferWindowTest, ARefusedBookStopsTheImportNamedInCzechAndNothingIsStored)
 {
     tool::makeDemoCatalogue(*catalogue, 3, 1);
     const Rows before = books(*catalogue);
-    ModalAnswerer answerer;
-    inImportDialog([](ImportDialog &dialog) {
-        // The preview already shows the refused value and why.
-        EXPECT_TRUE(child<QLabel>(dialog, "problemLabel")->text().contains(QStringLiteral("není rok")));
+    // Shown in the preview: the import cannot start until the file or the mapping is mended.
+    QTimer::singleShot(0, [] {
+        auto *dialog = qobject_cast<ImportDialog *>(QApplication::activeModalWidget());
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(child<QLabel>(*dialog, "problemLabel")->text(),
+                  QStringLiteral("Kniha 2 (řádek 4 souboru): sloupec Rok vydání: „19x5“ není rok (celé číslo od -32768 do 32767)."));
+        EXPECT_FALSE(child<QPushButton>(*dialog, "importButton")->isEnabled());
+        chooseTarget(*dialog, 1, -1);
+        EXPECT_EQ(child<QLabel>(*dialog, "problemLabel")->text(), QString());
+        EXPECT_TRUE(child<QPushButton>(*dialog, "importButton")->isEnabled());
+        dialog->reject();
     });
-    runAndWait([&] { window().importFile(file(QStringLiteral("spatna.csv"), "Název;Rok vydání\nA;1999\nB;19x5\n")); });
+    window().importFile(file(QStringLiteral("spatna.csv"), "Název;Rok vydání\nA;1999\n\nB;19x5\n"));
+
+    // Past the preview: the import names it with its line, in the window's own box.
+    QByteArray csv = "Název;Rok vydání\n";
+    for (int i = 0; i < 30; ++i)
+        csv += "Kniha " + QByteArray::number(i) + (i == 24 ? ";19x5\n" : ";1999\n");
+    ModalAnswerer answerer;
+    inImportDialog([](ImportDialog &) {});
+    runAndWait([&] { window().importFile(file(QStringLiteral("dlouha.csv"), csv)); });
     ASSERT_EQ(answerer.count(), 1);
-    EXPECT_TRUE(answerer.texts[0].contains(QStringLiteral("spatna.csv, řádek 3: sloupec rok_vydani: „19x5“ není rok")))
+    EXPECT_EQ(answerer.titles[0], QStringLiteral("Zeplo – převod knih"));
+    EXPECT_TRUE(answerer.texts[0].contains(QStringLiteral("dlouha.csv, řádek 26: sloupec Rok vydání: „19x5“ není rok")))
         << answerer.texts[0].toStdString();
     EXPECT_EQ(books(*catalogue), before);
 }
@@ -272,10 +362,15 @@ TEST_F(TransferWindowTest, CopiesToAServerAndBackWithThePasswordOnlyInTheConnect
 // program keeps locked gives the program's "locked" message and loses nothing.
 class TransferBesideZeplo : public testing::TestWithParam<CatalogueEngine> {
 protected:
-    void SetUp() override { tool::setLanguage(tool::Language::Czech); }
+    void SetUp() override
+    {
+        tool::setLanguage(tool::Language::Czech);
+        loadQtTranslations(QLocale());
+    }
     void TearDown() override
     {
         tool::setLanguage(tool::Language::English);
+        unloadQtTranslations();
         Engine::setLockWaitMs(5000);
     }
 };
@@ -315,6 +410,8 @@ TEST_P(TransferBesideZeplo, ImportsWhileZeploIsOpenAndSaysWhenTheCatalogueIsLock
     import();
     catalogue.unlock();
     ASSERT_EQ(answerer.count(), 1);
-    EXPECT_TRUE(answerer.texts[0].contains(QStringLiteral("locked by another program"))) << answerer.texts[0].toStdString();
+    EXPECT_EQ(answerer.titles[0], QStringLiteral("Zeplo – převod knih"));
+    EXPECT_EQ(answerer.texts[0], QStringLiteral("Katalog má zamčený jiný program a ani po 0,3 s ho neuvolnil. "
+                                                "Zkuste to znovu, až ten program skončí."));
     EXPECT_EQ(catalogue.count(), 5);
 }

@@ -215,10 +215,13 @@ void ImportDialog::fillMapping()
         for (std::size_t k = 0; k < tool::kColumnCount; ++k)
             target->addItem(czechName(k), static_cast<int>(k));
         target->setCurrentIndex(target->findData(column.target));
-        // Read as "Poznámka: nepoužít" by a screen reader: the file column, then the choice.
-        target->setAccessibleName(name.isEmpty() ? QStringLiteral("Sloupec %1 bez názvu").arg(i + 1) : name);
-        target->setAccessibleDescription(QStringLiteral("Sloupec katalogu pro sloupec souboru %1").arg(i + 1));
-        auto *label = new QLabel(name.isEmpty() ? QStringLiteral("(sloupec %1 bez názvu)").arg(i + 1) : name);
+        // Read as "Poznámka, nepoužít" by a screen reader: the label it is the
+        // buddy of names it (its accessible name, where the platform takes
+        // one), its text is the choice.
+        const QString named = name.isEmpty() ? QStringLiteral("Sloupec %1 bez názvu").arg(i + 1) : name;
+        target->setAccessibleName(named);
+        target->setAccessibleDescription(QStringLiteral("Sloupec katalogu pro sloupec souboru %1").arg(named));
+        auto *label = new QLabel(named);
         label->setObjectName(QStringLiteral("column%1").arg(i));
         label->setBuddy(target);
         label->setWordWrap(true);
