@@ -126,7 +126,7 @@ QString TempCatalogue::readOnlyUri() const
     return server_ ? QString::fromStdString(server_->readOnlyUri()) : QString();
 }
 
-void TempCatalogue::lockWriters()
+void TempCatalogue::lockWriters(bool readersToo)
 {
     if (!onServer()) {
         sqlite3_open(QFile::encodeName(file()).constData(), &fileLock_);
@@ -135,8 +135,10 @@ void TempCatalogue::lockWriters()
     } else {
         serverLock_ = PQconnectdb(uri_.toUtf8().constData());
         // Held on purpose: the server may not end this session for idling in its transaction.
-        PGresult *r = PQexec(serverLock_, "SET idle_in_transaction_session_timeout = 0; BEGIN; "
-                                          "LOCK TABLE zeplo IN EXCLUSIVE MODE");
+        PGresult *r = PQexec(serverLock_, readersToo ? "SET idle_in_transaction_session_timeout = 0; BEGIN; "
+                                                       "LOCK TABLE zeplo IN ACCESS EXCLUSIVE MODE"
+                                                     : "SET idle_in_transaction_session_timeout = 0; BEGIN; "
+                                                       "LOCK TABLE zeplo IN EXCLUSIVE MODE");
         const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
         PQclear(r);
         if (!ok)

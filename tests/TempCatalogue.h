@@ -61,8 +61,9 @@ public:
     QString uri() const { return uri_; }
     QString readOnlyUri() const;   // the same database as the role that may only read
 
-    // Keeps every other writer out, as another program's long write would, until unlock().
-    void lockWriters();
+    // Keeps every other writer out, as another program's long write would, until
+    // unlock(); on the server with `readersToo` readers as well, as VACUUM FULL would.
+    void lockWriters(bool readersToo = false);
     void unlock();
 
     // Runs SQL on a connection of its own, as another program would.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <unordered_set>
 #include <vector>
 
 #include <QtGlobal>
@@ -16,14 +17,17 @@ namespace zeplo {
 // the ends yield the same rows in opposite orders: when one yields the id the
 // other yielded last, they have met. Read in steps that each see the table as
 // it is (the server), each end reads only up to the other's position, and the
-// reader calls meet() when nothing is left between them.
+// reader calls meet() when nothing is left between them. There a row whose
+// sort values changed meanwhile may come again from the other side of a
+// position: it keeps the place it was first read at, as in a snapshot, and
+// the keyset never holds an id twice.
 class Keyset {
 public:
     explicit Keyset(bool meetsById = true) : meetsById_(meetsById) {}
 
     enum class Step {
         Added,     // the id is the next one at that end
-        Skipped,   // deleted here: the statement had not reached it yet
+        Skipped,   // deleted or posted here, or (read in steps) read before
         Met,       // the other end's last id: the keyset is complete
     };
     Step addFront(qint64 id) { return add(id, true); }
@@ -33,8 +37,10 @@ public:
     // which stay where they were placed, after the rest.
     void finish();
     // Nothing is left between the two ends: the keyset is the front's ids,
-    // then the back's.
-    void meet();
+    // then `missed` (ids that reading in steps missed: rows whose sort values
+    // moved behind a position already read while they were ahead), then the
+    // back's. Placed there, they move no row counted from either end.
+    void meet(const std::vector<qint64> &missed = {});
 
     bool complete() const { return done_; }
     // How many ids each statement has yielded, skipped ones included.
@@ -52,6 +58,9 @@ public:
     void insert(qsizetype index, qint64 id);
     // A row deleted here; a statement that has not reached it would bring it back.
     void remove(qsizetype index);
+    // Whether the id is held (read in steps only: by two statements over one
+    // snapshot, an id cannot come twice).
+    bool holds(qint64 id) const;
 
 private:
     Step add(qint64 id, bool atFront);
@@ -66,6 +75,20 @@ private:
     std::vector<qint64> placed_;   // posted here while a statement may still yield them
     bool meetsById_ = true;
     bool done_ = false;
+
+    // Every id held, when read in steps: a bit a key for the small keys a
+    // catalogue's are, a set for the others.
+    class Held {
+    public:
+        bool contains(qint64 id) const;
+        void add(qint64 id);
+        void remove(qint64 id);
+    private:
+        static constexpr qint64 kBitsUpTo = qint64(1) << 26;
+        std::vector<quint64> bits_;
+        std::unordered_set<qint64> others_;
+    };
+    Held held_;
 };
 
 } // namespace zeplo

@@ -15,6 +15,7 @@
 
 #include "engine/Engine.h"
 #include "engine/PgEngine.h"
+#include "engine/PgMessages.h"
 #include "engine/ServerUri.h"
 #include "engine/WaitObserver.h"
 
@@ -22,58 +23,11 @@ namespace zeplo {
 
 namespace {
 
-// The server gives up a statement after this long, with a clear message,
-// before the program's own deadline gives the session up as lost.
-constexpr int kStatementTimeoutMs = 10000;
 std::atomic<int> commandDeadline{12000};
 // How often a wait looks up from the network to tell the interface.
 constexpr int kSliceMs = 25;
 // Statements kept prepared in one session; beyond this they run unnamed.
 constexpr std::size_t kMostPrepared = 200;
-
-const char *const kLostConnection =
-    "The connection to the catalogue server was lost; the next command connects again";
-
-QString lines(const QStringList &parts)
-{
-    QStringList out;
-    for (const QString &part : parts)
-        for (const QString &line : part.split(QLatin1Char('\n'))) {
-            const QString t = line.trimmed();
-            if (!t.isEmpty() && !out.contains(t))
-                out << t;
-        }
-    return out.join(QLatin1Char('\n'));
-}
-
-// The engine's text for a failed command: the server's message, its detail
-// and hint, with a plain sentence first for the failures the user can act on.
-QString errorText(PGconn *conn, const PGresult *result, bool lost)
-{
-    QStringList parts;
-    const auto field = [&](int code) {
-        const char *text = result ? PQresultErrorField(result, code) : nullptr;
-        return text ? QString::fromUtf8(text) : QString();
-    };
-    const QString state = field(PG_DIAG_SQLSTATE);
-    if (state == QLatin1String("55P03") || state == QLatin1String("40P01"))
-        parts << Engine::lockedMessage();
-    else if (state == QLatin1String("57014"))
-        parts << QStringLiteral("The catalogue server did not finish the command within %1 seconds")
-                     .arg(kStatementTimeoutMs / 1000);
-    if (lost)
-        parts << QString::fromLatin1(kLostConnection);
-    const QString primary = field(PG_DIAG_MESSAGE_PRIMARY);
-    if (primary.isEmpty())
-        parts << QString::fromUtf8(result ? PQresultErrorMessage(result) : "")
-              << QString::fromUtf8(conn ? PQerrorMessage(conn) : "");
-    else
-        parts << primary << field(PG_DIAG_MESSAGE_DETAIL) << field(PG_DIAG_MESSAGE_HINT);
-    const QString text = lines(parts);
-    return text.isEmpty() ? QStringLiteral("PostgreSQL database engine error $%1")
-                                .arg(int(result ? PQresultStatus(result) : PGRES_FATAL_ERROR), 4, 16, QLatin1Char('0'))
-                          : text;
-}
 
 // Parameters as libpq takes them: UTF-8 texts, NULL for a null QString.
 struct Params {
@@ -106,38 +60,17 @@ bool socketReady(int socket, short events, int ms)
 #endif
 }
 
-void quiet(void *, const char *) {}
-
-// The URI's own -c settings come after ours, so they win.
-QByteArray sessionOptions(const QByteArray &uri, bool bounded)
+// Asks the server to stop what the session runs, from a thread of its own:
+// on a dead path the request itself may never get through.
+void cancelOnItsOwn(pg_conn *conn)
 {
-    QByteArray options = "-c plan_cache_mode=force_custom_plan -c tcp_keepalives_idle=60 "
-                         "-c tcp_keepalives_interval=10 -c tcp_keepalives_count=3";
-    if (bounded)
-        options += QStringLiteral(" -c statement_timeout=%1 -c lock_timeout=%2")
-                       .arg(kStatementTimeoutMs)
-                       .arg(Engine::lockWaitMs())
-                       .toLatin1();
-    if (PQconninfoOption *parsed = PQconninfoParse(uri.constData(), nullptr)) {
-        for (PQconninfoOption *o = parsed; o->keyword; ++o)
-            if (qstrcmp(o->keyword, "options") == 0 && o->val && *o->val)
-                options += ' ' + QByteArray(o->val);
-        PQconninfoFree(parsed);
+    if (PGcancel *cancel = PQgetCancel(conn)) {
+        std::thread([cancel] {
+            char error[256];
+            PQcancel(cancel, error, int(sizeof error));
+            PQfreeCancel(cancel);
+        }).detach();
     }
-    return options;
-}
-
-int connectTimeoutMs(PGconn *conn)
-{
-    int seconds = 10;
-    if (PQconninfoOption *info = PQconninfo(conn)) {
-        for (PQconninfoOption *o = info; o->keyword; ++o)
-            if (qstrcmp(o->keyword, "connect_timeout") == 0 && o->val && *o->val)
-                seconds = QByteArray(o->val).toInt();
-        PQconninfoFree(info);
-    }
-    // libpq's own rule: no limit for 0, at least two seconds otherwise.
-    return seconds <= 0 ? 24 * 3600 * 1000 : std::max(seconds, 2) * 1000;
 }
 
 } // namespace
@@ -158,7 +91,8 @@ void PgConnection::setDeadlineMs(int milliseconds)
 }
 
 PgConnection::PgConnection(const QString &uri, PgSessionSettings settings)
-    : uri_(uri), settings_(std::move(settings)), password_(settings_.password)
+    : uri_(QString::fromStdString(normalizedUri(uri.toStdString()))), settings_(std::move(settings)),
+      password_(settings_.password)
 {
     CommandWait wait;
     connect(wait, true);
@@ -166,8 +100,37 @@ PgConnection::PgConnection(const QString &uri, PgSessionSettings settings)
 
 PgConnection::~PgConnection()
 {
+    drop();
+}
+
+void PgConnection::drop() noexcept
+{
     if (conn_)
         PQfinish(conn_);
+    conn_ = nullptr;
+    mode_ = Mode::Closed;
+    broken_ = true;
+}
+
+void PgConnection::checkMode() const
+{
+#ifndef QT_NO_DEBUG
+    switch (mode_) {
+    case Mode::Closed:
+        Q_ASSERT(!conn_ && broken_);
+        break;
+    case Mode::Pipeline:
+        Q_ASSERT(conn_ && !broken_ && PQpipelineStatus(conn_) != PQ_PIPELINE_OFF);
+        Q_ASSERT(!settings_.boundedCommands || PQtransactionStatus(conn_) == PQTRANS_IDLE);
+        break;
+    case Mode::Streaming:
+        Q_ASSERT(conn_ && PQpipelineStatus(conn_) != PQ_PIPELINE_OFF);
+        break;
+    case Mode::Copy:
+        Q_ASSERT(conn_ && PQpipelineStatus(conn_) == PQ_PIPELINE_OFF);
+        break;
+    }
+#endif
 }
 
 int PgConnection::serverVersion() const
@@ -180,106 +143,52 @@ QString PgConnection::withoutPassword(const QString &message) const
     QString out = QString::fromStdString(withoutPasswordOf(message.toStdString(), uri_.toStdString()));
     if (!password_.isEmpty())
         out.replace(password_, QStringLiteral("***"));
+    if (!settings_.password.isEmpty())
+        out.replace(settings_.password, QStringLiteral("***"));
     return out;
 }
 
-void PgConnection::connect(CommandWait &wait, bool first)
+bool PgConnection::socketWait(short events, CommandWait &wait, int limitMs)
 {
-    if (conn_) {
-        PQfinish(conn_);
-        conn_ = nullptr;
-    }
-    broken_ = true;   // until the new session is ready
-    // Defaults a URI may override (they come before it), then what the
-    // program relies on (after it): texts as UTF-8, its session settings.
-    const QByteArray conninfo = uri_.toUtf8();
-    const QByteArray options = sessionOptions(conninfo, settings_.boundedCommands);
-    const QByteArray password = settings_.password.toUtf8();
-    std::vector<const char *> keywords = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
-                                          "keepalives_count", "tcp_user_timeout", "application_name", "dbname",
-                                          "client_encoding", "options"};
-    std::vector<const char *> values = {"10", "1", "10", "5", "2", "10000", settings_.applicationName,
-                                        conninfo.constData(), "UTF8", options.constData()};
-    if (!password.isEmpty()) {
-        keywords.push_back("password");
-        values.push_back(password.constData());
-    }
-    keywords.push_back(nullptr);
-    values.push_back(nullptr);
-    conn_ = PQconnectStartParams(keywords.data(), values.data(), 1);
-    const auto refuse = [&](const QString &why) {
-        const QString text = first ? QStringLiteral("Cannot connect to the catalogue server %1:\n%2")
-                                         .arg(PgEngine::displayUri(uri_), lines({why}))
-                                   : lines({QString::fromLatin1(kLostConnection), why});
-        if (conn_)
-            PQfinish(conn_);
-        conn_ = nullptr;
-        if (first)
-            throw PgConnectFailed(withoutPassword(text), withoutPassword(lines({why})));
-        throw EngineError(withoutPassword(text));
-    };
-    if (!conn_)
-        refuse(QStringLiteral("out of memory"));
-    if (PQstatus(conn_) == CONNECTION_BAD)
-        refuse(QString::fromUtf8(PQerrorMessage(conn_)));
-    const int limit = wait.elapsedMs() + connectTimeoutMs(conn_);
-    for (PostgresPollingStatusType status = PGRES_POLLING_WRITING; status != PGRES_POLLING_OK;
-         status = PQconnectPoll(conn_)) {
-        if (status == PGRES_POLLING_FAILED)
-            refuse(QString::fromUtf8(PQerrorMessage(conn_)));
-        try {
-            waitFor(status == PGRES_POLLING_READING ? POLLIN : POLLOUT, wait, limit);
-        } catch (const EngineError &) {
-            refuse(QStringLiteral("the server did not answer within %1 seconds").arg(limit / 1000));
+    const int start = wait.elapsedMs();
+    for (;;) {
+        const int left = limitMs - (wait.elapsedMs() - start);
+        if (left <= 0)
+            return false;
+        if (socketReady(PQsocket(conn_), events, std::min(left, kSliceMs)))
+            return true;
+        wait.tick();
+        if (!stopSent_ && settings_.stopRequested && settings_.stopRequested()) {
+            // The command ends with the server's own message when it has stopped.
+            stopSent_ = true;
+            cancelOnItsOwn(conn_);
         }
     }
-    password_ = QString::fromUtf8(PQpass(conn_));
-    PQsetNoticeProcessor(conn_, quiet, nullptr);
-    if (PQsetnonblocking(conn_, 1) != 0 || PQenterPipelineMode(conn_) != 1)
-        refuse(QString::fromUtf8(PQerrorMessage(conn_)));
-    prepared_.clear();
-    ++generation_;
-    ++roundTrips_;
-    broken_ = false;
 }
 
 void PgConnection::waitFor(short events, CommandWait &wait, int limitMs)
 {
-    for (;;) {
-        const int left = limitMs - wait.elapsedMs();
-        if (left <= 0)
-            giveUp(limitMs);
-        if (socketReady(PQsocket(conn_), events, std::min(left, kSliceMs)))
-            return;
-        wait.tick();
-    }
+    if (!socketWait(events, wait, limitMs))
+        giveUp(limitMs);
 }
 
 void PgConnection::giveUp(int limitMs)
 {
     // The answer may yet come, or the path may be dead: either way this
-    // session is done. The server is asked to stop the command from a thread
-    // of its own, as on a dead path the request itself may never get through.
-    if (conn_) {
-        if (PGcancel *cancel = PQgetCancel(conn_)) {
-            std::thread([cancel] {
-                char error[256];
-                PQcancel(cancel, error, int(sizeof error));
-                PQfreeCancel(cancel);
-            }).detach();
-        }
-        PQfinish(conn_);
-        conn_ = nullptr;
-    }
-    broken_ = true;
-    throw EngineError(lines({QString::fromLatin1(kLostConnection),
-                             QStringLiteral("The catalogue server did not answer within %1 seconds").arg(limitMs / 1000.0)}));
+    // session is done, and the server is asked to stop the command.
+    if (conn_)
+        cancelOnItsOwn(conn_);
+    drop();
+    throw PgSessionLost(pg::lostText(ServerProblem::NoAnswer,
+                                     QStringLiteral("no answer came within %1 seconds").arg(limitMs / 1000.0)),
+                        ServerProblem::NoAnswer);
 }
 
 void PgConnection::lose(const QString &why)
 {
-    broken_ = true;
-    throw EngineError(withoutPassword(lines({QString::fromLatin1(kLostConnection), why})));
+    drop();
+    throw PgSessionLost(withoutPassword(pg::lostText(ServerProblem::Other, pg::cleanedClientText(why))),
+                        ServerProblem::Other);
 }
 
 bool PgConnection::lostWith(const pg_result *result) const
@@ -295,10 +204,17 @@ bool PgConnection::lostWith(const pg_result *result) const
 
 void PgConnection::fail(const pg_result *result)
 {
-    const bool lost = lostWith(result);
-    if (lost)
-        broken_ = true;
-    throw EngineError(withoutPassword(errorText(conn_, result, lost)));
+    if (!lostWith(result)) {
+        const char *code = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+        throw PgCommandFailed(withoutPassword(pg::commandErrorText(conn_, result)), QString::fromLatin1(code ? code : ""));
+    }
+    // Ended by the server, with its reason; or broken without a word.
+    const char *primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    const QString why = primary ? QString::fromUtf8(primary)
+                                : pg::cleanedClientText(QString::fromUtf8(conn_ ? PQerrorMessage(conn_) : ""));
+    const ServerProblem problem = primary ? ServerProblem::EndedSession : ServerProblem::Other;
+    drop();
+    throw PgSessionLost(withoutPassword(pg::lostText(problem, why)), problem);
 }
 
 void PgConnection::flush(CommandWait &wait)
@@ -325,21 +241,37 @@ PgResult PgConnection::next(CommandWait &wait)
     return PgResult(PQgetResult(conn_));
 }
 
-PgResult PgConnection::run(const PgCommand &command)
+PgResult PgConnection::run(const PgCommand &command, PgRepeat repeat)
 {
-    return std::move(run(std::vector<PgCommand>{command}).front());
+    return std::move(run(std::vector<PgCommand>{command}, repeat).front());
 }
 
-std::vector<PgResult> PgConnection::run(const std::vector<PgCommand> &commands)
+std::vector<PgResult> PgConnection::run(const std::vector<PgCommand> &commands, PgRepeat repeat)
 {
     CommandWait wait;
+    const bool fresh = ensureSession(wait);
+    try {
+        return exchange(commands, wait);
+    } catch (const PgSessionLost &) {
+        // A session made for this very trip that is lost again is not worth a
+        // second try; one that had served earlier commands may simply have
+        // been ended meanwhile (a server restarted, a network that dropped).
+        if (repeat == PgRepeat::Never || fresh)
+            throw;
+    }
+    ensureSession(wait);
+    return exchange(commands, wait);
+}
+
+std::vector<PgResult> PgConnection::exchange(const std::vector<PgCommand> &commands, CommandWait &wait)
+{
+    Q_ASSERT(mode_ == Mode::Pipeline);
     std::vector<Params> params;
     params.reserve(commands.size());
     for (const PgCommand &c : commands)
         params.emplace_back(c.params);
-    if (broken_ || !conn_ || PQstatus(conn_) != CONNECTION_OK)
-        connect(wait, false);
     ++roundTrips_;
+    stopSent_ = false;
 
     // Everything is sent before anything is read: one round trip.
     struct Step {
@@ -403,6 +335,7 @@ std::vector<PgResult> PgConnection::run(const std::vector<PgCommand> &commands)
             results[step.command] = std::move(result);
         }
     }
+    endTransaction(wait);
     const auto ok = [&](std::size_t i) {
         if (!results[i])
             return false;
@@ -424,7 +357,28 @@ std::vector<PgResult> PgConnection::run(const std::vector<PgCommand> &commands)
     for (std::size_t i = 0; i < commands.size(); ++i)
         if (!ok(i))
             results[i].reset();
+    checkMode();
     return results;
+}
+
+void PgConnection::endTransaction(CommandWait &wait)
+{
+    // A statement that failed inside a group of the program's (BEGIN ...
+    // COMMIT) leaves the transaction aborted past the sync, and every later
+    // command would fail with it. The tool's bulk sessions keep their own
+    // transactions across trips and end them themselves.
+    if (!settings_.boundedCommands || PQtransactionStatus(conn_) == PQTRANS_IDLE)
+        return;
+    ++roundTrips_;
+    if (!PQsendQueryParams(conn_, "ROLLBACK", 0, nullptr, nullptr, nullptr, nullptr, 0) || !PQpipelineSync(conn_))
+        lose(QString::fromUtf8(PQerrorMessage(conn_)));
+    flush(wait);
+    const PgResult rolledBack = next(wait);
+    while (next(wait)) {}
+    const PgResult sync = next(wait);
+    if (!rolledBack || PQresultStatus(rolledBack.get()) != PGRES_COMMAND_OK || !sync
+        || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC || PQtransactionStatus(conn_) != PQTRANS_IDLE)
+        lose(QStringLiteral("the server did not end a transaction that failed"));
 }
 
 int PgConnection::commandLimitMs() const
@@ -436,13 +390,14 @@ void PgConnection::stream(const PgCommand &command, const std::function<void(con
 {
     CommandWait wait;
     const Params params(command.params);
-    if (broken_ || !conn_ || PQstatus(conn_) != CONNECTION_OK)
-        connect(wait, false);
+    ensureSession(wait);
     ++roundTrips_;
+    stopSent_ = false;
     const QByteArray sql = command.sql.toUtf8();
     if (!PQsendQueryParams(conn_, sql.constData(), params.count(), nullptr, params.values.data(), nullptr, nullptr, 0)
         || !PQsetSingleRowMode(conn_) || !PQpipelineSync(conn_))
         lose(QString::fromUtf8(PQerrorMessage(conn_)));
+    mode_ = Mode::Streaming;
     flush(wait);
     try {
         PgResult failed;
@@ -458,23 +413,27 @@ void PgConnection::stream(const PgCommand &command, const std::function<void(con
             fail(failed ? failed.get() : sync.get());
     } catch (...) {
         // The rows not read yet stand between this session and its next command.
-        broken_ = true;
+        drop();
         throw;
     }
+    mode_ = Mode::Pipeline;
+    checkMode();
 }
 
 void PgConnection::leavePipeline(CommandWait &wait)
 {
-    if (broken_ || !conn_ || PQstatus(conn_) != CONNECTION_OK)
-        connect(wait, false);
+    ensureSession(wait);
     if (PQexitPipelineMode(conn_) != 1)
         lose(QString::fromUtf8(PQerrorMessage(conn_)));
+    mode_ = Mode::Copy;
 }
 
 void PgConnection::rejoinPipeline()
 {
     if (PQenterPipelineMode(conn_) != 1)
         lose(QString::fromUtf8(PQerrorMessage(conn_)));
+    mode_ = Mode::Pipeline;
+    checkMode();
 }
 
 void PgConnection::copyIn(const QString &sql)
@@ -482,6 +441,7 @@ void PgConnection::copyIn(const QString &sql)
     CommandWait wait;
     leavePipeline(wait);
     ++roundTrips_;
+    stopSent_ = false;
     if (!PQsendQuery(conn_, sql.toUtf8().constData()))
         lose(QString::fromUtf8(PQerrorMessage(conn_)));
     flush(wait);
@@ -495,6 +455,7 @@ void PgConnection::copyIn(const QString &sql)
 
 void PgConnection::copyData(std::string_view data)
 {
+    Q_ASSERT(mode_ == Mode::Copy);
     CommandWait wait;
     for (;;) {
         const int sent = PQputCopyData(conn_, data.data(), int(data.size()));
@@ -509,6 +470,7 @@ void PgConnection::copyData(std::string_view data)
 
 void PgConnection::copyEnd()
 {
+    Q_ASSERT(mode_ == Mode::Copy);
     CommandWait wait;
     int ended = 0;
     while ((ended = PQputCopyEnd(conn_, nullptr)) == 0)
@@ -530,7 +492,7 @@ void PgConnection::copyEnd()
         ++digits;
     const long long line = at < 0 ? 0 : where.mid(at + 7, digits - at - 7).toLongLong();
     if (line > 0 && !lostWith(result.get()))
-        throw PgRowRefused(withoutPassword(errorText(conn_, result.get(), false)), line);
+        throw PgRowRefused(withoutPassword(pg::commandErrorText(conn_, result.get())), line);
     fail(result.get());
 }
 
@@ -538,7 +500,7 @@ void PgConnection::copyAbandon() noexcept
 {
     try {
         CommandWait wait;
-        if (PQputCopyEnd(conn_, "abandoned") != 1)
+        if (!conn_ || PQputCopyEnd(conn_, "abandoned") != 1)
             throw EngineError(QString());
         flush(wait);
         while (next(wait)) {}
@@ -546,7 +508,7 @@ void PgConnection::copyAbandon() noexcept
     } catch (...) {
         // The copy was given up for a failure of its own, the one to report;
         // a session left in doubt is made again by the next command.
-        broken_ = true;
+        drop();
     }
 }
 

@@ -38,6 +38,11 @@ struct PgCommand {
     bool joinsNext = false;  // one transaction with the next command; otherwise each is its own
 };
 
+// Whether a round trip may be made again on a new session when its session
+// was lost before or while it ran: reads may, and writes whose repetition
+// provably changes nothing twice (their WHERE compares every column as read).
+enum class PgRepeat { Never, IfLost };
+
 // A row of a result, its values as the server's texts.
 class PgRowView {
 public:
@@ -51,6 +56,19 @@ private:
     int row_;
 };
 
+// Why the catalogue server could not be had, in terms the user can act on.
+enum class ServerProblem {
+    Other,             // the client library's text says what
+    UnknownHost,       // the address names no computer
+    Unreachable,       // no catalogue server answers there (refused, no route, down)
+    NoAnswer,          // nothing came back within the time allowed
+    PasswordNeeded,    // the server asks for a password and none was given
+    PasswordRefused,   // the password given was not accepted
+    NoDatabase,        // the server has no such database
+    NoPermission,      // the role may not connect to that database
+    EndedSession,      // the server ended the session (a restart, an administrator)
+};
+
 // The server refused a row of the data of a COPY; `line` counts them from 1.
 class PgRowRefused : public EngineError {
 public:
@@ -58,11 +76,32 @@ public:
     long long line;
 };
 
-// The first connection failed; `why` is the reason alone, without the server's name.
+// The server refused a command; `code` is its five-character code (23505 a
+// key that exists already, 57014 a command stopped, ...).
+class PgCommandFailed : public EngineError {
+public:
+    PgCommandFailed(const QString &text, const QString &code) : EngineError(text), code(code) {}
+    QString code;
+};
+
+// The first connection failed; `why` is the client library's text alone,
+// without the server's name and without a password.
 class PgConnectFailed : public EngineError {
 public:
-    PgConnectFailed(const QString &text, const QString &why) : EngineError(text), why(why) {}
+    PgConnectFailed(const QString &text, const QString &why, ServerProblem problem)
+        : EngineError(text), why(why), problem(problem)
+    {
+    }
     QString why;
+    ServerProblem problem;
+};
+
+// A session that was working is lost: broken, ended by the server, or silent
+// past its deadline. The next command connects again.
+class PgSessionLost : public EngineError {
+public:
+    PgSessionLost(const QString &text, ServerProblem problem) : EngineError(text), problem(problem) {}
+    ServerProblem problem;
 };
 
 // What a session is for: the program's lists and posts, each command bounded
@@ -73,6 +112,9 @@ struct PgSessionSettings {
     const char *applicationName = "zeplo";
     bool boundedCommands = true;
     QString password;   // given apart from the URI; never shown
+    // Asked between two looks at the network: when it says yes, the server is
+    // asked to stop the command in progress, which then fails with its message.
+    std::function<bool()> stopRequested;
 };
 
 // One session with the catalogue server. Every exchange goes through run():
@@ -81,10 +123,23 @@ struct PgSessionSettings {
 // of its own, so a dead network path fails the command within seconds; the
 // interface is told while it waits (WaitObserver). A session found broken is
 // made again by the next command; whatever lived in the old one (prepared
-// statements) is gone, which users learn from the changed generation.
+// statements) is gone, which users learn from the changed generation. No
+// command leaves the session inside a transaction.
+//
+// Its modes, and what moves between them (checkMode() asserts them):
+//
+//   mode       the session                           entered by                 left by
+//   Closed     none, or found broken                 construction failing; a    run(), stream(), copyIn():
+//                                                    loss; a failed rollback    connects -> Pipeline
+//   Pipeline   idle, in libpq's pipeline mode; the   connecting; the end of     run() -> Pipeline; stream()
+//              program's outside any transaction     every command              -> Streaming; copyIn() -> Copy
+//   Streaming  rows of one query coming one at a     stream()                   its last row -> Pipeline; a
+//              time                                                             failure -> Closed
+//   Copy       out of pipeline mode, the server      copyIn()                   copyEnd(), copyAbandon()
+//              taking COPY data                                                 -> Pipeline, or Closed
 class PgConnection {
 public:
-    // Connects at once; raises EngineError, without the password, on failure.
+    // Connects at once; raises PgConnectFailed, without the password, on failure.
     explicit PgConnection(const QString &uri, PgSessionSettings settings = {});
     ~PgConnection();
     PgConnection(const PgConnection &) = delete;
@@ -92,9 +147,12 @@ public:
 
     // The commands in one round trip. Raises EngineError with the server's
     // text for the first command that failed and is not optional, once every
-    // answer is in; an optional command that failed has an empty result.
-    std::vector<PgResult> run(const std::vector<PgCommand> &commands);
-    PgResult run(const PgCommand &command);
+    // answer is in; an optional command that failed has an empty result. With
+    // PgRepeat::IfLost a session lost before or while the commands ran is made
+    // again and the trip repeated once; only when that fails too is the loss
+    // raised (PgSessionLost).
+    std::vector<PgResult> run(const std::vector<PgCommand> &commands, PgRepeat repeat = PgRepeat::Never);
+    PgResult run(const PgCommand &command, PgRepeat repeat = PgRepeat::Never);
     // One query whose rows come one at a time, each given to `each` before
     // the next is read: a million rows never sit in memory at once.
     void stream(const PgCommand &command, const std::function<void(const PgRowView &)> &each);
@@ -111,36 +169,55 @@ public:
     quint64 generation() const { return generation_; }
     // Whether the session was found lost: the next command makes it again.
     bool broken() const { return broken_; }
-    // Exchanges with the server so far: each run() is one, each connection one more.
+    // Exchanges with the server so far: each trip is one, each connection one more.
     quint64 roundTrips() const { return roundTrips_; }
     int serverVersion() const;
     // The message with every password of the session blotted out.
     QString withoutPassword(const QString &message) const;
 
-    // How long a command waits for the server's answer before it gives the
-    // session up as lost (12 s unless set; tests shorten it).
+    // How long a wait for the server lasts before the session is given up
+    // as lost (12 s unless set; tests shorten it): each wait, not the command.
     static int deadlineMs();
     static void setDeadlineMs(int milliseconds);
 
 private:
+    enum class Mode { Closed, Pipeline, Streaming, Copy };
+
+    // Connecting (PgConnecting.cpp): each host of the URI and each of its
+    // addresses in turn, each within the connection time limit.
     void connect(CommandWait &wait, bool first);
-    void waitFor(short events, CommandWait &wait, int deadlineMs);
+    bool tryAddress(CommandWait &wait, const std::vector<const char *> &keywords, const std::vector<const char *> &values,
+                    QString &why, ServerProblem &problem);
+    // Makes the session when there is none; true when it did.
+    bool ensureSession(CommandWait &wait);
+
+    std::vector<PgResult> exchange(const std::vector<PgCommand> &commands, CommandWait &wait);
+    void endTransaction(CommandWait &wait);
+    // Whether the socket became ready within `limitMs` of this wait; meanwhile
+    // the interface is told, and a stop asked for is sent to the server.
+    bool socketWait(short events, CommandWait &wait, int limitMs);
+    // The same, the session given up as lost when the time passes.
+    void waitFor(short events, CommandWait &wait, int limitMs);
     void flush(CommandWait &wait);
     PgResult next(CommandWait &wait);
+    void drop() noexcept;
     [[noreturn]] void lose(const QString &why);
-    [[noreturn]] void giveUp(int deadlineMs);
+    [[noreturn]] void giveUp(int limitMs);
     [[noreturn]] void fail(const pg_result *result);
     bool lostWith(const pg_result *result) const;
     int commandLimitMs() const;
     // Out of pipeline mode for a COPY, and back.
     void leavePipeline(CommandWait &wait);
     void rejoinPipeline();
+    void checkMode() const;   // Q_ASSERT only: compiled out of release builds
 
-    QString uri_;
+    QString uri_;   // as libpq is to read it
     PgSessionSettings settings_;
     QString password_;
     pg_conn *conn_ = nullptr;
+    Mode mode_ = Mode::Closed;
     bool broken_ = false;
+    bool stopSent_ = false;
     quint64 generation_ = 0;
     quint64 roundTrips_ = 0;
     std::map<QString, QByteArray> prepared_;   // statement text -> name, in this session

@@ -64,7 +64,7 @@ PgEngine::PgEngine(const QString &uri) : uri_(uri), connection_(std::make_unique
          {QLatin1String(pg::kCzechCollation)}}};
     for (PgCommand &c : describing(kCatalogueTable))
         commands.push_back(std::move(c));
-    const std::vector<PgResult> results = connection_->run(commands);
+    const std::vector<PgResult> results = connection_->run(commands, PgRepeat::IfLost);
     // A server that only reads (a standby, a read-only default) makes every
     // result read-only; a role's rights are judged per table.
     readOnly_ = text(results[0], 0, 0) == "on";
@@ -150,7 +150,7 @@ const PgTable *PgEngine::table(const QString &name)
     const QString key = name.toLower();
     if (auto it = tables_.find(key); it != tables_.end() && it->second)
         return &*it->second;
-    return keep(key, connection_->run(describing(key)), 0);
+    return keep(key, connection_->run(describing(key), PgRepeat::IfLost), 0);
 }
 
 std::optional<PgCommand> PgEngine::keyReservation(const PgTable &table) const
@@ -165,7 +165,7 @@ std::optional<PgCommand> PgEngine::keyReservation(const PgTable &table) const
 void PgEngine::keepReservedKey(const PgTable &table, const PgResult &result)
 {
     if (result && PQntuples(result.get()) == 1)
-        reservedKeys_[table.oid] = {text(result, 0, 0).toLongLong(), false};
+        reservedKeys_[table.oid] = {text(result, 0, 0).toLongLong(), false, {}};
 }
 
 std::optional<PgEngine::ReservedKey> PgEngine::reservedKey(const PgTable &table) const
@@ -174,10 +174,12 @@ std::optional<PgEngine::ReservedKey> PgEngine::reservedKey(const PgTable &table)
     return it == reservedKeys_.end() ? std::nullopt : std::optional<ReservedKey>(it->second);
 }
 
-void PgEngine::keyMaybeUsed(const PgTable &table)
+void PgEngine::keyMaybeUsed(const PgTable &table, const RowValues &attempt)
 {
-    if (const auto it = reservedKeys_.find(table.oid); it != reservedKeys_.end())
+    if (const auto it = reservedKeys_.find(table.oid); it != reservedKeys_.end()) {
         it->second.maybeUsed = true;
+        it->second.attempts.push_back(attempt);
+    }
 }
 
 void PgEngine::dropReservedKey(const PgTable &table)

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include "engine/Cursor.h"
 #include "engine/Engine.h"
 #include "engine/PgConnection.h"
 
@@ -64,15 +65,18 @@ public:
     // row was stored. The command that takes one rides along with another
     // round trip; the result goes to keepReservedKey(), which keeps one key a table.
     // A key that a post used without learning whether the row was stored is
-    // `maybeUsed` until the next post finds out.
+    // `maybeUsed` until the next post finds out, with the values each such
+    // post gave (`attempts`): a row under the key that holds one of them is
+    // that very book.
     struct ReservedKey {
         qint64 key = 0;
         bool maybeUsed = false;
+        std::vector<RowValues> attempts;
     };
     std::optional<PgCommand> keyReservation(const PgTable &table) const;
     void keepReservedKey(const PgTable &table, const PgResult &result);
     std::optional<ReservedKey> reservedKey(const PgTable &table) const;
-    void keyMaybeUsed(const PgTable &table);
+    void keyMaybeUsed(const PgTable &table, const RowValues &attempt);
     void dropReservedKey(const PgTable &table);
 
     // Counts the writes made through this engine: what a cursor keeps of rows

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <utility>
 
 #include <QRegularExpression>
 
@@ -106,10 +107,11 @@ public:
             next = plan(front_, 0);
             at = add(commands, *next);
         }
-        const std::vector<PgResult> results = engine_->connection().run(commands);
+        const std::vector<PgResult> results = reading(commands);
         if (next)
             apply(*next, results[at]);
-        return qsizetype(keyAt(results[count], 0, 0));
+        counted_ = keyAt(results[count], 0, 0);
+        return qsizetype(counted_);
     }
 
     std::vector<RowValues> rows(qsizetype first, qsizetype count) override
@@ -149,11 +151,15 @@ public:
             return;
         const QString where = asRead(key, original, params);
         // The write and a look at the row as it then is, in one round trip.
+        // Made again on a new session when the session is lost: the WHERE
+        // finds the row only as it was read, so a write that did arrive is not
+        // repeated, and the look at the row tells it stored what was asked.
         std::vector<PgResult> results = engine_->connection().run(
             {statement(QStringLiteral("update %1 set %2 where %3 returning %4, %5")
                            .arg(quoted(table_.name), sets.join(QStringLiteral(", ")), where, selected_, key_),
                        params),
-             byKeys({key})});
+             byKeys({key})},
+            PgRepeat::IfLost);
         if (PQntuples(results[0].get()) == 1) {
             wrote(key, pgRow(results[0].get(), 0, userColumns()));
             return;
@@ -176,68 +182,45 @@ public:
 
     void insert(qsizetype index, const RowValues &values) override
     {
-        if (!engine_->reservedKey(table_))
-            if (const std::optional<PgCommand> reservation = engine_->keyReservation(table_))
-                engine_->keepReservedKey(table_, engine_->connection().run(*reservation));
-        const std::optional<PgEngine::ReservedKey> reserved = engine_->reservedKey(table_);
-        QStringList params = params_, names, marks;
-        if (reserved) {
-            params << QString::number(reserved->key);
-            names << key_;
-            marks << cast(QStringLiteral("$%1").arg(params.size()), table_.key);
-        }
-        for (int i : insertedColumns(values)) {
-            const ColumnInfo &c = columns_[size_t(i)];
-            params << pgParam(values.value(i));
-            names << quoted(c.origin);
-            marks << cast(QStringLiteral("$%1").arg(params.size()), c.origin);
-        }
-        const QString overriding = reserved && table_.keyAlways ? QStringLiteral(" OVERRIDING SYSTEM VALUE") : QString();
-        QString into = names.isEmpty() ? QStringLiteral(" default values")
-                                       : QStringLiteral(" (%1)%2 values (%3)")
-                                             .arg(names.join(QLatin1Char(',')), overriding, marks.join(QLatin1Char(',')));
-        if (reserved && reserved->maybeUsed) {
-            // An earlier post with this key lost its answer: the row is added
-            // only if that one was not stored.
-            into = QStringLiteral(" (%1)%2 select %3 where not exists (select from %4 where %5 = %6)")
-                       .arg(names.join(QLatin1Char(',')), overriding, marks.join(QLatin1Char(',')), quoted(table_.name),
-                            key_, marks.first());
-        }
-        std::vector<PgCommand> commands{statement(QStringLiteral("insert into %1%2 returning %3, %4")
-                                                      .arg(quoted(table_.name), into, selected_, key_),
-                                                  params)};
-        if (reserved)
-            commands.push_back(byKeys({reserved->key}));
-        std::vector<PgResult> results;
-        try {
-            results = engine_->connection().run(commands);
-        } catch (const EngineError &) {
-            if (reserved && engine_->connection().broken())
-                engine_->keyMaybeUsed(table_);
-            throw;
-        }
-        qint64 key = 0;
-        RowValues stored;
-        if (PQntuples(results[0].get()) == 1) {
-            key = keyAt(results[0], 0, userColumns());
-            stored = pgRow(results[0].get(), 0, userColumns());
-        } else if (reserved && reserved->maybeUsed && PQntuples(results[1].get()) == 1) {
-            key = reserved->key;
-            stored = pgRow(results[1].get(), 0, userColumns());
-            if (!holdsWritten(stored, values, samePgValue)) {
-                // The key went to another book: this one is added with a new key.
+        // A session lost costs one more try, as a read does; a key that went
+        // to another book one more each time, twice at most.
+        bool lostOnce = false;
+        for (int collisions = 0;;) {
+            if (!engine_->reservedKey(table_))
+                if (const std::optional<PgCommand> reservation = engine_->keyReservation(table_))
+                    engine_->keepReservedKey(table_, engine_->connection().run(*reservation, PgRepeat::IfLost));
+            const std::optional<PgEngine::ReservedKey> reserved = engine_->reservedKey(table_);
+            std::optional<std::pair<qint64, RowValues>> stored;
+            try {
+                stored = insertOnce(reserved, values);
+            } catch (const PgSessionLost &) {
+                // Whether the row arrived is learnt by its key at the next try.
+                if (reserved)
+                    engine_->keyMaybeUsed(table_, values);
+                if (!reserved || std::exchange(lostOnce, true))
+                    throw;
+                continue;
+            } catch (const PgCommandFailed &e) {
+                // A key that another book took meanwhile (one the catalogue
+                // tool gave, say) is given up for a new one.
+                if (!reserved || e.code != QLatin1String("23505") || ++collisions > 2 || !readKeyOf(reserved->key))
+                    throw;
                 engine_->dropReservedKey(table_);
-                insert(index, values);
-                return;
+                continue;
             }
-        } else {
-            throw EngineError(QStringLiteral("The catalogue server stored no row for the new record; a rule or "
-                                             "trigger of the table may have dropped it"));
+            if (!stored) {
+                if (++collisions > 2)
+                    throw EngineError(QStringLiteral("The catalogue server gave the key of the new record to "
+                                                     "another record"));
+                engine_->dropReservedKey(table_);
+                continue;
+            }
+            engine_->dropReservedKey(table_);
+            wantKey_ = false;
+            keys_.insert(index, stored->first);
+            wrote(stored->first, std::move(stored->second));
+            return;
         }
-        engine_->dropReservedKey(table_);
-        wantKey_ = false;
-        keys_.insert(index, key);
-        wrote(key, std::move(stored));
     }
 
     void remove(qsizetype index, const RowValues &original) override
@@ -248,7 +231,8 @@ public:
         std::vector<PgResult> results = engine_->connection().run(
             {statement(QStringLiteral("delete from %1 where %2 returning %3").arg(quoted(table_.name), where, key_),
                        params),
-             byKeys({key})});
+             byKeys({key})},
+            PgRepeat::IfLost);
         // A row that is already gone counts as deleted: nothing is lost.
         if (PQntuples(results[0].get()) == 0 && PQntuples(results[1].get()) == 1) {
             kept_.keep(key, pgRow(results[1].get(), 0, userColumns()));
@@ -305,15 +289,119 @@ private:
         params << QString::number(key);
         QStringList same{QStringLiteral("%1 = $%2").arg(key_).arg(params.size())};
         for (int i : comparedColumns(original)) {
-            const ColumnInfo &c = columns_[size_t(i)];
-            const PgTable::Column *column = table_.column(c.origin);
             params << pgParam(original.value(i));
-            const QString name = quoted(c.origin);
-            same << QStringLiteral("%1 IS NOT DISTINCT FROM $%2")
-                        .arg(column && column->comparedAsText ? QStringLiteral("CAST(%1 AS text)").arg(name) : name)
-                        .arg(params.size());
+            same << QStringLiteral("%1 IS NOT DISTINCT FROM $%2").arg(asCompared(i)).arg(params.size());
         }
         return same.join(QStringLiteral(" and "));
+    }
+
+    // The column as a comparison with a value as read takes it: as text where
+    // its type has no equality the program can rely on.
+    QString asCompared(int i) const
+    {
+        const ColumnInfo &c = columns_[size_t(i)];
+        const PgTable::Column *column = table_.column(c.origin);
+        const QString name = quoted(c.origin);
+        return column && column->comparedAsText ? QStringLiteral("CAST(%1 AS text)").arg(name) : name;
+    }
+
+    // ---- adding ----
+
+    // One try at storing the new row, under the reserved key when there is
+    // one: its key and the row as stored, or nothing when the key went to
+    // another book. A key that an earlier try may have used tells whether that
+    // try arrived: a row under it that holds what that try wrote is this very
+    // book, which then takes the values typed since.
+    std::optional<std::pair<qint64, RowValues>> insertOnce(const std::optional<PgEngine::ReservedKey> &reserved,
+                                                           const RowValues &values)
+    {
+        QStringList params = params_, names, marks;
+        if (reserved) {
+            params << QString::number(reserved->key);
+            names << key_;
+            marks << cast(QStringLiteral("$%1").arg(params.size()), table_.key);
+        }
+        for (int i : insertedColumns(values)) {
+            const ColumnInfo &c = columns_[size_t(i)];
+            params << pgParam(values.value(i));
+            names << quoted(c.origin);
+            marks << cast(QStringLiteral("$%1").arg(params.size()), c.origin);
+        }
+        const QString overriding = reserved && table_.keyAlways ? QStringLiteral(" OVERRIDING SYSTEM VALUE") : QString();
+        QString into = names.isEmpty() ? QStringLiteral(" default values")
+                                       : QStringLiteral(" (%1)%2 values (%3)")
+                                             .arg(names.join(QLatin1Char(',')), overriding, marks.join(QLatin1Char(',')));
+        const bool maybeUsed = reserved && reserved->maybeUsed;
+        if (maybeUsed)
+            into = QStringLiteral(" (%1)%2 select %3 where not exists (select from %4 where %5 = %6)")
+                       .arg(names.join(QLatin1Char(',')), overriding, marks.join(QLatin1Char(',')), quoted(table_.name),
+                            key_, marks.first());
+        std::vector<PgCommand> commands{statement(QStringLiteral("insert into %1%2 returning %3, %4")
+                                                      .arg(quoted(table_.name), into, selected_, key_),
+                                                  params)};
+        if (maybeUsed)
+            commands.push_back(byKeys({reserved->key}));
+        const std::vector<PgResult> results = engine_->connection().run(commands);
+        if (PQntuples(results[0].get()) == 1)
+            return std::pair{keyAt(results[0], 0, userColumns()), pgRow(results[0].get(), 0, userColumns())};
+        if (!maybeUsed || PQntuples(results[1].get()) != 1)
+            throw EngineError(QStringLiteral("The catalogue server stored no row for the new record; a rule or "
+                                             "trigger of the table may have dropped it"));
+        const RowValues earlier = pgRow(results[1].get(), 0, userColumns());
+        const auto mine = std::find_if(reserved->attempts.begin(), reserved->attempts.end(),
+                                       [&](const RowValues &attempt) { return holdsInserted(earlier, attempt); });
+        if (mine == reserved->attempts.end())
+            return std::nullopt;
+        if (holdsWritten(earlier, values, samePgValue))
+            return std::pair{reserved->key, earlier};
+        return std::pair{reserved->key, updateEarlierTry(reserved->key, *mine, values)};
+    }
+
+    // Whether the row holds every value that a try at adding it gave.
+    bool holdsInserted(const RowValues &stored, const RowValues &attempt) const
+    {
+        for (int i : insertedColumns(attempt))
+            if (!samePgValue(stored.value(i), attempt.value(i)))
+                return false;
+        return true;
+    }
+
+    // The row an earlier try stored takes the values typed since, unless
+    // another user changed it meanwhile.
+    RowValues updateEarlierTry(qint64 key, const RowValues &attempt, const RowValues &values)
+    {
+        QStringList params = params_, sets, same;
+        for (int i : writableColumns()) {
+            params << pgParam(values.value(i));
+            sets << QStringLiteral("%1 = $%2").arg(quoted(columns_[size_t(i)].origin)).arg(params.size());
+        }
+        params << QString::number(key);
+        same << QStringLiteral("%1 = $%2").arg(key_).arg(params.size());
+        for (int i : insertedColumns(attempt)) {
+            params << pgParam(attempt.value(i));
+            same << QStringLiteral("%1 IS NOT DISTINCT FROM $%2").arg(asCompared(i)).arg(params.size());
+        }
+        const PgResult result = engine_->connection().run(
+            statement(QStringLiteral("update %1 set %2 where %3 returning %4, %5")
+                          .arg(quoted(table_.name), sets.join(QStringLiteral(", ")), same.join(QStringLiteral(" and ")),
+                               selected_, key_),
+                      params),
+            PgRepeat::IfLost);
+        if (PQntuples(result.get()) != 1)
+            refuseUpdateOfChangedRow();
+        return pgRow(result.get(), 0, userColumns());
+    }
+
+    // Whether a row holds `key` now.
+    bool readKeyOf(qint64 key)
+    {
+        return PQntuples(reading({byKeys({key})})[0].get()) == 1;
+    }
+
+    // A trip of reads: made again once on a new session when the session was lost.
+    std::vector<PgResult> reading(const std::vector<PgCommand> &commands)
+    {
+        return engine_->connection().run(commands, PgRepeat::IfLost);
     }
 
     // ---- reading ----
@@ -409,15 +497,21 @@ private:
         std::optional<PgCommand> reservation;
         if (wantKey_ && !engine_->reservedKey(table_))
             reservation = engine_->keyReservation(table_);
+        const std::size_t reservedAt = commands.size();
         if (reservation)
             commands.push_back(*reservation);
-        const std::vector<PgResult> results = engine_->connection().run(commands);
+        // A read that may reach the other end, the list's count known, brings
+        // what tells whether the reading missed a row.
+        std::optional<std::size_t> totals;
+        if (counted_ >= 0 && reads_ > 0 && keys_.known() + read.rows >= counted_)
+            totals = addStatement(commands, totalsStatement());
+        const std::vector<PgResult> results = reading(commands);
         if (reservation)
-            engine_->keepReservedKey(table_, results.back());
-        apply(read, results[at]);
+            engine_->keepReservedKey(table_, results[reservedAt]);
+        apply(read, results[at], totals ? &results[*totals] : nullptr);
     }
 
-    void apply(const Read &read, const PgResult &result)
+    void apply(const Read &read, const PgResult &result, const PgResult *totals = nullptr)
     {
         End &end = *read.end;
         if (columns_.empty())
@@ -441,8 +535,57 @@ private:
             }
             end.position << QString::number(keyAt(result, rows - 1, keyColumn));
         }
+        // Nothing is left between the two ends.
         if (rows < read.rows)
-            keys_.meet();   // nothing is left between the two ends
+            keys_.meet(++reads_ > 1 ? missed(totals) : std::vector<qint64>());
+        else
+            ++reads_;
+    }
+
+    // Read in several statements, each seeing the table as it was then, the
+    // list may have missed a row whose sort values moved from ahead of a
+    // position to behind it meanwhile. One look at the list's keys as a whole
+    // tells; such rows are placed where the two ends meet, until the next
+    // list command.
+    // `totals` come with the read that met the other end, or are asked now.
+    std::vector<qint64> missed(const PgResult *totals)
+    {
+        const qint64 count = keys_.known();
+        quint64 sum = 0;
+        for (qsizetype i = 0; i < keys_.frontCount(); ++i)
+            sum += quint64(keys_.at(i));
+        for (qsizetype i = 1; i <= keys_.backCount(); ++i)
+            sum += quint64(keys_.at(-i));
+        std::vector<PgCommand> commands;
+        std::vector<PgResult> asked;
+        if (!totals) {
+            const std::size_t at = addStatement(commands, totalsStatement());
+            asked = reading(commands);
+            totals = &asked[at];
+        }
+        if (keyAt(*totals, 0, 0) == count && quint64(keyAt(*totals, 0, 1)) == sum)
+            return {};
+        commands.clear();
+        const std::size_t keysAt = addStatement(
+            commands, statement(QStringLiteral("select %1 from %2%3").arg(key_, from_, listCondition()), params_));
+        const std::vector<PgResult> all = reading(commands);
+        std::vector<qint64> missed;
+        for (int i = 0; i < PQntuples(all[keysAt].get()); ++i)
+            if (const qint64 key = keyAt(all[keysAt], i, 0); !keys_.holds(key))
+                missed.push_back(key);
+        return missed;
+    }
+
+    QString listCondition() const
+    {
+        return reading_.condition.isEmpty() ? QString() : QStringLiteral(" where (%1)").arg(reading_.condition);
+    }
+
+    // The list's count and the sum of its keys.
+    PgCommand totalsStatement() const
+    {
+        return statement(QStringLiteral("select count(*), coalesce(sum(%1), 0) from %2%3").arg(key_, from_, listCondition()),
+                         params_);
     }
 
     // An order that cannot resume by position: the whole result in one statement.
@@ -451,7 +594,7 @@ private:
         std::vector<PgCommand> commands;
         const std::size_t at = addStatement(
             commands, statement(QStringLiteral("select %1 from %2 %3").arg(list_, from_, reading_.whole), params_));
-        std::vector<PgResult> results = engine_->connection().run(commands);
+        std::vector<PgResult> results = reading(commands);
         const PgResult &result = results[at];
         describe(result);
         for (int i = 0; i < PQntuples(result.get()); ++i) {
@@ -465,7 +608,7 @@ private:
 
     void readByKeys(const std::vector<qint64> &keys)
     {
-        const PgResult result = engine_->connection().run(byKeys(keys));
+        const PgResult result = std::move(reading({byKeys(keys)}).front());
         for (qint64 key : keys)
             kept_.forget(key);   // one not found is gone
         for (int i = 0; i < PQntuples(result.get()); ++i)
@@ -514,6 +657,8 @@ private:
     End front_ = End::at(true), back_ = End::at(false);
     quint64 writesSeen_ = 0;
     qsizetype lastFirst_ = 0;
+    int reads_ = 0;               // statements that read keys so far
+    qint64 counted_ = -1;         // the list's count when it was last asked
     bool wantKey_ = false;        // a row is about to be added
     bool searching_ = false;      // the list is a search
 };

@@ -112,7 +112,7 @@ PgResult pgCountWholeTable(PgConnection &connection, const QString &sql)
     std::vector<PgCommand> commands;
     const std::size_t at = pgAddWithout(commands, PgCommand(sql, {}, true),
                                         {"enable_seqscan = off", "max_parallel_workers_per_gather = 0"});
-    return std::move(connection.run(commands)[at]);
+    return std::move(connection.run(commands, PgRepeat::IfLost)[at]);
 }
 
 std::vector<ColumnInfo> pgColumns(const pg_result *result, const PgTable *table, int count)

@@ -35,9 +35,9 @@ public:
         } else if (text.contains(QLatin1String(" LIKE "))) {
             std::vector<PgCommand> commands;
             const std::size_t at = pgAddWithout(commands, PgCommand(text, sql.params), {"enable_seqscan = off"});
-            result = std::move(engine->connection().run(commands)[at]);
+            result = std::move(engine->connection().run(commands, PgRepeat::IfLost)[at]);
         } else {
-            result = engine->connection().run(PgCommand(text, sql.params));
+            result = engine->connection().run(PgCommand(text, sql.params), PgRepeat::IfLost);
         }
         columns_ = pgColumns(result.get(), table);
         const int n = PQnfields(result.get());

@@ -1,13 +1,12 @@
 #include "engine/ResultSet.h"
+#include "engine/ResultSetCheck.h"
 
 #include <algorithm>
 #include <exception>
 
 namespace zeplo {
 
-ResultSet::ResultSet(const QString &name, QObject *parent)
-    : QObject(parent), name_(name),
-      reader_([this](qsizetype from, qsizetype count, std::vector<RowValues> &out) { readRows(from, count, out); })
+ResultSet::ResultSet(const QString &name, QObject *parent) : QObject(parent), name_(name)
 {
     setObjectName(name);
 }
@@ -47,6 +46,13 @@ void ResultSet::setSql(const QStringList &lines)
     sql_ = lines;
 }
 
+void ResultSet::commit(Standing &&next)
+{
+    const int readAhead = at_.window.readAhead();
+    at_ = std::move(next);
+    at_.window.setReadAhead(readAhead);
+}
+
 // ---- opening and closing -------------------------------------------------
 
 void ResultSet::open()
@@ -66,28 +72,19 @@ void ResultSet::open()
         const auto &columns = cursor_->columns();
         for (int i = 0; i < int(columns.size()); ++i)
             fields_.push_back(std::make_unique<Field>(this, i, columns[size_t(i)]));
-    } catch (...) {
-        cursor_.reset();
-        fields_.clear();
-        canModify_ = false;
-        throw;
-    }
-    state_ = DataSetState::Browse;
-    current_ = 0;
-    fromEnd_ = false;
-    try {
-        fillWindow(0);
-    } catch (...) {
         // A result that cannot show its first rows is not open.
-        state_ = DataSetState::Closed;
+        Standing next;
+        next.state = DataSetState::Browse;
+        fillWindow(next, 0);
+        next.bof = true;
+        next.eof = next.window.empty();
+        commit(std::move(next));
+    } catch (...) {
         cursor_.reset();
         fields_.clear();
-        window_.clear();
         canModify_ = false;
         throw;
     }
-    bof_ = true;
-    eof_ = window_.empty();
     notify(DataEvent::ActiveChanged);
     checkInvariants();
 }
@@ -96,14 +93,9 @@ void ResultSet::close()
 {
     if (!active())
         return;
-    discardPending();
-    state_ = DataSetState::Closed;
+    commit(Standing());
     cursor_.reset();
-    window_.clear();
     canModify_ = false;
-    current_ = 0;
-    fromEnd_ = false;
-    bof_ = eof_ = true;
     // The controls let go of their fields before the fields go.
     std::exception_ptr failure;
     try {
@@ -119,65 +111,56 @@ void ResultSet::close()
 
 // ---- positions and the window --------------------------------------------
 
-qsizetype ResultSet::cursorIndex(qsizetype position) const
+qsizetype ResultSet::cursorIndex(const Standing &s, qsizetype position) const
 {
-    if (state_ == DataSetState::Insert) {
+    if (s.state == DataSetState::Insert) {
         // The rows on the far side of the new row from where positions count shift by one.
-        if (fromEnd_)
-            return position < insertPos_ ? position + 1 : position;
-        return position > insertPos_ ? position - 1 : position;
+        if (s.fromEnd)
+            return position < s.insertPos ? position + 1 : position;
+        return position > s.insertPos ? position - 1 : position;
     }
     return position;
 }
 
-bool ResultSet::hasRow(qsizetype position)
+bool ResultSet::hasRow(const Standing &s, qsizetype position)
 {
     if (!cursor_)
         return false;
-    if (state_ == DataSetState::Insert && position == insertPos_)
+    if (s.state == DataSetState::Insert && position == s.insertPos)
         return true;
-    if (fromEnd_ ? position >= 0 : position < 0)
+    if (s.fromEnd ? position >= 0 : position < 0)
         return false;
-    return cursor_->fetchTo(cursorIndex(position));
+    return cursor_->fetchTo(cursorIndex(s, position));
 }
 
-bool ResultSet::hasAnyRow()
+bool ResultSet::hasAnyRow(const Standing &s)
 {
-    return cursor_ && (state_ == DataSetState::Insert || cursor_->fetchTo(0));
+    return cursor_ && (s.state == DataSetState::Insert || cursor_->fetchTo(0));
 }
 
-RowValues ResultSet::rowAt(qsizetype position)
-{
-    if ((state_ == DataSetState::Insert && position == insertPos_) || (state_ == DataSetState::Edit && position == current_))
-        return pending_;
-    RowValues row = cursor_->row(cursorIndex(position));
-    if (row.isEmpty())   // removed by someone else since the keys were read
-        row.resize(qsizetype(fields_.size()));
-    return row;
-}
-
-void ResultSet::readRows(qsizetype from, qsizetype count, std::vector<RowValues> &out)
+void ResultSet::readRows(const Standing &s, qsizetype from, qsizetype count, std::vector<RowValues> &out)
 {
     // The pending row comes from memory; the runs of stored rows on either
     // side of it are each read from the engine in one go.
     const qsizetype end = from + count;
-    const bool insert = state_ == DataSetState::Insert;
-    const qsizetype pendingAt = insert ? insertPos_ : state_ == DataSetState::Edit ? current_ : end;
+    const qsizetype pendingAt = s.state == DataSetState::Insert ? s.insertPos
+                                : s.state == DataSetState::Edit ? s.current
+                                                                : end;
     qsizetype p = from;
     while (p < end) {
-        if ((insert || state_ == DataSetState::Edit) && p == pendingAt) {
-            out.push_back(pending_);
+        if (s.editing() && p == pendingAt) {
+            out.push_back(s.pending);
             ++p;
             continue;
         }
         qsizetype runEnd = pendingAt > p && pendingAt < end ? pendingAt : end;
-        if (fromEnd_)
+        if (s.fromEnd)
             runEnd = std::min<qsizetype>(runEnd, 0);
         else if (p < 0)
             return;
         if (runEnd <= p)
             return;
-        std::vector<RowValues> rows = cursor_->rows(cursorIndex(p), runEnd - p);
+        std::vector<RowValues> rows = cursor_->rows(cursorIndex(s, p), runEnd - p);
         const qsizetype got = qsizetype(rows.size());
         for (RowValues &row : rows) {
             if (row.isEmpty())   // removed by someone else since the keys were read
@@ -190,9 +173,14 @@ void ResultSet::readRows(qsizetype from, qsizetype count, std::vector<RowValues>
     }
 }
 
+RowWindow::Reader ResultSet::readerOf(const Standing &s)
+{
+    return [this, &s](qsizetype from, qsizetype count, std::vector<RowValues> &out) { readRows(s, from, count, out); };
+}
+
 bool ResultSet::isEmpty() const
 {
-    return !const_cast<ResultSet *>(this)->hasAnyRow();
+    return !const_cast<ResultSet *>(this)->hasAnyRow(at_);
 }
 
 qsizetype ResultSet::knownRecordCount() const
@@ -200,65 +188,67 @@ qsizetype ResultSet::knownRecordCount() const
     return cursor_ ? cursor_->knownCount() : 0;
 }
 
-void ResultSet::fillWindow(qsizetype top)
+void ResultSet::fillWindow(Standing &s, qsizetype top)
 {
-    window_.fill(top, bufferCount_, reader_);
+    s.window.fill(top, bufferCount_, readerOf(s));
+    s.stale = false;
 }
 
-void ResultSet::placeWindow(qsizetype current, qsizetype line)
+void ResultSet::placeWindow(Standing &s, qsizetype current, qsizetype line)
 {
-    current_ = current;
+    s.current = current;
     line = std::clamp<qsizetype>(line, 0, bufferCount_ - 1);
-    if (fromEnd_) {
+    if (s.fromEnd) {
         // The window cannot run past the last row, at -1. When the rows do
         // not fill it, the cursor has read them all and positions count from
         // the first row again.
-        const qsizetype top = std::min<qsizetype>(current_ - line, -bufferCount_);
-        if (hasRow(top)) {
-            fillWindow(top);
+        const qsizetype top = std::min<qsizetype>(s.current - line, -bufferCount_);
+        if (hasRow(s, top)) {
+            fillWindow(s, top);
             return;
         }
-        settle();
+        settle(s);
     }
-    qsizetype top = std::max<qsizetype>(0, current_ - line);
-    if (!hasRow(top + bufferCount_ - 1)) {
+    qsizetype top = std::max<qsizetype>(0, s.current - line);
+    if (!hasRow(s, top + bufferCount_ - 1)) {
         // The rows after the current one do not fill the window: show more before it.
-        const qsizetype count = cursor_->knownCount() + (state_ == DataSetState::Insert ? 1 : 0);
+        const qsizetype count = cursor_->knownCount() + (s.state == DataSetState::Insert ? 1 : 0);
         top = std::max<qsizetype>(0, std::min(top, count - bufferCount_));
     }
-    fillWindow(top);
+    fillWindow(s, top);
 }
 
-qsizetype ResultSet::settle()
+qsizetype ResultSet::settle(Standing &s) const
 {
-    if (!fromEnd_ || !cursor_ || !cursor_->complete())
+    if (!s.fromEnd || !cursor_ || !cursor_->complete())
         return 0;
-    const qsizetype shift = cursor_->knownCount() + (state_ == DataSetState::Insert ? 1 : 0);
-    current_ += shift;
-    window_.renumber(shift);
-    if (state_ == DataSetState::Insert)
-        insertPos_ += shift;
-    fromEnd_ = false;
+    const qsizetype shift = cursor_->knownCount() + (s.state == DataSetState::Insert ? 1 : 0);
+    s.current += shift;
+    s.window.renumber(shift);
+    if (s.state == DataSetState::Insert)
+        s.insertPos += shift;
+    s.fromEnd = false;
     return shift;
 }
 
-void ResultSet::reread(qsizetype preferred, qsizetype line)
+void ResultSet::reread(Standing &s, qsizetype preferred, qsizetype line)
 {
-    if (!hasAnyRow()) {
-        current_ = 0;
-        fromEnd_ = false;
-        window_.clear();
-        bof_ = eof_ = true;
+    if (!hasAnyRow(s)) {
+        s.current = 0;
+        s.fromEnd = false;
+        s.window.clear();
+        s.bof = s.eof = true;
+        s.stale = false;
         return;
     }
     qsizetype position = preferred;
-    if (!hasRow(position)) {
+    if (!hasRow(s, position)) {
         cursor_->fetchTo(kPastEveryRow);
-        position += settle();
+        position += settle(s);
         position = std::max<qsizetype>(0, std::min(position, cursor_->knownCount() - 1));
     }
-    placeWindow(position, line);
-    bof_ = eof_ = false;
+    placeWindow(s, position, line);
+    s.bof = s.eof = false;
 }
 
 void ResultSet::updateBufferCount()
@@ -269,33 +259,42 @@ void ResultSet::updateBufferCount()
             wanted = std::max(wanted, link->bufferCount());
     if (wanted == bufferCount_)
         return;
-    const qsizetype line = activeLine();
+    const int before = bufferCount_;
     bufferCount_ = wanted;
     if (!active())
         return;
-    if (!window_.empty())
-        placeWindow(current_, line);
+    if (!at_.window.empty()) {
+        try {
+            FailedTransitionCheck check(*this);
+            Standing next = at_;
+            placeWindow(next, at_.current, activeLine());
+            commit(std::move(next));
+        } catch (...) {
+            bufferCount_ = before;
+            throw;
+        }
+    }
     notify(DataEvent::DataSetChanged);
     checkInvariants();
 }
 
 QVariant ResultSet::windowValue(int line, int fieldIndex) const
 {
-    if (line < 0 || line >= int(window_.size()) || fieldIndex < 0 || fieldIndex >= int(fields_.size()))
+    if (line < 0 || line >= int(at_.window.size()) || fieldIndex < 0 || fieldIndex >= int(fields_.size()))
         return QVariant();
     if (editing() && line == activeLine())
-        return fields_[size_t(fieldIndex)]->fromStorage(pending_.value(fieldIndex));
-    return fields_[size_t(fieldIndex)]->fromStorage(window_.row(line).value(fieldIndex));
+        return fields_[size_t(fieldIndex)]->fromStorage(at_.pending.value(fieldIndex));
+    return fields_[size_t(fieldIndex)]->fromStorage(at_.window.row(line).value(fieldIndex));
 }
 
 QVariant ResultSet::currentRaw(int fieldIndex) const
 {
     if (editing())
-        return pending_.value(fieldIndex);
+        return at_.pending.value(fieldIndex);
     const int line = activeLine();
-    if (line < 0 || line >= int(window_.size()))
+    if (line < 0 || line >= int(at_.window.size()))
         return QVariant();
-    return window_.row(line).value(fieldIndex);
+    return at_.window.row(line).value(fieldIndex);
 }
 
 // ---- moving --------------------------------------------------------------
@@ -304,11 +303,16 @@ void ResultSet::first()
 {
     requireOpen();
     checkBrowseMode();
-    current_ = 0;
-    fromEnd_ = false;
-    fillWindow(0);
-    bof_ = true;
-    eof_ = window_.empty();
+    {
+        FailedTransitionCheck check(*this);
+        Standing next = at_;
+        next.current = 0;
+        next.fromEnd = false;
+        fillWindow(next, 0);
+        next.bof = true;
+        next.eof = next.window.empty();
+        commit(std::move(next));
+    }
     notify(DataEvent::DataSetChanged);
     checkInvariants();
 }
@@ -317,18 +321,24 @@ void ResultSet::last()
 {
     requireOpen();
     checkBrowseMode();
-    if (cursor_->readsFromEnd() && !cursor_->complete()) {
-        // The last rows are read from the end, the ones before them not at all.
-        fromEnd_ = true;
-        placeWindow(-1, bufferCount_ - 1);
-    } else {
-        cursor_->fetchTo(kPastEveryRow);
-        const qsizetype count = cursor_->knownCount();
-        current_ = std::max<qsizetype>(0, count - 1);
-        fillWindow(std::max<qsizetype>(0, count - bufferCount_));
+    {
+        FailedTransitionCheck check(*this);
+        Standing next = at_;
+        if (cursor_->readsFromEnd() && !cursor_->complete()) {
+            // The last rows are read from the end, the ones before them not at all.
+            next.fromEnd = true;
+            placeWindow(next, -1, bufferCount_ - 1);
+        } else {
+            cursor_->fetchTo(kPastEveryRow);
+            settle(next);
+            const qsizetype count = cursor_->knownCount();
+            next.current = std::max<qsizetype>(0, count - 1);
+            fillWindow(next, std::max<qsizetype>(0, count - bufferCount_));
+        }
+        next.eof = true;
+        next.bof = next.window.empty();
+        commit(std::move(next));
     }
-    eof_ = true;
-    bof_ = window_.empty();
     notify(DataEvent::DataSetChanged);
     checkInvariants();
 }
@@ -339,33 +349,52 @@ int ResultSet::moveBy(qsizetype distance)
     checkBrowseMode();
     if (distance == 0)
         return 0;
-    if (!hasAnyRow()) {
-        bof_ = eof_ = true;
+    FailedTransitionCheck check(*this);
+    // The moves of a walk through every row come here by the thousand: they
+    // work out their new place in locals, and shift the window in place,
+    // which reads before it changes anything.
+    if (!hasAnyRow(at_)) {
+        at_.bof = at_.eof = true;
         return 0;
     }
-    qsizetype target = current_ + distance;
+    qsizetype target = at_.current + distance;
+    bool bof = at_.bof, eof = at_.eof;
     if (distance > 0) {
-        bof_ = false;
-        eof_ = !hasRow(target);
-        if (eof_)
-            target = fromEnd_ ? -1 : cursor_->knownCount() - 1;
+        bof = false;
+        eof = !hasRow(at_, target);
+        if (eof)
+            target = at_.fromEnd ? -1 : cursor_->knownCount() - 1;
     } else {
-        eof_ = false;
+        eof = false;
         // Counted from the end, a row before the first one is found missing
         // only once the cursor has read every row: then counting starts again
         // from the first row.
-        if (fromEnd_ && !hasRow(target))
-            target += settle();
-        bof_ = !fromEnd_ && target < 0;
-        if (bof_)
+        if (at_.fromEnd && !hasRow(at_, target))
+            target += settle(at_);
+        bof = !at_.fromEnd && target < 0;
+        if (bof)
             target = 0;
     }
-    const qsizetype moved = target - current_;
-    if (moved == 0)
+    const qsizetype moved = target - at_.current;
+    if (moved == 0) {
+        at_.bof = bof;
+        at_.eof = eof;
         return 0;
+    }
     const qsizetype line = std::clamp<qsizetype>(activeLine() + moved, 0, bufferCount_ - 1);
-    current_ = target;
-    window_.shift(target - line, bufferCount_, state_ == DataSetState::Browse, reader_);
+    // The window as it will be, read with the set standing where it will stand.
+    Standing &s = at_;
+    const qsizetype before = s.current;
+    s.current = target;
+    try {
+        s.window.shift(target - line, bufferCount_, s.state == DataSetState::Browse && !s.stale, readerOf(s));
+    } catch (...) {
+        s.current = before;
+        throw;
+    }
+    s.stale = false;
+    s.bof = bof;
+    s.eof = eof;
     notify(DataEvent::Scrolled);
     checkInvariants();
     return int(moved);
@@ -373,7 +402,7 @@ int ResultSet::moveBy(qsizetype distance)
 
 bool ResultSet::hasSequenceNumbers() const
 {
-    return cursor_ && cursor_->complete() && !fromEnd_;
+    return cursor_ && cursor_->complete() && !at_.fromEnd;
 }
 
 void ResultSet::moveToRecNo(qsizetype number)
@@ -384,38 +413,39 @@ void ResultSet::moveToRecNo(qsizetype number)
         return;
     }
     cursor_->fetchTo(kPastEveryRow);
-    settle();
+    settle(at_);
     if (number >= cursor_->knownCount()) {
         last();
         return;
     }
-    moveBy(number - 1 - current_);
+    moveBy(number - 1 - at_.current);
 }
 
 void ResultSet::checkInvariants() const
 {
 #ifndef QT_NO_DEBUG
-    const qsizetype rows = window_.size();
-    const qsizetype top = window_.top();
-    if (state_ == DataSetState::Closed) {
+    const Standing &s = at_;
+    const qsizetype rows = s.window.size();
+    const qsizetype top = s.window.top();
+    if (s.state == DataSetState::Closed) {
         Q_ASSERT(!cursor_ && fields_.empty() && rows == 0);
-        Q_ASSERT(current_ == 0 && top == 0);
+        Q_ASSERT(s.current == 0 && top == 0);
     } else {
         Q_ASSERT(cursor_);
-        const bool inserting = state_ == DataSetState::Insert;
+        const bool inserting = s.state == DataSetState::Insert;
         Q_ASSERT(rows <= bufferCount_);
-        if (fromEnd_) {
+        if (s.fromEnd) {
             Q_ASSERT(cursor_->readsFromEnd() && !cursor_->complete() && rows > 0);
             Q_ASSERT(top + rows <= 0 && -top <= cursor_->knownCount() + (inserting ? 1 : 0));
         } else {
             Q_ASSERT(top >= 0);
             Q_ASSERT(top + rows <= cursor_->knownCount() + (inserting ? 1 : 0));
         }
-        Q_ASSERT(rows == 0 ? current_ == 0 && top == 0 : top <= current_ && current_ < top + rows);
-        Q_ASSERT(inserting ? insertPos_ == current_ : insertPos_ == -1);
+        Q_ASSERT(rows == 0 ? s.current == 0 && top == 0 : top <= s.current && s.current < top + rows);
+        Q_ASSERT(inserting ? s.insertPos == s.current : s.insertPos == -1);
     }
-    Q_ASSERT(editing() != pending_.isEmpty());
-    Q_ASSERT(state_ == DataSetState::Edit || original_.isEmpty());
+    Q_ASSERT(s.editing() != s.pending.isEmpty());
+    Q_ASSERT(s.state == DataSetState::Edit || s.original.isEmpty());
 #endif
 }
 
@@ -452,7 +482,7 @@ void ResultSet::setWalking(bool walking)
 {
     // One read of this many rows costs little more than one of a single row.
     constexpr int kWalkBatch = 64;
-    window_.setReadAhead(walking ? kWalkBatch : 0);
+    at_.window.setReadAhead(walking ? kWalkBatch : 0);
 }
 
 void ResultSet::addDataSource(DataSource *source)
@@ -468,7 +498,7 @@ void ResultSet::removeDataSource(DataSource *source)
 
 void ResultSet::notify(DataEvent event, Field *field)
 {
-    settle();
+    settle(at_);
     deliverToEach(sources_, [&](DataSource *source) { source->notify(event, field); });
 }
 

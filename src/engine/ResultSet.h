@@ -38,10 +38,17 @@ enum class DataSetState { Closed, Browse, Edit, Insert };
 // checkBrowseMode() ends Edit or Insert by post() when the pending row was
 // changed and by cancel() when not; every move (first(), last(), moveBy(),
 // moveToRecNo()) and append() and insert() call it first, so a move always
-// runs in Browse. A transition that fails leaves the state it started from,
-// with one exception: once post() or deleteRecord() has written to the table,
-// the write stands, and when the rows cannot be read back after it the set is
-// closed, as an opening that cannot show its first rows leaves it.
+// runs in Browse.
+//
+// A transition completes or changes nothing. It works out where the set will
+// stand (the state, the position, the window of rows, the pending row) in a
+// Standing of its own and commits it only once every read it needs has
+// succeeded; when one fails, the set stands exactly where it stood (asserted
+// in the sanitizer build). A write is the one thing that is not undone: once
+// post() or deleteRecord() has written to the table, the write stands and is
+// reported as done; when the rows cannot be read back after it, the window
+// shows what it can without reading (the written row as it was typed, or the
+// deleted row gone) and is read afresh at the next move.
 //
 // Invariants, asserted by checkInvariants() at the end of every transition
 // and move:
@@ -52,7 +59,7 @@ enum class DataSetState { Closed, Browse, Edit, Insert };
 //   cursor's known count (one more while inserting: the new row has a
 //   position but no row in the cursor). Counted from the end, it ends at or
 //   before the last row (-1) and starts no further back than the rows known.
-// - A pending row exists exactly while editing or inserting; insertPos_ is a
+// - A pending row exists exactly while editing or inserting; insertPos is a
 //   position exactly while inserting, and it is the current position.
 // - The current position lies inside the window; an empty window means an
 //   empty result, with the current position and the window at 0.
@@ -80,9 +87,9 @@ public:
 
     void open();
     void close();
-    bool active() const { return state_ != DataSetState::Closed; }
-    DataSetState state() const { return state_; }
-    bool editing() const { return state_ == DataSetState::Edit || state_ == DataSetState::Insert; }
+    bool active() const { return at_.state != DataSetState::Closed; }
+    DataSetState state() const { return at_.state; }
+    bool editing() const { return at_.editing(); }
     bool canModify() const { return canModify_; }
 
     // Moves. Each first ends a pending change.
@@ -91,8 +98,8 @@ public:
     void next() { moveBy(1); }
     void prior() { moveBy(-1); }
     int moveBy(qsizetype distance);   // returns the distance actually moved
-    bool bof() const { return bof_; }
-    bool eof() const { return eof_; }
+    bool bof() const { return at_.bof; }
+    bool eof() const { return at_.eof; }
     bool isEmpty() const;
 
     void append();
@@ -102,7 +109,7 @@ public:
     void cancel();
     void deleteRecord();
     void checkBrowseMode();   // ends a pending change: posts a changed row, drops an unchanged one
-    bool modified() const { return changed_; }
+    bool modified() const { return at_.changed; }
 
     // The engine's count of the result's rows; an engine error when it
     // cannot tell.
@@ -110,7 +117,7 @@ public:
     // Rows are numbered once the engine has seen the whole result.
     bool hasSequenceNumbers() const;
     // The current row's number from 1; -1 while it is known only from the end.
-    qsizetype recNo() const { return fromEnd_ ? -1 : current_ + 1; }
+    qsizetype recNo() const { return at_.fromEnd ? -1 : at_.current + 1; }
     qsizetype knownRecordCount() const;
     void moveToRecNo(qsizetype number);
 
@@ -119,8 +126,8 @@ public:
     Field *fieldByName(const QString &name) const;   // raises "Field '%s' not found"
 
     // The window of rows around the current row, for the grid.
-    int windowRowCount() const { return int(window_.size()); }
-    int activeLine() const { return int(current_ - window_.top()); }
+    int windowRowCount() const { return int(at_.window.size()); }
+    int activeLine() const { return int(at_.current - at_.window.top()); }
     QVariant windowValue(int line, int fieldIndex) const;   // typed
     int bufferCount() const { return bufferCount_; }
     void updateBufferCount();   // after a link's bufferCount changed
@@ -128,7 +135,7 @@ public:
     // rows after the window in batches, one read serving many moves, and the
     // controls that follow may bring what they show up to date once a frame.
     void setWalking(bool walking);
-    bool walking() const { return window_.readAhead() > 0; }
+    bool walking() const { return at_.window.readAhead() > 0; }
     // Counts the openings, so that what was looked up on one is known stale on the next.
     quint64 openings() const { return openings_; }
 
@@ -140,49 +147,58 @@ public:
     void removeDataSource(DataSource *source);
 
 private:
+    // Where the set stands: what a transition works out before it commits it.
+    struct Standing {
+        DataSetState state = DataSetState::Closed;
+        qsizetype current = 0;      // position of the current row (the pending new row counts while inserting)
+        bool fromEnd = false;       // positions count from the end
+        RowWindow window;
+        bool bof = true, eof = true;
+        RowValues pending;          // raw values for unchanged columns, typed values for assigned ones
+        RowValues original;         // the row as read when editing began
+        qsizetype insertPos = -1;
+        bool changed = false;
+        bool stale = false;         // the window shows a write it could not read back
+        bool editing() const { return state == DataSetState::Edit || state == DataSetState::Insert; }
+        bool operator==(const Standing &) const = default;
+    };
+    class FailedTransitionCheck;
+
     [[noreturn]] void fail(const QString &text) const;
     void notify(DataEvent event, Field *field = nullptr);
     void requireOpen() const;
-    void startInsert(qsizetype position);
-    void enterInsert(qsizetype position, qsizetype line, bool atEnd);
-    bool hasRow(qsizetype position);
-    bool hasAnyRow();
-    RowValues rowAt(qsizetype position);
+    // Commits where a transition found the set to stand.
+    void commit(Standing &&next);
+    Standing inserting(Standing next, qsizetype position, qsizetype line, bool atEnd);
+    bool hasRow(const Standing &s, qsizetype position);
+    bool hasAnyRow(const Standing &s);
     // Appends the rows from `from` on (stored ones read together) to `out`,
     // stopping at the end of the result: the window's Reader.
-    void readRows(qsizetype from, qsizetype count, std::vector<RowValues> &out);
-    qsizetype settle();   // back to counting from the first row once that is known; returns the shift
-    qsizetype cursorIndex(qsizetype position) const;
-    void placeWindow(qsizetype current, qsizetype line);
-    void fillWindow(qsizetype top);
-    void reread(qsizetype preferred, qsizetype line);
-    void discardPending();
-    // Shows the rows after a write that reached the table; closes the set when they cannot be read.
-    template <class Reread>
-    void showWritten(Reread &&reread);
+    void readRows(const Standing &s, qsizetype from, qsizetype count, std::vector<RowValues> &out);
+    RowWindow::Reader readerOf(const Standing &s);
+    // Back to counting from the first row once that is known; returns the shift.
+    qsizetype settle(Standing &s) const;
+    qsizetype cursorIndex(const Standing &s, qsizetype position) const;
+    void placeWindow(Standing &s, qsizetype current, qsizetype line);
+    void fillWindow(Standing &s, qsizetype top);
+    void reread(Standing &s, qsizetype preferred, qsizetype line);
+    static void discardPending(Standing &s);
+    // The window after a write that reached the table: read back, or, when
+    // that fails, `unread` (what can be shown without reading).
+    template <class Reread, class Unread>
+    Standing afterWrite(Standing next, Reread &&reread, Unread &&unread);
     void checkInvariants() const;   // Q_ASSERT only: compiled out of release builds
 
     QString name_;
     QStringList sql_;
-    DataSetState state_ = DataSetState::Closed;
     bool requestLive_ = false;
     std::shared_ptr<Engine> engine_;   // kept from one opening to the next
     std::unique_ptr<Cursor> cursor_;
     std::vector<std::unique_ptr<Field>> fields_;
     bool canModify_ = false;
-
-    qsizetype current_ = 0;      // position of the current row (the pending new row counts while inserting)
-    bool fromEnd_ = false;       // positions count from the end
-    RowWindow window_;
-    RowWindow::Reader reader_;   // readRows
+    Standing at_;
     quint64 openings_ = 0;
     int bufferCount_ = 1;
-    bool bof_ = true, eof_ = true;
-
-    RowValues pending_;          // raw values for unchanged columns, typed values for assigned ones
-    RowValues original_;         // the row as read when editing began
-    qsizetype insertPos_ = -1;
-    bool changed_ = false;
 
     std::vector<DataSource *> sources_;
 };

@@ -1,27 +1,25 @@
 #include "engine/ResultSet.h"
+#include "engine/ResultSetCheck.h"
 
 #include <algorithm>
-#include <exception>
 
 // The result set's changes: editing, inserting, posting, cancelling and
 // deleting, the transitions between Browse and Edit or Insert.
 namespace zeplo {
 
-template <class Reread>
-void ResultSet::showWritten(Reread &&reread)
+template <class Reread, class Unread>
+ResultSet::Standing ResultSet::afterWrite(Standing next, Reread &&reread, Unread &&unread)
 {
+    Standing fallback = next;
     try {
-        reread();
+        reread(next);
+        return next;
     } catch (...) {
-        // A window half read would show rows that are not there, or none at
-        // the current position: the written rows are seen at the next opening.
-        const std::exception_ptr failure = std::current_exception();
-        try {
-            close();
-        } catch (...) {
-            // The reading's error is the one to report.
-        }
-        std::rethrow_exception(failure);
+        // The write stands whatever the reading says: the user is told it is
+        // done, and the list shows what it can until the next move reads it.
+        unread(fallback);
+        fallback.stale = true;
+        return fallback;
     }
 }
 
@@ -30,34 +28,25 @@ void ResultSet::checkBrowseMode()
     if (!editing())
         return;
     notify(DataEvent::UpdateData);
-    if (changed_)
+    if (at_.changed)
         post();
     else
         cancel();
 }
 
-void ResultSet::startInsert(qsizetype position)
+// Where the set stands from `next` with a new pending row at `position`,
+// shown on the grid's `line`; the cursor has been told to expect it.
+ResultSet::Standing ResultSet::inserting(Standing next, qsizetype position, qsizetype line, bool atEnd)
 {
-    cursor_->expectInsert();
-    const qsizetype line = state_ == DataSetState::Browse && !window_.empty() ? activeLine() : 0;
-    enterInsert(position, line, false);
-}
-
-// The pending row made and shown at `position` on the grid's `line`; the cursor
-// has been told to expect it.
-void ResultSet::enterInsert(qsizetype position, qsizetype line, bool atEnd)
-{
-    insertPos_ = position;
-    pending_ = RowValues(qsizetype(fields_.size()));
-    original_.clear();
-    changed_ = false;
-    state_ = DataSetState::Insert;
-    placeWindow(position, line);
-    bof_ = false;
-    eof_ = atEnd;
-    notify(DataEvent::StateChanged);
-    notify(DataEvent::DataSetChanged);
-    checkInvariants();
+    next.insertPos = position;
+    next.pending = RowValues(qsizetype(fields_.size()));
+    next.original.clear();
+    next.changed = false;
+    next.state = DataSetState::Insert;
+    placeWindow(next, position, line);
+    next.bof = false;
+    next.eof = atEnd;
+    return next;
 }
 
 void ResultSet::append()
@@ -66,20 +55,28 @@ void ResultSet::append()
     checkBrowseMode();
     if (!canModify_)
         fail(QStringLiteral("Cannot modify a read-only dataset"));
-    // Asked before the last rows are read, so that the key of the new row can
-    // come with them.
-    cursor_->expectInsert();
-    // The new row goes after the last one, on the line after it or on the
-    // bottom line when the list fills the window. A cursor that reads from
-    // the end finds the last rows without reading the ones before them.
-    if (cursor_->readsFromEnd() && !cursor_->complete()) {
-        fromEnd_ = true;
-        enterInsert(-1, bufferCount_ - 1, true);
-    } else {
-        cursor_->fetchTo(kPastEveryRow);
-        const qsizetype count = cursor_->knownCount();
-        enterInsert(count, std::min<qsizetype>(count, bufferCount_ - 1), true);
+    {
+        FailedTransitionCheck check(*this);
+        // Asked before the last rows are read, so that the key of the new row
+        // can come with them.
+        cursor_->expectInsert();
+        // The new row goes after the last one, on the line after it or on the
+        // bottom line when the list fills the window. A cursor that reads from
+        // the end finds the last rows without reading the ones before them.
+        if (cursor_->readsFromEnd() && !cursor_->complete()) {
+            Standing next = at_;
+            next.fromEnd = true;
+            commit(inserting(std::move(next), -1, bufferCount_ - 1, true));
+        } else {
+            cursor_->fetchTo(kPastEveryRow);
+            settle(at_);
+            const qsizetype count = cursor_->knownCount();
+            commit(inserting(at_, count, std::min<qsizetype>(count, bufferCount_ - 1), true));
+        }
     }
+    notify(DataEvent::StateChanged);
+    notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::insert()
@@ -88,9 +85,18 @@ void ResultSet::insert()
     checkBrowseMode();
     if (!canModify_)
         fail(QStringLiteral("Cannot modify a read-only dataset"));
-    // The new row goes before the current one: counted from the end, that is
-    // one position further from it.
-    startInsert(!hasAnyRow() ? 0 : fromEnd_ ? current_ - 1 : current_);
+    {
+        FailedTransitionCheck check(*this);
+        cursor_->expectInsert();
+        // The new row goes before the current one: counted from the end, that
+        // is one position further from it.
+        const qsizetype position = !hasAnyRow(at_) ? 0 : at_.fromEnd ? at_.current - 1 : at_.current;
+        const qsizetype line = at_.state == DataSetState::Browse && !at_.window.empty() ? activeLine() : 0;
+        commit(inserting(at_, position, line, false));
+    }
+    notify(DataEvent::StateChanged);
+    notify(DataEvent::DataSetChanged);
+    checkInvariants();
 }
 
 void ResultSet::edit()
@@ -98,21 +104,26 @@ void ResultSet::edit()
     if (editing())
         return;
     requireOpen();
-    if (!hasAnyRow()) {
+    if (!hasAnyRow(at_)) {
         insert();
         return;
     }
     checkBrowseMode();
     if (!canModify_)
         fail(QStringLiteral("Cannot modify a read-only dataset"));
-    const RowValues fresh = cursor_->row(cursorIndex(current_));
-    if (fresh.isEmpty())
-        throw EngineError(QStringLiteral("The record cannot be edited: another user has deleted it"));
-    original_ = fresh;
-    pending_ = fresh;
-    window_.row(activeLine()) = fresh;
-    changed_ = false;
-    state_ = DataSetState::Edit;
+    {
+        FailedTransitionCheck check(*this);
+        const RowValues fresh = cursor_->row(cursorIndex(at_, at_.current));
+        if (fresh.isEmpty())
+            throw EngineError(QStringLiteral("The record cannot be edited: another user has deleted it"));
+        Standing next = at_;
+        next.original = fresh;
+        next.pending = fresh;
+        next.window.row(activeLine()) = fresh;
+        next.changed = false;
+        next.state = DataSetState::Edit;
+        commit(std::move(next));
+    }
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
     checkInvariants();
@@ -122,8 +133,8 @@ void ResultSet::setPendingValue(Field *field, const QVariant &typed)
 {
     if (!editing())
         fail(QStringLiteral("Dataset not in edit or insert mode"));
-    pending_[field->index()] = typed;
-    changed_ = true;
+    at_.pending[field->index()] = typed;
+    at_.changed = true;
     notify(DataEvent::RecordChanged, field);
 }
 
@@ -139,45 +150,57 @@ void ResultSet::post()
         }
     }
     const qsizetype line = activeLine();
-    if (state_ == DataSetState::Edit)
-        cursor_->update(cursorIndex(current_), original_, pending_);
-    else
-        cursor_->insert(insertPos_, pending_);
-    // The written row stays current, on the line where it was entered.
-    state_ = DataSetState::Browse;
-    discardPending();
-    showWritten([&] { placeWindow(current_, line); });
-    bof_ = eof_ = false;
+    {
+        FailedTransitionCheck check(*this);
+        if (at_.state == DataSetState::Edit)
+            cursor_->update(cursorIndex(at_, at_.current), at_.original, at_.pending);
+        else
+            cursor_->insert(at_.insertPos, at_.pending);
+    }
+    // Written: the written row stays current, on the line where it was entered.
+    Standing next = at_;
+    const RowValues written = next.pending;
+    next.state = DataSetState::Browse;
+    discardPending(next);
+    next.bof = next.eof = false;
+    commit(afterWrite(
+        std::move(next), [&](Standing &s) { placeWindow(s, s.current, line); },
+        [&](Standing &s) { s.window.row(line) = written; }));
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
     checkInvariants();
 }
 
-void ResultSet::discardPending()
+void ResultSet::discardPending(Standing &s)
 {
-    pending_.clear();
-    original_.clear();
-    insertPos_ = -1;
-    changed_ = false;
+    s.pending.clear();
+    s.original.clear();
+    s.insertPos = -1;
+    s.changed = false;
 }
 
 void ResultSet::cancel()
 {
     if (!editing())
         return;
-    const qsizetype line = activeLine();
-    const bool wasInsert = state_ == DataSetState::Insert;
-    state_ = DataSetState::Browse;
-    discardPending();
-    // Without the new row the row that followed it takes its place; failing
-    // that, the row before it. Counted from the end, the row that followed
-    // keeps its position.
-    qsizetype preferred = current_;
-    if (wasInsert && fromEnd_)
-        preferred = std::min<qsizetype>(current_ + 1, -1);
-    else if (wasInsert && !hasRow(preferred))
-        preferred = current_ - 1;
-    reread(preferred, line);
+    {
+        FailedTransitionCheck check(*this);
+        const qsizetype line = activeLine();
+        const bool wasInsert = at_.state == DataSetState::Insert;
+        Standing next = at_;
+        next.state = DataSetState::Browse;
+        discardPending(next);
+        // Without the new row the row that followed it takes its place; failing
+        // that, the row before it. Counted from the end, the row that followed
+        // keeps its position.
+        qsizetype preferred = next.current;
+        if (wasInsert && next.fromEnd)
+            preferred = std::min<qsizetype>(next.current + 1, -1);
+        else if (wasInsert && !hasRow(next, preferred))
+            preferred = next.current - 1;
+        reread(next, preferred, line);
+        commit(std::move(next));
+    }
     notify(DataEvent::StateChanged);
     notify(DataEvent::DataSetChanged);
     checkInvariants();
@@ -186,27 +209,30 @@ void ResultSet::cancel()
 void ResultSet::deleteRecord()
 {
     requireOpen();
-    if (state_ == DataSetState::Insert) {
+    if (at_.state == DataSetState::Insert) {
         cancel();
         return;
     }
-    if (state_ == DataSetState::Edit)
+    if (at_.state == DataSetState::Edit)
         cancel();
-    if (!hasAnyRow())
+    if (!hasAnyRow(at_))
         fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
     // A list that was asked to be changeable and cannot be says so as append
     // and edit do, rather than leave the refusal to the engine's words.
     if (requestLive_ && !canModify_)
         fail(QStringLiteral("Cannot modify a read-only dataset"));
     const qsizetype line = activeLine();
-    const qsizetype position = current_;
+    const qsizetype position = at_.current;
     try {
+        FailedTransitionCheck check(*this);
         // The row as shown: a row changed since by someone else is not deleted.
-        cursor_->remove(cursorIndex(position), window_.empty() ? RowValues() : window_.row(line));
+        cursor_->remove(cursorIndex(at_, position), at_.window.empty() ? RowValues() : at_.window.row(line));
     } catch (...) {
         // Refused: the list shows the row as it now is.
         try {
-            reread(position, line);
+            Standing next = at_;
+            reread(next, position, line);
+            commit(std::move(next));
             notify(DataEvent::DataSetChanged);
         } catch (...) {
             // The refusal is what the user must hear of; without the fresh
@@ -215,12 +241,30 @@ void ResultSet::deleteRecord()
         throw;
     }
     // The row that followed takes the place; after the last row, the one before it.
-    showWritten([&] {
-        if (fromEnd_)
-            reread(std::min<qsizetype>(position + 1, -1), line);
-        else
-            reread(hasRow(position) ? position : position - 1, line);
-    });
+    commit(afterWrite(
+        at_,
+        [&](Standing &s) {
+            if (s.fromEnd)
+                reread(s, std::min<qsizetype>(position + 1, -1), line);
+            else
+                reread(s, hasRow(s, position) ? position : position - 1, line);
+        },
+        [&](Standing &s) {
+            // Without reading: the rows below move up a line, or (counted from
+            // the end, where they keep their positions) the rows above move down.
+            s.window.dropLine(line, s.fromEnd);
+            if (s.window.empty()) {
+                s.current = 0;
+                s.fromEnd = false;
+                s.window.clear();
+                s.bof = s.eof = true;
+                return;
+            }
+            if (s.fromEnd)
+                s.current = std::min(position + 1, s.window.top() + s.window.size() - 1);
+            else
+                s.current = std::min(position, s.window.top() + s.window.size() - 1);
+        }));
     notify(DataEvent::DataSetChanged);
     checkInvariants();
 }

@@ -13,10 +13,12 @@ void RowWindow::clear()
 
 void RowWindow::fill(qsizetype top, qsizetype count, const Reader &read)
 {
+    std::vector<RowValues> rows;
+    rows.reserve(size_t(count));
+    read(top, count, rows);
     top_ = top;
-    rows_.clear();
+    rows_ = std::move(rows);
     ahead_.clear();
-    read(top, count, rows_);
 }
 
 void RowWindow::shift(qsizetype top, qsizetype count, bool keep, const Reader &read)
@@ -29,15 +31,19 @@ void RowWindow::shift(qsizetype top, qsizetype count, bool keep, const Reader &r
         fill(top, count, read);
         return;
     }
-    std::vector<RowValues> rows;
-    rows.reserve(size_t(count));
     const qsizetype end = top + count;
+    std::vector<RowValues> above, below;
     if (top < oldTop)
-        read(top, oldTop - top, rows);
+        read(top, oldTop - top, above);
+    if (end > oldEnd)
+        readBelow(oldEnd, end - oldEnd, read, below);
+    // Every read done: the window changes.
+    std::vector<RowValues> rows = std::move(above);
+    rows.reserve(size_t(count));
     for (qsizetype p = std::max(top, oldTop); p < std::min(end, oldEnd); ++p)
         rows.push_back(std::move(rows_[size_t(p - oldTop)]));
-    if (end > oldEnd)
-        readBelow(oldEnd, end - oldEnd, read, rows);
+    for (RowValues &row : below)
+        rows.push_back(std::move(row));
     top_ = top;
     rows_ = std::move(rows);
 }
@@ -49,12 +55,21 @@ void RowWindow::readBelow(qsizetype from, qsizetype count, const Reader &read, s
         return;
     }
     if (ahead_.empty() || from < aheadTop_ || from >= aheadTop_ + qsizetype(ahead_.size())) {
-        ahead_.clear();
+        std::vector<RowValues> rows;
+        read(from, readAhead_, rows);
+        ahead_ = std::move(rows);
         aheadTop_ = from;
-        read(from, readAhead_, ahead_);
     }
     for (qsizetype p = from; p < from + count && p < aheadTop_ + qsizetype(ahead_.size()); ++p)
         out.push_back(ahead_[size_t(p - aheadTop_)]);
+}
+
+void RowWindow::dropLine(qsizetype line, bool fromBelow)
+{
+    rows_.erase(rows_.begin() + std::clamp<qsizetype>(line, 0, size() - 1));
+    if (fromBelow)
+        ++top_;
+    ahead_.clear();
 }
 
 void RowWindow::renumber(qsizetype by)

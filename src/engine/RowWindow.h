@@ -19,8 +19,13 @@ public:
     qsizetype top() const { return top_; }
     qsizetype size() const { return qsizetype(rows_.size()); }
     bool empty() const { return rows_.empty(); }
-    RowValues &row(qsizetype line) { return rows_[size_t(line)]; }
-    const RowValues &row(qsizetype line) const { return rows_[size_t(line)]; }
+    // Checked: a line outside the window is an error, never a read outside it.
+    RowValues &row(qsizetype line) { return rows_.at(size_t(line)); }
+    const RowValues &row(qsizetype line) const { return rows_.at(size_t(line)); }
+    bool operator==(const RowWindow &other) const { return top_ == other.top_ && rows_ == other.rows_; }
+
+    // Each change below reads everything it needs before it changes the
+    // window: when a read fails, the window is as it was.
 
     // No rows, at position 0.
     void clear();
@@ -32,6 +37,10 @@ public:
     void shift(qsizetype top, qsizetype count, bool keep, const Reader &read);
     // Every position moves by `by`: they count from the other end now.
     void renumber(qsizetype by);
+    // The row of `line` gone, without reading: the rows below it move up a
+    // line, and with `fromBelow` the window starts a position later instead
+    // (positions counted from the end, where the rows below keep theirs).
+    void dropLine(qsizetype line, bool fromBelow);
 
     // Rows read at once below the window; 0 for none.
     void setReadAhead(int rows);

@@ -4,6 +4,8 @@
 // on its own connection, stand for two computers.
 #include <gtest/gtest.h>
 
+#include <QSet>
+
 
 #include "ChildProcess.h"
 #include "ChildRoles.h"
@@ -214,4 +216,28 @@ TEST_P(TwoCopies, ALockedCatalogueGivesAClearErrorAfterABoundedWaitAndWorksOnceF
     c.query.post();
     EXPECT_EQ(c.query.state(), DataSetState::Browse);
     EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select count(*) from zeplo where nazev = 'Za zámkem'")).toInt(), 1);
+}
+
+// A book renamed by the other copy while the list is walked in title order:
+// one renamed past the reading position keeps its place and is listed once,
+// and one renamed from ahead of it to behind it is listed too.
+TEST_P(TwoCopies, ABookRenamedWhileTheListIsWalkedIsListedOnceAndNoneIsMissed)
+{
+    TempCatalogue catalogue(GetParam());
+    for (int i = 0; i < 150; ++i)
+        catalogue.addBook(QStringLiteral("Autor"), QStringLiteral("T%1").arg(i, 3, 10, QLatin1Char('0')));
+    ResultSet query(QStringLiteral("Query1"));
+    query.setRequestLive(true);
+    query.setSql({kBookColumns, QString(), QStringLiteral("order by nazev")});
+    query.open();
+    QList<qint64> ids;
+    for (int i = 0; i < 10; ++i, query.next())
+        ids << query.fieldByName(QStringLiteral("id"))->asInteger();
+    catalogue.exec(QStringLiteral("update zeplo set nazev = 'T999' where nazev = 'T005'"));
+    catalogue.exec(QStringLiteral("update zeplo set nazev = 'S140' where nazev = 'T140'"));
+    for (; !query.eof(); query.next())
+        ids << query.fieldByName(QStringLiteral("id"))->asInteger();
+    EXPECT_EQ(ids.size(), 150);
+    EXPECT_EQ(QSet<qint64>(ids.begin(), ids.end()).size(), 150) << "a book listed twice";
+    EXPECT_EQ(query.recordCount(), 150);
 }

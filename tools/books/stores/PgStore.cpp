@@ -186,7 +186,7 @@ private:
         try {
             return std::make_unique<PgConnection>(
                 QString::fromStdString(uri_),
-                PgSessionSettings{"zeplo-catalogue", false, QString::fromStdString(password_)});
+                PgSessionSettings{"zeplo-catalogue", false, QString::fromStdString(password_), {}});
         } catch (const PgConnectFailed &e) {
             fail(name_ + ": " + say("cannot connect", "nelze se připojit") + ": " + e.why.toStdString());
         }
