@@ -19,8 +19,8 @@ QString windowName();
 // out, or the failure's own message, which the books library gives in Czech.
 QString failureText(const std::exception &failure);
 
-// A sentence as a box shows it: ended by a full stop unless it ends a
-// sentence already ("?", "!", "…", ".").
+// A message as a box shows it: its first line ended by a full stop unless it
+// ends a sentence already ("?", "!", "…", "."); the lines below as they are.
 QString asSentence(const QString &text);
 
 // The window's error box: an error icon, the window's name as its title, the
