@@ -28,7 +28,7 @@ bool convert(std::string_view bytes, const char *name, std::string &utf8)
         fail(say("unknown encoding \"", "neznámé kódování „") + name + say("\"", "“"));
     ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
 
-    std::u16string chunk(64 * 1024, u'\0');
+    std::u16string chunk(std::min<std::size_t>(64 * 1024, bytes.size() + 16), u'\0');
     std::string encoded(3 * chunk.size(), '\0');
     const char *source = bytes.data();
     const char *const end = bytes.data() + bytes.size();
