@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -218,6 +219,16 @@ TEST_F(TransferWindowTest, EveryMappingRowIsReadableOnTheAccessibilityBusAndTheD
     auto *area = child<QScrollArea>(dialog, "mappingArea");
     EXPECT_LE(area->widget()->width(), area->viewport()->width());
     EXPECT_FALSE(area->horizontalScrollBar()->isVisible());
+
+    // A file of 100,000 columns lists the first 200 and says how many more there are.
+    QByteArray wide = "Název";
+    for (int i = 0; i < 100000; ++i)
+        wide += ";Sloupec " + QByteArray::number(i);
+    ImportDialog many(file(QStringLiteral("siroka.csv"), wide + "\nRUR" + QByteArray(100000, ';') + "\n").toStdString());
+    EXPECT_EQ(many.findChildren<QComboBox *>(QRegularExpression(QStringLiteral("^target"))).size(), 200);
+    EXPECT_EQ(child<QLabel>(many, "unlistedLabel")->text(),
+              QStringLiteral("Soubor má ještě dalších 99\u00A0801 sloupců; načtou se podle svých názvů, neznámé se nepoužijí."));
+    EXPECT_TRUE(child<QPushButton>(many, "importButton")->isEnabled());
 }
 
 TEST_F(TransferWindowTest, CancelInTheMiddleOfALargeImportLeavesTheCatalogueAsItWas)

@@ -224,7 +224,9 @@ void ImportDialog::fillMapping()
         auto *label = new QLabel(named);
         label->setObjectName(QStringLiteral("column%1").arg(i));
         label->setBuddy(target);
+        // On one line when it fits, else wrapped within the width of a label.
         label->setWordWrap(true);
+        label->setMinimumWidth(std::min(label->fontMetrics().horizontalAdvance(named) + 2, kMappingLabelWidth));
         label->setMaximumWidth(kMappingLabelWidth);
         label->setToolTip(label->text());
         const int line = i / kMappingPairsPerLine, pair = i % kMappingPairsPerLine;
