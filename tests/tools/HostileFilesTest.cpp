@@ -1,13 +1,10 @@
 // Files a careless program or a hostile sender could make, built here at run
 // time (kilobytes on disk, up to gigabytes unpacked): the tool refuses each with
-// one short line, within bounded memory and time, and leaves the catalogue as it
-// was; or it imports the odd value exactly.
+// one short line, within bounded memory and time, the catalogue left as it was;
+// or it imports the odd value exactly.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -17,9 +14,12 @@
 #include <vector>
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
+
+#include "BookInputs.h"
 
 namespace {
 
@@ -51,31 +51,34 @@ QByteArray deflated(const QByteArray &data, int flush)
     z_stream z{};
     deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
     QByteArray out(int(deflateBound(&z, uLong(data.size())) + 64), '\0');
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
-    z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef *>(out.data());
-    z.avail_out = uInt(out.size());
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData())), z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data()), z.avail_out = uInt(out.size());
     deflate(&z, flush);
     out.resize(qsizetype(z.total_out));
     deflateEnd(&z);
     return out;
 }
 
+uLong crcOf(const QByteArray &data) { return crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())); }
+
 // The CRC of `piece` repeated `n` times, by doubling.
 uLong repeatedCrc(const QByteArray &piece, quint64 n)
 {
-    uLong result = crc32(0, nullptr, 0);
-    uLong power = crc32(0, reinterpret_cast<const Bytef *>(piece.constData()), uInt(piece.size()));
+    uLong result = crc32(0, nullptr, 0), power = crcOf(piece);
     for (z_off_t length = z_off_t(piece.size()); n; n >>= 1, power = crc32_combine(power, power, length), length *= 2)
         if (n & 1)
             result = crc32_combine(result, power, length);
     return result;
 }
 
-void put(QByteArray &out, quint64 value, int bytes)
+// Little-endian fields of a zip file's records.
+QByteArray fields(std::initializer_list<std::pair<quint64, int>> values)
 {
-    for (int i = 0; i < bytes; ++i)
-        out += char((value >> (8 * i)) & 0xFF);
+    QByteArray out;
+    for (const auto &[value, bytes] : values)
+        for (int i = 0; i < bytes; ++i)
+            out += char((value >> (8 * i)) & 0xFF);
+    return out;
 }
 
 // A zip file of deflated parts whose repeated piece is deflated once and its bytes repeated.
@@ -87,60 +90,41 @@ void writeZip(const QString &path, const std::vector<Part> &parts)
     for (const Part &part : parts) {
         const QByteArray first = deflated(part.head, Z_FULL_FLUSH), piece = deflated(part.piece, Z_FULL_FLUSH),
                          last = deflated(part.tail, Z_FINISH);
-        const quint64 size = quint64(part.head.size()) + quint64(part.piece.size()) * part.repeats + quint64(part.tail.size());
-        uLong crc = crc32(0, reinterpret_cast<const Bytef *>(part.head.constData()), uInt(part.head.size()));
-        crc = crc32_combine(crc, repeatedCrc(part.piece, part.repeats), z_off_t(part.piece.size() * part.repeats));
-        crc = crc32_combine(crc, crc32(0, reinterpret_cast<const Bytef *>(part.tail.constData()), uInt(part.tail.size())),
-                              z_off_t(part.tail.size()));
-        const quint64 packed = quint64(first.size()) + quint64(piece.size()) * part.repeats + quint64(last.size());
-        QByteArray common; // version, flags, deflate, time, date, crc, sizes, name length, extra length
-        put(common, 20, 2), put(common, 0, 2), put(common, 8, 2), put(common, 0, 4), put(common, crc, 4);
-        put(common, packed, 4), put(common, part.stated.value_or(size), 4), put(common, part.name.size(), 2), put(common, 0, 2);
-        const qint64 offset = file.pos();
-        QByteArray local;
-        put(local, 0x04034b50, 4);
-        file.write(local + common + QByteArray::fromStdString(part.name) + first);
+        const quint64 size = quint64(part.head.size() + part.tail.size()) + quint64(part.piece.size()) * part.repeats;
+        const uLong crc = crc32_combine(crc32_combine(crcOf(part.head), repeatedCrc(part.piece, part.repeats),
+                                                      z_off_t(part.piece.size() * part.repeats)),
+                                        crcOf(part.tail), z_off_t(part.tail.size()));
+        const quint64 packed = quint64(first.size() + last.size()) + quint64(piece.size()) * part.repeats;
+        // version, flags, deflate, time and date, crc, sizes, name length, extra length
+        const QByteArray common = fields({{20, 2}, {0, 2}, {8, 2}, {0, 4}, {crc, 4}, {packed, 4},
+                                          {part.stated.value_or(size), 4}, {part.name.size(), 2}, {0, 2}})
+                                  + QByteArray::fromStdString(part.name);
+        directory += fields({{0x02014b50, 4}, {20, 2}}) + common.left(26) + fields({{0, 6}, {0, 4}, {quint64(file.pos()), 4}})
+                     + common.mid(26);
+        file.write(fields({{0x04034b50, 4}}) + common + first);
         for (quint64 i = 0; i < part.repeats; ++i)
             file.write(piece);
         file.write(last);
-        put(directory, 0x02014b50, 4), put(directory, 20, 2);
-        directory += common;
-        put(directory, 0, 2), put(directory, 0, 2), put(directory, 0, 2), put(directory, 0, 4), put(directory, offset, 4);
-        directory += QByteArray::fromStdString(part.name);
     }
-    QByteArray end;
-    put(end, 0x06054b50, 4), put(end, 0, 4), put(end, parts.size(), 2), put(end, parts.size(), 2);
-    put(end, directory.size(), 4), put(end, file.pos(), 4), put(end, 0, 2);
-    file.write(directory + end);
+    file.write(directory + fields({{0x06054b50, 4}, {0, 4}, {parts.size(), 2}, {parts.size(), 2}, {quint64(directory.size()), 4},
+                                   {quint64(file.pos()), 4}, {0, 2}}));
 }
 
 const QByteArray kXml = R"(<?xml version="1.0" encoding="UTF-8"?>)";
 const QByteArray kMain = R"( xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main")";
-const QByteArray kRels = kXml + R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
-    R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet")"
-    R"( Target="worksheets/sheet1.xml"/><Relationship Id="rId2" Type="http://x/relationships/sharedStrings")"
-    R"( Target="sharedStrings.xml"/><Relationship Id="rId3" Type="http://x/relationships/styles" Target="styles.xml"/>)"
-    R"(</Relationships>)";
-QByteArray workbook(const QByteArray &inside = {})
-{
-    return kXml + "<workbook" + kMain
-           + R"( xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)" + inside
-           + R"(<sheets><sheet name="Knihy" sheetId="1" r:id="rId1"/></sheets></workbook>)";
-}
 const QByteArray kSheetHead = kXml + "<worksheet" + kMain + "><sheetData>";
 const QByteArray kSheetTail = "</sheetData></worksheet>";
 const QByteArray kHeader = R"(<row r="1"><c r="A1" t="inlineStr"><is><t>Název</t></is></c>)"
                            R"(<c r="B1" t="inlineStr"><is><t>Rok vydání</t></is></c></row>)";
 
-// An .xlsx workbook of a sheet and other parts, with a workbook part and its
-// relationships unless the others hold one.
+// An .xlsx workbook of a sheet and other parts, with the workbook part and the
+// relationships of the fuzz targets' unless the others hold one.
 std::vector<Part> xlsx(Part sheet, std::vector<Part> others = {})
 {
     sheet.name = "xl/worksheets/sheet1.xml";
-    for (const char *name : {"xl/workbook.xml", "xl/_rels/workbook.xml.rels"}) {
-        if (std::none_of(others.begin(), others.end(), [&](const Part &part) { return part.name == name; }))
-            others.push_back({name, name == std::string("xl/workbook.xml") ? workbook() : kRels});
-    }
+    if (std::none_of(others.begin(), others.end(), [](const Part &part) { return part.name == "xl/workbook.xml"; }))
+        others.push_back({"xl/workbook.xml", zeplo::fuzz::kWorkbookPart});
+    others.push_back({"xl/_rels/workbook.xml.rels", zeplo::fuzz::kWorkbookRelationships});
     others.push_back(std::move(sheet));
     return others;
 }
@@ -162,57 +146,40 @@ std::vector<Part> ods(Part content)
 struct ToolResult {
     int exitCode = -1;
     std::string err;
-    long peakKilobytes = 0;
+    long peakKilobytes = 0; // of the tool, or of a child of this test before it
     double cpuSeconds = 0;
 };
 
-// Runs the tool as a process of its own, its stderr to a file, and takes its
-// peak memory and processor time from the kernel when it ends.
-ToolResult runTool(const QTemporaryDir &dir, const std::vector<std::string> &args)
+// Runs the tool; its peak memory and processor time come from the kernel's
+// account of this process's children (a process of its own for each test).
+ToolResult runTool(const QStringList &args)
 {
-    const std::string tool = ZEPLO_TOOL_PATH, errFile = dir.filePath(QStringLiteral("stderr")).toStdString();
-    std::vector<char *> argv{const_cast<char *>(tool.c_str())};
-    for (const std::string &arg : args)
-        argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-    ToolResult run;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int none = open("/dev/null", O_WRONLY);
-        dup2(err, 2), dup2(none, 1);
-        const rlimit cpu{120, 120}; // a hang ends the child, not the test run
-        setrlimit(RLIMIT_CPU, &cpu);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid)
-        return run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.peakKilobytes = usage.ru_maxrss;
-    run.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-                     + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    QFile err(QString::fromStdString(errFile));
-    if (err.open(QIODevice::ReadOnly))
-        run.err = err.readAll().toStdString();
-    return run;
+    rusage before{}, after{};
+    getrusage(RUSAGE_CHILDREN, &before);
+    QProcess tool;
+    tool.setStandardOutputFile(QProcess::nullDevice());
+    tool.start(QStringLiteral(ZEPLO_TOOL_PATH), args);
+    if (!tool.waitForFinished(300000))
+        tool.kill(), tool.waitForFinished();
+    getrusage(RUSAGE_CHILDREN, &after);
+    const auto seconds = [](const rusage &u) {
+        return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    };
+    return {tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1, tool.readAllStandardError().toStdString(),
+            after.ru_maxrss, seconds(after) - seconds(before)};
 }
 
-// Every book of a catalogue folder, one line each.
-std::string books(const QString &folder)
+// Every book of a catalogue folder, a line each.
+std::string books(const std::string &folder)
 {
     sqlite3 *db = nullptr;
     std::string all;
-    if (sqlite3_open_v2((folder + "/zeplo.db").toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    if (sqlite3_open_v2((folder + "/zeplo.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK)
         sqlite3_exec(db, "select * from zeplo order by id", [](void *out, int n, char **values, char **) {
             for (int i = 0; i < n; ++i)
-                *static_cast<std::string *>(out) += std::string(values[i] ? values[i] : "<NULL>") + "|";
-            *static_cast<std::string *>(out) += "\n";
+                *static_cast<std::string *>(out) += std::string(values[i] ? values[i] : "<NULL>") + (i + 1 < n ? "|" : "\n");
             return 0;
         }, &all, nullptr);
-    }
     sqlite3_close(db);
     return all;
 }
@@ -222,8 +189,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        ASSERT_EQ(runTool(dir, {"demo", catalogue(), "3"}).exitCode, 0);
-        before = books(QString::fromStdString(catalogue()));
+        ASSERT_EQ(runTool({"demo", QString::fromStdString(catalogue()), "3"}).exitCode, 0);
+        before = books(catalogue());
     }
     std::string catalogue() const { return dir.filePath(QStringLiteral("katalog")).toStdString(); }
     std::string file(const char *name, const std::vector<Part> &parts) const
@@ -239,14 +206,11 @@ protected:
         out.write(content);
         return out.fileName().toStdString();
     }
-    // Imports; checks the bounds and that the last line of stderr is one short line.
-    ToolResult import(const std::string &path, const std::vector<std::string> &options = {})
+    // Imports; checks the bounds and that each line of stderr is short.
+    ToolResult import(const std::string &path, QStringList options = {})
     {
-        std::vector<std::string> args{"import"};
-        args.insert(args.end(), options.begin(), options.end());
-        args.push_back(catalogue());
-        args.push_back(path);
-        const ToolResult run = runTool(dir, args);
+        const ToolResult run = runTool(QStringList{"import"} + options
+                                       + QStringList{QString::fromStdString(catalogue()), QString::fromStdString(path)});
         if (kMeasured) {
             EXPECT_LT(run.peakKilobytes, kMostKilobytes);
             EXPECT_LT(run.cpuSeconds, kMostSeconds);
@@ -268,7 +232,6 @@ TEST_F(HostileFiles, AreRefusedWithOneLineWithinBoundsAndTheCatalogueUnchanged)
 {
     const QByteArray spaces(1 << 20, ' ');
     const quint64 gigabytes3 = 3072; // pieces of a MiB
-    const auto cells = [](const QByteArray &cell, int n) { return cell.repeated(n); };
     struct Case {
         const char *name;
         std::string path;
@@ -290,11 +253,11 @@ TEST_F(HostileFiles, AreRefusedWithOneLineWithinBoundsAndTheCatalogueUnchanged)
          "row 2: the workbook's part xl/worksheets/sheet1.xml holds a text or a tag longer than 16 MiB"},
         {"3 GiB of one-letter shared texts",
          file("shared.xlsx", xlsx({"", kSheetHead + kHeader + kSheetTail},
-                                  {{"xl/sharedStrings.xml", kXml + "<sst" + kMain + ">", cells("<si><t>a</t></si>", 65536),
+                                  {{"xl/sharedStrings.xml", kXml + "<sst" + kMain + ">", QByteArray("<si><t>a</t></si>").repeated(65536),
                                     3072, "</sst>", 250u << 20}})),
          "xl/sharedStrings.xml has more than 16,777,216 elements", true},
         {"a workbook part of 1000 MiB",
-         file("book.xlsx", xlsx({"", kSheetHead + kHeader + kSheetTail}, {{"xl/workbook.xml", workbook(), spaces, 1000}})),
+         file("book.xlsx", xlsx({"", kSheetHead + kHeader + kSheetTail}, {{"xl/workbook.xml", zeplo::fuzz::kWorkbookPart, spaces, 1000}})),
          "xl/workbook.xml: the part is larger than 16 MiB"},
         {"an entity declared outside",
          file("entity.xlsx", xlsx({"", kXml + R"(<!DOCTYPE w [<!ENTITY e SYSTEM "file:///etc/passwd">]>)" + kSheetHead + kHeader
@@ -304,7 +267,7 @@ TEST_F(HostileFiles, AreRefusedWithOneLineWithinBoundsAndTheCatalogueUnchanged)
         {"an element of 100,000 attributes", file("attributes.xlsx", xlsx({"", attributes + "/></row>" + kSheetTail})),
          "has an element with more than 256 attributes"},
         {"3 GiB of empty rows",
-         file("rows.ods", ods({"", kContentHead, cells("<table:table-row><table:table-cell/></table:table-row>", 20000), 3072,
+         file("rows.ods", ods({"", kContentHead, QByteArray("<table:table-row><table:table-cell/></table:table-row>").repeated(20000), 3072,
                                kContentTail, 250u << 20})),
          "content.xml unpacks to more than the 262144000 bytes the zip file says", true},
         {"a row of values repeated 2147483647 times",
@@ -318,7 +281,7 @@ TEST_F(HostileFiles, AreRefusedWithOneLineWithinBoundsAndTheCatalogueUnchanged)
          "nests its elements more than 256 deep"},
         {"a cell of 64 GiB of spaces",
          file("spaces.ods", ods({"", kContentHead + R"(<table:table-row><table:table-cell office:value-type="string"><text:p>)",
-                                 cells(R"(<text:s text:c="65536"/>)", 1024), 1024,
+                                 QByteArray(R"(<text:s text:c="65536"/>)").repeated(1024), 1024,
                                  "</text:p></table:table-cell></table:table-row>" + kContentTail})),
          "row 2: a cell holds more than 16 MiB of text"},
         {"a text of 8 MiB named 100,000 times",
@@ -327,6 +290,13 @@ TEST_F(HostileFiles, AreRefusedWithOneLineWithinBoundsAndTheCatalogueUnchanged)
          "the sheet's rows, their repeats counted, hold more than 1 GiB", true},
         {"a year of 20 MB", file("year.csv", "Název,Rok vydání\nKrakatit," + QByteArray(20 << 20, '9') + "\n"),
          "line 2: column rok_vydani: \"999999999999999999999999999999999999999999999999999999999999…\" is not a year"},
+        {"an error cell", file("error.xlsx", xlsx({"", kSheetHead + kHeader + R"(<row r="2"><c r="A2" t="e"><v>#N/A</v></c>)"
+                                                               R"(<c r="B2"><v>1936</v></c></row>)" + kSheetTail})),
+         "error.xlsx, row 2: cell A2 holds the error #N/A, not a value"},
+        {"an error cell of LibreOffice's", file("error.ods", ods({"", kContentHead + R"(<table:table-row><table:table-cell/>)"
+            R"(<table:table-cell office:value-type="float" office:value="0" calcext:value-type="error"><text:p>#DIV/0!</text:p>)"
+            "</table:table-cell></table:table-row>" + kContentTail})),
+         "error.ods, row 2: cell B2 holds the error #DIV/0!, not a value"},
     };
     for (const Case &c : cases) {
         if (c.slow && !kMeasured)
@@ -335,11 +305,11 @@ TEST_F(HostileFiles, AreRefusedWithOneLineWithinBoundsAndTheCatalogueUnchanged)
         const ToolResult run = import(c.path);
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err.substr(0, 400);
-        EXPECT_EQ(books(QString::fromStdString(catalogue())), before);
+        EXPECT_EQ(books(catalogue()), before);
     }
 }
 
-TEST_F(HostileFiles, OddValuesAreReadByTheirTypesAndStylesOrRefusedNamingTheCell)
+TEST_F(HostileFiles, DatesAreReadByTheirCellsAndStyles)
 {
     const QByteArray styles = kXml + "<styleSheet" + kMain + R"(><numFmts count="2"><numFmt numFmtId="164" formatCode="d/m/yyyy;@"/>)"
                               R"(<numFmt numFmtId="165" formatCode="0.00&quot; d&quot;"/></numFmts>)"
@@ -355,36 +325,20 @@ TEST_F(HostileFiles, OddValuesAreReadByTheirTypesAndStylesOrRefusedNamingTheCell
                                                       {{"xl/styles.xml", styles}}));
     ASSERT_EQ(import(dates).exitCode, 0);
     const std::string since1904 = file("1904.xlsx", xlsx({"", kSheetHead + kHeader + row(2, "Bílá nemoc", R"(<c s="1"><v>12484</v></c>)") + kSheetTail},
-                                                         {{"xl/styles.xml", styles}, {"xl/workbook.xml", workbook(R"(<workbookPr date1904="1"/>)")}}));
+                                                         {{"xl/styles.xml", styles}, {"xl/workbook.xml", QByteArray(zeplo::fuzz::kWorkbookPart).replace("<sheets>", R"(<workbookPr date1904="1"/><sheets>)")}}));
     ASSERT_EQ(import(since1904).exitCode, 0);
     const std::string odsDate = file("date.ods", ods({"", kContentHead + R"(<table:table-row><table:table-cell office:value-type="string">)"
                                                            R"(<text:p>Dášeňka</text:p></table:table-cell><table:table-cell office:value-type="date")"
                                                            R"( office:date-value="1933-05-02T00:00:00"><text:p>2. 5. 1933</text:p></table:table-cell>)"
                                                            "</table:table-row>" + kContentTail}));
     ASSERT_EQ(import(odsDate).exitCode, 0);
-    EXPECT_EQ(books(QString::fromStdString(catalogue())).substr(before.size()),
-              "4|<NULL>|Válka s mloky|<NULL>|1936|<NULL>|<NULL>|<NULL>|<NULL>|\n"
-              "5|<NULL>|R.U.R.|<NULL>|1920|<NULL>|<NULL>|<NULL>|<NULL>|\n"
-              "6|<NULL>|Krakatit|<NULL>|1924|<NULL>|<NULL>|<NULL>|<NULL>|\n"
-              "7|<NULL>|Babička|<NULL>|1855|<NULL>|<NULL>|<NULL>|<NULL>|\n"
-              "8|<NULL>|Bílá nemoc|<NULL>|1938|<NULL>|<NULL>|<NULL>|<NULL>|\n"
-              "9|<NULL>|Dášeňka|<NULL>|1933|<NULL>|<NULL>|<NULL>|<NULL>|\n");
-
-    const std::string now = books(QString::fromStdString(catalogue()));
-    const std::string notAvailable = file("error.xlsx", xlsx({"", kSheetHead + kHeader + R"(<row r="2"><c r="A2" t="e"><v>#N/A</v></c>)"
-                                                                R"(<c r="B2"><v>1936</v></c></row>)" + kSheetTail}));
-    const std::string odsError = file("error.ods", ods({"", kContentHead + R"(<table:table-row><table:table-cell/><table:table-cell)"
-                                                             R"( table:formula="of:=1/0" office:value-type="float" office:value="0" calcext:value-type="error">)"
-                                                             "<text:p>#DIV/0!</text:p></table:table-cell></table:table-row>" + kContentTail}));
-    const std::vector<std::pair<std::string, std::string>> refused = {
-        {notAvailable, "error.xlsx, row 2: cell A2 holds the error #N/A, not a value"},
-        {odsError, "error.ods, row 2: cell B2 holds the error #DIV/0!, not a value"}};
-    for (const auto &[path, says] : refused) {
-        const ToolResult run = import(path);
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
-    }
-    EXPECT_EQ(books(QString::fromStdString(catalogue())), now);
+    EXPECT_EQ(books(catalogue()).substr(before.size()),
+              "4|<NULL>|Válka s mloky|<NULL>|1936|<NULL>|<NULL>|<NULL>|<NULL>\n"
+              "5|<NULL>|R.U.R.|<NULL>|1920|<NULL>|<NULL>|<NULL>|<NULL>\n"
+              "6|<NULL>|Krakatit|<NULL>|1924|<NULL>|<NULL>|<NULL>|<NULL>\n"
+              "7|<NULL>|Babička|<NULL>|1855|<NULL>|<NULL>|<NULL>|<NULL>\n"
+              "8|<NULL>|Bílá nemoc|<NULL>|1938|<NULL>|<NULL>|<NULL>|<NULL>\n"
+              "9|<NULL>|Dášeňka|<NULL>|1933|<NULL>|<NULL>|<NULL>|<NULL>\n");
 }
 
 TEST_F(HostileFiles, ManyIgnoredColumnsAreNamedByTheFirstFewAndTheirCount)

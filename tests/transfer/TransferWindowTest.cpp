@@ -374,29 +374,24 @@ TEST_F(TransferWindowTest, AServerThatCannotBeHadIsOneCzechSentenceWithTheClient
     ASSERT_TRUE(server.ok());
     tool::makeDemoCatalogue(*catalogue, 2, 1);
     const std::string uri = server.uri(); // postgresql://USER:PASSWORD@/DATABASE?host=FOLDER&port=PORT
-    const std::string user = uri.substr(13, uri.find(':', 13) - 13), password = uri.substr(uri.find(':', 13) + 1, uri.find('@') - uri.find(':', 13) - 1);
-    const std::string database = uri.substr(uri.find("@/") + 2, uri.find('?') - uri.find("@/") - 2), where = uri.substr(uri.find('?'));
+    const std::size_t colon = uri.find(':', 13), at = uri.find('@'), query = uri.find('?');
+    const std::string user = uri.substr(13, colon - 13), password = uri.substr(colon + 1, at - colon - 1);
+    const std::string database = uri.substr(at + 2, query - at - 2), base = "postgresql://" + user + "@";
     server.scalar("REVOKE CONNECT ON DATABASE " + database + " FROM PUBLIC");
-    const std::string reader = server.readOnlyUri();
-    struct Case {
-        std::string uri, password;
-        QString says;
-    };
-    const std::vector<Case> cases = {
-        {"postgresql://" + user + "@/" + database + where, "Heslo-42", "nepřijal heslo, zkontrolujte uživatele a heslo."},
-        {"postgresql://" + user + "@/nosuch" + where, password, "Databáze, kterou uvádí adresa postgresql://" + QString::fromStdString(user) + "@/nosuch"},
-        {"postgresql://" + user + "@/" + database + "?host=/nonexistent-zeplo", password, "nepřijímá spojení, buď neběží, nebo k němu nevede cesta."},
-        {"postgresql://" + user + "@nosuchhost.invalid/" + database, password, "nelze v síti najít, zkontrolujte jeho adresu."},
-        {reader, {}, "Uživatel nemá právo připojit se k databázi postgresql://zeplo_reader@/"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.uri);
+    const std::vector<std::tuple<std::string, std::string, QString>> cases = { // uri, password, sentence
+        {base + "/" + database + uri.substr(query), "Heslo-42", "nepřijal heslo, zkontrolujte uživatele a heslo."},
+        {base + "/nosuch" + uri.substr(query), password, "Databáze, kterou uvádí adresa " + QString::fromStdString(base) + "/nosuch"},
+        {base + "/" + database + "?host=/nonexistent-zeplo", password, "nepřijímá spojení, buď neběží, nebo k němu nevede cesta."},
+        {base + "nosuchhost.invalid/" + database, password, "nelze v síti najít, zkontrolujte jeho adresu."},
+        {server.readOnlyUri(), {}, "Uživatel nemá právo připojit se k databázi postgresql://zeplo_reader@/"}};
+    for (const auto &[where, typed, says] : cases) {
+        SCOPED_TRACE(where);
         ModalAnswerer answerer;
-        runAndWait([&] { window().copyWithServer(c.uri, c.password, true); });
+        runAndWait([&] { window().copyWithServer(where, typed, true); });
         ASSERT_EQ(answerer.count(), 1);
         EXPECT_EQ(answerer.titles[0], QStringLiteral("Zeplo – převod knih"));
         const QStringList lines = answerer.texts[0].split(QLatin1Char('\n'));
-        EXPECT_TRUE(lines[0].contains(c.says)) << answerer.texts[0].toStdString();
+        EXPECT_TRUE(lines[0].contains(says)) << answerer.texts[0].toStdString();
         EXPECT_GE(lines.size(), 2) << "the client library's words below";
         EXPECT_FALSE(answerer.texts[0].contains(QStringLiteral("?."))) << answerer.texts[0].toStdString();
         EXPECT_FALSE(answerer.texts[0].contains(QString::fromStdString(password)));
