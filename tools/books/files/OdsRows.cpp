@@ -194,7 +194,7 @@ bool OdsRows::next(SheetRow &row)
     // Rows may sit in header-row and row-group elements; the first table's end is the end.
     while (inTable_) {
         if (!xml_.readNextStartElement()) {
-            checkXml(rowNumber_ + 1);
+            checkXml(static_cast<int>(std::min<std::int64_t>(rowNumber_ + 1, kMostRows + 1)));
             if (xml_.name() == QLatin1String("table"))
                 inTable_ = false;
             continue;
