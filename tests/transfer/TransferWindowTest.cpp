@@ -52,23 +52,39 @@ Rows books(tool::CatalogueStore &catalogue)
     return rows;
 }
 
-// The window on a catalogue of its own folder, its messages in Czech as the
-// program's, with Qt's own texts in the language of the desktop (the test
-// command runs these tests under LANG=cs_CZ.UTF-8).
+// On a Czech desktop, as the program starts there: its messages in Czech and
+// Qt's own texts too (the test command runs these tests under
+// LANG=cs_CZ.UTF-8; the locale is made Czech here all the same, whatever
+// LC_ALL says).
+class CzechDesktop {
+public:
+    CzechDesktop() : before_(QLocale())
+    {
+        QLocale::setDefault(QLocale(QLocale::Czech, QLocale::Czechia));
+        tool::setLanguage(tool::Language::Czech);
+        loadQtTranslations(QLocale());
+    }
+    ~CzechDesktop()
+    {
+        tool::setLanguage(tool::Language::English);
+        unloadQtTranslations();
+        QLocale::setDefault(before_);
+    }
+
+private:
+    QLocale before_;
+};
+
+// The window on a catalogue of its own folder, on a Czech desktop.
 class TransferWindowTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        tool::setLanguage(tool::Language::Czech);
-        loadQtTranslations(QLocale());
         ASSERT_TRUE(dir.isValid());
         catalogue = tool::openCatalogue(dir.path().toStdString());
     }
-    void TearDown() override
-    {
-        tool::setLanguage(tool::Language::English);
-        unloadQtTranslations();
-    }
+
+    CzechDesktop czech;
 
     QString file(const QString &name, const QByteArray &content = {})
     {
@@ -403,17 +419,8 @@ TEST_F(TransferWindowTest, AServerThatCannotBeHadIsOneCzechSentenceWithTheClient
 // program keeps locked gives the program's "locked" message and loses nothing.
 class TransferBesideZeplo : public testing::TestWithParam<CatalogueEngine> {
 protected:
-    void SetUp() override
-    {
-        tool::setLanguage(tool::Language::Czech);
-        loadQtTranslations(QLocale());
-    }
-    void TearDown() override
-    {
-        tool::setLanguage(tool::Language::English);
-        unloadQtTranslations();
-        Engine::setLockWaitMs(5000);
-    }
+    void TearDown() override { Engine::setLockWaitMs(5000); }
+    CzechDesktop czech;
 };
 
 INSTANTIATE_TEST_SUITE_P(, TransferBesideZeplo, kEachEngine, engineName);
