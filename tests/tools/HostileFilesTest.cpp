@@ -9,8 +9,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <sstream>
-#include <string>
 #include <vector>
 
 #include <QFile>
@@ -23,22 +21,18 @@
 
 namespace {
 
-// What the tool may take of any file: the issue's bound, and time enough for the
-// largest part a workbook may have. Not measured under the sanitizers.
+// The tool's memory and time are measured, but not under the sanitizers.
 #if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
 constexpr bool kMeasured = true;
 #else
 constexpr bool kMeasured = false;
 #endif
-constexpr long kMostKilobytes = 300 * 1024;
-constexpr double kMostSeconds = 20;
 
 // A part of a zip file: `head`, `piece` `repeats` times, `tail`; the archive
 // states `stated` as its size, its true size when unset.
 struct Part {
     std::string name;
-    QByteArray head;
-    QByteArray piece = {};
+    QByteArray head, piece = {};
     quint64 repeats = 0;
     QByteArray tail = {};
     std::optional<quint64> stated = {};
@@ -101,10 +95,7 @@ void writeZip(const QString &path, const std::vector<Part> &parts)
                                   + QByteArray::fromStdString(part.name);
         directory += fields({{0x02014b50, 4}, {20, 2}}) + common.left(26) + fields({{0, 6}, {0, 4}, {quint64(file.pos()), 4}})
                      + common.mid(26);
-        file.write(fields({{0x04034b50, 4}}) + common + first);
-        for (quint64 i = 0; i < part.repeats; ++i)
-            file.write(piece);
-        file.write(last);
+        file.write(fields({{0x04034b50, 4}}) + common + first + piece.repeated(qsizetype(part.repeats)) + last);
     }
     file.write(directory + fields({{0x06054b50, 4}, {0, 4}, {parts.size(), 2}, {parts.size(), 2}, {quint64(directory.size()), 4},
                                    {quint64(file.pos()), 4}, {0, 2}}));
@@ -143,12 +134,8 @@ std::vector<Part> ods(Part content)
     return {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"}, std::move(content)};
 }
 
-struct ToolResult {
-    int exitCode = -1;
-    std::string err;
-    long peakKilobytes = 0; // of the tool, or of a child of this test before it
-    double cpuSeconds = 0;
-};
+// The peak is the tool's, or that of a child of this test before it.
+struct ToolResult { int exitCode = -1; std::string err; long peakKilobytes = 0; double cpuSeconds = 0; };
 
 // Runs the tool; its peak memory and processor time come from the kernel's
 // account of this process's children (a process of its own for each test).
@@ -199,25 +186,20 @@ protected:
         writeZip(path, parts);
         return path.toStdString();
     }
-    std::string file(const char *name, const QByteArray &content) const
+    std::string file(const char *name, const QByteArray &csv) const
     {
-        QFile out(dir.filePath(QString::fromLatin1(name)));
-        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write(content);
-        return out.fileName().toStdString();
+        zeplo::fuzz::writeBookInput(zeplo::fuzz::BookInput::Csv, csv, dir.filePath(QString::fromLatin1(name)));
+        return dir.filePath(QString::fromLatin1(name)).toStdString();
     }
-    // Imports; checks the bounds and that each line of stderr is short.
+    // Imports; checks the bounds, and that what it says is short (two lines at most: the decisions, the refusal).
     ToolResult import(const std::string &path, QStringList options = {})
     {
         const ToolResult run = runTool(QStringList{"import"} + options
                                        + QStringList{QString::fromStdString(catalogue()), QString::fromStdString(path)});
-        if (kMeasured) {
-            EXPECT_LT(run.peakKilobytes, kMostKilobytes);
-            EXPECT_LT(run.cpuSeconds, kMostSeconds);
-        }
-        std::istringstream lines(run.err);
-        for (std::string line; std::getline(lines, line);)
-            EXPECT_LT(line.size(), 400u) << line.substr(0, 400);
+        // The issue's bound of memory; time enough for the largest part a workbook may have.
+        EXPECT_TRUE(!kMeasured || (run.peakKilobytes < 300 * 1024 && run.cpuSeconds < 20))
+            << run.peakKilobytes << " KB, " << run.cpuSeconds << " s";
+        EXPECT_LT(run.err.size(), 800u) << run.err.substr(0, 800);
         EXPECT_EQ(run.err.find("std::"), std::string::npos) << run.err.substr(0, 400);
         return run;
     }
@@ -231,23 +213,18 @@ protected:
 TEST_F(HostileFiles, AreRefusedWithOneLineWithinBoundsAndTheCatalogueUnchanged)
 {
     const QByteArray spaces(1 << 20, ' ');
-    const quint64 gigabytes3 = 3072; // pieces of a MiB
-    struct Case {
-        const char *name;
-        std::string path;
-        const char *says;
-        bool slow = false; // reads as far as a limit lets it: not under the sanitizers
-    };
+    // `slow`: read as far as a limit lets it, which is not done under the sanitizers.
+    struct Case { const char *name; std::string path; const char *says; bool slow = false; };
     QByteArray attributes = kSheetHead + kHeader + "<row><c";
     for (int i = 0; i < 100000; ++i)
         attributes += " a" + QByteArray::number(i) + "=\"\"";
+    attributes += "/></row>" + kSheetTail;
     const QByteArray popis = R"(<row r="1"><c t="inlineStr"><is><t>Popis</t></is></c></row>)";
     const std::vector<Case> cases = {
-        {"a sheet of 3 GiB of spaces", file("spaces.xlsx", xlsx({"", kSheetHead + kHeader, spaces, gigabytes3, kSheetTail})),
+        {"a sheet of 3 GiB of spaces", file("spaces.xlsx", xlsx({"", kSheetHead + kHeader, spaces, 3072, kSheetTail})),
          "xl/worksheets/sheet1.xml: the part is larger than 256 MiB"},
-        {"a sheet that says 1 KB and unpacks to 3 GiB",
-         file("liar.xlsx", xlsx({"", kSheetHead + kHeader, spaces, gigabytes3, kSheetTail, 1024})),
-         "unpacks to more than the 1024 bytes the zip file says"},
+        {"a sheet that says 1 KB and unpacks to 3 GiB", file("liar.xlsx", xlsx({"", kSheetHead + kHeader, spaces, 3072,
+         kSheetTail, 1024})), "unpacks to more than the 1024 bytes the zip file says"},
         {"a text of spaces past any cell's", file("text.xlsx", xlsx({"", kSheetHead + kHeader + "<row><c><v>", spaces,
                                                                      200, "</v></c></row>" + kSheetTail, 200u << 20})),
          "row 2: the workbook's part xl/worksheets/sheet1.xml holds a text or a tag longer than 16 MiB"},
@@ -264,8 +241,7 @@ TEST_F(HostileFiles, AreRefusedWithOneLineWithinBoundsAndTheCatalogueUnchanged)
                                            + R"(<row><c t="inlineStr"><is><t>&e;</t></is></c></row>)" + kSheetTail})),
          "declares a DTD (<!DOCTYPE …>), which spreadsheet programs never write"},
         {"UTF-16 text", file("utf16.xlsx", xlsx({"", QByteArray("\xFF\xFE<\0w\0>\0", 8)})), "holds a zero byte"},
-        {"an element of 100,000 attributes", file("attributes.xlsx", xlsx({"", attributes + "/></row>" + kSheetTail})),
-         "has an element with more than 256 attributes"},
+        {"an element of 100,000 attributes", file("many.xlsx", xlsx({"", attributes})), "has an element with more than 256 attributes"},
         {"3 GiB of empty rows",
          file("rows.ods", ods({"", kContentHead, QByteArray("<table:table-row><table:table-cell/></table:table-row>").repeated(20000), 3072,
                                kContentTail, 250u << 20})),
@@ -275,9 +251,7 @@ TEST_F(HostileFiles, AreRefusedWithOneLineWithinBoundsAndTheCatalogueUnchanged)
                                         R"(<table:table-cell office:value-type="string"><text:p>Krakatit</text:p></table:table-cell>)"
                                         "</table:table-row>" + kContentTail})),
          "row 2: the row is repeated past the last row a sheet may have (1,048,576)"},
-        {"spans nested 100,000 deep",
-         file("deep.ods", ods({"", kContentHead + R"(<table:table-row><table:table-cell office:value-type="string"><text:p>)"
-                                       + QByteArray("<text:span>").repeated(100000)})),
+        {"spans nested 100,000 deep", file("deep.ods", ods({"", kContentHead + QByteArray("<text:span>").repeated(100000)})),
          "nests its elements more than 256 deep"},
         {"a cell of 64 GiB of spaces",
          file("spaces.ods", ods({"", kContentHead + R"(<table:table-row><table:table-cell office:value-type="string"><text:p>)",

@@ -160,7 +160,6 @@ TEST_F(TransferWindowTest, ImportsACzechSpreadsheetFileWithAChangedMapping)
     EXPECT_EQ(child<QLabel>(window(), "catalogueLabel")->text(),
               QStringLiteral("Katalog: ") + dir.filePath(QStringLiteral("zeplo.db")));
     QString format, previewed;
-    QStringList headings, numbers;
     inImportDialog([&](ImportDialog &dialog) {
         // Read as another encoding, the file is refused and cannot be imported; then read as found again.
         auto *encoding = child<QComboBox>(dialog, "encodingBox");
@@ -174,23 +173,19 @@ TEST_F(TransferWindowTest, ImportsACzechSpreadsheetFileWithAChangedMapping)
         chooseTarget(dialog, 7, -1);
         chooseTarget(dialog, 4, 8);
         auto *table = child<QTableWidget>(dialog, "previewTable");
-        for (int c = 0; c < table->columnCount(); ++c)
-            headings << table->horizontalHeaderItem(c)->text();
-        for (int r = 0; r < table->rowCount(); ++r)
-            numbers << table->verticalHeaderItem(r)->text();
+        EXPECT_EQ(previewColumn(dialog, QStringLiteral("id")), -1) << "the file has no ids";
         previewed = table->item(0, previewColumn(dialog, QStringLiteral("Půjčeno")))->text();
         EXPECT_EQ(table->item(0, previewColumn(dialog, QStringLiteral("Popis"))), nullptr);
         // As the catalogue shows its logical values: yes is "True", an empty cell beside marks "False".
         EXPECT_EQ(table->item(0, previewColumn(dialog, QStringLiteral("Vlastním")))->text(), QStringLiteral("True"));
         EXPECT_EQ(table->item(1, previewColumn(dialog, QStringLiteral("Přečteno")))->text(), QStringLiteral("False"));
         // Book 2 starts on the file's line 4: its first lies over two lines.
-        EXPECT_EQ(table->verticalHeaderItem(1)->toolTip(), QStringLiteral("Kniha 2 (řádek 4 souboru)"));
+        EXPECT_EQ(table->verticalHeaderItem(1)->text() + table->verticalHeaderItem(1)->toolTip(),
+                  QStringLiteral("2Kniha 2 (řádek 4 souboru)"));
         EXPECT_EQ(child<QLabel>(dialog, "problemLabel")->text(), QString());
     });
     runAndWait([&] { window().importFile(QStringLiteral(ZEPLO_TEST_DATA "/knihy-cs-1250.csv")); });
     EXPECT_EQ(format, QStringLiteral("Kódování: Windows-1250, oddělovač: středník"));
-    EXPECT_EQ(headings, QStringList({"Autor", "Název", "Žánr", "Rok vydání", "Popis", "Vlastním", "Přečteno", "Půjčeno"}));
-    EXPECT_EQ(numbers, QStringList({"1", "2", "3", "4", "5"}));
     EXPECT_EQ(previewed, QStringLiteral("Satirický román o mlocích.\nDruhý řádek popisu"));
     EXPECT_EQ(status(), QStringLiteral("Načteno 5 knih."));
     const Rows rows = books(*catalogue);
@@ -212,16 +207,12 @@ TEST_F(TransferWindowTest, EveryMappingRowIsReadableOnTheAccessibilityBusAndTheD
             const auto labels = node->relations(QAccessible::Label);
             read << (labels.isEmpty() ? QStringLiteral("?") : labels.first().first->text(QAccessible::Name))
                         + QStringLiteral(": ") + node->text(QAccessible::Value);
-            EXPECT_EQ(node->text(QAccessible::Name), node->text(QAccessible::Value));
         }
         for (int i = 0; i < node->childCount(); ++i)
             walk(node->child(i));
     };
     walk(QAccessible::queryAccessibleInterface(&dialog));
     EXPECT_EQ(read, QStringList({"id: id", "Název: Název", "Poznámka k vydání: nepoužít", "Rok vydání: Rok vydání"}));
-    chooseTarget(dialog, 2, 5);
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(child<QComboBox>(dialog, "target2"))->text(QAccessible::Value),
-              QStringLiteral("Popis"));
     // The file has ids: the preview shows them.
     auto *table = QAccessible::queryAccessibleInterface(child<QTableWidget>(dialog, "previewTable"))->tableInterface();
     ASSERT_TRUE(table);
