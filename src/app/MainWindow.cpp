@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
@@ -364,7 +365,12 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *e)
         QWidget *widget = QApplication::focusWidget();
         if (!widget)
             widget = qobject_cast<QWidget *>(watched);
-        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && widget && widget->window() == this) {
+        // Esc that closes a menu, an edit box's menu or the menu bar's mode
+        // closes only that: it reaches the menu, never the focus widget.
+        const bool forAMenu = QApplication::activePopupWidget() || qobject_cast<QMenuBar *>(watched)
+                              || qobject_cast<QMenu *>(watched);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && widget && widget->window() == this
+            && !forAMenu) {
             // In the memos, and in the genre box while its list is open, Esc keeps its own meaning.
             const bool inMemo = widget == descriptionMemo_ || widget == lentMemo_ || descriptionMemo_->isAncestorOf(widget)
                                 || lentMemo_->isAncestorOf(widget);

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPalette>
 #include <QPixmap>
+#include <QKeyEvent>
 #include <QTimer>
 
 #include "app/JpegImage.h"
@@ -95,6 +96,17 @@ void SplashWindow::closeByTimer()
     // Closing a window that is already closed does nothing, so later ticks
     // are harmless.
     close();
+}
+
+} // namespace zeplo
+
+namespace zeplo {
+
+void SplashWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape)
+        return;
+    QDialog::keyPressEvent(event);
 }
 
 } // namespace zeplo

@@ -22,6 +22,10 @@ public:
     static int displayTime();
     static void setDisplayTime(int milliseconds);
 
+protected:
+    // Only its timer and its close box close it: not Esc.
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     QLabel *picture_;
     QLabel *nameLabel_;

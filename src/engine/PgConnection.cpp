@@ -150,7 +150,7 @@ QString PgConnection::withoutPassword(const QString &message) const
 
 bool PgConnection::socketWait(short events, CommandWait &wait, int limitMs)
 {
-    const int start = wait.elapsedMs();
+    int start = wait.elapsedMs();
     for (;;) {
         const int left = limitMs - (wait.elapsedMs() - start);
         if (left <= 0)
@@ -158,10 +158,14 @@ bool PgConnection::socketWait(short events, CommandWait &wait, int limitMs)
         if (socketReady(PQsocket(conn_), events, std::min(left, kSliceMs)))
             return true;
         wait.tick();
-        if (!stopSent_ && settings_.stopRequested && settings_.stopRequested()) {
-            // The command ends with the server's own message when it has stopped.
+        if (!stopSent_ && stopRequested()) {
+            // The command ends with the server's own message when it has
+            // stopped; a server that does not answer that either within the
+            // deadline loses the session, which ends its transaction too.
             stopSent_ = true;
             cancelOnItsOwn(conn_);
+            start = wait.elapsedMs();
+            limitMs = std::min(limitMs, deadlineMs());
         }
     }
 }
@@ -176,11 +180,12 @@ void PgConnection::giveUp(int limitMs)
 {
     // The answer may yet come, or the path may be dead: either way this
     // session is done, and the server is asked to stop the command.
-    if (conn_)
+    if (conn_ && !stopSent_)
         cancelOnItsOwn(conn_);
     drop();
+    const int waited = stopSent_ ? std::min(limitMs, deadlineMs()) : limitMs;
     throw PgSessionLost(pg::lostText(ServerProblem::NoAnswer,
-                                     QStringLiteral("no answer came within %1 seconds").arg(limitMs / 1000.0)),
+                                     QStringLiteral("no answer came within %1 seconds").arg(waited / 1000.0)),
                         ServerProblem::NoAnswer);
 }
 

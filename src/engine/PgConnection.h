@@ -112,9 +112,6 @@ struct PgSessionSettings {
     const char *applicationName = "zeplo";
     bool boundedCommands = true;
     QString password;   // given apart from the URI; never shown
-    // Asked between two looks at the network: when it says yes, the server is
-    // asked to stop the command in progress, which then fails with its message.
-    std::function<bool()> stopRequested;
 };
 
 // One session with the catalogue server. Every exchange goes through run():

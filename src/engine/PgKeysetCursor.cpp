@@ -201,9 +201,9 @@ public:
                     throw;
                 continue;
             } catch (const PgCommandFailed &e) {
-                // A key that another book took meanwhile (one the catalogue
-                // tool gave, say) is given up for a new one.
-                if (!reserved || e.code != QLatin1String("23505") || ++collisions > 2 || !readKeyOf(reserved->key))
+                // A key that another book took meanwhile (one given by hand,
+                // or by another program) is given up for a new one.
+                if (!reserved || e.code != QLatin1String("23505") || ++collisions > 2 || !keyTakenElsewhere(reserved->key))
                     throw;
                 engine_->dropReservedKey(table_);
                 continue;
@@ -392,10 +392,16 @@ private:
         return pgRow(result.get(), 0, userColumns());
     }
 
-    // Whether a row holds `key` now.
-    bool readKeyOf(qint64 key)
+    // Whether a row holds `key` now; if so, the sequence that gave it is set
+    // past every stored key, which a sequence set back would give again.
+    bool keyTakenElsewhere(qint64 key)
     {
-        return PQntuples(reading({byKeys({key})})[0].get()) == 1;
+        PgCommand repair(QStringLiteral("select setval($1::regclass, m) from (select max(%1) as m from %2) as t "
+                                        "where m > coalesce(pg_sequence_last_value($1::regclass), 0)")
+                             .arg(key_, quoted(table_.name)),
+                         {table_.keySequence});
+        repair.optional = true;   // a role that may not set it takes the next keys in turn
+        return PQntuples(reading({byKeys({key}), repair})[0].get()) == 1;
     }
 
     // A trip of reads: made again once on a new session when the session was lost.

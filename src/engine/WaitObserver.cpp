@@ -14,6 +14,8 @@ WaitObserver *current = nullptr;
 // Per thread: work on a thread of its own (a transfer) waits apart from the interface.
 thread_local bool waiting = false;
 
+thread_local std::function<bool()> stopRequest;
+
 // A wait shorter than this is not worth a word to the interface.
 constexpr int kQuietMs = 50;
 
@@ -37,6 +39,16 @@ void setWaitObserver(WaitObserver *observer)
 WaitObserver *waitObserver()
 {
     return current;
+}
+
+void setStopRequest(std::function<bool()> stopRequested)
+{
+    stopRequest = std::move(stopRequested);
+}
+
+bool stopRequested()
+{
+    return stopRequest && stopRequest();
 }
 
 CommandWait::CommandWait() : started_(now())

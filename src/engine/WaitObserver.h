@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace zeplo {
 
 // Told while a command waits for an answer from outside the process (the
@@ -18,6 +20,13 @@ public:
 // The observer of every wait; null (the start) for none. Not owned.
 void setWaitObserver(WaitObserver *observer);
 WaitObserver *waitObserver();
+
+// Whether the work of this thread was asked to stop: a command waiting for
+// the server asks between two looks at the network and, told yes, has the
+// server stop it, so that it fails with the server's message. Work off the
+// interface thread (a transfer) sets it for its own thread; none by default.
+void setStopRequest(std::function<bool()> stopRequested);
+bool stopRequested();
 
 // One command's wait for the server, from sending to the last answer. While
 // it lives no other may start: a second one raises EngineError rather than mix

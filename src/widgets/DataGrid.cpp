@@ -1,4 +1,5 @@
 #include "widgets/DataGrid.h"
+#include "widgets/WaitingScreen.h"
 
 #include <algorithm>
 #include <utility>
@@ -407,10 +408,15 @@ void DataGrid::focusOutEvent(QFocusEvent *e)
 void DataGrid::resizeEvent(QResizeEvent *e)
 {
     QAbstractScrollArea::resizeEvent(e);
-    // The number of visible rows is the number of rows the result set keeps.
-    if (ResultSet *q = dataSet())
-        runGuarded([q] { q->updateBufferCount(); });
-    refresh();
+    // The number of visible rows is the number of rows the result set keeps;
+    // one that a command waiting for the server is using is changed after it.
+    const auto keep = [this] {
+        if (ResultSet *q = dataSet())
+            runGuarded([q] { q->updateBufferCount(); });
+        refresh();
+    };
+    if (!deferredWhileWaiting(this, keep))
+        keep();
 }
 
 } // namespace zeplo

@@ -1,4 +1,5 @@
 #include "widgets/ErrorGuard.h"
+#include "widgets/WaitingScreen.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -33,6 +34,9 @@ QPushButton *addOkButton(QMessageBox &box)
 
 void showApplicationError(const QString &message)
 {
+    // No box opens while a command waits for the server: it is shown after.
+    if (deferredWhileWaiting(qApp, [message] { showApplicationError(message); }))
+        return;
     QMessageBox box(QMessageBox::Critical, applicationTitle(), errorBoxText(message));
     addOkButton(box);
     box.setObjectName(QStringLiteral("ApplicationErrorBox"));

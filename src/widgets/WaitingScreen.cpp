@@ -1,9 +1,12 @@
 #include "widgets/WaitingScreen.h"
 
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QCursor>
 #include <QCoreApplication>
 #include <QGuiApplication>
+
+#include <utility>
 
 namespace zeplo {
 
@@ -33,6 +36,18 @@ void WaitingScreen::doneWaiting()
 {
     if (hold_) {
         qApp->removeEventFilter(this);
+        // Sent again in order, before the work held: the program sees each
+        // activation as it happened (the count refreshed on the way back from
+        // the preview, say), only later.
+        for (const Kept &k : std::exchange(kept_, {})) {
+            if (!k.receiver)
+                continue;
+            const auto type = QEvent::Type(k.type);
+            QEvent *event = type == QEvent::FocusIn || type == QEvent::FocusOut
+                                ? new QFocusEvent(type, Qt::FocusReason(k.reason))
+                                : new QEvent(type);
+            QCoreApplication::postEvent(k.receiver, event);
+        }
         hold_.reset();
         for (const QPointer<QObject> &object : deletions_)
             if (object)
@@ -81,15 +96,29 @@ bool WaitingScreen::eventFilter(QObject *watched, QEvent *event)
     case QEvent::HoverEnter:
     case QEvent::HoverMove:
     case QEvent::Enter:
+    case QEvent::FocusAboutToChange:
+        return true;
     case QEvent::FocusIn:
     case QEvent::FocusOut:
-    case QEvent::FocusAboutToChange:
     case QEvent::WindowActivate:
-    case QEvent::WindowDeactivate:
+    case QEvent::WindowDeactivate: {
+        const int reason = event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut
+                               ? int(static_cast<QFocusEvent *>(event)->reason())
+                               : 0;
+        kept_.push_back({watched, int(event->type()), reason});
         return true;
+    }
     default:
         return false;
     }
+}
+
+bool deferredWhileWaiting(QObject *context, const std::function<void()> &work)
+{
+    if (!CommandWait::active())
+        return false;
+    postWork(context, work);
+    return true;
 }
 
 } // namespace zeplo

@@ -6,6 +6,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QMenuBar>
 #include <QCryptographicHash>
 #include <QPushButton>
@@ -221,6 +223,28 @@ TEST(MainWindow, EscClosesFromTheGridButNotFromAMemo)
     child<QLineEdit>(form, "Edit1")->setFocus();
     QTest::keyClick(child<QLineEdit>(form, "Edit1"), Qt::Key_Escape, Qt::ShiftModifier);
     EXPECT_TRUE(form.isVisible());
+
+    // Esc that closes a menu closes only the menu: the "Program" menu, an
+    // edit box's own menu, the menu bar's mode.
+    child<DataGrid>(form, "DBGrid1")->setFocus();
+    auto *menuBar = form.findChild<QMenuBar *>();
+    QMenu *program = menuBar->actions().first()->menu();
+    menuBar->setActiveAction(menuBar->actions().first());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return program->isVisible(); }));
+    QTest::keyClick(program, Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_FALSE(program->isVisible());
+    auto *title = child<QLineEdit>(form, "Edit1");
+    title->setFocus();
+    QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(5, 5), title->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(title, &menu);
+    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }));
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }));
+    EXPECT_TRUE(form.isVisible());
+    QTest::keyClick(menuBar, Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+
     child<DataGrid>(form, "DBGrid1")->setFocus();
     QTest::keyClick(child<DataGrid>(form, "DBGrid1"), Qt::Key_Escape);
     EXPECT_FALSE(form.isVisible());

@@ -2,6 +2,8 @@
 // wait cursor, and nothing else of the program runs.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QTest>
@@ -9,7 +11,9 @@
 #include <QWidget>
 
 #include "RelayedCatalogue.h"
+#include "engine/DataSource.h"
 #include "engine/WaitObserver.h"
+#include "widgets/DataGrid.h"
 #include "widgets/QueuedWork.h"
 
 using namespace zeplo;
@@ -20,6 +24,8 @@ namespace {
 struct Probe : QWidget {
     int paintsWhileWaiting = 0;
     int cursorWhileWaiting = -1;
+    int activations = 0, activationsWhileWaiting = 0;
+    std::function<void()> onUser;
     void paintEvent(QPaintEvent *) override
     {
         if (!CommandWait::active())
@@ -31,8 +37,15 @@ struct Probe : QWidget {
     // Something of Qt's own, neither input nor the program's work: it passes.
     bool event(QEvent *e) override
     {
-        if (e->type() == QEvent::User)
+        if (e->type() == QEvent::User) {
             update();
+            if (onUser)
+                onUser();
+        }
+        if (e->type() == QEvent::WindowActivate) {
+            ++activations;
+            activationsWhileWaiting += CommandWait::active() ? 1 : 0;
+        }
         return QWidget::event(e);
     }
 };
@@ -56,6 +69,22 @@ TEST(WaitingScreen, WhileACommandWaitsTheWindowsArePaintedAndNothingElseOfThePro
         ranWhileWaiting = ranWhileWaiting || CommandWait::active();
     });
     QCoreApplication::postEvent(&probe, new QCloseEvent);
+    // A window activated meanwhile hears of it once the command has returned.
+    const int activations = probe.activations;
+    QCoreApplication::postEvent(&probe, new QEvent(QEvent::WindowActivate));
+    // A grid on the list being read, resized meanwhile, takes its new height after.
+    DataSource source;
+    source.setDataSet(&c.query);
+    DataGrid grid;
+    grid.setDataSource(&source);
+    grid.resize(300, 200);
+    grid.show();
+    const int rowsBefore = c.query.windowRowCount();
+    int rowsWhileWaiting = -1;
+    probe.onUser = [&] {
+        grid.resize(300, 400);
+        rowsWhileWaiting = c.query.windowRowCount();
+    };
     QCoreApplication::postEvent(&probe, new QEvent(QEvent::User));
 
     c.relay->freeze(true);
@@ -68,5 +97,10 @@ TEST(WaitingScreen, WhileACommandWaitsTheWindowsArePaintedAndNothingElseOfThePro
     // What was held back runs once the command has returned.
     EXPECT_TRUE(QTest::qWaitFor([&] { return timerRan && workRan; }));
     EXPECT_FALSE(ranWhileWaiting);
+    EXPECT_EQ(rowsWhileWaiting, rowsBefore);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return c.query.windowRowCount() == grid.visibleRowCount(); }));
+    EXPECT_GT(c.query.windowRowCount(), rowsBefore);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return probe.activations > activations; }));
+    EXPECT_EQ(probe.activationsWhileWaiting, 0);
     EXPECT_EQ(c.query.recordCount(), 100);
 }

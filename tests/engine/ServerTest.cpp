@@ -6,11 +6,14 @@
 #include <thread>
 
 #include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include "ErrorOf.h"
 #include "ServerDatabase.h"
 #include "TempCatalogue.h"
+#include "engine/CatalogueSchema.h"
 #include "engine/FileSystem.h"
 #include "engine/PgConnection.h"
 #include "engine/PgDialect.h"
@@ -122,6 +125,43 @@ TEST(Server, ASessionEndedByTheServerIsMadeAgainAndTheCommandGoesOnWithoutAWord)
     EXPECT_EQ(errorOf([&] { query.deleteRecord(); }), QString());
     EXPECT_EQ(catalogue.count(), 1000);
     EXPECT_EQ(catalogue.scalar(QStringLiteral("select count(*) from zeplo where nazev = 'Nová po výpadku'")).toInt(), 0);
+}
+
+// A server of the test's own, stopped and started again under a list, as a
+// household's server restarted overnight: the next commands simply go on.
+TEST(Server, AServerRestartedUnderTheProgramIsSimplyUsedAgain)
+{
+    QTemporaryDir dir(QStringLiteral("/tmp/zeplo-restart-XXXXXX"));
+    const auto server = [&](const char *command) {
+        QProcess p;
+        p.start(QStringLiteral(ZEPLO_PG_SERVER), {QLatin1String(command), dir.path()});
+        EXPECT_TRUE(p.waitForFinished(120000) && p.exitCode() == 0) << p.readAllStandardError().toStdString();
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    };
+    const QString uri = server("start");
+    struct Stop {
+        std::function<void()> stop;
+        ~Stop() { stop(); }
+    } stop{[&] { server("stop"); }};
+    {
+        PgConnection owner(uri, PgSessionSettings{"zeplo-test", false, QString()});
+        owner.run(PgCommand(schema::createTable(schema::Flavour::Server)));
+        owner.run(PgCommand(QStringLiteral("insert into zeplo (nazev) select 'Kniha ' || n from generate_series(1, 300) n")));
+    }
+    Engine::setCatalogue(uri);
+    ResultSet query(QStringLiteral("Query1"));
+    openBase(query);
+    server("stop");
+    server("start");
+    EXPECT_EQ(errorOf([&] { query.last(); }), QString());
+    EXPECT_EQ(query.fieldByName(QStringLiteral("nazev"))->displayText(), QStringLiteral("Kniha 300"));
+    server("stop");
+    server("start");
+    query.edit();
+    query.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Po restartu"));
+    EXPECT_EQ(errorOf([&] { query.post(); }), QString());
+    EXPECT_EQ(errorOf([&] { EXPECT_EQ(query.recordCount(), 300); }), QString());
+    Engine::setCatalogue(QString());
 }
 
 TEST(Server, AListOpenedWhileAnotherReadsItsKeysSeesWhatWasCommittedSince)
@@ -345,7 +385,7 @@ TEST(Server, ABulkSessionCopiesRowsInStreamsThemOutAndNamesTheLineOfARefusedRow)
 {
     ServerDatabase database;
     ASSERT_TRUE(database.ok());
-    PgConnection c(QString::fromStdString(database.uri()), PgSessionSettings{"zeplo-test", false, QString(), {}});
+    PgConnection c(QString::fromStdString(database.uri()), PgSessionSettings{"zeplo-test", false, QString()});
     c.run(PgCommand(QStringLiteral("create table t (n int primary key, s varchar(3))")));
     c.copyIn(QStringLiteral("copy t from stdin"));
     c.copyData("1\tab\n2\t\\N\n");

@@ -249,6 +249,13 @@ TEST(HostileCatalogue, AtStartUpABrokenCatalogueStopsTheProgramWithTheEnginesMes
         EXPECT_TRUE(text.contains(QStringLiteral("Cannot connect to the catalogue server postgresql://ja@/knihy?host=/nikde:\n")))
             << text.toStdString();
         EXPECT_FALSE(text.contains(QStringLiteral("tajne")));
+        // A password typed into the URI with every character that ends a part of it.
+        chooseCatalogue({QStringLiteral("zeplo"), QStringLiteral("--catalogue=postgresql://ja:t?a@j#n/e%@/knihy?host=/nikde")});
+        const QString awkward = startupError();
+        EXPECT_TRUE(awkward.contains(QStringLiteral("Cannot connect to the catalogue server postgresql://ja@/knihy?host=/nikde:\n")))
+            << awkward.toStdString();
+        for (const char *piece : {"t?a", "j#n", "n/e", "e%"})
+            EXPECT_FALSE(awkward.contains(QLatin1String(piece))) << awkward.toStdString();
         EXPECT_THROW(chooseCatalogue({QStringLiteral("zeplo"), QStringLiteral("--catalogue")}), Error);
         Engine::setCatalogue(QString());
     }

@@ -194,6 +194,15 @@ TEST(PageStore, AFailingTemporaryFileKeepsThePagesBeforeAndLeavesNoFile)
     QVector<QByteArray> pages;
     while (qint64(pages.size()) * pagePicture(1, 40).size() <= 2 * PageStore::MemoryLimit)
         pages.append(pagePicture(int(pages.size()) + 1, 40));
+    // A temporary folder of the test's own: what other programs leave in the
+    // machine's meanwhile is not this store's.
+    QTemporaryDir own;
+    const QByteArray saved = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(own.path()));
+    struct Restore {
+        QByteArray saved;
+        ~Restore() { saved.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", saved); }
+    } restore{saved};
     const QStringList before = QDir(QDir::tempPath()).entryList(QDir::Files);
     // The n-th write fails; at n = 0 the flush of the move, at n = -1 the flush at the end.
     for (int n = -1;; ++n) {

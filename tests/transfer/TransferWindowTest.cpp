@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 
@@ -26,6 +27,7 @@
 #include "books/Commands.h"
 #include "engine/Engine.h"
 #include "engine/Field.h"
+#include "engine/PgConnection.h"
 #include "engine/ResultSet.h"
 #include "transfer/ImportDialog.h"
 #include "transfer/ServerDialog.h"
@@ -263,6 +265,30 @@ TEST_F(TransferWindowTest, CancelInTheMiddleOfALargeImportLeavesTheCatalogueAsIt
     EXPECT_TRUE(clicked);
     EXPECT_EQ(status(), QStringLiteral("Zrušeno. Katalog i soubory zůstaly, jak byly."));
     EXPECT_EQ(books(*catalogue), before);
+}
+
+// A statement the server runs long (the index over a million books, the
+// vacuum) hears of a close too: the server stops it, the window never waits
+// frozen for it, and goes once the work has rolled back.
+TEST_F(TransferWindowTest, ClosingWhileTheServerRunsALongStatementStopsItWithoutFreezingTheWindow)
+{
+    ServerDatabase server;
+    const QString uri = QString::fromStdString(server.uri());
+    window().work().start([uri](tool::Progress &) {
+        PgConnection session(uri, PgSessionSettings{"zeplo-catalogue", false, QString()});
+        session.run(PgCommand(QStringLiteral("select pg_sleep(600)")));
+        return QString();
+    });
+    const auto sleeping = [&] {
+        return server.scalar("select count(*) from pg_stat_activity where query = 'select pg_sleep(600)'");
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sleeping() == "1"; }, 20000));
+    QSignalSpy ended(&window(), &TransferWindow::workEnded);
+    window().close();
+    EXPECT_TRUE(window().isVisible());   // not gone before the work has ended, and not blocked either
+    ASSERT_TRUE(ended.wait(20000));
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sleeping() == "0"; }, 20000));
 }
 
 TEST_F(TransferWindowTest, ARefusedBookStopsTheImportNamedInCzechAndNothingIsStored)

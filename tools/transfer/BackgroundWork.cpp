@@ -2,6 +2,8 @@
 
 #include <QThread>
 
+#include "engine/WaitObserver.h"
+
 namespace zeplo::transfer {
 
 class BackgroundWork::Reporter : public tool::Progress {
@@ -36,6 +38,9 @@ void BackgroundWork::start(Job job)
     cancelled_ = false;
     thread_ = QThread::create([this, job = std::move(job)] {
         Reporter reporter(*this);
+        // A statement the server runs long (an index over a million books)
+        // hears of a cancel too: the server is asked to stop it.
+        setStopRequest([this] { return cancelled_.load(); });
         try {
             text_ = job(reporter);
             ok_ = true;
@@ -43,10 +48,13 @@ void BackgroundWork::start(Job job)
             ok_ = false;
             wasCancelled_ = true;
         } catch (const std::exception &e) {
+            // After a cancel, the failure is the server's stopping, or the
+            // rollback's: the work was cancelled all the same.
             ok_ = false;
-            wasCancelled_ = false;
-            text_ = QString::fromUtf8(e.what());
+            wasCancelled_ = cancelled_;
+            text_ = wasCancelled_ ? QString() : QString::fromUtf8(e.what());
         }
+        setStopRequest({});
     });
     ok_ = wasCancelled_ = false;
     text_.clear();

@@ -21,7 +21,6 @@
 #include "books/Commands.h"
 #include "engine/Error.h"
 #include "engine/ServerUri.h"
-#include "widgets/WaitCursor.h"
 
 namespace zeplo::transfer {
 
@@ -274,6 +273,11 @@ void TransferWindow::ended(bool ok, bool cancelled, const QString &message)
     cancelButton_->setVisible(false);
     for (QPushButton *button : {importButton_, exportButton_, serverButton_})
         button->setEnabled(true);
+    if (closeWhenEnded_) {
+        emit workEnded();
+        close();
+        return;
+    }
     if (ok) {
         statusLabel_->setText(message);
     } else if (cancelled) {
@@ -287,11 +291,13 @@ void TransferWindow::ended(bool ok, bool cancelled, const QString &message)
 
 void TransferWindow::closeEvent(QCloseEvent *event)
 {
-    // Cancelled work rolls back before the window goes: nothing half-written stays.
+    // Cancelled work rolls back before the window goes, nothing half-written
+    // staying; meanwhile the window stays painted, and goes when it has ended.
     if (work_.running()) {
-        const WaitCursor wait;
         work_.cancel();
-        work_.wait();
+        closeWhenEnded_ = true;
+        event->ignore();
+        return;
     }
     event->accept();
 }

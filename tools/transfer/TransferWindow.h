@@ -62,6 +62,7 @@ private:
     QProgressBar *progressBar_;
     QPushButton *cancelButton_;
     BackgroundWork work_;
+    bool closeWhenEnded_ = false;   // closed while work ran: goes once it has ended
 };
 
 // "Načteno 812 knih.", "Načtena 1 kniha.", "Načteny 3 knihy."

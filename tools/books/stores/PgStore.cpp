@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <deque>
 #include <optional>
 
 #include "engine/PgConnection.h"
 #include "engine/PgDialect.h"
 #include "engine/ServerUri.h"
+#include "engine/WaitObserver.h"
 
 namespace zeplo::tool {
 
@@ -55,23 +57,20 @@ std::int64_t number(PgConnection &c, const std::string &name, const QString &sql
 }
 
 // Books streamed into COPY ... FROM STDIN in the text format. Ids are given here:
-// a book without one gets the one after every id so far, as in a catalogue file.
+// a book without one gets the one after every id so far, as in a catalogue file,
+// taken from the table's sequence where it has one, so that it is never a key
+// that the program on another computer took from there for a book it adds.
 class CopyIn : public BookSink {
 public:
-    CopyIn(PgConnection &connection, const std::string &name, std::int64_t nextId)
-        : c_(connection), name_(name), nextId_(nextId)
+    CopyIn(PgConnection &connection, const std::string &name, std::int64_t nextId, std::optional<std::string> sequence)
+        : c_(connection), name_(name), nextId_(nextId), sequence_(std::move(sequence))
     {
-        try {
-            c_.copyIn(QStringLiteral("COPY zeplo (%1) FROM STDIN").arg(QString::fromStdString(columnList())));
-        } catch (const EngineError &e) {
-            failOn(name_, e, say("the server refused", "server odmítl"));
-        }
-        open_ = true;
+        begin();
     }
 
     void add(const Book &book) override
     {
-        const std::int64_t id = book[0].null ? nextId_ : book[0].number;
+        const std::int64_t id = book[0].null ? takeId() : book[0].number;
         nextId_ = std::max(nextId_, id + 1);
         appendNumber(id);
         for (std::size_t i = 1; i < kColumnCount; ++i) {
@@ -100,8 +99,8 @@ public:
         try {
             c_.copyEnd();
         } catch (const PgRowRefused &e) {
-            if (e.line >= 1 && std::uint64_t(e.line) <= added_)
-                throw BookRefused(std::size_t(e.line - 1), e.message().toStdString());
+            if (e.line >= 1 && std::uint64_t(e.line) <= added_ - begun_)
+                throw BookRefused(std::size_t(begun_ + e.line - 1), e.message().toStdString());
             failOn(name_, e, say("the server refused the books", "server knihy odmítl"));
         } catch (const EngineError &e) {
             failOn(name_, e, say("the server refused the books", "server knihy odmítl"));
@@ -120,7 +119,61 @@ public:
     std::size_t added() const { return added_; }
     std::int64_t nextId() const { return nextId_; }
 
+    // Ids taken and not given go back, unless another writer took one since.
+    void giveBackIds()
+    {
+        if (!sequence_ || ids_.empty())
+            return;
+        run(c_, name_, QStringLiteral("SELECT setval($1::regclass, $2::bigint) WHERE "
+                                      "pg_sequence_last_value($1::regclass) = $3::bigint"),
+            {QString::fromStdString(*sequence_), QString::number(ids_.front() - 1), QString::number(ids_.back())});
+        ids_.clear();
+    }
+
 private:
+    void begin()
+    {
+        try {
+            c_.copyIn(QStringLiteral("COPY zeplo (%1) FROM STDIN").arg(QString::fromStdString(columnList())));
+        } catch (const EngineError &e) {
+            failOn(name_, e, say("the server refused", "server odmítl"));
+        }
+        open_ = true;
+        begun_ = added_;
+    }
+
+    // The next id from the sequence, taken a block at a time between two
+    // COPYs of the one transaction: none below an id given so far.
+    std::int64_t takeId()
+    {
+        if (!sequence_)
+            return nextId_;
+        if (ids_.empty() || ids_.front() < nextId_) {
+            finish();
+            const QString seq = QString::fromStdString(*sequence_);
+            run(c_, name_, QStringLiteral("SELECT setval($1::regclass, $2::bigint) WHERE $2::bigint > "
+                                          "coalesce(pg_sequence_last_value($1::regclass), 0)"),
+                {seq, QString::number(nextId_ - 1)});
+            // A few first, then more: a small import burns no ids, a large one
+            // pauses its COPY rarely.
+            const PgResult block = run(c_, name_, QStringLiteral("SELECT nextval($1::regclass) FROM generate_series(1, %1)")
+                                                       .arg(blockSize_),
+                                       {seq});
+            blockSize_ = std::min(blockSize_ * 4, kMostIds);
+            ids_.clear();
+            for (int i = 0; i < PgRowView::count(block); ++i) {
+                const std::string_view text = PgRowView(block.get(), i).text(0);
+                std::int64_t id = 0;
+                std::from_chars(text.data(), text.data() + text.size(), id);
+                ids_.push_back(id);
+            }
+            begin();
+        }
+        const std::int64_t id = ids_.front();
+        ids_.pop_front();
+        return id;
+    }
+
     void appendNumber(std::int64_t n)
     {
         char digits[24];
@@ -153,9 +206,14 @@ private:
 
     PgConnection &c_;
     const std::string &name_;
+    static constexpr int kMostIds = 4096;
+    int blockSize_ = 64;
     std::int64_t nextId_;
+    std::optional<std::string> sequence_;
+    std::deque<std::int64_t> ids_;   // taken from the sequence, not yet given
     std::string buffer_;
     std::size_t added_ = 0;
+    std::size_t begun_ = 0;          // books given before the COPY under way
     bool open_ = false;
 };
 
@@ -186,7 +244,7 @@ private:
         try {
             return std::make_unique<PgConnection>(
                 QString::fromStdString(uri_),
-                PgSessionSettings{"zeplo-catalogue", false, QString::fromStdString(password_), {}});
+                PgSessionSettings{"zeplo-catalogue", false, QString::fromStdString(password_)});
         } catch (const PgConnectFailed &e) {
             throw ServerFailed(name_ + ": " + say("cannot connect", "nelze se připojit") + ": " + e.why.toStdString(),
                                name_, e.problem, e.why);
@@ -282,15 +340,19 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
             nextId = std::max(nextId, number(c, name_,
                                              QStringLiteral("SELECT coalesce(pg_sequence_last_value($1::regclass), 0) + 1"),
                                              {QString::fromStdString(*sequence)}));
-        copy.emplace(c, name_, nextId);
+        copy.emplace(c, name_, nextId, sequence);
         fill(*copy);
         copy->finish();
+        copy->giveBackIds();
         // After the books: an index made over the rows at once is made faster
         // than one kept up row by row.
         addSearchIndexes(c);
         // Books added later by the program must get ids above every one given here.
+        // Forward only: a key taken meanwhile for a book on another computer
+        // stays that book's.
         if (sequence && copy->added() > 0)
-            run(c, name_, QStringLiteral("SELECT setval($1::regclass, $2::bigint)"),
+            run(c, name_, QStringLiteral("SELECT setval($1::regclass, $2::bigint) WHERE $2::bigint > "
+                                         "coalesce(pg_sequence_last_value($1::regclass), 0)"),
                 {QString::fromStdString(*sequence), QString::number(copy->nextId() - 1)});
         run(c, name_, QStringLiteral("COMMIT"));
     } catch (...) {
@@ -326,6 +388,9 @@ void PgStore::addSearchIndexes(PgConnection &c) const
                               .arg(QLatin1String(column), pg::folded(QString::fromLatin1(column))));
         run(c, name_, QStringLiteral("RELEASE SAVEPOINT zeplo_search"));
     } catch (const std::exception &e) {
+        // Stopped by the user: the whole write is undone, not only the indexes.
+        if (stopRequested())
+            throw;
         run(c, name_, QStringLiteral("ROLLBACK TO SAVEPOINT zeplo_search"));
         std::fprintf(stderr, "zeplo-catalogue: note: %s; searching a large catalogue there will be slow\n", e.what());
     }
