@@ -38,9 +38,11 @@ constexpr double MaxCachedGlyphPixels = 1024;
     emfDamaged(what);
 }
 
+// Plays a picture onto a painter, or with none only checks it: every record
+// read and checked as for drawing, nothing drawn.
 class Player {
 public:
-    Player(const QByteArray &emf, QPainter &painter, const QRectF &target)
+    Player(const QByteArray &emf, QPainter *painter, const QRectF &target)
         : emf_(emf), p_(painter), target_(target)
     {
     }
@@ -62,9 +64,11 @@ public:
             * QTransform::fromScale(target_.width() / fw, target_.height() / fh)
             * QTransform::fromTranslate(target_.left(), target_.top());
 
-        p_.save();
-        p_.setClipRect(target_, Qt::IntersectClip);
-        p_.setRenderHint(QPainter::TextAntialiasing, true);
+        if (p_) {
+            p_->save();
+            p_->setClipRect(target_, Qt::IntersectClip);
+            p_->setRenderHint(QPainter::TextAntialiasing, true);
+        }
         applyTransform();
         try {
             run();
@@ -78,11 +82,13 @@ public:
 private:
     void unwind()
     {
+        if (!p_)
+            return;
         while (!saved_.empty()) {
             saved_.pop_back();
-            p_.restore();
+            p_->restore();
         }
-        p_.restore();
+        p_->restore();
     }
 
     void run()
@@ -164,31 +170,34 @@ private:
         case emf::LineTo: {
             need(16);
             const QPointF to = pt(8);
-            if (state_.pen.style() != Qt::NoPen && sane({state_.current, to})) {
-                p_.setPen(effectivePen());
+            if (p_ && state_.pen.style() != Qt::NoPen && sane({state_.current, to})) {
+                p_->setPen(effectivePen());
                 useLineTransform();
-                p_.drawLine(state_.current, to);
-                p_.setWorldTransform(logicalToTarget_);
+                p_->drawLine(state_.current, to);
+                p_->setWorldTransform(logicalToTarget_);
             }
             state_.current = to;
             return;
         }
         case emf::IntersectClipRect: {
             need(24);
+            if (!p_)
+                return;
             const QRect r = rectAt(emf_, rec_ + 8);
             // The clip rectangle excludes its right and bottom edges.
             const QRectF clip(QPointF(r.left(), r.top()), QPointF(r.right(), r.bottom()));
             if (sane({clip.topLeft(), clip.bottomRight()}))
-                p_.setClipRect(clip.normalized(), Qt::IntersectClip);
+                p_->setClipRect(clip.normalized(), Qt::IntersectClip);
             else
-                p_.setClipRect(QRectF(), Qt::IntersectClip);
+                p_->setClipRect(QRectF(), Qt::IntersectClip);
             return;
         }
         case emf::SaveDC:
             if (saved_.size() >= MaxSavedStates)
                 damaged(QStringLiteral("too many saved states"));
             saved_.push_back(state_);
-            p_.save();
+            if (p_)
+                p_->save();
             return;
         case emf::RestoreDC: {
             need(12);
@@ -202,7 +211,8 @@ private:
             while (pops-- > 0) {
                 state_ = saved_.back();
                 saved_.pop_back();
-                p_.restore();
+                if (p_)
+                    p_->restore();
             }
             applyTransform();
             return;
@@ -286,7 +296,7 @@ private:
     // pixels, so that they land on the same pixel rows at any scale.
     void useLineTransform()
     {
-        p_.setWorldTransform(logicalToTarget_
+        p_->setWorldTransform(logicalToTarget_
                               * QTransform::fromTranslate(0.5 * deviceToTarget_.m11(), 0.5 * deviceToTarget_.m22()));
     }
 
@@ -337,7 +347,8 @@ private:
         logicalToTarget_ = QTransform::fromTranslate(-state_.winOrg.x(), -state_.winOrg.y())
             * QTransform::fromScale(sx, sy) * QTransform::fromTranslate(state_.vpOrg.x(), state_.vpOrg.y())
             * deviceToTarget_;
-        p_.setWorldTransform(logicalToTarget_);
+        if (p_)
+            p_->setWorldTransform(logicalToTarget_);
     }
 
     bool sane(std::initializer_list<QPointF> points) const
@@ -352,6 +363,8 @@ private:
 
     void drawRectangle(const QRect &r)
     {
+        if (!p_)
+            return;
         const double l = qMin(r.left(), r.right());
         const double t = qMin(r.top(), r.bottom());
         const double w = std::abs(double(r.right()) - r.left());
@@ -361,14 +374,14 @@ private:
         if (state_.pen.style() == Qt::NoPen) {
             // Without an outline the right and bottom edges stay empty.
             if (w > 1 && h > 1 && state_.brush.style() != Qt::NoBrush)
-                p_.fillRect(QRectF(l, t, w - 1, h - 1), state_.brush);
+                p_->fillRect(QRectF(l, t, w - 1, h - 1), state_.brush);
             return;
         }
-        p_.setPen(effectivePen());
-        p_.setBrush(state_.brush);
+        p_->setPen(effectivePen());
+        p_->setBrush(state_.brush);
         useLineTransform();
-        p_.drawRect(QRectF(l, t, qMax(0.0, w - 1), qMax(0.0, h - 1)));
-        p_.setWorldTransform(logicalToTarget_);
+        p_->drawRect(QRectF(l, t, qMax(0.0, w - 1), qMax(0.0, h - 1)));
+        p_->setWorldTransform(logicalToTarget_);
     }
 
     void drawPoly16(bool polygon)
@@ -377,6 +390,8 @@ private:
         const quint32 count = u(24);
         if (28 + 4 * qint64(count) > size_)
             damaged(QStringLiteral("the points of a record at offset %1 run outside it").arg(rec_));
+        if (!p_)
+            return;
         QPolygonF poly;
         poly.reserve(int(count));
         for (quint32 k = 0; k < count; ++k) {
@@ -387,15 +402,15 @@ private:
         }
         if (poly.size() < 2)
             return;
-        p_.setPen(effectivePen());
+        p_->setPen(effectivePen());
         useLineTransform();
         if (polygon) {
-            p_.setBrush(state_.brush);
-            p_.drawPolygon(poly);
+            p_->setBrush(state_.brush);
+            p_->drawPolygon(poly);
         } else {
-            p_.drawPolyline(poly);
+            p_->drawPolyline(poly);
         }
-        p_.setWorldTransform(logicalToTarget_);
+        p_->setWorldTransform(logicalToTarget_);
     }
 
     void drawTextOut()
@@ -416,6 +431,8 @@ private:
         const bool hasDx = offDx != 0 && nChars > 0;
         if (hasDx && (offDx < offDxField + 4 || qint64(offDx) + dxStride * nChars > size_))
             damaged(QStringLiteral("the advances of a record at offset %1 run outside it").arg(rec_));
+        if (!p_)
+            return;
 
         QString text;
         text.resize(qsizetype(nChars));
@@ -434,11 +451,11 @@ private:
             const QRectF box(QPointF(r.left(), r.top()), QPointF(r.right(), r.bottom()));
             if (sane({box.topLeft(), box.bottomRight()})) {
                 if (options & EtoOpaque)
-                    p_.fillRect(box.normalized(), state_.bkColor);
+                    p_->fillRect(box.normalized(), state_.bkColor);
                 if (options & EtoClipped) {
-                    p_.save();
+                    p_->save();
                     restoreClip = true;
-                    p_.setClipRect(box.normalized(), Qt::IntersectClip);
+                    p_->setClipRect(box.normalized(), Qt::IntersectClip);
                 }
             }
         }
@@ -466,7 +483,7 @@ private:
 
         if (text.isEmpty() || px * sy > MaxFontHeight) {
             if (restoreClip)
-                p_.restore();
+                p_->restore();
             return;
         }
 
@@ -496,23 +513,23 @@ private:
             baseline = -fm.descent();
 
         const QPointF origin = logicalToTarget_.map(ref);
-        p_.setWorldTransform(QTransform(sx, 0, 0, sy, origin.x(), origin.y()));
-        p_.setFont(font);
+        p_->setWorldTransform(QTransform(sx, 0, 0, sy, origin.x(), origin.y()));
+        p_->setFont(font);
         if (state_.bkMode == Opaque)
-            p_.fillRect(QRectF(x0, baseline - fm.ascent(), width, fm.height()), state_.bkColor);
-        p_.setPen(QPen(state_.textColor));
+            p_->fillRect(QRectF(x0, baseline - fm.ascent(), width, fm.height()), state_.bkColor);
+        p_->setPen(QPen(state_.textColor));
         const double larger = std::max(sx, sy);
         const double smaller = std::min(sx, sy);
         const bool outlines =
             smaller <= 0 || larger / smaller > MaxTextStretch || px * larger > MaxCachedGlyphPixels;
         const auto drawRun = [&](const QPointF &at, const QString &run) {
             if (!outlines) {
-                p_.drawText(at, run);
+                p_->drawText(at, run);
                 return;
             }
             QPainterPath path;
             path.addText(at, font, run);
-            p_.fillPath(path, state_.textColor);
+            p_->fillPath(path, state_.textColor);
         };
         if (!hasDx) {
             drawRun(QPointF(x0, baseline), text);
@@ -529,17 +546,17 @@ private:
                 k += len - 1;
             }
         }
-        p_.setWorldTransform(logicalToTarget_);
+        p_->setWorldTransform(logicalToTarget_);
         if (restoreClip) {
-            p_.restore();
-            p_.setWorldTransform(logicalToTarget_);
+            p_->restore();
+            p_->setWorldTransform(logicalToTarget_);
         }
         if (state_.textAlign & TaUpdateCp)
             state_.current.rx() += width;
     }
 
     const QByteArray &emf_;
-    QPainter &p_;
+    QPainter *p_; // none when only checking
     QRectF target_;
     EmfHeaderInfo header_;
     std::vector<GdiObject> objects_;
@@ -559,7 +576,12 @@ void playEmf(const QByteArray &emf, QPainter &painter, const QRectF &target)
         readEmfHeader(emf);
         return;
     }
-    Player(emf, painter, target).play();
+    Player(emf, &painter, target).play();
+}
+
+void checkEmf(const QByteArray &emf)
+{
+    Player(emf, nullptr, QRectF(0, 0, 100, 100)).play();
 }
 
 } // namespace zeplo

@@ -12,4 +12,8 @@ namespace zeplo {
 // of it has been drawn. The painter's state is restored either way.
 void playEmf(const QByteArray &emf, QPainter &painter, const QRectF &target);
 
+// Reads every record of the picture as playEmf() does, drawing nothing:
+// throws the Error playEmf() would throw for a damaged picture.
+void checkEmf(const QByteArray &emf);
+
 } // namespace zeplo

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "engine/Error.h"
-#include "report/EmfRecords.h"
+#include "report/EmfPlayer.h"
 #include "report/FileWriter.h"
 
 namespace zeplo {
@@ -288,8 +288,11 @@ std::unique_ptr<PageStore> PageStore::loadFromFile(const QString &path)
         const qint64 back = qFromLittleEndian<quint32>(read(next - 4, 4).constData());
         if (back != off)
             damagedFile(QStringLiteral("the record of page %1 ends with a wrong offset").arg(n));
+        // Every record of every picture is read as the preview and the printer
+        // will read it: a picture damaged inside is refused now, before any
+        // page of it is shown half drawn.
         try {
-            readEmfHeader(picture);
+            checkEmf(picture);
         } catch (const Error &e) {
             damagedFile(QStringLiteral("page %1: %2").arg(n).arg(e.message()));
         }

@@ -56,7 +56,8 @@ public:
     // rendering finished. Only a finished store is written; returns whether it was.
     bool saveToFile(const QString &path);
 
-    // Reads a saved report file, checking every record against the file.
+    // Reads a saved report file, checking every record against the file and
+    // every record of each page picture as the player reads it.
     // Throws Error "File does not exist" for a missing file and a
     // Error naming the fault for a damaged or foreign one.
     static std::unique_ptr<PageStore> loadFromFile(const QString &path);

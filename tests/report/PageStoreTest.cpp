@@ -435,6 +435,28 @@ TEST_F(ReportFile, DamagedFilesAreRejected)
     EXPECT_TRUE(rejected(bad));
     EXPECT_TRUE(rejected(good + QByteArray(4, '\0'))); // stray bytes at the end
 
+    // A picture damaged inside, its header intact, is refused as it loads,
+    // naming its page, rather than shown blank or half drawn.
+    const qsizetype picture = second + 8;
+    const auto le32 = [](const QByteArray &b, qsizetype at) { return qFromLittleEndian<quint32>(b.constData() + at); };
+    const qsizetype firstRecord = picture + qsizetype(le32(good, picture + 4));
+    bad = good;
+    setLe32(bad, firstRecord + 4, 0x7FFFFFF0);
+    writeAll(file, bad);
+    EXPECT_EQ(loadError(file), QStringLiteral("The file is not a readable report (page 2: The page picture is damaged: "
+                                              "a record at offset %1 runs past the end)")
+                                   .arg(firstRecord - picture));
+    bad = good;
+    for (qsizetype at = firstRecord; at < picture + pages[1].size(); at += qsizetype(le32(bad, at + 4))) {
+        if (le32(bad, at) == 82) { // the font's object index, past the picture's table of objects
+            setLe32(bad, at + 8, 60000);
+            break;
+        }
+    }
+    writeAll(file, bad);
+    EXPECT_EQ(loadError(file), QStringLiteral("The file is not a readable report (page 2: The page picture is damaged: "
+                                              "object index 60000 is out of range)"));
+
     // Compressed pages get their own message.
     bad = good;
     bad[25] = 1;
@@ -459,7 +481,7 @@ TEST_F(ReportFile, DamagedFilesAreRejected)
         writeAll(file, damaged);
         try {
             auto store = PageStore::loadFromFile(file);
-            // Damage that the loader cannot see lies inside a picture's body.
+            // Damage that the loader cannot see lies inside a text or a colour.
             EXPECT_EQ(store->pageCount(), 3);
         } catch (const Error &) {
         }

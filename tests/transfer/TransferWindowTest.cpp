@@ -2,12 +2,16 @@
 
 #include <optional>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -28,6 +32,7 @@
 #include "transfer/ImportDialog.h"
 #include "transfer/ServerDialog.h"
 #include "transfer/TransferWindow.h"
+#include "widgets/QtTranslations.h"
 
 using namespace zeplo;
 using namespace zeplo::transfer;
@@ -49,16 +54,39 @@ Rows books(tool::CatalogueStore &catalogue)
     return rows;
 }
 
-// The window on a catalogue of its own folder, its messages in Czech as the program's.
+// On a Czech desktop, as the program starts there: its messages in Czech and
+// Qt's own texts too (the test command runs these tests under
+// LANG=cs_CZ.UTF-8; the locale is made Czech here all the same, whatever
+// LC_ALL says).
+class CzechDesktop {
+public:
+    CzechDesktop() : before_(QLocale())
+    {
+        QLocale::setDefault(QLocale(QLocale::Czech, QLocale::Czechia));
+        tool::setLanguage(tool::Language::Czech);
+        loadQtTranslations(QLocale());
+    }
+    ~CzechDesktop()
+    {
+        tool::setLanguage(tool::Language::English);
+        unloadQtTranslations();
+        QLocale::setDefault(before_);
+    }
+
+private:
+    QLocale before_;
+};
+
+// The window on a catalogue of its own folder, on a Czech desktop.
 class TransferWindowTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        tool::setLanguage(tool::Language::Czech);
         ASSERT_TRUE(dir.isValid());
         catalogue = tool::openCatalogue(dir.path().toStdString());
     }
-    void TearDown() override { tool::setLanguage(tool::Language::English); }
+
+    CzechDesktop czech;
 
     QString file(const QString &name, const QByteArray &content = {})
     {
@@ -95,7 +123,7 @@ protected:
 };
 
 // The import dialog as it comes up over the window, given to `act` and then
-// accepted with its import button.
+// accepted with its import button; closed when that cannot start the import.
 void inImportDialog(const std::function<void(ImportDialog &)> &act)
 {
     QTimer::singleShot(0, [act] {
@@ -103,7 +131,21 @@ void inImportDialog(const std::function<void(ImportDialog &)> &act)
         ASSERT_TRUE(dialog);
         act(*dialog);
         child<QPushButton>(*dialog, "importButton")->click();
+        if (dialog->isVisible()) {
+            ADD_FAILURE() << "not imported: " << child<QLabel>(*dialog, "problemLabel")->text().toStdString();
+            dialog->reject();
+        }
     });
+}
+
+// The preview's column under a heading, -1 when none has it.
+int previewColumn(ImportDialog &dialog, const QString &heading)
+{
+    auto *table = child<QTableWidget>(dialog, "previewTable");
+    for (int c = 0; c < table->columnCount(); ++c)
+        if (table->horizontalHeaderItem(c)->text() == heading)
+            return c;
+    return -1;
 }
 
 void chooseTarget(ImportDialog &dialog, int fileColumn, int target)
@@ -132,8 +174,16 @@ TEST_F(TransferWindowTest, ImportsACzechSpreadsheetFileWithAChangedMapping)
         // Půjčeno is not used; Popis goes where Půjčeno went.
         chooseTarget(dialog, 7, -1);
         chooseTarget(dialog, 4, 8);
-        previewed = child<QTableWidget>(dialog, "previewTable")->item(0, 8)->text();
-        EXPECT_EQ(child<QTableWidget>(dialog, "previewTable")->item(0, 5), nullptr);
+        auto *table = child<QTableWidget>(dialog, "previewTable");
+        EXPECT_EQ(previewColumn(dialog, QStringLiteral("id")), -1) << "the file has no ids";
+        previewed = table->item(0, previewColumn(dialog, QStringLiteral("Půjčeno")))->text();
+        EXPECT_EQ(table->item(0, previewColumn(dialog, QStringLiteral("Popis"))), nullptr);
+        // As the catalogue shows its logical values: yes is "True", an empty cell beside marks "False".
+        EXPECT_EQ(table->item(0, previewColumn(dialog, QStringLiteral("Vlastním")))->text(), QStringLiteral("True"));
+        EXPECT_EQ(table->item(1, previewColumn(dialog, QStringLiteral("Přečteno")))->text(), QStringLiteral("False"));
+        // Book 2 starts on the file's line 4: its first lies over two lines.
+        EXPECT_EQ(table->verticalHeaderItem(1)->text() + table->verticalHeaderItem(1)->toolTip(),
+                  QStringLiteral("2Kniha 2 (řádek 4 souboru)"));
         EXPECT_EQ(child<QLabel>(dialog, "problemLabel")->text(), QString());
     });
     runAndWait([&] { window().importFile(QStringLiteral(ZEPLO_TEST_DATA "/knihy-cs-1250.csv")); });
@@ -146,6 +196,48 @@ TEST_F(TransferWindowTest, ImportsACzechSpreadsheetFileWithAChangedMapping)
                                                  "1", "Satirický román o mlocích.\nDruhý řádek popisu"}));
     EXPECT_EQ(rows[3][8], "-");
     EXPECT_EQ(rows[1][2], "1984");
+}
+
+TEST_F(TransferWindowTest, EveryMappingRowIsReadableOnTheAccessibilityBusAndTheDialogFitsTheScreen)
+{
+    ImportDialog dialog(file(QStringLiteral("sloupce.csv"), "id;Název;Poznámka k vydání;Rok vydání\n7;RUR;;1920\n").toStdString());
+    dialog.show();
+    // Every drop-down of the mapping is on the bus, labelled by its file column, its choice as its text.
+    QStringList read;
+    std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+        if (node->role() == QAccessible::ComboBox && node->object()->objectName().startsWith(QLatin1String("target"))) {
+            const auto labels = node->relations(QAccessible::Label);
+            read << (labels.isEmpty() ? QStringLiteral("?") : labels.first().first->text(QAccessible::Name))
+                        + QStringLiteral(": ") + node->text(QAccessible::Value);
+        }
+        for (int i = 0; i < node->childCount(); ++i)
+            walk(node->child(i));
+    };
+    walk(QAccessible::queryAccessibleInterface(&dialog));
+    EXPECT_EQ(read, QStringList({"id: id", "Název: Název", "Poznámka k vydání: nepoužít", "Rok vydání: Rok vydání"}));
+    // The file has ids: the preview shows them.
+    auto *table = QAccessible::queryAccessibleInterface(child<QTableWidget>(dialog, "previewTable"))->tableInterface();
+    ASSERT_TRUE(table);
+    QStringList headings;
+    for (int c = 0; c < table->columnCount(); ++c)
+        headings << table->columnDescription(c);
+    EXPECT_EQ(headings, QStringList({"id", "Autor", "Název", "Žánr", "Rok vydání", "Popis", "Vlastním", "Přečteno", "Půjčeno"}));
+    // On a screen of 1024 × 768, the mapping without a sideways scroll bar.
+    EXPECT_LE(dialog.frameGeometry().width(), 1024);
+    EXPECT_LE(dialog.frameGeometry().height(), 768);
+    auto *area = child<QScrollArea>(dialog, "mappingArea");
+    EXPECT_LE(area->widget()->width(), area->viewport()->width());
+    EXPECT_FALSE(area->horizontalScrollBar()->isVisible());
+
+    // A file of 100,000 columns lists the first 200 and says how many more there are.
+    QByteArray wide = "Název";
+    for (int i = 0; i < 100000; ++i)
+        wide += ";Sloupec " + QByteArray::number(i);
+    ImportDialog many(file(QStringLiteral("siroka.csv"), wide + "\nRUR" + QByteArray(100000, ';') + "\n").toStdString());
+    EXPECT_EQ(many.findChildren<QComboBox *>(QRegularExpression(QStringLiteral("^target"))).size(), 200);
+    EXPECT_EQ(child<QLabel>(many, "unlistedLabel")->text(),
+              QStringLiteral("Soubor má ještě dalších 99\u00A0801 sloupců; načtou se podle svých názvů, neznámé se nepoužijí."));
+    EXPECT_TRUE(child<QPushButton>(many, "importButton")->isEnabled());
 }
 
 TEST_F(TransferWindowTest, CancelInTheMiddleOfALargeImportLeavesTheCatalogueAsItWas)
@@ -199,18 +291,34 @@ TEST_F(TransferWindowTest, ClosingWhileTheServerRunsALongStatementStopsItWithout
     EXPECT_TRUE(QTest::qWaitFor([&] { return sleeping() == "0"; }, 20000));
 }
 
-TEST_F(TransferWindowTest, ABadLineIsNamedInCzechAndNothingIsStored)
+TEST_F(TransferWindowTest, ARefusedBookStopsTheImportNamedInCzechAndNothingIsStored)
 {
     tool::makeDemoCatalogue(*catalogue, 3, 1);
     const Rows before = books(*catalogue);
-    ModalAnswerer answerer;
-    inImportDialog([](ImportDialog &dialog) {
-        // The preview already shows the refused value and why.
-        EXPECT_TRUE(child<QLabel>(dialog, "problemLabel")->text().contains(QStringLiteral("není rok")));
+    // Shown in the preview: the import cannot start until the file or the mapping is mended.
+    QTimer::singleShot(0, [] {
+        auto *dialog = qobject_cast<ImportDialog *>(QApplication::activeModalWidget());
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(child<QLabel>(*dialog, "problemLabel")->text(),
+                  QStringLiteral("Kniha 2 (řádek 4 souboru): sloupec Rok vydání: „19x5“ není rok (celé číslo od -32768 do 32767)."));
+        EXPECT_FALSE(child<QPushButton>(*dialog, "importButton")->isEnabled());
+        chooseTarget(*dialog, 1, -1);
+        EXPECT_EQ(child<QLabel>(*dialog, "problemLabel")->text(), QString());
+        EXPECT_TRUE(child<QPushButton>(*dialog, "importButton")->isEnabled());
+        dialog->reject();
     });
-    runAndWait([&] { window().importFile(file(QStringLiteral("spatna.csv"), "Název;Rok vydání\nA;1999\nB;19x5\n")); });
+    window().importFile(file(QStringLiteral("spatna.csv"), "Název;Rok vydání\nA;1999\n\nB;19x5\n"));
+
+    // Past the preview: the import names it with its line, in the window's own box.
+    QByteArray csv = "Název;Rok vydání\n";
+    for (int i = 0; i < 30; ++i)
+        csv += "Kniha " + QByteArray::number(i) + (i == 24 ? ";19x5\n" : ";1999\n");
+    ModalAnswerer answerer;
+    inImportDialog([](ImportDialog &) {});
+    runAndWait([&] { window().importFile(file(QStringLiteral("dlouha.csv"), csv)); });
     ASSERT_EQ(answerer.count(), 1);
-    EXPECT_TRUE(answerer.texts[0].contains(QStringLiteral("spatna.csv, řádek 3: sloupec rok_vydani: „19x5“ není rok")))
+    EXPECT_EQ(answerer.titles[0], QStringLiteral("Zeplo – převod knih"));
+    EXPECT_TRUE(answerer.texts[0].contains(QStringLiteral("dlouha.csv, řádek 26: sloupec Rok vydání: „19x5“ není rok")))
         << answerer.texts[0].toStdString();
     EXPECT_EQ(books(*catalogue), before);
 }
@@ -293,17 +401,43 @@ TEST_F(TransferWindowTest, CopiesToAServerAndBackWithThePasswordOnlyInTheConnect
     EXPECT_EQ(books(*tool::openCatalogue(other.path().toStdString())), source);
 }
 
+TEST_F(TransferWindowTest, AServerThatCannotBeHadIsOneCzechSentenceWithTheClientLibrarysWordsBelow)
+{
+    ServerDatabase server;
+    ASSERT_TRUE(server.ok());
+    tool::makeDemoCatalogue(*catalogue, 2, 1);
+    const std::string uri = server.uri(); // postgresql://USER:PASSWORD@/DATABASE?host=FOLDER&port=PORT
+    const std::size_t colon = uri.find(':', 13), at = uri.find('@'), query = uri.find('?');
+    const std::string user = uri.substr(13, colon - 13), password = uri.substr(colon + 1, at - colon - 1);
+    const std::string database = uri.substr(at + 2, query - at - 2), base = "postgresql://" + user + "@";
+    server.scalar("REVOKE CONNECT ON DATABASE " + database + " FROM PUBLIC");
+    const std::vector<std::tuple<std::string, std::string, QString>> cases = { // uri, password, sentence
+        {base + "/" + database + uri.substr(query), "Heslo-42", "nepřijal heslo, zkontrolujte uživatele a heslo."},
+        {base + "/nosuch" + uri.substr(query), password, "Databáze, kterou uvádí adresa " + QString::fromStdString(base) + "/nosuch"},
+        {base + "/" + database + "?host=/nonexistent-zeplo", password, "nepřijímá spojení, buď neběží, nebo k němu nevede cesta."},
+        {base + "nosuchhost.invalid/" + database, password, "nelze v síti najít, zkontrolujte jeho adresu."},
+        {server.readOnlyUri(), {}, "Uživatel nemá právo připojit se k databázi postgresql://zeplo_reader@/"}};
+    for (const auto &[where, typed, says] : cases) {
+        SCOPED_TRACE(where);
+        ModalAnswerer answerer;
+        runAndWait([&] { window().copyWithServer(where, typed, true); });
+        ASSERT_EQ(answerer.count(), 1);
+        EXPECT_EQ(answerer.titles[0], QStringLiteral("Zeplo – převod knih"));
+        const QStringList lines = answerer.texts[0].split(QLatin1Char('\n'));
+        EXPECT_TRUE(lines[0].contains(says)) << answerer.texts[0].toStdString();
+        EXPECT_GE(lines.size(), 2) << "the client library's words below";
+        EXPECT_FALSE(answerer.texts[0].contains(QStringLiteral("?."))) << answerer.texts[0].toStdString();
+        EXPECT_FALSE(answerer.texts[0].contains(QString::fromStdString(password)));
+    }
+}
+
 // With Zeplo open on the same catalogue, an import goes in and the main
 // window's next list command shows the books; a catalogue that another
 // program keeps locked gives the program's "locked" message and loses nothing.
 class TransferBesideZeplo : public testing::TestWithParam<CatalogueEngine> {
 protected:
-    void SetUp() override { tool::setLanguage(tool::Language::Czech); }
-    void TearDown() override
-    {
-        tool::setLanguage(tool::Language::English);
-        Engine::setLockWaitMs(5000);
-    }
+    void TearDown() override { Engine::setLockWaitMs(5000); }
+    CzechDesktop czech;
 };
 
 INSTANTIATE_TEST_SUITE_P(, TransferBesideZeplo, kEachEngine, engineName);
@@ -341,6 +475,8 @@ TEST_P(TransferBesideZeplo, ImportsWhileZeploIsOpenAndSaysWhenTheCatalogueIsLock
     import();
     catalogue.unlock();
     ASSERT_EQ(answerer.count(), 1);
-    EXPECT_TRUE(answerer.texts[0].contains(QStringLiteral("locked by another program"))) << answerer.texts[0].toStdString();
+    EXPECT_EQ(answerer.titles[0], QStringLiteral("Zeplo – převod knih"));
+    EXPECT_EQ(answerer.texts[0], QStringLiteral("Katalog má zamčený jiný program a ani po 0,3 s ho neuvolnil. "
+                                                "Zkuste to znovu, až ten program skončí."));
     EXPECT_EQ(catalogue.count(), 5);
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -182,6 +183,10 @@ int main(int argc, char **argv)
             return 0;
         }
         return usageError(command.empty() ? "no command given" : "unknown command: " + command);
+    } catch (const std::bad_alloc &) {
+        // What runs out of memory reading a file says so itself; anything else, here.
+        std::fprintf(stderr, "zeplo-catalogue: the memory ran out\n");
+        return 1;
     } catch (const std::exception &e) {
         std::fprintf(stderr, "zeplo-catalogue: %s\n", e.what());
         return 1;

@@ -1,16 +1,23 @@
 #include "ImportDialog.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "widgets/ErrorGuard.h"
+#include "TransferMessages.h"
+#include "books/files/ColumnNames.h"
+#include "books/files/FieldValues.h"
 #include "widgets/WaitCursor.h"
 
 namespace zeplo::transfer {
@@ -22,6 +29,9 @@ QString text(const std::string &s) { return QString::fromStdString(s); }
 // The encodings a Czech user's files come in, by the names ICU knows them.
 const char *const kEncodings[] = {"Windows-1250", "UTF-8", "UTF-16LE", "UTF-16BE", "ISO-8859-2", "IBM852"};
 const char kSeparators[] = {';', ',', '\t'};
+// Mapping rows side by side, so that the nine columns of a catalogue's export show without scrolling.
+constexpr int kMappingPairsPerLine = 2;
+constexpr int kMappingLabelWidth = 220;
 
 QString separatorName(char separator)
 {
@@ -33,6 +43,17 @@ QString separatorName(char separator)
     }
 }
 
+QString czechName(std::size_t column) { return QString::fromUtf8(tool::czechName(column)); }
+
+// A label that names the control after it, for the eye and for a screen reader.
+QLabel *labelFor(const QString &caption, QWidget *control)
+{
+    auto *label = new QLabel(caption);
+    label->setBuddy(control);
+    control->setAccessibleName(QString(caption).remove(QLatin1Char(':')));
+    return label;
+}
+
 } // namespace
 
 ImportDialog::ImportDialog(const std::filesystem::path &file, QWidget *parent) : QDialog(parent), path_(file)
@@ -41,65 +62,84 @@ ImportDialog::ImportDialog(const std::filesystem::path &file, QWidget *parent) :
     setWindowTitle(QStringLiteral("Načtení knih: náhled a sloupce"));
     auto *layout = new QVBoxLayout(this);
 
-    auto *fileLabel = new QLabel(QStringLiteral("Soubor: %1").arg(QDir::toNativeSeparators(text(file.string()))));
+    const QString shownPath = QDir::toNativeSeparators(text(file.string()));
+    auto *fileLabel = new QLabel;
     fileLabel->setObjectName(QStringLiteral("fileLabel"));
+    fileLabel->setText(QStringLiteral("Soubor: %1")
+                           .arg(fileLabel->fontMetrics().elidedText(shownPath, Qt::ElideMiddle, 860)));
+    fileLabel->setToolTip(shownPath);
+    fileLabel->setAccessibleName(QStringLiteral("Soubor: %1").arg(shownPath));
     layout->addWidget(fileLabel);
     formatLabel_ = new QLabel;
     formatLabel_->setObjectName(QStringLiteral("formatLabel"));
     layout->addWidget(formatLabel_);
     if (tool::fileFormatOf(file) == tool::FileFormat::Csv) {
         auto *other = new QHBoxLayout;
-        other->addWidget(new QLabel(QStringLiteral("Číst jako:")));
         encodingBox_ = new QComboBox;
         encodingBox_->setObjectName(QStringLiteral("encodingBox"));
         for (const char *encoding : kEncodings)
             encodingBox_->addItem(QString::fromLatin1(encoding));
+        other->addWidget(labelFor(QStringLiteral("Číst jako:"), encodingBox_));
         other->addWidget(encodingBox_);
-        other->addWidget(new QLabel(QStringLiteral("oddělovač:")));
         separatorBox_ = new QComboBox;
         separatorBox_->setObjectName(QStringLiteral("separatorBox"));
         for (const char separator : kSeparators)
             separatorBox_->addItem(separatorName(separator), QVariant(int(separator)));
+        other->addWidget(labelFor(QStringLiteral("Oddělovač:"), separatorBox_));
         other->addWidget(separatorBox_);
         other->addStretch(1);
         layout->addLayout(other);
     }
 
-    layout->addWidget(new QLabel(QStringLiteral("Sloupce souboru a sloupce katalogu, do kterých půjdou:")));
-    mappingTable_ = new QTableWidget(0, 2);
-    mappingTable_->setObjectName(QStringLiteral("mappingTable"));
-    mappingTable_->setHorizontalHeaderLabels({QStringLiteral("Sloupec souboru"), QStringLiteral("Sloupec katalogu")});
-    mappingTable_->verticalHeader()->hide();
-    mappingTable_->horizontalHeader()->setStretchLastSection(true);
-    mappingTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    layout->addWidget(mappingTable_);
+    auto *mappingArea = new QScrollArea;
+    mappingArea->setObjectName(QStringLiteral("mappingArea"));
+    mappingArea->setWidgetResizable(true);
+    mappingArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    mappingArea->setMaximumHeight(200);
+    mapping_ = new QWidget;
+    mapping_->setObjectName(QStringLiteral("mapping"));
+    mappingGrid_ = new QGridLayout(mapping_);
+    for (int pair = 0; pair < kMappingPairsPerLine; ++pair)
+        mappingGrid_->setColumnStretch(2 * pair + 1, 1);
+    mappingArea->setWidget(mapping_);
+    auto *mappingLabel = new QLabel(QStringLiteral("Sloupce souboru a sloupce katalogu, do kterých půjdou:"));
+    mappingLabel->setBuddy(mappingArea);
+    mappingArea->setAccessibleName(QStringLiteral("Sloupce souboru a sloupce katalogu"));
+    layout->addWidget(mappingLabel);
+    layout->addWidget(mappingArea);
+    unlistedLabel_ = new QLabel;
+    unlistedLabel_->setObjectName(QStringLiteral("unlistedLabel"));
+    unlistedLabel_->setWordWrap(true);
+    unlistedLabel_->hide();
+    layout->addWidget(unlistedLabel_);
 
-    layout->addWidget(new QLabel(QStringLiteral("Prvních %1 řádků tak, jak budou uloženy:").arg(kPreviewRows)));
-    previewTable_ = new QTableWidget(0, static_cast<int>(tool::kColumnCount));
+    previewTable_ = new QTableWidget(0, 0);
     previewTable_->setObjectName(QStringLiteral("previewTable"));
-    QStringList headers;
-    for (const tool::Column &column : tool::kColumns)
-        headers << QString::fromLatin1(column.name);
-    previewTable_->setHorizontalHeaderLabels(headers);
     previewTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    previewTable_->setAccessibleName(QStringLiteral("Náhled knih"));
+    auto *previewLabel = new QLabel(QStringLiteral("Prvních %1 knih tak, jak budou uloženy:").arg(kPreviewRows));
+    previewLabel->setBuddy(previewTable_);
+    layout->addWidget(previewLabel);
     layout->addWidget(previewTable_, 1);
 
     problemLabel_ = new QLabel;
     problemLabel_->setObjectName(QStringLiteral("problemLabel"));
     problemLabel_->setWordWrap(true);
     problemLabel_->setStyleSheet(QStringLiteral("color: #b00000"));
+    problemLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(problemLabel_);
 
-    buttons_ = new QDialogButtonBox;
-    QPushButton *import = buttons_->addButton(QStringLiteral("Načíst knihy"), QDialogButtonBox::AcceptRole);
-    import->setObjectName(QStringLiteral("importButton"));
-    import->setDefault(true);
-    buttons_->addButton(QStringLiteral("Storno"), QDialogButtonBox::RejectRole)
+    auto *buttons = new QDialogButtonBox;
+    importButton_ = buttons->addButton(QStringLiteral("Načíst knihy"), QDialogButtonBox::AcceptRole);
+    importButton_->setObjectName(QStringLiteral("importButton"));
+    importButton_->setDefault(true);
+    buttons->addButton(QStringLiteral("Storno"), QDialogButtonBox::RejectRole)
         ->setObjectName(QStringLiteral("cancelButton"));
-    connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons_);
-    resize(820, 640);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    // Within a screen of 1024 × 768 with its panels and the window's frame.
+    resize(900, 660);
 
     tool::ReadOptions found;
     found.ignoreUnknown = true; // shown as not used
@@ -109,10 +149,10 @@ ImportDialog::ImportDialog(const std::filesystem::path &file, QWidget *parent) :
         try {
             open(found);
         } catch (const std::exception &e) {
-            showProblem(QString::fromUtf8(e.what())); // perhaps readable as another encoding
+            showProblem(failureText(e)); // perhaps readable as another encoding
         }
         for (QComboBox *box : {encodingBox_, separatorBox_})
-            connect(box, &QComboBox::currentIndexChanged, this, guarded([this] { readAnotherWay(); }));
+            connect(box, &QComboBox::currentIndexChanged, this, showingFailure(this, [this] { readAnotherWay(); }));
     }
 }
 
@@ -122,13 +162,15 @@ void ImportDialog::open(const tool::ReadOptions &options)
 {
     const WaitCursor wait(this);
     file_.reset();
-    // The boxes of the columns as read before go now, not later: only the new ones are there.
-    for (int row = 0; row < mappingTable_->rowCount(); ++row) {
-        QWidget *box = mappingTable_->cellWidget(row, 1);
-        mappingTable_->removeCellWidget(row, 1);
-        delete box;
+    // The drop-downs of the columns as read before go now: only the new ones are there.
+    for (QComboBox *box : targets_)
+        box->disconnect(this);
+    targets_.clear();
+    while (QLayoutItem *item = mappingGrid_->takeAt(0)) {
+        delete item->widget();
+        delete item;
     }
-    mappingTable_->setRowCount(0);
+    unlistedLabel_->hide();
     previewTable_->setRowCount(0);
     file_ = std::make_unique<tool::BookFile>(path_, options);
     if (file_->format() == tool::FileFormat::Csv) {
@@ -156,75 +198,111 @@ void ImportDialog::readAnotherWay()
         open(options);
     } catch (const std::exception &e) {
         formatLabel_->clear();
-        showProblem(QString::fromUtf8(e.what()));
+        showProblem(failureText(e));
     }
 }
 
 void ImportDialog::fillMapping()
 {
     const auto &columns = file_->columns();
-    mappingTable_->setRowCount(static_cast<int>(columns.size()));
-    for (int row = 0; row < mappingTable_->rowCount(); ++row) {
-        const tool::FileColumn &column = columns[static_cast<std::size_t>(row)];
-        mappingTable_->setItem(row, 0, new QTableWidgetItem(text(column.name)));
+    const int listed = static_cast<int>(std::min<std::size_t>(columns.size(), kMostListedColumns));
+    for (int i = 0; i < listed; ++i) {
+        const tool::FileColumn &column = columns[static_cast<std::size_t>(i)];
+        const QString name = text(tool::shortened(column.name));
         auto *target = new QComboBox;
-        target->setObjectName(QStringLiteral("target%1").arg(row));
+        target->setObjectName(QStringLiteral("target%1").arg(i));
         target->addItem(QStringLiteral("nepoužít"), -1);
-        for (std::size_t i = 0; i < tool::kColumnCount; ++i)
-            target->addItem(QString::fromLatin1(tool::kColumns[i].name), static_cast<int>(i));
+        for (std::size_t k = 0; k < tool::kColumnCount; ++k)
+            target->addItem(czechName(k), static_cast<int>(k));
         target->setCurrentIndex(target->findData(column.target));
-        connect(target, &QComboBox::currentIndexChanged, this, guarded([this] { mappingChanged(); }));
-        mappingTable_->setCellWidget(row, 1, target);
+        // Read as "Poznámka, nepoužít" by a screen reader: the label it is the
+        // buddy of names it (its accessible name, where the platform takes
+        // one), its text is the choice.
+        const QString named = name.isEmpty() ? QStringLiteral("Sloupec %1 bez názvu").arg(i + 1) : name;
+        target->setAccessibleName(named);
+        target->setAccessibleDescription(QStringLiteral("Sloupec katalogu pro sloupec souboru %1").arg(named));
+        auto *label = new QLabel(named);
+        label->setObjectName(QStringLiteral("column%1").arg(i));
+        label->setBuddy(target);
+        // On one line when it fits, else wrapped within the width of a label.
+        label->setWordWrap(true);
+        label->setMinimumWidth(std::min(label->fontMetrics().horizontalAdvance(named) + 2, kMappingLabelWidth));
+        label->setMaximumWidth(kMappingLabelWidth);
+        label->setToolTip(label->text());
+        const int line = i / kMappingPairsPerLine, pair = i % kMappingPairsPerLine;
+        mappingGrid_->addWidget(label, line, 2 * pair);
+        mappingGrid_->addWidget(target, line, 2 * pair + 1);
+        connect(target, &QComboBox::currentIndexChanged, this, showingFailure(this, [this, i] { mappingChanged(i); }));
+        targets_.push_back(target);
     }
-    mappingTable_->resizeColumnsToContents();
+    if (std::size_t(listed) < columns.size()) {
+        unlistedLabel_->setText(QStringLiteral("Soubor má ještě dalších %1 sloupců; načtou se podle svých názvů, "
+                                               "neznámé se nepoužijí.")
+                                    .arg(QLocale(QLocale::Czech).toString(qulonglong(columns.size() - listed))));
+        unlistedLabel_->show();
+    }
 }
 
-void ImportDialog::mappingChanged()
+void ImportDialog::mappingChanged(int fileColumn)
 {
-    for (int row = 0; row < mappingTable_->rowCount(); ++row) {
-        const auto *target = static_cast<QComboBox *>(mappingTable_->cellWidget(row, 1));
-        file_->setTarget(static_cast<std::size_t>(row), target->currentData().toInt());
-    }
+    file_->setTarget(static_cast<std::size_t>(fileColumn), targets_[std::size_t(fileColumn)]->currentData().toInt());
     showPreview();
 }
 
 void ImportDialog::showProblem(const QString &problem)
 {
     problemLabel_->setText(problem);
-    buttons_->findChild<QPushButton *>(QStringLiteral("importButton"))->setEnabled(file_ && problem.isEmpty());
+    importButton_->setEnabled(file_ && problem.isEmpty());
 }
 
 void ImportDialog::showPreview()
 {
     const WaitCursor wait(this);
     previewTable_->setRowCount(0);
+    // The catalogue's columns, the id only when the file gives ids.
+    std::vector<std::size_t> shown;
+    for (std::size_t k = file_->hasIds() ? 0 : 1; k < tool::kColumnCount; ++k)
+        shown.push_back(k);
+    previewTable_->setColumnCount(static_cast<int>(shown.size()));
+    QStringList headings;
+    for (const std::size_t k : shown)
+        headings << czechName(k);
+    previewTable_->setHorizontalHeaderLabels(headings);
     try {
         const std::vector<tool::PreviewRow> rows = file_->preview(kPreviewRows);
         previewTable_->setRowCount(static_cast<int>(rows.size()));
-        const auto &columns = file_->columns();
         QString refused;
         for (int r = 0; r < previewTable_->rowCount(); ++r) {
             const tool::PreviewRow &row = rows[static_cast<std::size_t>(r)];
-            previewTable_->setVerticalHeaderItem(r, new QTableWidgetItem(QString::number(row.line)));
-            for (std::size_t c = 0; c < columns.size(); ++c) {
-                if (columns[c].target < 0)
+            const QString place = QStringLiteral("Kniha %1 (řádek %2 souboru)").arg(r + 1).arg(row.line);
+            auto *number = new QTableWidgetItem(QString::number(r + 1));
+            number->setToolTip(place);
+            number->setData(Qt::AccessibleTextRole, place);
+            previewTable_->setVerticalHeaderItem(r, number);
+            if (!row.refusal.empty()) {
+                number->setForeground(Qt::red);
+                if (refused.isEmpty())
+                    refused = place + QStringLiteral(": ") + text(row.refusal);
+            }
+            for (std::size_t c = 0; c < shown.size(); ++c) {
+                const tool::PreviewCell &cell = row.cells[shown[c]];
+                if (cell.text.empty() && !cell.refused)
                     continue;
-                const tool::PreviewCell &cell = row.cells[c];
                 auto *item = new QTableWidgetItem(text(cell.text));
                 if (cell.refused) {
                     item->setForeground(Qt::red);
                     item->setToolTip(text(cell.text));
                     if (refused.isEmpty())
-                        refused = QStringLiteral("Řádek %1: %2").arg(row.line).arg(text(cell.text));
+                        refused = place + QStringLiteral(": ") + text(cell.text);
                 }
-                previewTable_->setItem(r, columns[c].target, item);
+                previewTable_->setItem(r, static_cast<int>(c), item);
             }
         }
-        // A refused value is only shown: the import names it with its line and stores nothing.
-        showProblem(QString());
-        problemLabel_->setText(refused);
+        // A book that would be refused stops the import before it starts: the
+        // user mends the file or the mapping first.
+        showProblem(refused.isEmpty() ? QString() : asSentence(refused));
     } catch (const std::exception &e) {
-        showProblem(QString::fromUtf8(e.what()));
+        showProblem(failureText(e));
     }
 }
 

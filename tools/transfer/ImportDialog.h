@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include <QDialog>
 
@@ -9,7 +10,9 @@
 
 class QComboBox;
 class QDialogButtonBox;
+class QGridLayout;
 class QLabel;
+class QPushButton;
 class QTableWidget;
 
 namespace zeplo::transfer {
@@ -18,8 +21,13 @@ namespace zeplo::transfer {
 // the file is read (the encoding and separator of a CSV file, which the user
 // may change, or a workbook's first sheet), each file column with the catalogue
 // column it goes to ("nepoužít" for none), which the user may change, and the
-// first rows as they will be stored. Accepted, it hands over the file with
-// the mapping chosen.
+// first books as they will be stored, under the catalogue's Czech names.
+// Accepted, it hands over the file with the mapping chosen; it cannot be
+// accepted while the preview shows a book that would be refused.
+//
+// Each file column is a drop-down of its own, named after the column, so that
+// a screen reader reads every row of the mapping: a label and a drop-down
+// whose text is the choice, in a list that scrolls only downwards.
 class ImportDialog : public QDialog {
     Q_OBJECT
 public:
@@ -31,12 +39,15 @@ public:
     std::unique_ptr<tool::BookFile> takeFile() { return std::move(file_); }
 
     static constexpr int kPreviewRows = 20;
+    // The file columns the mapping lists; a file of more keeps the rest as
+    // their names say (and says so).
+    static constexpr int kMostListedColumns = 200;
 
 private:
     void open(const tool::ReadOptions &options);
     void readAnotherWay();
     void fillMapping();
-    void mappingChanged();
+    void mappingChanged(int fileColumn);
     void showPreview();
     void showProblem(const QString &problem);
 
@@ -45,10 +56,13 @@ private:
     QLabel *formatLabel_;
     QComboBox *encodingBox_ = nullptr;
     QComboBox *separatorBox_ = nullptr;
-    QTableWidget *mappingTable_;
+    QWidget *mapping_;
+    QGridLayout *mappingGrid_;
+    std::vector<QComboBox *> targets_;
+    QLabel *unlistedLabel_;
     QTableWidget *previewTable_;
     QLabel *problemLabel_;
-    QDialogButtonBox *buttons_;
+    QPushButton *importButton_;
 };
 
 } // namespace zeplo::transfer

@@ -18,7 +18,7 @@
 #include "books/Commands.h"
 #include "books/DesktopCatalogue.h"
 #include "engine/PgConnection.h"
-#include "widgets/ErrorGuard.h"
+#include "TransferMessages.h"
 #include "widgets/ServerLogIn.h"
 
 namespace zeplo::transfer {
@@ -72,11 +72,11 @@ void TransferWindow::addCatalogueLine(QVBoxLayout *layout)
     auto *menu = new QMenu(changeButton_);
     menu->setObjectName(QStringLiteral("catalogueMenu"));
     connect(choice(menu, QStringLiteral("&Katalog ve složce…"), "chooseFolderAction"), &QAction::triggered, this,
-            guarded([this] { askForFolder(false); }));
+            showingFailure(this, [this] { askForFolder(false); }));
     connect(choice(menu, QStringLiteral("&Nový prázdný katalog ve složce…"), "newFolderAction"), &QAction::triggered,
-            this, guarded([this] { askForFolder(true); }));
+            this, showingFailure(this, [this] { askForFolder(true); }));
     connect(choice(menu, QStringLiteral("Katalog na &serveru…"), "chooseServerAction"), &QAction::triggered, this,
-            guarded([this] { askForCatalogueServer(); }));
+            showingFailure(this, [this] { askForCatalogueServer(); }));
     changeButton_->setMenu(menu);
     line->addWidget(changeButton_, 0, Qt::AlignTop);
     layout->addLayout(line);
@@ -84,7 +84,7 @@ void TransferWindow::addCatalogueLine(QVBoxLayout *layout)
     openOnServerButton_ = new QPushButton(QStringLiteral("Otevírat Zeplo na tomto serveru"), this);
     openOnServerButton_->setObjectName(QStringLiteral("openOnServerButton"));
     openOnServerButton_->setVisible(false);
-    connect(openOnServerButton_, &QPushButton::clicked, this, guarded([this] { openOnServer(); }));
+    connect(openOnServerButton_, &QPushButton::clicked, this, showingFailure(this, [this] { openOnServer(); }));
 }
 
 void TransferWindow::askForFolder(bool makeNew)

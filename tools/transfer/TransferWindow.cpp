@@ -17,9 +17,10 @@
 
 #include "ImportDialog.h"
 #include "ServerDialog.h"
+#include "TransferMessages.h"
 #include "books/Commands.h"
+#include "engine/Error.h"
 #include "engine/ServerUri.h"
-#include "widgets/ErrorGuard.h"
 #include "widgets/ServerLogIn.h"
 
 namespace zeplo::transfer {
@@ -40,14 +41,28 @@ const QString kFileFilters = QStringLiteral("Tabulky (*.csv *.ods *.xlsx);;Všec
 // Asks the program's own Czech question; true for "Ano".
 bool ask(QWidget *parent, const QString &question)
 {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Zeplo – převod knih"), question, QMessageBox::NoButton,
-                    parent);
+    QMessageBox box(QMessageBox::Question, windowName(), question, QMessageBox::NoButton, parent);
     QPushButton *yes = box.addButton(QStringLiteral("&Ano"), QMessageBox::YesRole);
     QPushButton *no = box.addButton(QStringLiteral("&Ne"), QMessageBox::NoRole);
     box.setDefaultButton(no);
     box.setEscapeButton(no);
     box.exec();
     return box.clickedButton() == yes;
+}
+
+// The work's failures as the window tells them: said here, on the work's
+// thread, while what failed is still known by its kind.
+BackgroundWork::Job inCzech(BackgroundWork::Job job)
+{
+    return [job = std::move(job)](tool::Progress &progress) {
+        try {
+            return job(progress);
+        } catch (const tool::Cancelled &) {
+            throw;
+        } catch (const std::exception &e) {
+            throw Error(failureText(e));
+        }
+    };
 }
 
 QPushButton *commandButton(const QString &caption, const char *name, QWidget *parent)
@@ -71,7 +86,7 @@ TransferWindow::TransferWindow(const QString &catalogue, QWidget *parent, const 
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("TransferWindow"));
-    setWindowTitle(QStringLiteral("Zeplo – převod knih"));
+    setWindowTitle(windowName());
     catalogue_ = tool::openProgramCatalogue(catalogue.toStdString(), password);
     catalogueName_ = text(catalogue_->name());
 
@@ -114,9 +129,9 @@ TransferWindow::TransferWindow(const QString &catalogue, QWidget *parent, const 
     progressBar_->setVisible(false);
     cancelButton_->setVisible(false);
 
-    connect(importButton_, &QPushButton::clicked, this, guarded([this] { chooseImportFile(); }));
-    connect(exportButton_, &QPushButton::clicked, this, guarded([this] { chooseExportFile(); }));
-    connect(serverButton_, &QPushButton::clicked, this, guarded([this] { askForServer(); }));
+    connect(importButton_, &QPushButton::clicked, this, showingFailure(this, [this] { chooseImportFile(); }));
+    connect(exportButton_, &QPushButton::clicked, this, showingFailure(this, [this] { chooseExportFile(); }));
+    connect(serverButton_, &QPushButton::clicked, this, showingFailure(this, [this] { askForServer(); }));
     connect(cancelButton_, &QPushButton::clicked, this, [this] {
         work_.cancel();
         cancelButton_->setEnabled(false);
@@ -240,7 +255,7 @@ void TransferWindow::run(const QString &what, BackgroundWork::Job job)
     cancelButton_->setEnabled(true);
     cancelButton_->setVisible(true);
     setCursor(Qt::BusyCursor);
-    work_.start(std::move(job));
+    work_.start(inCzech(std::move(job)));
 }
 
 void TransferWindow::showProgress(int stage, qulonglong done, qulonglong total)
@@ -280,7 +295,7 @@ void TransferWindow::ended(bool ok, bool cancelled, const QString &message)
         statusLabel_->setText(QStringLiteral("Zrušeno. Katalog i soubory zůstaly, jak byly."));
     } else {
         statusLabel_->setText(QStringLiteral("Nepodařilo se. Katalog i soubory zůstaly, jak byly."));
-        showApplicationError(message);
+        showFailure(this, message);
     }
     emit workEnded();
 }

@@ -6,12 +6,12 @@
 #include <QDir>
 #include <QLocale>
 
+#include "TransferMessages.h"
 #include "TransferWindow.h"
 #include "books/Books.h"
 #include "engine/CatalogueChoice.h"
 #include "engine/Engine.h"
 #include "engine/ServerUri.h"
-#include "widgets/ErrorGuard.h"
 #include "widgets/ServerLogIn.h"
 #include "widgets/QtTranslations.h"
 
@@ -22,7 +22,7 @@ int main(int argc, char **argv)
     zeplo::tool::setLanguage(zeplo::tool::Language::Czech);
     std::unique_ptr<zeplo::transfer::TransferWindow> window;
     bool cancelled = false;
-    const bool made = zeplo::runGuarded([&] {
+    const bool made = zeplo::transfer::runShowingFailure(nullptr, [&] {
         zeplo::chooseCatalogue(application.arguments());
         const QString chosen = zeplo::Engine::catalogue();
         // On a server, its password first, as the program asks it.

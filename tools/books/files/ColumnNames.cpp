@@ -21,6 +21,15 @@ QString folded(std::string_view name)
 
 } // namespace
 
+const char *czechName(std::size_t column)
+{
+    static const char *const names[kColumnCount] = {"id",    "Autor",    "Název",    "Žánr",   "Rok vydání",
+                                                    "Popis", "Vlastním", "Přečteno", "Půjčeno"};
+    return names[column];
+}
+
+std::string columnTitle(std::size_t column) { return say(kColumns[column].name, czechName(column)); }
+
 int columnNamed(std::string_view header)
 {
     const QString name = folded(header);

@@ -40,6 +40,8 @@ bool CsvReader::readRecord(SheetRow &row)
     row.line = line_;
     row.cells.clear();
     for (;;) {
+        if (row.cells.size() == kMostFields)
+            throw BadLine(row.line, say("the line has more than 262,144 fields", "řádek má víc než 262 144 polí"));
         Cell &cell = row.cells.emplace_back();
         cell.isText = data_[pos_] == '"';
         if (cell.isText) {

@@ -11,9 +11,12 @@ namespace zeplo::tool {
 // Reads records of UTF-8 text separated by `separator` (a comma, a semicolon or
 // a tab), with double-quote quoting: a quoted field may hold separators, line
 // breaks and doubled quotes. Lines end in LF, CRLF or CR. Records without any
-// value (empty lines, lines of separators only) are skipped.
+// value (empty lines, lines of separators only) are skipped. A record of more
+// than kMostFields fields is refused.
 class CsvReader : public RowReader {
 public:
+    static constexpr std::size_t kMostFields = 1u << 18;
+
     CsvReader(std::string_view data, char separator);
 
     bool next(SheetRow &row) override;

@@ -4,6 +4,9 @@
 #include <optional>
 #include <string>
 
+#include "ColumnNames.h"
+#include "SheetDates.h"
+
 namespace zeplo::tool {
 
 namespace {
@@ -102,8 +105,34 @@ std::optional<bool> parseLogical(std::string_view s)
 
 bool isMark(std::string_view field) { return lowerAscii(trimmed(field)) == "x"; }
 
-void convertField(const Column &column, Cell &&cell, bool columnHoldsMarks, Value &value)
+std::string shortened(std::string_view value)
 {
+    std::string out;
+    std::size_t characters = 0, i = 0;
+    for (; i < value.size() && characters < kQuotedCharacters; ++characters) {
+        const auto lead = static_cast<unsigned char>(value[i]);
+        const std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if (value[i] == '\r' || value[i] == '\n') {
+            out += "↵";
+            i += value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n' ? 2 : 1;
+            continue;
+        }
+        if (lead < 0x20 || lead == 0x7F)
+            out += ' ';
+        else
+            out.append(value.substr(i, length));
+        i += length;
+    }
+    if (i < value.size())
+        out += "…";
+    return out;
+}
+
+std::string quotedValue(std::string_view value) { return say("\"", "„") + shortened(value) + say("\"", "“"); }
+
+void convertField(std::size_t index, Cell &&cell, bool columnHoldsMarks, Value &value)
+{
+    const Column &column = kColumns[index];
     value.setNull();
     std::string &field = cell.text;
     if (field.empty() && !(cell.isText && holdsText(column.kind))) {
@@ -111,8 +140,8 @@ void convertField(const Column &column, Cell &&cell, bool columnHoldsMarks, Valu
             value.setNumber(0);
         return;
     }
-    const std::string shown = say("\"", "„") + field + say("\"", "“");
-    const std::string name = say("column ", "sloupec ") + column.name + ": ";
+    const std::string shown = quotedValue(field);
+    const std::string name = say("column ", "sloupec ") + columnTitle(index) + ": ";
     switch (column.kind) {
     case Kind::Id: {
         const auto id = parseWholeNumber(field);
@@ -123,7 +152,7 @@ void convertField(const Column &column, Cell &&cell, bool columnHoldsMarks, Valu
         break;
     }
     case Kind::Year: {
-        const auto year = parseWholeNumber(field);
+        const auto year = cell.isDate ? yearOfDate(field) : parseWholeNumber(field);
         if (!year || *year < -32768 || *year > 32767)
             fail(name + shown + say(" is not a year (a whole number from -32768 to 32767)",
                                     " není rok (celé číslo od -32768 do 32767)"));

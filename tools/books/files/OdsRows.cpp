@@ -1,3 +1,6 @@
+#include <algorithm>
+
+#include "SheetDates.h"
 #include "WorkbookRows.h"
 #include "XmlRows.h"
 #include "books/Books.h"
@@ -9,9 +12,12 @@ namespace {
 const QString kTable = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:table:1.0");
 const QString kOffice = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:office:1.0");
 const QString kText = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:text:1.0");
+// Where LibreOffice says a cell's formula ended in an error ("#N/A", "Err:502").
+const QString kCalcExtension = QStringLiteral("urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0");
 
 // An OpenDocument spreadsheet: the first table of content.xml. Repeated rows and
-// cells are spelled out, but runs of empty ones (a sheet's rest) are not.
+// cells are spelled out, but runs of empty ones (a sheet's rest) are not: a
+// repeat costs only what it gives.
 class OdsRows : public XmlRows {
 public:
     explicit OdsRows(const std::filesystem::path &file) : XmlRows(file)
@@ -31,10 +37,10 @@ private:
     void readCell(SheetRow &row, std::size_t &column);
     // The text of a paragraph: spans and links read through, spaces, tabs
     // and line breaks as their elements say.
-    void appendText(std::string &text);
+    void appendText(std::string &text, int line);
 
     bool inTable_ = false;
-    int rowNumber_ = 0;
+    std::int64_t rowNumber_ = 0; // of the last row read, its repeats counted
     SheetRow repeated_;
     int repeatsLeft_ = 0;
 };
@@ -63,12 +69,13 @@ void OdsRows::findTable()
     fail(fileName_ + say(": the workbook has no sheet", ": sešit nemá žádný list"));
 }
 
-void OdsRows::appendText(std::string &text)
+void OdsRows::appendText(std::string &text, int line)
 {
     while (!xml_.atEnd()) {
         switch (xml_.readNext()) {
         case QXmlStreamReader::Characters:
             text += xml_.text().toString().toStdString();
+            checkCellText(text, line);
             break;
         case QXmlStreamReader::StartElement: {
             const QStringView name = xml_.name();
@@ -86,8 +93,9 @@ void OdsRows::appendText(std::string &text)
             } else if (name == QLatin1String("annotation") || name == QLatin1String("note")) {
                 xml_.skipCurrentElement(); // a comment on the cell is not its text
             } else {
-                appendText(text); // span, link, ...
+                appendText(text, line); // span, link, ...
             }
+            checkCellText(text, line);
             break;
         }
         case QXmlStreamReader::EndElement:
@@ -109,12 +117,16 @@ void OdsRows::readCell(SheetRow &row, std::size_t &column)
         if (xml_.name() == QLatin1String("p") && xml_.namespaceUri() == kText) {
             if (paragraphs++)
                 cell.text += '\n';
-            appendText(cell.text);
+            appendText(cell.text, row.line);
         } else {
             xml_.skipCurrentElement();
         }
     }
-    if (type.isEmpty()) {
+    if (attributes.value(kCalcExtension, QStringLiteral("value-type")) == QLatin1String("error")) {
+        cell.isError = true; // its text is the error as shown
+        if (cell.text.empty())
+            cell.text = "#ERR";
+    } else if (type.isEmpty()) {
         cell.text.clear(); // no value, whatever it shows
     } else if (type == QLatin1String("string")) {
         cell.isText = true;
@@ -124,7 +136,8 @@ void OdsRows::readCell(SheetRow &row, std::size_t &column)
     } else if (type == QLatin1String("boolean")) {
         cell.text = attributes.value(kOffice, QStringLiteral("boolean-value")).toString().toStdString();
     } else if (type == QLatin1String("date")) {
-        cell.text = attributes.value(kOffice, QStringLiteral("date-value")).toString().toStdString();
+        cell.text = withoutMidnight(attributes.value(kOffice, QStringLiteral("date-value")).toString().toStdString());
+        cell.isDate = !cell.text.empty();
     } else if (type == QLatin1String("time")) {
         cell.text = attributes.value(kOffice, QStringLiteral("time-value")).toString().toStdString();
     } else {
@@ -143,8 +156,10 @@ void OdsRows::readCell(SheetRow &row, std::size_t &column)
 bool OdsRows::readRow(SheetRow &row)
 {
     const int repeat = repeatCount(xml_.attributes(), "number-rows-repeated");
-    row.line = rowNumber_ + 1;
-    row.cells.clear();
+    const std::int64_t first = rowNumber_ + 1;
+    rowNumber_ += repeat; // empty rows cost nothing, however many are repeated
+    // Rows past the sheet's last, its empty rest, are read as the last.
+    beginRow(row, static_cast<int>(std::min<std::int64_t>(first, kMostRows)));
     std::size_t column = 0;
     while (xml_.readNextStartElement()) {
         const QStringView name = xml_.name();
@@ -154,9 +169,14 @@ bool OdsRows::readRow(SheetRow &row)
             xml_.skipCurrentElement();
     }
     checkXml(row.line);
-    rowNumber_ += repeat;
     if (!trimmedHasValue(row))
         return false;
+    if (rowNumber_ > kMostRows)
+        throw BadLine(row.line, first > kMostRows
+                                    ? say("the row lies beyond the last row a sheet may have (1,048,576)",
+                                          "řádek leží za posledním řádkem, který list může mít (1 048 576)")
+                                    : say("the row is repeated past the last row a sheet may have (1,048,576)",
+                                          "řádek se opakuje za poslední řádek, který list může mít (1 048 576)"));
     repeatsLeft_ = repeat - 1;
     if (repeatsLeft_ > 0)
         repeated_ = row;
@@ -167,13 +187,14 @@ bool OdsRows::next(SheetRow &row)
 {
     if (repeatsLeft_ > 0) {
         row = repeated_;
-        row.line = rowNumber_ - --repeatsLeft_;
+        row.line = static_cast<int>(rowNumber_ - --repeatsLeft_);
+        givenAgain(row);
         return true;
     }
     // Rows may sit in header-row and row-group elements; the first table's end is the end.
     while (inTable_) {
         if (!xml_.readNextStartElement()) {
-            checkXml(rowNumber_ + 1);
+            checkXml(static_cast<int>(std::min<std::int64_t>(rowNumber_ + 1, kMostRows + 1)));
             if (xml_.name() == QLatin1String("table"))
                 inTable_ = false;
             continue;

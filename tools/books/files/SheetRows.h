@@ -14,6 +14,12 @@ struct Cell {
     // Written as a text (quoted in CSV, a text cell in a workbook): an empty
     // one is an empty text, where an empty plain field is no value.
     bool isText = false;
+    // A workbook's date (or date and time), its text in ISO 8601: "1936-03-01",
+    // "1936-03-01T10:20:00".
+    bool isDate = false;
+    // A workbook's error value ("#N/A", "#REF!", "Err:502"), its text the error
+    // as shown: no value at all, which no column takes.
+    bool isError = false;
 };
 
 // One record of a file. `line` is where it starts: the physical line of a CSV

@@ -28,12 +28,14 @@ bool convert(std::string_view bytes, const char *name, std::string &utf8)
         fail(say("unknown encoding \"", "neznámé kódování „") + name + say("\"", "“"));
     ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
 
-    std::u16string chunk(64 * 1024, u'\0');
+    std::u16string chunk(std::min<std::size_t>(64 * 1024, bytes.size() + 16), u'\0');
     std::string encoded(3 * chunk.size(), '\0');
     const char *source = bytes.data();
     const char *const end = bytes.data() + bytes.size();
     utf8.clear();
-    utf8.reserve(bytes.size() + bytes.size() / 8);
+    // Room for the most the text may take, so that it is never moved as it
+    // grows; pages it does not fill take no memory.
+    utf8.reserve(std::min(3 * bytes.size(), kLargestText) + encoded.size());
     for (;;) {
         UChar *const start = reinterpret_cast<UChar *>(chunk.data());
         UChar *target = start;
@@ -46,6 +48,9 @@ bool convert(std::string_view bytes, const char *name, std::string &utf8)
         if (U_FAILURE(toUtf8))
             return false; // a lone surrogate of UTF-16
         utf8.append(encoded.data(), static_cast<std::size_t>(length));
+        if (utf8.size() > kLargestText)
+            fail(say("the text is larger than 128 MiB in UTF-8, more than a file of books holds",
+                     "text je v UTF-8 větší než 128 MiB, víc, než má soubor knih"));
         if (status != U_BUFFER_OVERFLOW_ERROR)
             return U_SUCCESS(status);
     }

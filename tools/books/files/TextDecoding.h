@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,8 @@ struct DecodedText {
 // UTF-16LE or UTF-16BE); else as UTF-8 when it is UTF-8; else as Windows-1250,
 // what Czech spreadsheet programs write. A file that is none of these, or not
 // in the encoding asked for, fails with BadLine at the line of its first bad byte.
+// A text larger than kLargestText in UTF-8 is refused.
 DecodedText decodeText(std::string_view bytes, const std::string &encoding);
+inline constexpr std::size_t kLargestText = 128u << 20;
 
 } // namespace zeplo::tool

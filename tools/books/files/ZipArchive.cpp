@@ -1,19 +1,15 @@
 #include "ZipArchive.h"
 
-#include <QIODevice>
 #include <QTemporaryFile>
 
 #include <zip.h>
 
+#include "XmlGuard.h"
 #include "books/Books.h"
 
 namespace zeplo::tool {
 
 namespace {
-
-// A part as big as the books of a very large workbook, and not more: a part
-// that says it unpacks to more is no workbook of books but a trap.
-constexpr std::uint64_t kLargestPart = 1024ull * 1024 * 1024;
 
 std::string errorText(int code)
 {
@@ -24,25 +20,50 @@ std::string errorText(int code)
     return text;
 }
 
-// One part of the archive as a sequential device, for the XML reader.
-class ZipPartDevice : public QIODevice {
+std::string mebibytes(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
+
+class ZipPartDevice : public ZipPart {
 public:
-    explicit ZipPartDevice(zip_file_t *file) : file_(file) { QIODevice::open(QIODevice::ReadOnly); }
+    ZipPartDevice(zip_file_t *file, std::uint64_t stated, std::uint64_t limit, bool xml)
+        : file_(file), limit_(limit), xml_(xml)
+    {
+        stated_ = stated;
+        QIODevice::open(QIODevice::ReadOnly);
+    }
     ~ZipPartDevice() override { zip_fclose(file_); }
     bool isSequential() const override { return true; }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
+        if (!refusal_.empty())
+            return -1;
         const zip_int64_t n = zip_fread(file_, data, static_cast<zip_uint64_t>(maxSize));
-        if (n < 0)
+        if (n < 0) {
             setErrorString(QString::fromUtf8(zip_file_strerror(file_)));
-        return n;
+            return -1;
+        }
+        unpacked_ += static_cast<std::uint64_t>(n);
+        // Unpacked bytes are counted, not the sizes the archive gives: a part
+        // may say it is small and unpack to gigabytes.
+        if (unpacked_ > limit_)
+            refusal_ = say("unpacks to more than " + mebibytes(limit_) + ", more than a workbook of books holds",
+                           "se rozbalí na víc než " + mebibytes(limit_) + ", víc, než má sešit knih");
+        else if (stated_ > 0 && unpacked_ > stated_)
+            refusal_ = say("unpacks to more than the " + std::to_string(stated_) + " bytes the zip file says",
+                           "se rozbalí na víc než " + std::to_string(stated_) + " bajtů, které uvádí soubor zip");
+        else if (xml_)
+            refusal_ = guard_.scan(data, static_cast<std::size_t>(n));
+        return refusal_.empty() ? n : -1;
     }
     qint64 writeData(const char *, qint64) override { return -1; }
 
 private:
     zip_file_t *file_;
+    std::uint64_t limit_;
+    bool xml_;
+    std::uint64_t unpacked_ = 0;
+    XmlGuard guard_;
 };
 
 } // namespace
@@ -69,29 +90,20 @@ void ZipReader::failOn(const std::string &name, const std::string &why) const
 
 bool ZipReader::contains(const std::string &name) const { return zip_name_locate(archive_, name.c_str(), 0) >= 0; }
 
-std::unique_ptr<QIODevice> ZipReader::open(const std::string &name, std::uint64_t &size) const
+std::unique_ptr<ZipPart> ZipReader::open(const std::string &name, std::uint64_t limit, bool xml) const
 {
     zip_stat_t stat;
     zip_stat_init(&stat);
     if (zip_stat(archive_, name.c_str(), 0, &stat) != 0)
         failOn(name, say("the part is missing", "část chybí"));
-    size = (stat.valid & ZIP_STAT_SIZE) ? stat.size : 0;
+    const std::uint64_t stated = (stat.valid & ZIP_STAT_SIZE) ? stat.size : 0;
+    if (stated > limit)
+        failOn(name, say("the part is larger than " + mebibytes(limit) + ", more than a workbook of books holds",
+                         "část je větší než " + mebibytes(limit) + ", víc, než má sešit knih"));
     zip_file_t *file = zip_fopen(archive_, name.c_str(), 0);
     if (!file)
         failOn(name, zip_strerror(archive_));
-    return std::make_unique<ZipPartDevice>(file);
-}
-
-QByteArray ZipReader::read(const std::string &name) const
-{
-    std::uint64_t size = 0;
-    const std::unique_ptr<QIODevice> part = open(name, size);
-    if (size > kLargestPart)
-        failOn(name, say("the part is too large", "část je příliš velká"));
-    QByteArray data = part->read(static_cast<qint64>(size));
-    if (static_cast<std::uint64_t>(data.size()) != size)
-        failOn(name, part->errorString().toStdString());
-    return data;
+    return std::make_unique<ZipPartDevice>(file, stated, limit, xml);
 }
 
 ZipWriter::ZipWriter(const std::filesystem::path &file) : fileName_(file.string())

@@ -7,12 +7,28 @@
 #include <string>
 
 #include <QByteArray>
+#include <QIODevice>
 
-class QIODevice;
 class QTemporaryFile;
 struct zip;
 
 namespace zeplo::tool {
+
+// A part of a zip file as it is read: unpacked a piece at a time and counted,
+// whatever the archive says of its size, against the limit it was opened with
+// and against the size the archive states; an XML part is watched on its way
+// by XmlGuard. A part that goes past either ends there: it reads as ended,
+// and refusal() says why, as what the part does ("unpacks to more than ...").
+class ZipPart : public QIODevice {
+public:
+    const std::string &refusal() const { return refusal_; }
+    // What the archive says the part unpacks to (0 when it does not say), for progress.
+    std::uint64_t statedSize() const { return stated_; }
+
+protected:
+    std::string refusal_;
+    std::uint64_t stated_ = 0;
+};
 
 // The parts of a zip file (the container of .ods and .xlsx workbooks), read
 // with libzip.
@@ -24,10 +40,9 @@ public:
     ZipReader &operator=(const ZipReader &) = delete;
 
     bool contains(const std::string &name) const;
-    // A whole part, checked to be of a size that fits in memory.
-    QByteArray read(const std::string &name) const;
-    // A part read as it is needed; `size` is its size unpacked.
-    std::unique_ptr<QIODevice> open(const std::string &name, std::uint64_t &size) const;
+    // A part read as it is needed, refused once it unpacks to more than `limit`
+    // bytes; `xml` watches it as XML.
+    std::unique_ptr<ZipPart> open(const std::string &name, std::uint64_t limit, bool xml = true) const;
 
 private:
     [[noreturn]] void failOn(const std::string &name, const std::string &why) const;

@@ -11,7 +11,11 @@ void failOn(const std::string &where, const EngineError &e, const std::string &w
     const QString text = e.message();
     if (text.startsWith(Engine::lockedMessage()))
         fail(where + ": " + Engine::lockedMessage().toStdString());
-    fail(where + ": " + (what.empty() ? std::string() : what + ": ") + text.toStdString());
+    const std::string message = where + ": " + (what.empty() ? std::string() : what + ": ") + text.toStdString();
+    // Its text is the engine's sentence, then the client library's words.
+    if (const auto *lost = dynamic_cast<const PgSessionLost *>(&e))
+        throw ServerFailed(message, where, lost->problem, text.section(QLatin1Char('\n'), 1));
+    fail(message);
 }
 
 std::unique_ptr<CatalogueStore> openCatalogue(const std::string &where)

@@ -8,6 +8,7 @@
 
 #include "books/Books.h"
 #include "engine/Engine.h"
+#include "engine/PgConnection.h"
 
 namespace zeplo::tool {
 
@@ -25,9 +26,24 @@ public:
     std::size_t index;
 };
 
+// A catalogue server that could not be reached or was lost: the message as
+// the other failures say it, and apart, for whoever says it in other words,
+// the server as messages name it, why in terms the user can act on, and the
+// client library's own words.
+class ServerFailed : public Error {
+public:
+    ServerFailed(const std::string &message, const std::string &server, ServerProblem problem, const QString &why)
+        : Error(QString::fromStdString(message)), server(server), problem(problem), why(why)
+    {
+    }
+    std::string server;
+    ServerProblem problem;
+    QString why;
+};
+
 // The engine's failure, told as the catalogue's (`where`): the program's words
 // alone for a lock that outlasted the wait, otherwise what failed (`what`, when
-// given) and the engine's words.
+// given) and the engine's words. A server's session lost throws ServerFailed.
 [[noreturn]] void failOn(const std::string &where, const EngineError &e, const std::string &what = {});
 
 // What a write expects to find.

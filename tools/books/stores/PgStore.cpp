@@ -246,7 +246,8 @@ private:
                 QString::fromStdString(uri_),
                 PgSessionSettings{"zeplo-catalogue", false, QString::fromStdString(password_)});
         } catch (const PgConnectFailed &e) {
-            fail(name_ + ": " + say("cannot connect", "nelze se připojit") + ": " + e.why.toStdString());
+            throw ServerFailed(name_ + ": " + say("cannot connect", "nelze se připojit") + ": " + e.why.toStdString(),
+                               name_, e.problem, e.why);
         }
     }
     bool tableExists(PgConnection &c) const

@@ -49,7 +49,7 @@ SqliteConnection createNew(const fs::path &file)
     } catch (const EngineError &e) {
         // The opening may have made the file before it failed: nothing may stay of it.
         removeCatalogueFiles(file);
-        failOn("cannot create " + file.string(), e);
+        failOn(say("cannot create ", "nelze vytvořit ") + file.string(), e);
     }
     // Larger pages than the default 4 KB: a search that matches nothing reads the
     // whole table, and reads it in a quarter of the system calls.
@@ -62,7 +62,7 @@ SqliteConnection openExisting(const fs::path &file, bool readOnly)
     try {
         return SqliteConnection(pathOf(file), readOnly ? Mode::ReadOnly : Mode::ReadWrite);
     } catch (const EngineError &e) {
-        failOn("cannot open " + file.string(), e);
+        failOn(say("cannot open ", "nelze otevřít ") + file.string(), e);
     }
 }
 

@@ -1,0 +1,30 @@
+// Feeds arbitrary bytes to the books' reader as an .ods workbook: a whole file, or its content.xml stored in one
+// (BookInputs.h). A bad file may only end in zeplo::Error, within the limits
+// of memory and time the fuzzer is run with.
+#include <QCoreApplication>
+#include <QDir>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "BookInputs.h"
+
+namespace {
+QString inputPath;
+}
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    inputPath = QDir::tempPath() + QStringLiteral("/zeplo-fuzz-%1.ods").arg(QCoreApplication::applicationPid());
+    std::atexit([] { QFile::remove(inputPath); });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    zeplo::fuzz::writeBookInput(zeplo::fuzz::BookInput::Ods, bytes, inputPath);
+    zeplo::fuzz::readBookInput(inputPath);
+    return 0;
+}
