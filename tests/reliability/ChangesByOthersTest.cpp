@@ -89,6 +89,14 @@ TEST_P(ChangesByOthers, BooksChangedOnScreenShowWithoutACommandAndAnEditInProgre
     EXPECT_EQ(d.books().activeLine(), 2);
     EXPECT_EQ(d.cell(9, "nazev"), QStringLiteral("Kniha 10"));
     EXPECT_EQ(child<QLabel>(*d.form, "Panel1")->text(), count);
+    // Told again and again in a moment, it reads at once and then a second later.
+    const quint64 read = d.fresh().rereads();
+    for (int i = 0; i < 3; ++i)
+        emit d.watch().changed(OutsideChange{{}, true});
+    EXPECT_LE(d.fresh().rereads(), read + 1);
+    EXPECT_TRUE(d.fresh().pending());
+    ASSERT_TRUE(Desktop::soon([&] { return !d.fresh().pending(); }));
+    EXPECT_LE(d.fresh().rereads(), read + 2);
 
     d.books().edit();
     d.books().fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Moje"));
