@@ -1,7 +1,5 @@
 #include "engine/PgChangeWatch.h"
 
-#include <libpq-fe.h>
-
 #include "engine/CatalogueSchema.h"
 #include "engine/PgEngine.h"
 #include "engine/WaitObserver.h"
