@@ -665,8 +665,12 @@ TEST_F(CatalogueToolOnServer, AKeyTakenByADesktopIsNeverGivenToAnImportedBookAnd
 TEST_F(CatalogueToolOnServer, UpgradeAddsTheChangeNoticesToACatalogueWithoutThemAndTouchesNoBook)
 {
     const std::string triggers = "select count(*) from pg_trigger where tgrelid = 'zeplo'::regclass and not tgisinternal";
-    server->scalar(zeplo::schema::createTable(zeplo::schema::Flavour::Server).toStdString()
-                   + "; insert into zeplo (nazev) values ('RUR')");
+    server->scalar(zeplo::schema::createTable(zeplo::schema::Flavour::Server).toStdString());
+    // An import into it adds them before its books, so that the programs showing it hear of them.
+    ASSERT_EQ(runTool({"import", uri(), writeCsv("one.csv", "nazev\nRUR\n")}).exitCode, 0);
+    EXPECT_EQ(server->scalar(triggers), "4");
+    for (const zeplo::schema::Trigger &trigger : zeplo::schema::changeNoticeTriggers())
+        server->scalar(std::string("drop trigger ") + trigger.name + " on zeplo");
     EXPECT_EQ(runTool({"upgrade", QString::fromStdString(server->readOnlyUri())}).exitCode, 1);
     EXPECT_EQ(server->scalar(triggers), "0");
     const ToolRun run = runTool({"upgrade", uri()});
