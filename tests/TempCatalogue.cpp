@@ -180,6 +180,15 @@ TempCatalogue::~TempCatalogue()
 }
 
 
+void TempCatalogue::addChangeNotices()
+{
+    if (!onServer())
+        return;
+    exec(zeplo::schema::changeNoticeFunction());
+    for (const zeplo::schema::Trigger &trigger : zeplo::schema::changeNoticeTriggers())
+        exec(trigger.create);
+}
+
 void TempCatalogue::exec(const QString &sql)
 {
     if (engine_ == CatalogueEngine::Server) {

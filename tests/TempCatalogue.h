@@ -66,6 +66,10 @@ public:
     void lockWriters(bool readersToo = false);
     void unlock();
 
+    // On the server, the triggers by which the table tells listening programs of
+    // changed books, as the catalogue tool makes them; a file needs none.
+    void addChangeNotices();
+
     // Runs SQL on a connection of its own, as another program would.
     void exec(const QString &sql);
     QVariant scalar(const QString &sql);

@@ -21,6 +21,7 @@
 #include "app/BookEditor.h"
 #include "app/BookListReport.h"
 #include "app/BookQueries.h"
+#include "app/FreshRows.h"
 #include "app/GenreBox.h"
 #include "app/Scaling.h"
 #include "widgets/ErrorGuard.h"
@@ -30,7 +31,9 @@
 #include "widgets/FieldMemo.h"
 #include "widgets/ReportPreview.h"
 #include "widgets/WaitCursor.h"
+#include "engine/ChangeWatch.h"
 #include "engine/DataSource.h"
+#include "engine/Engine.h"
 #include "engine/ResultSet.h"
 #include "widgets/QueuedWork.h"
 
@@ -112,6 +115,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     books_->setSql({kBaseQuery});
     books_->open();
 
+    // What another computer changes shows by itself, unless the report walks the list.
+    freshRows_ = new FreshRows(source_, [this] { return !report_ || !report_->busy(); }, this);
+    freshRows_->setWatch(Engine::openDefault()->watchChanges());
 }
 
 MainWindow::~MainWindow()
@@ -270,6 +276,8 @@ void MainWindow::connectHandlers()
 
 bool MainWindow::event(QEvent *e)
 {
+    if (e->type() == QEvent::WindowActivate || e->type() == QEvent::WindowDeactivate)
+        freshRows_->setLooking(e->type() == QEvent::WindowActivate);
     if (e->type() == QEvent::WindowActivate) {
         const bool counts = !firstActivationDone_ || cameFromPreview_;
         cameFromPreview_ = false;

@@ -21,6 +21,7 @@ namespace zeplo {
 class FieldCheckBox;
 class DataGrid;
 class FieldMemo;
+class FreshRows;
 class BookListReport;
 class DataSource;
 class ResultSet;
@@ -99,6 +100,7 @@ private:
     ResultSet *books_;
     ResultSet *counter_;
     DataSource *source_;
+    FreshRows *freshRows_;   // the rows on screen as stored, after others' changes
 
     DataGrid *grid_;
     QLabel *countPanel_;

@@ -52,4 +52,82 @@ QString selectAll()
     return QStringLiteral("select %1 from %2").arg(columnList(), QString::fromLatin1(kTable));
 }
 
+namespace {
+
+const char *const kNoticeFunction = "zeplo_books_changed";
+
+// The keys of a statement's rows come from its transition tables, at most one
+// more than are ever named: enough to tell "many".
+QString keysOf(const char *table)
+{
+    return QStringLiteral("(SELECT %1 FROM %2 LIMIT %3)")
+        .arg(QLatin1String(name(Id)), QLatin1String(table))
+        .arg(kMostNamed + 1);
+}
+
+} // namespace
+
+QString changeNoticeFunction()
+{
+    const QString select = QStringLiteral("SELECT count(*), string_agg(k::text, ',') INTO named, keys FROM (%1) AS t(k);");
+    return QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $zeplo$\n"
+                          "DECLARE\n"
+                          "  named bigint := 0;\n"
+                          "  keys text;\n"
+                          "BEGIN\n"
+                          "  IF TG_OP = 'INSERT' THEN\n"
+                          "    %2\n"
+                          "  ELSIF TG_OP = 'UPDATE' THEN\n"
+                          "    %3\n"
+                          "  ELSIF TG_OP = 'DELETE' THEN\n"
+                          "    %4\n"
+                          "  ELSE\n"
+                          "    named := %8;   -- every book at once\n"
+                          "  END IF;\n"
+                          "  IF named > %5 THEN\n"
+                          "    PERFORM pg_notify('%6', '%7');\n"
+                          "  ELSIF named > 0 THEN\n"
+                          "    PERFORM pg_notify('%6', keys);\n"
+                          "  END IF;\n"
+                          "  RETURN NULL;\n"
+                          "END\n"
+                          "$zeplo$")
+        .arg(QLatin1String(kNoticeFunction), select.arg(keysOf("zeplo_added")),
+             // A key changed names both the old book and the new.
+             select.arg(keysOf("zeplo_added") + QStringLiteral(" UNION ") + keysOf("zeplo_removed")),
+             select.arg(keysOf("zeplo_removed")))
+        .arg(kMostNamed)
+        .arg(QLatin1String(kChangesChannel), QLatin1String(kManyChanged))
+        .arg(kMostNamed + 1);
+}
+
+std::vector<Trigger> changeNoticeTriggers()
+{
+    struct Event {
+        const char *trigger, *event, *tables;
+    };
+    static const Event events[] = {
+        {"zeplo_books_added", "INSERT", "REFERENCING NEW TABLE AS zeplo_added "},
+        {"zeplo_books_updated", "UPDATE", "REFERENCING OLD TABLE AS zeplo_removed NEW TABLE AS zeplo_added "},
+        {"zeplo_books_removed", "DELETE", "REFERENCING OLD TABLE AS zeplo_removed "},
+        {"zeplo_books_emptied", "TRUNCATE", ""},
+    };
+    std::vector<Trigger> triggers;
+    for (const Event &e : events)
+        triggers.push_back({e.trigger, QStringLiteral("CREATE TRIGGER %1 AFTER %2 ON %3 %4FOR EACH STATEMENT "
+                                                      "EXECUTE FUNCTION %5()")
+                                           .arg(QLatin1String(e.trigger), QLatin1String(e.event), QLatin1String(kTable),
+                                                QLatin1String(e.tables), QLatin1String(kNoticeFunction))});
+    return triggers;
+}
+
+QString changeNoticeTriggersPresent()
+{
+    QStringList names;
+    for (const Trigger &t : changeNoticeTriggers())
+        names << QStringLiteral("'%1'").arg(QLatin1String(t.name));
+    return QStringLiteral("SELECT tgname FROM pg_trigger WHERE tgrelid = to_regclass('%1') AND tgname IN (%2)")
+        .arg(QLatin1String(kTable), names.join(QStringLiteral(", ")));
+}
+
 } // namespace zeplo::schema

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <vector>
 
 #include <QString>
 
@@ -60,5 +61,27 @@ QString createTable(Flavour flavour);
 QString columnList();
 // "select id,autor,...,pujceno from zeplo": every column of every book.
 QString selectAll();
+
+// On a server, every statement that changes books tells the programs that
+// listen on kChangesChannel: its payload is the keys of the books it added,
+// changed or removed, separated by commas, or kManyChanged when there are
+// more than kMostNamed of them or they were all removed at once. A trigger
+// runs once per statement, whatever its number of rows, and the server sends
+// a notice only once the transaction is committed, each payload once: an
+// import of a hundred thousand books tells in a handful of notices.
+inline constexpr const char *kChangesChannel = "zeplo_books";
+inline constexpr const char *kManyChanged = "many";
+inline constexpr int kMostNamed = 100;
+
+// The function the triggers run, made or replaced.
+QString changeNoticeFunction();
+// The triggers, each with the statement that makes it.
+struct Trigger {
+    const char *name;
+    QString create;
+};
+std::vector<Trigger> changeNoticeTriggers();
+// A query of the names of those triggers the table has, a row each.
+QString changeNoticeTriggersPresent();
 
 } // namespace zeplo::schema

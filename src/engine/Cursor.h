@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QString>
@@ -62,6 +63,22 @@ public:
     // the rows known at either end until the two ends meet and the cursor is
     // complete. A cursor that reads forwards only keeps the default.
     virtual bool readsFromEnd() const { return false; }
+
+    // The key of the row at `index` when it is known without reading; none
+    // for a result whose rows have no key.
+    virtual std::optional<qint64> knownKey(qsizetype index) const
+    {
+        Q_UNUSED(index);
+        return std::nullopt;
+    }
+    // Another program changed the rows of `keys` (every row, with `all`) since
+    // they were read: what was kept of their values is never shown again, and
+    // they are read afresh when next asked for.
+    virtual void changedElsewhere(const std::vector<qint64> &keys, bool all)
+    {
+        Q_UNUSED(keys);
+        Q_UNUSED(all);
+    }
 
     // Each write is one transaction. `original` is the row as it was read: a
     // row changed or removed since then is not overwritten.

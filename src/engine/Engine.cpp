@@ -6,6 +6,7 @@
 
 #include <QDir>
 
+#include "engine/ChangeWatch.h"
 #include "engine/PgEngine.h"
 #include "engine/SqliteEngine.h"
 
@@ -70,6 +71,11 @@ QString Engine::lockedMessage()
     return QStringLiteral("The catalogue is locked by another program and stayed locked for %1 seconds; "
                           "try again when it has finished")
         .arg(lockWaitMs() / 1000.0);
+}
+
+std::unique_ptr<ChangeWatch> Engine::watchChanges()
+{
+    return nullptr;
 }
 
 std::shared_ptr<Engine> Engine::openDefault()

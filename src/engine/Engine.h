@@ -8,6 +8,7 @@
 
 namespace zeplo {
 
+class ChangeWatch;
 class Cursor;
 
 // An error reported by the database engine, carrying the engine's own text.
@@ -53,6 +54,10 @@ public:
     // Runs `dialectSql`. An updatable cursor is asked for with `live`; the
     // engine gives one when the text is a simple select of one table.
     virtual std::unique_ptr<Cursor> openCursor(const QString &dialectSql, bool live) = 0;
+
+    // What tells the program of changes other programs make to the catalogue;
+    // null when nothing can.
+    virtual std::unique_ptr<ChangeWatch> watchChanges();
 };
 
 } // namespace zeplo

@@ -51,6 +51,21 @@ RowValues KeysetCursor::row(qsizetype index)
     return readRow(keys_.at(index));
 }
 
+std::optional<qint64> KeysetCursor::knownKey(qsizetype index) const
+{
+    return knownAt(index) ? std::optional<qint64>(keys_.at(index)) : std::nullopt;
+}
+
+void KeysetCursor::changedElsewhere(const std::vector<qint64> &keys, bool all)
+{
+    if (all) {
+        kept_.clear();
+        return;
+    }
+    for (qint64 key : keys)
+        kept_.forget(key);
+}
+
 std::vector<qint64> KeysetCursor::keysAt(qsizetype first, qsizetype count)
 {
     std::vector<qint64> keys;

@@ -38,6 +38,8 @@ public:
     qsizetype knownCount() const override { return keys_.known(); }
     // Read afresh: what edit shows and posts against.
     RowValues row(qsizetype index) override;
+    std::optional<qint64> knownKey(qsizetype index) const override;
+    void changedElsewhere(const std::vector<qint64> &keys, bool all) override;
 
 protected:
     KeysetCursor(bool meetsById, std::size_t keptRows) : keys_(meetsById), kept_(keptRows) {}

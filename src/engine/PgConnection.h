@@ -56,6 +56,14 @@ private:
     int row_;
 };
 
+// A notice the session heard on a channel it listens to (LISTEN): the
+// channel, the payload, and the server process of the session that sent it.
+struct PgNotice {
+    QString channel;
+    QString payload;
+    int senderPid = 0;
+};
+
 // Why the catalogue server could not be had, in terms the user can act on.
 enum class ServerProblem {
     Other,             // the client library's text says what
@@ -162,6 +170,15 @@ public:
     void copyData(std::string_view data);
     void copyEnd();
     void copyAbandon() noexcept;
+
+    // Listening (PgListening.cpp). The session's socket, for an event loop to
+    // watch; -1 without a session.
+    int socket() const;
+    // The server process serving this session; 0 without one.
+    int backendPid() const;
+    // The notices that have come, read from the socket without waiting and
+    // without a round trip. A session found lost raises PgSessionLost.
+    std::vector<PgNotice> notices();
 
     quint64 generation() const { return generation_; }
     // Whether the session was found lost: the next command makes it again.

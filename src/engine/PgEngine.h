@@ -53,6 +53,8 @@ public:
 
     std::unique_ptr<Cursor> openCursor(const QString &dialectSql, bool live) override;
     bool readOnly() const override { return readOnly_; }
+    // A session of its own that listens for the catalogue's notices (PgChangeWatch.cpp).
+    std::unique_ptr<ChangeWatch> watchChanges() override;
 
     PgConnection &connection() { return *connection_; }
     // Exchanges with the server so far (each a round trip), for tests and benchmarks.

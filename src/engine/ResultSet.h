@@ -139,6 +139,17 @@ public:
     // Counts the openings, so that what was looked up on one is known stale on the next.
     quint64 openings() const { return openings_; }
 
+    // Another program changed rows of the table: those of `keys`, or rows it
+    // did not name (`all`). What the set keeps of them is read afresh when
+    // next shown, at no cost now; true when the window shows one of them.
+    bool changedElsewhere(const std::vector<qint64> &keys, bool all);
+    // The rows of the window read again in one go, in Browse only: the same
+    // rows at the same places, with their values as stored now (a row deleted
+    // meanwhile shows empty). Membership, order, position and count stay as
+    // they are. A transition like the others: a failed read changes nothing.
+    // False when there was nothing to read (not in Browse, no rows).
+    bool rereadWindow();
+
     // Values of the current (or pending) row; used by Field.
     QVariant currentRaw(int fieldIndex) const;
     void setPendingValue(Field *field, const QVariant &typed);

@@ -81,6 +81,8 @@ public:
     SqliteEngine &operator=(const SqliteEngine &) = delete;
 
     std::unique_ptr<Cursor> openCursor(const QString &dialectSql, bool live) override;
+    // A look at the file's data version about once a second (SqliteChangeWatch.cpp).
+    std::unique_ptr<ChangeWatch> watchChanges() override;
 
     sqlite3 *db() const { return db_.get(); }
     sqlite3 *reader();                 // opened on first use

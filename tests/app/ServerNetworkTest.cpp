@@ -115,6 +115,31 @@ TEST(ServerNetwork, APostWhoseAnswerWasLostIsNotStoredTwiceNorTakenForAnotherUse
     EXPECT_EQ(c.catalogue.count(), 51);
 }
 
+// The rows on screen read again after another computer's change: a read the
+// network fails changes nothing, and the next one shows the change where the
+// rows stood.
+TEST(ServerNetwork, ARereadOfTheRowsOnScreenThatTheNetworkFailsChangesNothing)
+{
+    RelayedCatalogue c(50);
+    WindowLink grid(18);
+    DataSource source;
+    source.setDataSet(&c.query);
+    grid.setDataSource(&source);
+    c.query.moveBy(3);
+    const int title = c.query.fieldByName(QStringLiteral("nazev"))->index();
+    c.catalogue.exec(QStringLiteral("update zeplo set nazev = 'Jinde' where id = 5"));
+    EXPECT_FALSE(c.query.changedElsewhere({40}, false));
+    EXPECT_TRUE(c.query.changedElsewhere({5}, false));
+    c.relay->freeze(true);
+    EXPECT_TRUE(errorOf([&] { c.query.rereadWindow(); }).startsWith(kNoAnswer));
+    c.relay->freeze(false);
+    EXPECT_EQ(c.query.windowValue(4, title).toString(), QStringLiteral("Kniha 5"));
+    EXPECT_TRUE(c.query.rereadWindow());
+    EXPECT_EQ(c.query.windowValue(4, title).toString(), QStringLiteral("Jinde"));
+    EXPECT_EQ(c.query.recNo(), 4);
+    EXPECT_EQ(c.query.activeLine(), 3);
+}
+
 TEST(ServerNetwork, NoSessionOfTheProgramStaysInsideATransactionBetweenCommands)
 {
     TempCatalogue catalogue(CatalogueEngine::Server);

@@ -65,6 +65,12 @@ TEST(ServerRoundTrips, EachUserActionOnAThousandBooksTakesAtMostTwo)
               1u);
 
     s.open(mainQuery({}, {}));
+    // The rows on screen read again after others' changes.
+    EXPECT_EQ(s.trips([&] {
+                  s.query.changedElsewhere({}, true);
+                  EXPECT_TRUE(s.query.rereadWindow());
+              }),
+              1u);
     EXPECT_LE(s.trips([&] {
                   s.query.edit();
                   s.query.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Upravená"));

@@ -689,3 +689,33 @@ TEST_F(CatalogueToolOnServer, AKeyTakenByADesktopIsNeverGivenToAnImportedBookAnd
     EXPECT_EQ(server->scalar("select count(*) from zeplo"), "305");
     zeplo::Engine::setCatalogue(QString());
 }
+
+// The triggers by which a server's catalogue tells the programs showing it of
+// changed books: the tool's writes make them, upgrade adds them to a catalogue
+// made without them and touches nothing else.
+TEST_F(CatalogueToolOnServer, UpgradeAddsTheChangeNoticesToACatalogueWithoutThemAndTouchesNoBook)
+{
+    const std::string triggers = "select count(*) from pg_trigger where tgrelid = 'zeplo'::regclass and not tgisinternal";
+    server->scalar(zeplo::schema::createTable(zeplo::schema::Flavour::Server).toStdString());
+    // An import into it adds them before its books, so that the programs showing it hear of them.
+    ASSERT_EQ(runTool({"import", uri(), writeCsv("one.csv", "nazev\nRUR\n")}).exitCode, 0);
+    EXPECT_EQ(server->scalar(triggers), "4");
+    for (const zeplo::schema::Trigger &trigger : zeplo::schema::changeNoticeTriggers())
+        server->scalar(std::string("drop trigger ") + trigger.name + " on zeplo");
+    EXPECT_EQ(runTool({"upgrade", QString::fromStdString(server->readOnlyUri())}).exitCode, 1);
+    EXPECT_EQ(server->scalar(triggers), "0");
+    const ToolRun run = runTool({"upgrade", uri()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("now tells the programs showing it of changed books"), std::string::npos) << run.out;
+    EXPECT_EQ(server->scalar(triggers), "4");
+    EXPECT_EQ(server->scalar("select string_agg(nazev, ',') from zeplo"), "RUR");
+    EXPECT_NE(runTool({"upgrade", uri()}).out.find("is up to date"), std::string::npos);
+
+    ASSERT_EQ(runTool({"demo", path("a"), "3"}).exitCode, 0);
+    EXPECT_NE(runTool({"upgrade", path("a")}).out.find("is up to date"), std::string::npos);
+    EXPECT_EQ(runTool({"upgrade", path("none")}).exitCode, 1);
+    ServerDatabase fresh;
+    ASSERT_TRUE(fresh.ok());
+    ASSERT_EQ(runTool({"copy", path("a"), QString::fromStdString(fresh.uri())}).exitCode, 0);
+    EXPECT_EQ(fresh.scalar(triggers), "4");
+}

@@ -115,4 +115,10 @@ std::uint64_t copyBooks(CatalogueStore &source, CatalogueStore &target, Progress
     return ids.size();
 }
 
+bool upgradeCatalogue(CatalogueStore &target)
+{
+    requireExisting(target);
+    return target.upgrade();
+}
+
 } // namespace zeplo::tool

@@ -34,4 +34,9 @@ std::uint64_t exportBooks(CatalogueStore &source, const std::filesystem::path &f
 // all or none. Returns the number of books copied.
 std::uint64_t copyBooks(CatalogueStore &source, CatalogueStore &target, Progress &progress = noProgress());
 
+// Gives an existing catalogue what this version of the program uses and it
+// lacks (on a server, the triggers that tell the programs showing it of
+// changed books), touching no book; true when something was added.
+bool upgradeCatalogue(CatalogueStore &target);
+
 } // namespace zeplo::tool

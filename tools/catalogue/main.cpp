@@ -1,7 +1,7 @@
 // zeplo-catalogue: makes the catalogue the program works on, in a folder or on a
 // PostgreSQL server, fills it from a CSV file or a workbook, or with made-up books
-// for trying the program out, writes it out as CSV or a workbook, and copies it
-// between folders and servers.
+// for trying the program out, writes it out as CSV or a workbook, copies it
+// between folders and servers, and brings one made by an earlier version up to date.
 
 #include <charconv>
 #include <cstdint>
@@ -48,6 +48,10 @@ const char *const kUsage =
     "  zeplo-catalogue demo CATALOGUE N [SEED]\n"
     "      Makes a new catalogue with N made-up books; the same SEED (default 1) gives\n"
     "      the same books.\n"
+    "  zeplo-catalogue upgrade CATALOGUE\n"
+    "      Gives a catalogue made by an earlier version what this one uses: on a\n"
+    "      server, the triggers that tell the programs showing it of changed books.\n"
+    "      No book is touched; a catalogue file needs nothing.\n"
     "  zeplo-catalogue chosen\n"
     "      Prints the catalogue chosen in the transfer window (\"Změnit…\"), which the\n"
     "      desktop menu's Zeplo opens; nothing when none was chosen.\n"
@@ -180,6 +184,16 @@ int main(int argc, char **argv)
             const auto target = open(words[0]);
             makeDemoCatalogue(*target, count, seed);
             std::printf("%llu books made in %s\n", static_cast<unsigned long long>(count), target->name().c_str());
+            return 0;
+        }
+        if (command == "upgrade") {
+            if (words.size() != 1)
+                return usageError("upgrade needs exactly one catalogue");
+            const auto target = open(words[0]);
+            if (upgradeCatalogue(*target))
+                std::printf("%s now tells the programs showing it of changed books\n", target->name().c_str());
+            else
+                std::printf("%s is up to date\n", target->name().c_str());
             return 0;
         }
         return usageError(command.empty() ? "no command given" : "unknown command: " + command);

@@ -70,6 +70,10 @@ public:
     // as it was, and one made for this write is gone again. Afterwards new books
     // get ids above every stored one.
     virtual void write(WriteMode mode, const std::function<void(BookSink &)> &fill) = 0;
+    // Gives an existing catalogue what this version of the program uses of it
+    // and it lacks, asking nothing else of the table and leaving its books as
+    // they are; true when something was added.
+    virtual bool upgrade() = 0;
 };
 
 // A libpq connection URI (postgresql://... or postgres://...) names a server's

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <deque>
 #include <optional>
+#include <set>
 
+#include "engine/CatalogueSchema.h"
 #include "engine/PgConnection.h"
 #include "engine/PgDialect.h"
 #include "engine/ServerUri.h"
@@ -235,6 +237,7 @@ public:
 
     void readAll(const std::function<void(const Book &)> &each) override;
     void write(WriteMode mode, const std::function<void(BookSink &)> &fill) override;
+    bool upgrade() override;
 
 private:
     // A session whose commands run as long as they take: a copy of a million
@@ -255,6 +258,8 @@ private:
         return value(c, name_, QStringLiteral("SELECT to_regclass('zeplo') IS NOT NULL")) == "t";
     }
     void addSearchIndexes(PgConnection &c) const;
+    bool addChangeNotices(PgConnection &c, bool renewFunction) const;
+    void tryChangeNotices(PgConnection &c) const;
 
     std::string uri_;
     std::string password_;
@@ -328,6 +333,11 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
         }
         // Nobody else adds a book while the ids are given out here; readers go on.
         run(c, name_, QStringLiteral("LOCK TABLE zeplo IN EXCLUSIVE MODE"));
+        // The programs showing the catalogue hear of these books. A catalogue
+        // made now has no such program yet: it gets the triggers after its
+        // books, which then pass unrecorded.
+        if (mode != WriteMode::MakeNew)
+            tryChangeNotices(c);
         if (mode == WriteMode::FillEmpty) {
             if (const std::int64_t n = number(c, name_, QStringLiteral("SELECT count(*) FROM zeplo")))
                 fail(name_ + say(" already holds ", " už obsahuje ") + bookCount(n)
@@ -347,6 +357,8 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
         // After the books: an index made over the rows at once is made faster
         // than one kept up row by row.
         addSearchIndexes(c);
+        if (mode == WriteMode::MakeNew)
+            tryChangeNotices(c);
         // Books added later by the program must get ids above every one given here.
         // Forward only: a key taken meanwhile for a book on another computer
         // stays that book's.
@@ -393,6 +405,65 @@ void PgStore::addSearchIndexes(PgConnection &c) const
             throw;
         run(c, name_, QStringLiteral("ROLLBACK TO SAVEPOINT zeplo_search"));
         std::fprintf(stderr, "zeplo-catalogue: note: %s; searching a large catalogue there will be slow\n", e.what());
+    }
+}
+
+bool PgStore::addChangeNotices(PgConnection &c, bool renewFunction) const
+{
+    std::set<std::string, std::less<>> present;
+    const PgResult result = run(c, name_, schema::changeNoticeTriggersPresent());
+    for (int i = 0; i < PgRowView::count(result); ++i)
+        present.emplace(PgRowView(result.get(), i).text(0));
+    const std::vector<schema::Trigger> triggers = schema::changeNoticeTriggers();
+    if (present.size() == triggers.size() && !renewFunction)
+        return false;
+    run(c, name_, schema::changeNoticeFunction());
+    bool added = false;
+    for (const schema::Trigger &trigger : triggers) {
+        if (present.count(std::string_view(trigger.name)))
+            continue;
+        run(c, name_, trigger.create);
+        added = true;
+    }
+    return added;
+}
+
+void PgStore::tryChangeNotices(PgConnection &c) const
+{
+    // Without them (a role that may not make them) the catalogue works the
+    // same; the programs showing it learn of changes at their next list command.
+    run(c, name_, QStringLiteral("SAVEPOINT zeplo_notices"));
+    try {
+        addChangeNotices(c, false);
+        run(c, name_, QStringLiteral("RELEASE SAVEPOINT zeplo_notices"));
+    } catch (const std::exception &e) {
+        if (stopRequested())
+            throw;
+        run(c, name_, QStringLiteral("ROLLBACK TO SAVEPOINT zeplo_notices"));
+        std::fprintf(stderr,
+                     "zeplo-catalogue: note: %s; the programs showing this catalogue show others' changes only "
+                     "at their next list command (zeplo-catalogue upgrade adds what they need)\n",
+                     e.what());
+    }
+}
+
+bool PgStore::upgrade()
+{
+    const std::unique_ptr<PgConnection> session = connect();
+    PgConnection &c = *session;
+    run(c, name_, QStringLiteral("BEGIN"));
+    try {
+        run(c, name_, QStringLiteral("SET LOCAL lock_timeout = %1").arg(Engine::lockWaitMs()));
+        if (!tableExists(c))
+            fail(name_ + say(": there is no catalogue (table zeplo) on this server",
+                             ": na tomto serveru není katalog (tabulka zeplo)"));
+        // The function is made anew, so that an older one is replaced too.
+        const bool added = addChangeNotices(c, true);
+        run(c, name_, QStringLiteral("COMMIT"));
+        return added;
+    } catch (...) {
+        runQuietly(c, "ROLLBACK");
+        throw;
     }
 }
 

@@ -143,6 +143,9 @@ public:
         onFile([&] { mode == WriteMode::MakeNew ? makeAndFill(fill) : addTo(mode, fill); });
     }
 
+    // The program looks at a file's data version by itself: a file needs nothing more.
+    bool upgrade() override { return false; }
+
 private:
     // The engine's failures are told as the file's.
     template <class Work>
