@@ -160,11 +160,18 @@ public:
             for (int n = 1;; ++n) {
                 if (n <= count && !worthCutting(direction, n))
                     continue;
-                const bool reached = runOnce(cut_, direction, n);
+                const Run run = runOnce(cut_, direction, n);
                 if (testing::Test::HasFatalFailure())
                     return;
-                if (!reached)
-                    break;
+                if (!run.reached && run.told.isEmpty())
+                    break;   // done without reaching the n-th message
+                if (!run.reached) {
+                    // Failed with nothing cut: told, and the sweep goes on.
+                    problem(cut_, direction, n, QStringLiteral("failed before the cut: ") + oneLine(run.told));
+                    if (n > count)
+                        break;
+                    continue;
+                }
                 ++tried_[int(direction)];
                 if (hung_)
                     break;   // each more cut would wait as long
@@ -248,8 +255,11 @@ private:
         return outcome;
     }
 
-    // Returns whether the cut was reached.
-    bool runOnce(Cut cut, Direction direction, int n)
+    struct Run {
+        bool reached = false;   // the cut was made
+        QString told;           // what the action told the user
+    };
+    Run runOnce(Cut cut, Direction direction, int n)
     {
         action_.begin();
         relay_.arm(direction, n, cut);
@@ -295,7 +305,7 @@ private:
         action_.end();
         if (c_.table() != before_)
             c_.restoreTable();
-        return reached;
+        return {reached, error};
     }
 
     void problem(Cut cut, Direction direction, int n, const QString &text)

@@ -26,7 +26,7 @@ constexpr int kBooks = 20;
 // Enough for a move to read beyond the rows read at the opening.
 constexpr int kMoreBooks = 80;
 // What a silent path costs each run.
-constexpr int kDeadlineMs = 150;
+constexpr int kDeadlineMs = 300;
 
 // The main window's list with a grid of the main window's size over it, and
 // the count panel's query.
