@@ -25,11 +25,11 @@ public:
         Close, Read, Write, Truncate, Sync, FileSize, Lock, Unlock, CheckReservedLock, FileControl, ShmMap,
         ShmLock, ShmUnmap, Fetch, Unfetch,
     };
-    static constexpr Call kCalls[] = {Call::Open,  Call::Delete,   Call::Access,   Call::FullPathname,
-                                      Call::CurrentTime, Call::Close, Call::Read, Call::Write,
-                                      Call::Truncate, Call::Sync, Call::FileSize, Call::Lock,
-                                      Call::Unlock, Call::CheckReservedLock, Call::FileControl, Call::ShmMap,
-                                      Call::ShmLock, Call::ShmUnmap, Call::Fetch, Call::Unfetch};
+    static constexpr Call kCalls[] = {
+        Call::Open, Call::Delete, Call::Access, Call::FullPathname, Call::CurrentTime,
+        Call::Close, Call::Read, Call::Write, Call::Truncate, Call::Sync, Call::FileSize, Call::Lock, Call::Unlock,
+        Call::CheckReservedLock, Call::FileControl, Call::ShmMap, Call::ShmLock, Call::ShmUnmap, Call::Fetch,
+        Call::Unfetch};
     static constexpr int kCallKinds = int(std::size(kCalls));
     static const char *name(Call call);
     // The error a disk gives for such a call (SQLITE_IOERR_WRITE for a write...).
