@@ -33,7 +33,7 @@ constexpr int kDeadlineMs = 300;
 class ListAction : public CutAction {
 public:
     using Step = std::function<void(ListAction &)>;
-    struct Spec {
+    struct Command {
         const char *name;
         int books;
         bool writes;
@@ -42,7 +42,7 @@ public:
         Step again = {};   // when not the action itself
     };
 
-    ListAction(CutCatalogue &catalogue, const Spec &spec) : catalogue_(catalogue), spec_(spec)
+    ListAction(CutCatalogue &catalogue, const Command &command) : catalogue_(catalogue), command_(command)
     {
         grid_->setObjectName(QStringLiteral("DBGrid1"));
         // Wide enough for every column, so that no horizontal scroll bar
@@ -95,7 +95,7 @@ public:
             list_->next();
     }
 
-    bool writes() const override { return spec_.writes; }
+    bool writes() const override { return command_.writes; }
     void begin() override
     {
         end();
@@ -109,11 +109,11 @@ public:
         grid_->setDataSource(source_.get());
         counted_ = -1;
         walked_.clear();
-        if (spec_.start)
-            spec_.start(*this);
+        if (command_.start)
+            command_.start(*this);
     }
-    void act() override { spec_.act(*this); }
-    void again() override { (spec_.again ? spec_.again : spec_.act)(*this); }
+    void act() override { command_.act(*this); }
+    void again() override { (command_.again ? command_.again : command_.act)(*this); }
     void end() override
     {
         grid_->setDataSource(nullptr);
@@ -183,7 +183,7 @@ public:
 
 private:
     CutCatalogue &catalogue_;
-    Spec spec_;
+    Command command_;
     QWidget window_;
     DataGrid *grid_ = new DataGrid(&window_);
     std::unique_ptr<DataSource> source_;
@@ -240,7 +240,7 @@ ListAction::Step postAgain(ListAction::Step action, qint64 id)
     };
 }
 
-const ListAction::Spec kActions[] = {
+const ListAction::Command kActions[] = {
     {"opening", kBooks, false, nullptr, openAll},
     {"Ctrl+End", kMoreBooks, false, openAll, [](ListAction &a) { a.list().last(); }},
     {"Page Down", kMoreBooks, false, [](ListAction &a) {
@@ -278,10 +278,10 @@ class NetworkCuts : public testing::TestWithParam<std::tuple<int, Cut>> {};
 
 TEST_P(NetworkCuts, AtEveryMessage)
 {
-    const ListAction::Spec &spec = kActions[std::get<0>(GetParam())];
-    CutCatalogue catalogue(spec.books, kDeadlineMs);
-    ListAction action(catalogue, spec);
-    sweepCuts(catalogue, QString::fromUtf8(spec.name), action, std::get<1>(GetParam()));
+    const ListAction::Command &command = kActions[std::get<0>(GetParam())];
+    CutCatalogue catalogue(command.books, kDeadlineMs);
+    ListAction action(catalogue, command);
+    sweepCuts(catalogue, QString::fromUtf8(command.name), action, std::get<1>(GetParam()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, NetworkCuts,
