@@ -223,6 +223,37 @@ bool SqliteConnection::execQuietly(const char *sql) noexcept
     return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
+void SqliteConnection::rollBack() noexcept
+{
+    // SQLite may have rolled back already. A journal its rollback could not
+    // play back stays hot, and in rollback-journal mode the failed write then
+    // stays in the file itself until a reader plays the journal back: this
+    // one reads at once.
+    if (!sqlite3_get_autocommit(db_))
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "SELECT 1 FROM sqlite_master LIMIT 1", nullptr, nullptr, nullptr);
+}
+
+void SqliteConnection::commit(const std::function<bool()> &stored)
+{
+    try {
+        exec("COMMIT");
+    } catch (const EngineError &) {
+        rollBack();
+        if (!holds(stored))
+            throw;
+    }
+}
+
+bool SqliteConnection::holds(const std::function<bool()> &stored) noexcept
+{
+    try {
+        return stored();
+    } catch (const std::exception &) {
+        return false;   // not known: the failure stands
+    }
+}
+
 void SqliteConnection::close() noexcept
 {
     if (db_)
@@ -277,9 +308,15 @@ Statement SqliteEngine::prepare(sqlite3 *db, const QString &sql)
     return Statement(db, sql, &pool_);
 }
 
-void SqliteEngine::commit()
+void SqliteEngine::commit(const std::function<bool()> &stored)
 {
-    exec("COMMIT");
+    try {
+        exec("COMMIT");
+    } catch (const EngineError &) {
+        db_.rollBack();
+        if (!SqliteConnection::holds(stored))
+            throw;
+    }
     ++commits_;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,18 @@ public:
     void exec(const char *sql);
     // The same after a failure, whose error is the one to report: whether it ran.
     bool execQuietly(const char *sql) noexcept;
+    // After a failed write: ends its transaction and brings the file back to
+    // its last committed state at once, rolling back a journal the failure
+    // left behind; what a failing disk does not let happen now, the next
+    // opening of the file does. The write's own failure is the one to report.
+    void rollBack() noexcept;
+    // Commits the write transaction. SQLite may report a COMMIT failed that
+    // put the write in the file all the same (a step after its commit point
+    // failed): then the file, back in its committed state, is asked whether
+    // `stored` holds, and only a write that is not there raises the failure.
+    void commit(const std::function<bool()> &stored);
+    // Whether the file holds the write, by `stored`, when that can be read.
+    static bool holds(const std::function<bool()> &stored) noexcept;
     void close() noexcept;
 
 private:
@@ -105,8 +118,10 @@ public:
     Statement prepare(sqlite3 *db, const QString &sql);
     // Runs a statement without results on the writing connection.
     void exec(const char *sql);
-    // Commits a write transaction on the writing connection.
-    void commit();
+    // Commits a write transaction on the writing connection, as SqliteConnection::commit.
+    void commit(const std::function<bool()> &stored);
+    // Ends a failed write transaction on the writing connection (SqliteConnection::rollBack).
+    void rollBack() noexcept { db_.rollBack(); }
     // A number that changes whenever another connection, in this program or
     // another, has committed a change: as of the writing connection's last
     // transaction, or (refresh) as of now, which costs a transaction.

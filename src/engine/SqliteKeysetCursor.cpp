@@ -148,7 +148,7 @@ public:
                 refuseUpdateOfDeletedRow();
             refuseUpdateOfChangedRow();
         }
-        txn.commit();
+        txn.commit([&] { return rowHolds(id, setColumns, values); });
     }
 
     void insert(qsizetype index, const RowValues &values) override
@@ -176,7 +176,7 @@ public:
             throw EngineError(QStringLiteral("The catalogue stored no row for the new record; a trigger of the table "
                                              "may have dropped it"));
         const qint64 id = sqlite3_last_insert_rowid(engine_->db());
-        txn.commit();
+        txn.commit([&] { return !readRow(id).isEmpty(); });
         forgetKept(0);   // positions shift
         // The statements read a snapshot taken before this row existed, so
         // neither will yield it unless begun again: it is placed here once and for all.
@@ -202,7 +202,7 @@ public:
         // A row that is already gone counts as deleted: nothing is lost.
         if (sqlite3_changes(engine_->db()) == 0 && !readRow(id).isEmpty())
             refuseRemovalOfChangedRow();
-        txn.commit();
+        txn.commit([&] { return readRow(id).isEmpty(); });
         forgetKept(0);   // positions shift
         keys_.remove(index);
     }
@@ -215,15 +215,15 @@ private:
         explicit Transaction(SqliteEngine &engine) : engine_(engine) { engine_.exec("BEGIN IMMEDIATE"); }
         ~Transaction()
         {
-            // The failure that led here is the one reported; SQLite has rolled
-            // back already whatever a rollback here could not.
             if (!done_)
-                sqlite3_exec(engine_.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+                engine_.rollBack();
         }
-        void commit()
+        // `stored` tells from the file whether a write whose COMMIT reported
+        // a failure is there all the same.
+        void commit(const std::function<bool()> &stored)
         {
-            engine_.commit();
-            done_ = true;
+            done_ = true;   // ended either way: a failed commit rolls back
+            engine_.commit(stored);
         }
 
     private:
@@ -256,6 +256,18 @@ private:
         SqliteEngine &engine_;
         bool open_ = false;
     };
+
+    // Whether the row `id` holds `values` in `columns`.
+    bool rowHolds(qint64 id, const std::vector<int> &columns, const RowValues &values)
+    {
+        Statement check = engine_->prepare(engine_->db(), QStringLiteral("select count(*) from %1 where %2")
+                                                              .arg(table_, asRead(columns)));
+        int p = 1;
+        bindValue(engine_->db(), check.get(), p++, QVariant(id));
+        for (int i : columns)
+            bindValue(engine_->db(), check.get(), p++, values.value(i));
+        return check.step() && check.columnInt64(0) == 1;
+    }
 
     // The row by its id, holding every value of `columns` as it was read:
     // the id is bound first, then those values.

@@ -46,14 +46,16 @@ SqliteConnection createNew(const fs::path &file)
     SqliteConnection db;
     try {
         db = SqliteConnection(pathOf(file), Mode::Create);
+        // Larger pages than the default 4 KB: a search that matches nothing reads the
+        // whole table, and reads it in a quarter of the system calls.
+        db.exec("PRAGMA page_size=16384");
     } catch (const EngineError &e) {
-        // The opening may have made the file before it failed: nothing may stay of it.
+        // The opening may have made the file before it failed: nothing may stay of
+        // it, or the next try would find a catalogue there and refuse to overwrite it.
+        db.close();
         removeCatalogueFiles(file);
         failOn(say("cannot create ", "nelze vytvořit ") + file.string(), e);
     }
-    // Larger pages than the default 4 KB: a search that matches nothing reads the
-    // whole table, and reads it in a quarter of the system calls.
-    db.exec("PRAGMA page_size=16384");
     return db;
 }
 
@@ -81,7 +83,7 @@ void setJournalMode(const SqliteConnection &db, const fs::path &file, const char
 class Inserter : public BookSink {
 public:
     explicit Inserter(const SqliteConnection &db)
-        : insert_(db.get(), QStringLiteral("INSERT INTO zeplo (%1) VALUES (?,?,?,?,?,?,?,?,?)")
+        : db_(db.get()), insert_(db.get(), QStringLiteral("INSERT INTO zeplo (%1) VALUES (?,?,?,?,?,?,?,?,?)")
                                 .arg(QString::fromStdString(columnList())))
     {
     }
@@ -111,7 +113,19 @@ public:
         ++added_;
     }
 
+    // Whether the last book added is in the catalogue: after a COMMIT that
+    // reported a failure, whether the write is there all the same.
+    bool lastIsStored() const
+    {
+        if (added_ == 0)
+            return false;
+        // The connection keeps the key of its last insert through the rollback.
+        Statement find(db_, QStringLiteral("SELECT count(*) FROM zeplo WHERE rowid = last_insert_rowid()"));
+        return find.step() && find.columnInt64(0) == 1;
+    }
+
 private:
+    sqlite3 *db_;
     Statement insert_;
     std::size_t added_ = 0;
 };
@@ -232,13 +246,12 @@ void SqliteStore::addTo(WriteMode mode, const std::function<void(BookSink &)> &f
         }
         Inserter inserter(db);
         fill(inserter);
+        db.commit([&] { return inserter.lastIsStored(); });
     } catch (...) {
-        // The failure that led here is the one to report; a rollback that
-        // fails leaves nothing either, as the connection closes unfinished.
-        db.execQuietly("ROLLBACK");
+        // The failure that led here is the one to report.
+        db.rollBack();
         throw;
     }
-    db.exec("COMMIT");
 }
 
 void SqliteStore::makeAndFill(const std::function<void(BookSink &)> &fill)

@@ -1,0 +1,373 @@
+#include "NetworkCuts.h"
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <thread>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+
+#include "engine/Engine.h"
+#include "engine/PgConnection.h"
+
+using namespace zeplo;
+using Direction = TcpRelay::Direction;
+using Cut = TcpRelay::Cut;
+
+CutCatalogue::CutCatalogue(int books, int deadlineMs)
+    : deadlineMs_(deadlineMs), previousDeadline_(PgConnection::deadlineMs())
+{
+    catalogue.addBooks(books);
+    // Some books lent, so that the filters for them show some and not all.
+    catalogue.exec(QStringLiteral("update zeplo set pujceno = 'Jana' where id % 5 = 0"));
+    // The owner's URI through a Unix socket names the TCP port too.
+    static const QRegularExpression parts(QStringLiteral(R"(^postgresql://([^@]*)@/([^?]*)\?.*port=(\d+))"));
+    const QRegularExpressionMatch m = parts.match(catalogue.uri());
+    if (!m.hasMatch())
+        throw std::runtime_error("a test server URI without a port");
+    relay = std::make_unique<TcpRelay>("127.0.0.1", m.captured(3).toInt());
+    // Unencrypted, so that the relay can read the messages; a refused
+    // request for encryption would only add messages before the start-up.
+    uri_ = QStringLiteral("postgresql://%1@127.0.0.1:%2/%3?sslmode=disable&gssencmode=disable&connect_timeout=2")
+               .arg(m.captured(1))
+               .arg(relay->port())
+               .arg(m.captured(2));
+    direct_ = PQconnectdb(catalogue.uri().toUtf8().constData());
+    PQsetNoticeProcessor(direct_, [](void *, const char *) {}, nullptr);
+    Engine::setCatalogue(uri_);
+    PgConnection::setDeadlineMs(deadlineMs);
+    keepTable();
+}
+
+CutCatalogue::~CutCatalogue()
+{
+    PgConnection::setDeadlineMs(previousDeadline_);
+    Engine::setCatalogue(catalogue.uri());   // the engine through the relay goes before the relay
+    PQfinish(direct_);
+}
+
+QString CutCatalogue::run(const QString &sql)
+{
+    PGresult *result = PQexec(direct_, sql.toUtf8().constData());
+    const ExecStatusType status = PQresultStatus(result);
+    const QString value = status == PGRES_TUPLES_OK && PQntuples(result) > 0
+                              ? QString::fromUtf8(PQgetvalue(result, 0, 0))
+                              : QString();
+    const std::string error = PQresultErrorMessage(result);
+    PQclear(result);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        throw std::runtime_error("test SQL failed: " + error);
+    return value;
+}
+
+QStringList CutCatalogue::table()
+{
+    const QString rows = run(QStringLiteral("select string_agg(concat_ws('|', case when id > %1 then 'new' else id::text end, "
+                                   "coalesce(autor, '-'), coalesce(nazev, '-'), coalesce(zanr, '-'), "
+                                   "coalesce(rok_vydani::text, '-'), coalesce(popis, '-'), coalesce(vlastnim::text, "
+                                   "'-'), coalesce(precteno::text, '-'), coalesce(pujceno, '-')), E'\\n' order by id) "
+                                   "from zeplo")
+                                 .arg(highestKept_));
+    return rows.isEmpty() ? QStringList() : rows.split(QLatin1Char('\n'));
+}
+
+void CutCatalogue::keepTable()
+{
+    run(QStringLiteral("drop table if exists zeplo_kept; create table zeplo_kept as select * from zeplo"));
+    highestKept_ = run(QStringLiteral("select coalesce(max(id), 0) from zeplo")).toLongLong();
+}
+
+void CutCatalogue::restoreTable()
+{
+    run(QStringLiteral("begin; delete from zeplo; insert into zeplo overriding system value select * from zeplo_kept; "
+                       "commit"));
+}
+
+void CutCatalogue::newSession()
+{
+    Engine::setCatalogue(QString());
+    Engine::setCatalogue(uri_);
+}
+
+namespace {
+
+constexpr Direction kDirections[] = {Direction::ToServer, Direction::ToClient};
+
+// What the action told the user: empty for a success.
+QString outcomeOf(CutAction &action, void (CutAction::*step)())
+{
+    try {
+        (action.*step)();
+    } catch (const Error &e) {
+        return e.message().isEmpty() ? QStringLiteral("(an error without a message)") : e.message();
+    } catch (const std::exception &e) {
+        return QStringLiteral("(not the program's error) ") + QString::fromUtf8(e.what());
+    }
+    return QString();
+}
+
+// Polls `done` with a bound, handling the program's queued work meanwhile.
+bool within(int ms, const std::function<bool()> &done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+QString oneLine(QString text)
+{
+    return text.replace(QLatin1Char('\n'), QStringLiteral(" / "));
+}
+
+QString difference(const QStringList &now, const QStringList &expected)
+{
+    QStringList lines;
+    for (const QString &row : now)
+        if (!expected.contains(row))
+            lines << QStringLiteral("+ ") + row;
+    for (const QString &row : expected)
+        if (!now.contains(row))
+            lines << QStringLiteral("- ") + row;
+    return lines.join(QStringLiteral("; "));
+}
+
+class Sweep {
+public:
+    Sweep(CutCatalogue &catalogue, const QString &name, CutAction &action, Cut cut)
+        : c_(catalogue), relay_(*catalogue.relay), name_(name), action_(action), cut_(cut)
+    {
+    }
+
+    void run()
+    {
+        if (!clean())
+            return;
+        for (Direction direction : kDirections) {
+            const int count = cleanMessages_[int(direction)];
+            for (int n = 1;; ++n) {
+                if (n <= count && !worthCutting(direction, n))
+                    continue;
+                const Run run = runOnce(cut_, direction, n);
+                if (testing::Test::HasFatalFailure())
+                    return;
+                if (!run.reached && run.told.isEmpty())
+                    break;   // done without reaching the n-th message
+                if (!run.reached) {
+                    // Failed with nothing cut: told, and the sweep goes on.
+                    problem(cut_, direction, n, QStringLiteral("failed before the cut: ") + oneLine(run.told));
+                    if (n > count)
+                        break;
+                    continue;
+                }
+                ++tried_[int(direction)];
+                if (hung_)
+                    break;   // each more cut would wait as long
+                if (n > count + 100) {
+                    problem(cut_, direction, n,
+                            QStringLiteral("the action goes on sending long after a clean run's %1 messages").arg(count));
+                    break;
+                }
+            }
+            hung_ = false;
+        }
+        report();
+    }
+
+private:
+    // A run of messages of one type (a result's rows, the server's settings
+    // as a session starts), at any of which a cut fails the command the same
+    // way, is cut at its first and its last message only, so that the sweep
+    // stays within minutes: a silent cut costs a command's deadline, or a
+    // connection's time limit of at least two seconds, and every cut a new
+    // session. Every other message is cut.
+    bool worthCutting(Direction direction, int n) const
+    {
+        const std::string &types = cleanTypes_[int(direction)];
+        const std::size_t i = std::size_t(n - 1);
+        return i == 0 || i + 1 >= types.size() || types[i - 1] != types[i] || types[i + 1] != types[i];
+    }
+
+    // One run without a cut: how many messages the action sends either way,
+    // what it shows and what it stores.
+    bool clean()
+    {
+        action_.begin();
+        before_ = c_.table();
+        relay_.arm(Direction::ToServer, INT_MAX, Cut::Drop);
+        const QString error = act();
+        for (Direction d : kDirections) {
+            cleanMessages_[int(d)] = relay_.messages(d);
+            cleanTypes_[int(d)] = relay_.messageTypes(d);
+        }
+        relay_.disarm();
+        EXPECT_TRUE(error.isEmpty()) << name_.toStdString() << " fails with no cut: " << error.toStdString();
+        EXPECT_GT(cleanMessages_[0], 0) << name_.toStdString() << " asks the server nothing";
+        seen_ = action_.seen();
+        after_ = c_.table();
+        const QString broken = action_.broken();
+        EXPECT_TRUE(broken.isEmpty()) << broken.toStdString();
+        action_.end();
+        if (action_.writes()) {
+            EXPECT_NE(before_, after_) << name_.toStdString() << " stores nothing";
+            c_.restoreTable();
+        } else {
+            EXPECT_EQ(before_, after_) << name_.toStdString() << " changes the table";
+        }
+        return !testing::Test::HasFailure();
+    }
+
+    // The action, on a thread of its own where it runs there, waited for a
+    // bounded time: a tool that waits on a silent path for ever is let go by
+    // closing the path, and told.
+    QString act(void (CutAction::*step)() = &CutAction::act)
+    {
+        if (!action_.onItsOwnThread())
+            return outcomeOf(action_, step);
+        QString outcome;
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            outcome = outcomeOf(action_, step);
+            done = true;
+        });
+        const int patience = 4 * c_.deadlineMs() + 4000;
+        if (!within(patience, [&] { return done.load(); })) {
+            hung_ = true;
+            relay_.closeAll();
+        }
+        worker.join();
+        if (hung_)
+            outcome = QStringLiteral("no end %1 s after the cut; let go by closing the path, it says: ")
+                          .arg(patience / 1000.0)
+                      + outcome;
+        return outcome;
+    }
+
+    struct Run {
+        bool reached = false;   // the cut was made
+        QString told;           // what the action told the user
+    };
+    Run runOnce(Cut cut, Direction direction, int n)
+    {
+        action_.begin();
+        relay_.arm(direction, n, cut);
+        const QString error = act();
+        const bool reached = relay_.cut();
+        relay_.disarm();
+        // Whatever reached the server is done with before the table is looked at.
+        if (reached && !within(5000 + c_.deadlineMs(), [&] { return relay_.settled(); })) {
+            problem(cut, direction, n, QStringLiteral("the session cut off is still open on the server 5 s later"));
+            relay_.closeAll();
+            within(5000, [&] { return relay_.settled(); });
+        }
+        const auto check = [&](const QString &when, const QString &told) {
+            if (const QString broken = action_.broken(); !broken.isEmpty())
+                problem(cut, direction, n, when + QStringLiteral(": broken invariant: ") + broken);
+            const QStringList now = c_.table();
+            const bool asBefore = now == before_, asAfter = now == after_;
+            if (!asBefore && !asAfter) {
+                problem(cut, direction, n, when + QStringLiteral(": the table is neither as before nor as after: ")
+                                               + difference(now, after_));
+            } else if (action_.writes() && told.isEmpty() && !asAfter) {
+                problem(cut, direction, n, when + QStringLiteral(": told it succeeded, but nothing was stored"));
+            } else if (action_.writes() && !told.isEmpty() && asAfter) {
+                problem(cut, direction, n, when + QStringLiteral(": stored, but told: ") + oneLine(told));
+            }
+            if (!action_.writes() && told.isEmpty()) {
+                if (const QString seen = action_.seen(); seen != seen_)
+                    problem(cut, direction, n, when + QStringLiteral(": shows\n") + seen
+                                                   + QStringLiteral("\ninstead of\n") + seen_);
+            }
+        };
+        if (hung_)
+            problem(cut, direction, n, QStringLiteral("waits for ever: ") + oneLine(error));
+        else if (!action_.writes() && !error.isEmpty())
+            problem(cut, direction, n, QStringLiteral("a read told the user: ") + oneLine(error));
+        check(QStringLiteral("after the action"), error);
+        if (!error.isEmpty() && !hung_) {
+            const QString again = act(&CutAction::again);
+            if (!again.isEmpty())
+                problem(cut, direction, n, QStringLiteral("tried again, it fails: ") + oneLine(again));
+            check(QStringLiteral("tried again"), again);
+        }
+        action_.end();
+        if (c_.table() != before_)
+            c_.restoreTable();
+        return {reached, error};
+    }
+
+    void problem(Cut cut, Direction direction, int n, const QString &text)
+    {
+        problems_[{int(cut), int(direction)}].push_back({n, text});
+    }
+
+    void report()
+    {
+        const int points = tried_[0] + tried_[1];
+        std::printf("network cuts: %s, %s at %d points: %d of its %d messages to the server, %d of its %d to the "
+                    "client\n",
+                    qPrintable(name_), TcpRelay::name(cut_), points, tried_[0], cleanMessages_[0], tried_[1],
+                    cleanMessages_[1]);
+        std::fflush(stdout);
+        testing::Test::RecordProperty("cut_points", points);
+        for (const auto &[key, list] : problems_) {
+            QStringList ns;
+            QStringList texts;
+            for (const auto &[n, text] : list) {
+                if (ns.isEmpty() || ns.last() != QString::number(n))
+                    ns << QString::number(n);
+                if (texts.size() < 4 && !texts.contains(text))
+                    texts << text;
+            }
+            ADD_FAILURE() << name_.toStdString() << ", the message " << TcpRelay::name(Direction(key.second))
+                          << " " << TcpRelay::name(Cut(key.first)) << ", at n = " << ns.join(QStringLiteral(", ")).toStdString()
+                          << ":\n  " << texts.join(QStringLiteral("\n  ")).toStdString();
+        }
+    }
+
+    CutCatalogue &c_;
+    TcpRelay &relay_;
+    QString name_;
+    CutAction &action_;
+    Cut cut_;
+    QStringList before_, after_;
+    QString seen_;
+    int cleanMessages_[2] = {0, 0};
+    std::string cleanTypes_[2];
+    int tried_[2] = {0, 0};
+    bool hung_ = false;
+    std::map<std::pair<int, int>, std::vector<std::pair<int, QString>>> problems_;
+};
+
+} // namespace
+
+void sweepCuts(CutCatalogue &catalogue, const QString &name, CutAction &action, Cut cut)
+{
+    Sweep(catalogue, name, action, cut).run();
+}
+
+std::string testName(const char *action, Cut cut)
+{
+    std::string name;
+    for (const char *c = action; *c; ++c)
+        if (std::isalnum(static_cast<unsigned char>(*c)))
+            name += *c;
+    switch (cut) {
+    case Cut::Drop: return name + "_Dropped";
+    case Cut::DeliverThenDrop: return name + "_AnswerLost";
+    case Cut::Silence: return name + "_Silent";
+    }
+    return name;
+}
