@@ -155,31 +155,39 @@ void PgConnection::connect(CommandWait &wait, bool first)
     const std::vector<Place> places = placesOf(conninfo, why);
     if (!why.isEmpty())
         problem = ServerProblem::UnknownHost;
-    for (const Place &place : places) {
-        std::vector<const char *> keywords = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
-                                              "keepalives_count", "tcp_user_timeout", "application_name", "dbname",
-                                              "client_encoding", "options"};
-        std::vector<const char *> values = {"10", "1", "10", "5", "2", "10000", settings_.applicationName,
-                                            conninfo.constData(), "UTF8", options.constData()};
-        if (!password.isEmpty()) {
-            keywords.push_back("password");
-            values.push_back(password.constData());
-        }
-        for (const auto &[keyword, value] : {std::pair{"host", &place.host}, std::pair{"hostaddr", &place.address},
-                                             std::pair{"port", &place.port}})
-            if (!value->isEmpty()) {
-                keywords.push_back(keyword);
-                values.push_back(value->constData());
+    // A connection that reached a server and broke on the way (a network
+    // that dropped while logging in) is tried once more, as a command is.
+    bool reached = false;
+    for (int round = 0; round < 2 && (round == 0 || reached); ++round) {
+        reached = false;
+        for (const Place &place : places) {
+            std::vector<const char *> keywords = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
+                                                  "keepalives_count", "tcp_user_timeout", "application_name", "dbname",
+                                                  "client_encoding", "options"};
+            std::vector<const char *> values = {"10", "1", "10", "5", "2", "10000", settings_.applicationName,
+                                                conninfo.constData(), "UTF8", options.constData()};
+            if (!password.isEmpty()) {
+                keywords.push_back("password");
+                values.push_back(password.constData());
             }
-        keywords.push_back(nullptr);
-        values.push_back(nullptr);
-        QString attemptWhy;
-        ServerProblem attemptProblem = ServerProblem::Other;
-        if (tryAddress(wait, keywords, values, attemptWhy, attemptProblem))
-            return;
-        if (why.isEmpty() || reach(attemptProblem) > reach(problem)) {
-            why = attemptWhy;
-            problem = attemptProblem;
+            for (const auto &[keyword, value] : {std::pair{"host", &place.host}, std::pair{"hostaddr", &place.address},
+                                                 std::pair{"port", &place.port}})
+                if (!value->isEmpty()) {
+                    keywords.push_back(keyword);
+                    values.push_back(value->constData());
+                }
+            keywords.push_back(nullptr);
+            values.push_back(nullptr);
+            QString attemptWhy;
+            ServerProblem attemptProblem = ServerProblem::Other;
+            bool broke = false;
+            if (tryAddress(wait, keywords, values, attemptWhy, attemptProblem, broke))
+                return;
+            reached = reached || broke;
+            if (why.isEmpty() || reach(attemptProblem) > reach(problem)) {
+                why = attemptWhy;
+                problem = attemptProblem;
+            }
         }
     }
     why = withoutPassword(pg::cleanedClientText(why));
@@ -191,7 +199,8 @@ void PgConnection::connect(CommandWait &wait, bool first)
 }
 
 bool PgConnection::tryAddress(CommandWait &wait, const std::vector<const char *> &keywords,
-                              const std::vector<const char *> &values, QString &why, ServerProblem &problem)
+                              const std::vector<const char *> &values, QString &why, ServerProblem &problem,
+                              bool &broke)
 {
     conn_ = PQconnectStartParams(keywords.data(), values.data(), 1);
     if (!conn_) {
@@ -201,12 +210,17 @@ bool PgConnection::tryAddress(CommandWait &wait, const std::vector<const char *>
     }
     // The server's code of a refusal comes in the message only at this verbosity.
     PQsetErrorVerbosity(conn_, PQERRORS_VERBOSE);
+    // Where the login stood: past the start, the server was reached.
+    ConnStatusType stage = PQstatus(conn_);
+    const auto pastStart = [&] { return stage != CONNECTION_STARTED && stage != CONNECTION_NEEDED; };
     const auto failed = [&](ServerProblem fallback) {
         why = QString::fromUtf8(PQerrorMessage(conn_));
         const QString code = pg::serverCode(why);
         problem = PQconnectionNeedsPassword(conn_) ? ServerProblem::PasswordNeeded
                   : code.isEmpty()                  ? fallback
                                                     : pg::problemOfCode(code, PQconnectionUsedPassword(conn_) != 0);
+        // Broken, not refused: the server said nothing of why.
+        broke = code.isEmpty() && problem != ServerProblem::PasswordNeeded && pastStart();
         drop();
         return false;
     };
@@ -216,13 +230,14 @@ bool PgConnection::tryAddress(CommandWait &wait, const std::vector<const char *>
     const int limit = std::min(connectTimeoutMs(conn_), commandLimitMs());
     const int start = wait.elapsedMs();
     for (PostgresPollingStatusType status = PGRES_POLLING_WRITING; status != PGRES_POLLING_OK;
-         status = PQconnectPoll(conn_)) {
+         stage = PQstatus(conn_), status = PQconnectPoll(conn_)) {
         if (status == PGRES_POLLING_FAILED)
             return failed(ServerProblem::Unreachable);
         const int left = limit - (wait.elapsedMs() - start);
         if (left <= 0 || !socketWait(status == PGRES_POLLING_READING ? POLLIN : POLLOUT, wait, left)) {
-            why = QStringLiteral("the server did not answer within %1 seconds").arg(limit / 1000);
+            why = QStringLiteral("the server did not answer within %1 seconds").arg(limit / 1000.0);
             problem = ServerProblem::NoAnswer;
+            broke = PQstatus(conn_) != CONNECTION_STARTED;
             drop();
             return false;
         }

@@ -151,6 +151,7 @@ QString PgConnection::withoutPassword(const QString &message) const
 bool PgConnection::socketWait(short events, CommandWait &wait, int limitMs)
 {
     int start = wait.elapsedMs();
+    int looked = start;
     for (;;) {
         const int left = limitMs - (wait.elapsedMs() - start);
         if (left <= 0)
@@ -158,6 +159,14 @@ bool PgConnection::socketWait(short events, CommandWait &wait, int limitMs)
         if (socketReady(PQsocket(conn_), events, std::min(left, kSliceMs)))
             return true;
         wait.tick();
+        // A command of the tool's may run as long as it takes (an index over a
+        // million books), but not on a dead path: silent for a deadline, the
+        // server is asked on a session of its own whether it is still at it.
+        if (!settings_.boundedCommands && wait.elapsedMs() - looked >= deadlineMs()) {
+            if (!stillAtWork())
+                return false;
+            looked = wait.elapsedMs();
+        }
         if (!stopSent_ && stopRequested()) {
             // The command ends with the server's own message when it has
             // stopped; a server that does not answer that either within the
@@ -167,6 +176,25 @@ bool PgConnection::socketWait(short events, CommandWait &wait, int limitMs)
             start = wait.elapsedMs();
             limitMs = std::min(limitMs, deadlineMs());
         }
+    }
+}
+
+bool PgConnection::stillAtWork()
+{
+    const int pid = conn_ ? PQbackendPID(conn_) : 0;
+    if (pid == 0)
+        return true;   // still logging in: its own time limit holds
+    try {
+        const CommandWait::Look look;
+        PgConnection other(uri_, PgSessionSettings{"zeplo-look", true, settings_.password});
+        // Working, not waiting for what this side sends or reads.
+        const PgResult result = other.run(
+            PgCommand(QStringLiteral("select 1 from pg_stat_activity where pid = $1 and state = 'active' and "
+                                     "coalesce(wait_event_type, '') <> 'Client'"),
+                      {QString::number(pid)}));
+        return PQntuples(result.get()) == 1;
+    } catch (const EngineError &) {
+        return false;   // the server cannot be reached either
     }
 }
 
@@ -183,7 +211,7 @@ void PgConnection::giveUp(int limitMs)
     if (conn_ && !stopSent_)
         cancelOnItsOwn(conn_);
     drop();
-    const int waited = stopSent_ ? std::min(limitMs, deadlineMs()) : limitMs;
+    const int waited = stopSent_ || !settings_.boundedCommands ? std::min(limitMs, deadlineMs()) : limitMs;
     throw PgSessionLost(pg::lostText(ServerProblem::NoAnswer,
                                      QStringLiteral("no answer came within %1 seconds").arg(waited / 1000.0)),
                         ServerProblem::NoAnswer);

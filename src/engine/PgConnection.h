@@ -201,7 +201,7 @@ private:
     // addresses in turn, each within the connection time limit.
     void connect(CommandWait &wait, bool first);
     bool tryAddress(CommandWait &wait, const std::vector<const char *> &keywords, const std::vector<const char *> &values,
-                    QString &why, ServerProblem &problem);
+                    QString &why, ServerProblem &problem, bool &broke);
     // Makes the session when there is none; true when it did.
     bool ensureSession(CommandWait &wait);
 
@@ -210,6 +210,8 @@ private:
     // Whether the socket became ready within `limitMs` of this wait; meanwhile
     // the interface is told, and a stop asked for is sent to the server.
     bool socketWait(short events, CommandWait &wait, int limitMs);
+    // Whether the server still runs this session's command, asked on a session of its own.
+    bool stillAtWork();
     // The same, the session given up as lost when the time passes.
     void waitFor(short events, CommandWait &wait, int limitMs);
     void flush(CommandWait &wait);

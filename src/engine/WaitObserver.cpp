@@ -86,4 +86,14 @@ bool CommandWait::active()
     return waiting;
 }
 
+CommandWait::Look::Look() : was_(waiting)
+{
+    waiting = false;
+}
+
+CommandWait::Look::~Look()
+{
+    waiting = was_;
+}
+
 } // namespace zeplo

@@ -44,6 +44,19 @@ public:
     // Whether a command is waiting now.
     static bool active();
 
+    // While it lives, one wait may run inside the present one: a look, on a
+    // session of its own, at how the server fares with the command waited for.
+    class Look {
+    public:
+        Look();
+        ~Look();
+        Look(const Look &) = delete;
+        Look &operator=(const Look &) = delete;
+
+    private:
+        bool was_;
+    };
+
 private:
     long long started_;
     bool told_ = false;

@@ -17,11 +17,13 @@ namespace zeplo::tool {
 
 namespace {
 
-// A command whose failure stops the work.
-PgResult run(PgConnection &c, const std::string &name, const QString &sql, const QStringList &params = {})
+// A command whose failure stops the work. Only a read outside a transaction
+// may be made again on a new session.
+PgResult run(PgConnection &c, const std::string &name, const QString &sql, const QStringList &params = {},
+             PgRepeat repeat = PgRepeat::Never)
 {
     try {
-        return c.run(PgCommand(sql, params));
+        return c.run(PgCommand(sql, params), repeat);
     } catch (const EngineError &e) {
         failOn(name, e, say("the server refused", "server odmítl"));
     }
@@ -39,9 +41,9 @@ void runQuietly(PgConnection &c, const char *sql) noexcept
 
 // The first value of a query's first row; nothing when it is null.
 std::optional<std::string> value(PgConnection &c, const std::string &name, const QString &sql,
-                                 const QStringList &params = {})
+                                 const QStringList &params = {}, PgRepeat repeat = PgRepeat::Never)
 {
-    const PgResult result = run(c, name, sql, params);
+    const PgResult result = run(c, name, sql, params, repeat);
     if (PgRowView::count(result) < 1)
         return std::nullopt;
     const PgRowView row(result.get(), 0);
@@ -50,9 +52,10 @@ std::optional<std::string> value(PgConnection &c, const std::string &name, const
     return std::string(row.text(0));
 }
 
-std::int64_t number(PgConnection &c, const std::string &name, const QString &sql, const QStringList &params = {})
+std::int64_t number(PgConnection &c, const std::string &name, const QString &sql, const QStringList &params = {},
+                    PgRepeat repeat = PgRepeat::Never)
 {
-    const std::string text = value(c, name, sql, params).value_or("0");
+    const std::string text = value(c, name, sql, params, repeat).value_or("0");
     std::int64_t n = 0;
     std::from_chars(text.data(), text.data() + text.size(), n);
     return n;
@@ -228,11 +231,12 @@ public:
 
     const std::string &name() const override { return name_; }
 
-    bool exists() override { return tableExists(*connect()); }
+    bool exists() override { return tableExists(*connect(), PgRepeat::IfLost); }
 
     std::uint64_t count() override
     {
-        return static_cast<std::uint64_t>(number(*connect(), name_, QStringLiteral("SELECT count(*) FROM zeplo")));
+        return static_cast<std::uint64_t>(
+            number(*connect(), name_, QStringLiteral("SELECT count(*) FROM zeplo"), {}, PgRepeat::IfLost));
     }
 
     void readAll(const std::function<void(const Book &)> &each) override;
@@ -253,10 +257,14 @@ private:
                                name_, e.problem, e.why);
         }
     }
-    bool tableExists(PgConnection &c) const
+    bool tableExists(PgConnection &c, PgRepeat repeat = PgRepeat::Never) const
     {
-        return value(c, name_, QStringLiteral("SELECT to_regclass('zeplo') IS NOT NULL")) == "t";
+        return value(c, name_, QStringLiteral("SELECT to_regclass('zeplo') IS NOT NULL"), {}, repeat) == "t";
     }
+    // Commits the write; when the answer does not come, asks the server what became of it.
+    void commit(PgConnection &c, const std::string &transaction, int pid) const;
+    // Ends the server's side of a lost session.
+    void endLost(int pid) const;
     void addSearchIndexes(PgConnection &c) const;
     bool addChangeNotices(PgConnection &c, bool renewFunction) const;
     void tryChangeNotices(PgConnection &c) const;
@@ -269,7 +277,9 @@ private:
 void PgStore::readAll(const std::function<void(const Book &)> &each)
 {
     const std::unique_ptr<PgConnection> c = connect();
-    const QString sql = QStringLiteral("SELECT %1 FROM zeplo ORDER BY id").arg(QString::fromStdString(columnList()));
+    // In id order, so that a reading whose session was lost goes on, once, on
+    // a new one after the last book it gave.
+    std::optional<std::int64_t> last;
     Book book;
     const auto read = [&](const PgRowView &row) {
         for (std::size_t i = 0; i < kColumnCount; ++i) {
@@ -303,11 +313,21 @@ void PgStore::readAll(const std::function<void(const Book &)> &each)
             // Not this server's failure: the receiver's, told as it is.
             throw Error(e.message());
         }
+        last = book[0].number;
     };
-    try {
-        c->stream(PgCommand(sql), read);
-    } catch (const EngineError &e) {
-        failOn(name_, e, say("cannot read the books", "nelze přečíst knihy"));
+    for (bool again = false;; again = true) {
+        const QString after = last ? QStringLiteral(" WHERE id > %1").arg(*last) : QString();
+        try {
+            c->stream(PgCommand(QStringLiteral("SELECT %1 FROM zeplo%2 ORDER BY id")
+                                    .arg(QString::fromStdString(columnList()), after)),
+                      read);
+            return;
+        } catch (const PgSessionLost &e) {
+            if (again)
+                failOn(name_, e, say("cannot read the books", "nelze přečíst knihy"));
+        } catch (const EngineError &e) {
+            failOn(name_, e, say("cannot read the books", "nelze přečíst knihy"));
+        }
     }
 }
 
@@ -315,9 +335,13 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
 {
     const std::unique_ptr<PgConnection> session = connect();
     PgConnection &c = *session;
+    // The session's server process and its transaction, by which a write
+    // whose session was lost is ended, and its fate learnt.
+    const int pid = c.backendPid();
     run(c, name_, QStringLiteral("BEGIN"));
     std::optional<CopyIn> copy;
     try {
+        const std::string transaction = value(c, name_, QStringLiteral("SELECT pg_current_xact_id()")).value_or("");
         // The same bounded wait for a lock as on a catalogue file.
         run(c, name_, QStringLiteral("SET LOCAL lock_timeout = %1").arg(Engine::lockWaitMs()));
         const bool exists = tableExists(c);
@@ -366,13 +390,18 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
             run(c, name_, QStringLiteral("SELECT setval($1::regclass, $2::bigint) WHERE $2::bigint > "
                                          "coalesce(pg_sequence_last_value($1::regclass), 0)"),
                 {QString::fromStdString(*sequence), QString::number(copy->nextId() - 1)});
-        run(c, name_, QStringLiteral("COMMIT"));
+        commit(c, transaction, pid);
     } catch (...) {
         if (copy)
             copy->abandon();
-        // The failure that led here is the one to report; a rollback that
-        // fails leaves nothing either, as the session ends unfinished.
-        runQuietly(c, "ROLLBACK");
+        // The failure that led here is the one to report. A session that was
+        // lost may live on at the server, holding the table: it is ended from
+        // a new one; otherwise a rollback that fails leaves nothing either,
+        // as the session ends unfinished.
+        if (c.broken())
+            endLost(pid);
+        else
+            runQuietly(c, "ROLLBACK");
         throw;
     }
     // Outside the transaction, as the server requires: statistics for the
@@ -381,6 +410,34 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
     // does not own the table is only warned by the server; nothing depends on it.
     runQuietly(c, "SET client_min_messages = error");
     runQuietly(c, "VACUUM (ANALYZE) zeplo");
+}
+
+void PgStore::commit(PgConnection &c, const std::string &transaction, int pid) const
+{
+    try {
+        c.run(PgCommand(QStringLiteral("COMMIT")));
+    } catch (const PgSessionLost &e) {
+        // What was lost may be the answer alone: the server knows whether the
+        // books went in, once the lost session has ended.
+        endLost(pid);
+        const std::unique_ptr<PgConnection> other = connect();
+        if (value(*other, name_, QStringLiteral("SELECT pg_xact_status($1::xid8)"), {QString::fromStdString(transaction)})
+            != "committed")
+            failOn(name_, e, say("the server refused", "server odmítl"));
+    } catch (const EngineError &e) {
+        failOn(name_, e, say("the server refused", "server odmítl"));
+    }
+}
+
+void PgStore::endLost(int pid) const
+{
+    try {
+        const std::unique_ptr<PgConnection> other = connect();
+        other->run(PgCommand(QStringLiteral("SELECT pg_terminate_backend(pid, 10000) FROM pg_stat_activity WHERE pid = $1"),
+                             {QString::number(pid)}));
+    } catch (const std::exception &) {
+        // A server that cannot be reached ends the session itself when it notices.
+    }
 }
 
 void PgStore::addSearchIndexes(PgConnection &c) const
