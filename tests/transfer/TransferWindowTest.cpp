@@ -413,6 +413,9 @@ TEST_F(TransferWindowTest, AServerThatCannotBeHadIsOneCzechSentenceWithTheClient
     server.scalar("REVOKE CONNECT ON DATABASE " + database + " FROM PUBLIC");
     const std::vector<std::tuple<std::string, std::string, QString>> cases = { // uri, password, sentence
         {base + "/" + database + uri.substr(query), "Heslo-42", "nepřijal heslo, zkontrolujte uživatele a heslo."},
+        // A wrong password typed into the address itself, unencoded, with every character that ends a part of it.
+        {"postgresql://" + user + ":x?y@z#w/v%u@/" + database + uri.substr(query), {},
+         "nepřijal heslo, zkontrolujte uživatele a heslo."},
         {base + "/nosuch" + uri.substr(query), password, "Databáze, kterou uvádí adresa " + QString::fromStdString(base) + "/nosuch"},
         {base + "/" + database + "?host=/nonexistent-zeplo", password, "nepřijímá spojení, buď neběží, nebo k němu nevede cesta."},
         {base + "nosuchhost.invalid/" + database, password, "nelze v síti najít, zkontrolujte jeho adresu."},
@@ -428,6 +431,9 @@ TEST_F(TransferWindowTest, AServerThatCannotBeHadIsOneCzechSentenceWithTheClient
         EXPECT_GE(lines.size(), 2) << "the client library's words below";
         EXPECT_FALSE(answerer.texts[0].contains(QStringLiteral("?."))) << answerer.texts[0].toStdString();
         EXPECT_FALSE(answerer.texts[0].contains(QString::fromStdString(password)));
+        for (const char *piece : {"x?y", "z#w", "v%u"})
+            EXPECT_FALSE(answerer.texts[0].contains(QLatin1String(piece)) || status().contains(QLatin1String(piece)))
+                << answerer.texts[0].toStdString();
     }
 }
 
