@@ -1,5 +1,7 @@
 #include "NetworkCuts.h"
 
+#include <string_view>
+
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -187,17 +189,25 @@ public:
     }
 
 private:
-    // A run of messages of one type (a result's rows, the server's settings
-    // as a session starts), at any of which a cut fails the command the same
-    // way, is cut at its first and its last message only, so that the sweep
-    // stays within minutes: a silent cut costs a command's deadline, or a
-    // connection's time limit of at least two seconds, and every cut a new
-    // session. Every other message is cut.
+    // The messages of one exchange fail the command the same way wherever
+    // the cut falls among them: what the client sends up to its Sync (or a
+    // simple query, a password, the end of a COPY) is done, or not, only as a
+    // whole, and an answer up to the server's ReadyForQuery is had, or not,
+    // only as a whole (the server has acted either way). So each exchange is
+    // cut at its first message and at its last, and so is the action's first
+    // and last message, so that the sweep stays within minutes: a silent cut
+    // costs a command's deadline and every cut a new session.
     bool worthCutting(Direction direction, int n) const
     {
         const std::string &types = cleanTypes_[int(direction)];
         const std::size_t i = std::size_t(n - 1);
-        return i == 0 || i + 1 >= types.size() || types[i - 1] != types[i] || types[i + 1] != types[i];
+        if (i == 0 || i + 1 >= types.size())
+            return true;
+        const auto ends = [direction](char type) {
+            return direction == Direction::ToServer ? std::string_view("SQpcfX").find(type) != std::string_view::npos
+                                                    : type == 'Z';
+        };
+        return ends(types[i]) || ends(types[i - 1]);
     }
 
     // One run without a cut: how many messages the action sends either way,

@@ -226,8 +226,8 @@ bool PgConnection::tryAddress(CommandWait &wait, const std::vector<const char *>
     };
     if (PQstatus(conn_) == CONNECTION_BAD)
         return failed(ServerProblem::Unreachable);
-    // The connection's own time limit, and the program's for every wait.
-    const int limit = std::min(connectTimeoutMs(conn_), commandLimitMs());
+    // The connection's own time limit, and the one of every wait for the server.
+    const int limit = std::min(connectTimeoutMs(conn_), deadlineMs());
     const int start = wait.elapsedMs();
     for (PostgresPollingStatusType status = PGRES_POLLING_WRITING; status != PGRES_POLLING_OK;
          stage = PQstatus(conn_), status = PQconnectPoll(conn_)) {
