@@ -13,7 +13,7 @@
 #include "app/BookListReport.h"
 #include "engine/CatalogueSchema.h"
 #include "engine/ResultSet.h"
-#include "engine/SqliteEngine.h"
+#include "engine/SqliteConnection.h"
 #include "report/PageStore.h"
 #include "report/ReportOutput.h"
 

@@ -110,6 +110,7 @@ void PgConnection::drop() noexcept
     conn_ = nullptr;
     mode_ = Mode::Closed;
     broken_ = true;
+    checkMode();
 }
 
 void PgConnection::checkMode() const
@@ -192,7 +193,7 @@ bool PgConnection::stillAtWork()
             PgCommand(QStringLiteral("select 1 from pg_stat_activity where pid = $1 and state = 'active' and "
                                      "coalesce(wait_event_type, '') <> 'Client'"),
                       {QString::number(pid)}));
-        return PQntuples(result.get()) == 1;
+        return PgRowView::count(result) == 1;
     } catch (const EngineError &) {
         return false;   // the server cannot be reached either
     }
@@ -431,6 +432,7 @@ void PgConnection::stream(const PgCommand &command, const std::function<void(con
         || !PQsetSingleRowMode(conn_) || !PQpipelineSync(conn_))
         lose(QString::fromUtf8(PQerrorMessage(conn_)));
     mode_ = Mode::Streaming;
+    checkMode();
     flush(wait);
     try {
         PgResult failed;
@@ -459,6 +461,7 @@ void PgConnection::leavePipeline(CommandWait &wait)
     if (PQexitPipelineMode(conn_) != 1)
         lose(QString::fromUtf8(PQerrorMessage(conn_)));
     mode_ = Mode::Copy;
+    checkMode();
 }
 
 void PgConnection::rejoinPipeline()
@@ -543,21 +546,6 @@ void PgConnection::copyAbandon() noexcept
         // a session left in doubt is made again by the next command.
         drop();
     }
-}
-
-int PgRowView::count(const PgResult &result)
-{
-    return result ? PQntuples(result.get()) : 0;
-}
-
-bool PgRowView::isNull(int column) const
-{
-    return PQgetisnull(result_, row_, column) != 0;
-}
-
-std::string_view PgRowView::text(int column) const
-{
-    return std::string_view(PQgetvalue(result_, row_, column), std::size_t(PQgetlength(result_, row_, column)));
 }
 
 } // namespace zeplo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "engine/Cursor.h"
 #include "engine/Engine.h"
 
 struct pg_conn;
@@ -43,13 +45,27 @@ struct PgCommand {
 // provably changes nothing twice (their WHERE compares every column as read).
 enum class PgRepeat { Never, IfLost };
 
-// A row of a result, its values as the server's texts.
+// A row of a result: the one way the server's answers are read (PgRows.cpp).
 class PgRowView {
 public:
     PgRowView(const pg_result *result, int row) : result_(result), row_(row) {}
-    static int count(const PgResult &result);   // the rows of a result
+    PgRowView(const PgResult &result, int row) : PgRowView(result.get(), row) {}
+    static int count(const PgResult &result);     // the rows of a result; none without one
+    static int columns(const PgResult &result);   // its columns
     bool isNull(int column) const;
+    // The value as the server's text, in UTF-8; empty for NULL.
     std::string_view text(int column) const;
+    // The same as a QString, a null one for NULL: a parameter made of it is NULL again.
+    QString string(int column) const;
+    qint64 integer(int column) const;   // a whole number; 0 for NULL
+    bool flag(int column) const;        // a boolean; false for NULL
+    // The value as the program holds it: booleans and whole numbers as such,
+    // floating-point numbers as doubles, every other type (numeric, json,
+    // dates, ...) as the server's own text, so that a value read and written
+    // back unchanged is the value stored; NULL as a null QVariant.
+    QVariant value(int column) const;
+    // The values of the first `count` columns.
+    RowValues values(int count) const;
 
 private:
     const pg_result *result_;
@@ -131,7 +147,8 @@ struct PgSessionSettings {
 // statements) is gone, which users learn from the changed generation. No
 // command leaves the session inside a transaction.
 //
-// Its modes, and what moves between them (checkMode() asserts them):
+// Its modes, and what moves between them (checkMode() asserts each mode's
+// invariants after every transition, in the Debug builds):
 //
 //   mode       the session                           entered by                 left by
 //   Closed     none, or found broken                 construction failing; a    run(), stream(), copyIn():
@@ -180,6 +197,9 @@ public:
     // without a round trip. A session found lost raises PgSessionLost.
     std::vector<PgNotice> notices();
 
+    // Whether each command is bounded in time: a session of the program's,
+    // which keeps no transaction between two round trips.
+    bool bounded() const { return settings_.boundedCommands; }
     quint64 generation() const { return generation_; }
     // Whether the session was found lost: the next command makes it again.
     bool broken() const { return broken_; }
@@ -238,6 +258,54 @@ private:
     quint64 roundTrips_ = 0;
     std::map<QString, QByteArray> prepared_;   // statement text -> name, in this session
     quint64 names_ = 0;
+};
+
+// The one way transactions on the server are made (PgTransaction.cpp). The
+// program's sessions keep none between two round trips: the cursors' are
+// groups of commands within one trip (inTrip()). A PgTransaction itself spans
+// several trips, on a session of the catalogue tool's: left without a commit,
+// it is rolled back, and a session lost meanwhile, which may live on at the
+// server holding the transaction's locks, is ended there.
+class PgTransaction {
+public:
+    // Adds `command` to `commands` inside a transaction of its own whose
+    // `settings` ("enable_seqscan = off", ...) hold for it alone; returns where
+    // its result will be. The server plans by its estimates, which know
+    // nothing of what folding Czech text costs or of a table's visibility
+    // map: turning off its choice of reading the whole table makes a search
+    // take the trigram index and a count take the key's index, where the
+    // table has them.
+    static std::size_t inTrip(std::vector<PgCommand> &commands, PgCommand command,
+                              std::initializer_list<const char *> settings);
+
+    // Another session with the same server, for ending a lost one and for
+    // asking what became of a commit whose answer was lost.
+    using Another = std::function<std::unique_ptr<PgConnection>()>;
+
+    // BEGIN, then the transaction's id, by which the server tells later
+    // whether it committed. Raises as run() does.
+    PgTransaction(PgConnection &connection, Another another);
+    ~PgTransaction() { rollBack(); }
+    PgTransaction(const PgTransaction &) = delete;
+    PgTransaction &operator=(const PgTransaction &) = delete;
+
+    // COMMIT. What was lost with the session may be the answer alone: the
+    // server knows whether the transaction went through, once the lost
+    // session has ended; only one that did not raises the loss. Over either way.
+    void commit();
+    // Ends it unfinished, if it is not over yet. The failure that led here is
+    // the one to report: this one raises nothing.
+    void rollBack() noexcept;
+
+private:
+    // Ends the server's side of the lost session, and with it the transaction.
+    void endLost() noexcept;
+
+    PgConnection &connection_;
+    Another another_;
+    int pid_ = 0;   // the session's server process
+    QString id_;
+    bool over_ = false;
 };
 
 } // namespace zeplo

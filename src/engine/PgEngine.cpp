@@ -1,7 +1,5 @@
 #include "engine/PgEngine.h"
 
-#include <libpq-fe.h>
-
 #include "engine/PgDialect.h"
 #include "engine/PgRows.h"
 #include "engine/ServerUri.h"
@@ -23,17 +21,6 @@ const QString kCatalogueTable = QStringLiteral("zeplo");
 // What the engine uses of the server: ICU collations, generated columns,
 // to_regcollation().
 constexpr int kLeastServerVersion = 130000;
-
-QByteArray text(const PgResult &result, int row, int column)
-{
-    return QByteArray(PQgetvalue(result.get(), row, column));
-}
-
-bool flag(const PgResult &result, int row, int column)
-{
-    return *PQgetvalue(result.get(), row, column) == 't';
-}
-
 
 } // namespace
 
@@ -76,16 +63,17 @@ PgEngine::PgEngine(const QString &uri)
     const std::vector<PgResult> results = connection_->run(commands, PgRepeat::IfLost);
     // A server that only reads (a standby, a read-only default) makes every
     // result read-only; a role's rights are judged per table.
-    readOnly_ = text(results[0], 0, 0) == "on";
-    const QByteArray encoding = text(results[0], 0, 1);
+    const PgRowView settings(results[0], 0);
+    readOnly_ = settings.text(0) == "on";
+    const QString encoding = settings.string(1);
     // In any other encoding the server's Czech collation cannot even lower
     // the case of every Czech letter (tried with LATIN2), let alone hold them all.
-    if (encoding != "UTF8")
+    if (encoding != QLatin1String("UTF8"))
         throw EngineError(QStringLiteral("The catalogue database on the server %1 is encoded in %2, in which the server "
                                          "cannot search and sort Czech text; the catalogue needs a database made with "
                                          "ENCODING 'UTF8'")
-                              .arg(server, QString::fromLatin1(encoding)));
-    if (!flag(results[0], 0, 2))
+                              .arg(server, encoding));
+    if (!settings.flag(2))
         throw EngineError(QStringLiteral("The catalogue server %1 has no Czech collation %2, by which the catalogue "
                                          "sorts and searches; it needs PostgreSQL built with ICU")
                               .arg(server, QLatin1String(pg::kCzechCollation)));
@@ -126,31 +114,32 @@ std::vector<PgCommand> PgEngine::describing(const QString &name)
 const PgTable *PgEngine::keep(const QString &name, const std::vector<PgResult> &results, std::size_t first)
 {
     const PgResult &columns = results[first];
-    const PgResult &about = results[first + 1];
-    if (PQntuples(about.get()) == 0)
+    if (PgRowView::count(results[first + 1]) == 0)
         return nullptr;   // not kept: the table may be made later
+    const PgRowView about(results[first + 1], 0);
     PgTable t;
-    t.oid = text(about, 0, 0).toUInt();
+    t.oid = unsigned(about.integer(0));
     t.name = name.toLower();
-    for (int i = 0; i < PQntuples(columns.get()); ++i) {
+    for (int i = 0; i < PgRowView::count(columns); ++i) {
+        const PgRowView column(columns, i);
         PgTable::Column c;
-        const unsigned type = text(columns, i, 2).toUInt();
-        c.name = QString::fromUtf8(text(columns, i, 1));
-        c.sqlType = QString::fromUtf8(text(columns, i, 3));
+        const unsigned type = unsigned(column.integer(2));
+        c.name = column.string(1);
+        c.sqlType = column.string(3);
         c.declType = pgDeclType(type, c.sqlType);
-        c.notNull = flag(columns, i, 4);
-        c.autoIncrement = flag(columns, i, 5);
-        c.generated = flag(columns, i, 6);
-        c.text = flag(columns, i, 7);
+        c.notNull = column.flag(4);
+        c.autoIncrement = column.flag(5);
+        c.generated = column.flag(6);
+        c.text = column.flag(7);
         c.comparedAsText = pgComparedAsText(type);
-        t.columns[text(columns, i, 0).toInt()] = c;
+        t.columns[int(column.integer(0))] = c;
     }
-    if (!PQgetisnull(about.get(), 0, 1) && flag(about, 0, 2)) {
-        t.key = QString::fromUtf8(text(about, 0, 1));
-        t.keySequence = QString::fromUtf8(text(about, 0, 3));
-        t.keyAlways = !PQgetisnull(about.get(), 0, 4) && flag(about, 0, 4);
+    if (!about.isNull(1) && about.flag(2)) {
+        t.key = about.string(1);
+        t.keySequence = about.string(3);
+        t.keyAlways = about.flag(4);
     }
-    t.writable = flag(about, 0, 5);
+    t.writable = about.flag(5);
     return &*(tables_[t.name] = std::move(t));
 }
 
@@ -173,8 +162,8 @@ std::optional<PgCommand> PgEngine::keyReservation(const PgTable &table) const
 
 void PgEngine::keepReservedKey(const PgTable &table, const PgResult &result)
 {
-    if (result && PQntuples(result.get()) == 1)
-        reservedKeys_[table.oid] = {text(result, 0, 0).toLongLong(), false, {}};
+    if (PgRowView::count(result) == 1)
+        reservedKeys_[table.oid] = {PgRowView(result, 0).integer(0), false, {}};
 }
 
 std::optional<PgEngine::ReservedKey> PgEngine::reservedKey(const PgTable &table) const

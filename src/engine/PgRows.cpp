@@ -1,5 +1,7 @@
 #include "engine/PgRows.h"
 
+#include <charconv>
+
 #include <libpq-fe.h>
 
 #include "engine/PgEngine.h"
@@ -14,33 +16,73 @@ enum : Oid { kBool = 16, kName = 19, kInt8 = 20, kInt2 = 21, kInt4 = 23, kText =
 
 } // namespace
 
-QVariant pgValue(const pg_result *result, int row, int column)
+int PgRowView::count(const PgResult &result)
 {
-    if (PQgetisnull(result, row, column))
+    return result ? PQntuples(result.get()) : 0;
+}
+
+int PgRowView::columns(const PgResult &result)
+{
+    return result ? PQnfields(result.get()) : 0;
+}
+
+bool PgRowView::isNull(int column) const
+{
+    return PQgetisnull(result_, row_, column) != 0;
+}
+
+std::string_view PgRowView::text(int column) const
+{
+    return std::string_view(PQgetvalue(result_, row_, column), std::size_t(PQgetlength(result_, row_, column)));
+}
+
+QString PgRowView::string(int column) const
+{
+    if (isNull(column))
+        return QString();
+    const std::string_view t = text(column);
+    return QString::fromUtf8(t.data(), qsizetype(t.size()));
+}
+
+qint64 PgRowView::integer(int column) const
+{
+    const std::string_view t = text(column);
+    qint64 n = 0;
+    std::from_chars(t.data(), t.data() + t.size(), n);
+    return n;
+}
+
+bool PgRowView::flag(int column) const
+{
+    return *PQgetvalue(result_, row_, column) == 't';
+}
+
+QVariant PgRowView::value(int column) const
+{
+    if (isNull(column))
         return QVariant();
-    const char *text = PQgetvalue(result, row, column);
-    switch (PQftype(result, column)) {
+    switch (PQftype(result_, column)) {
     case kBool:
-        return QVariant(*text == 't');
+        return QVariant(flag(column));
     case kInt2:
     case kInt4:
     case kInt8:
     case kOid:
-        return QVariant(QByteArray(text).toLongLong());
+        return QVariant(integer(column));
     case kFloat4:
     case kFloat8:
-        return QVariant(QByteArray(text).toDouble());
+        return QVariant(QByteArray(PQgetvalue(result_, row_, column)).toDouble());
     default:
-        return QVariant(QString::fromUtf8(text, PQgetlength(result, row, column)));
+        return QVariant(string(column));
     }
 }
 
-RowValues pgRow(const pg_result *result, int row, int columns)
+RowValues PgRowView::values(int count) const
 {
     RowValues values;
-    values.reserve(columns);
-    for (int i = 0; i < columns; ++i)
-        values << pgValue(result, row, i);
+    values.reserve(count);
+    for (int i = 0; i < count; ++i)
+        values << value(i);
     return values;
 }
 
@@ -90,28 +132,11 @@ bool pgComparedAsText(unsigned type)
     }
 }
 
-std::size_t pgAddWithout(std::vector<PgCommand> &commands, PgCommand command, std::initializer_list<const char *> settings)
-{
-    const auto step = [](QString text) {
-        PgCommand c(std::move(text));
-        c.joinsNext = true;
-        return c;
-    };
-    commands.push_back(step(QStringLiteral("BEGIN")));
-    for (const char *setting : settings)
-        commands.push_back(step(QStringLiteral("SET LOCAL %1").arg(QLatin1String(setting))));
-    command.joinsNext = true;
-    commands.push_back(std::move(command));
-    const std::size_t at = commands.size() - 1;
-    commands.push_back(PgCommand(QStringLiteral("COMMIT")));
-    return at;
-}
-
 PgResult pgCountWholeTable(PgConnection &connection, const QString &sql)
 {
     std::vector<PgCommand> commands;
-    const std::size_t at = pgAddWithout(commands, PgCommand(sql, {}, true),
-                                        {"enable_seqscan = off", "max_parallel_workers_per_gather = 0"});
+    const std::size_t at = PgTransaction::inTrip(commands, PgCommand(sql, {}, true),
+                                                 {"enable_seqscan = off", "max_parallel_workers_per_gather = 0"});
     return std::move(connection.run(commands, PgRepeat::IfLost)[at]);
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -16,12 +15,7 @@ namespace zeplo {
 class PgEngine;
 struct PgTable;
 
-// Values between the server's texts and the program's: booleans and whole
-// numbers as such, floating-point numbers as doubles, every other type
-// (numeric, json, dates, ...) as the server's own text, so that a value read
-// and written back unchanged is the value stored.
-QVariant pgValue(const pg_result *result, int row, int column);
-RowValues pgRow(const pg_result *result, int row, int columns);
+// A value as a parameter: the server's text for it (read by PgRowView::value()).
 QString pgParam(const QVariant &value);
 // Whether two values are the same to the server: their texts as parameters.
 bool samePgValue(const QVariant &a, const QVariant &b);
@@ -36,15 +30,6 @@ bool pgComparedAsText(unsigned type);
 // The columns of a result, its first `count` (all with -1): table columns as
 // the table declares them, the others (expressions) by their type and read-only.
 std::vector<ColumnInfo> pgColumns(const pg_result *result, const PgTable *table, int count = -1);
-
-// Adds `command` to `commands` inside a transaction of its own whose
-// `settings` ("enable_seqscan = off", ...) hold for it alone; returns where its
-// result will be. The server plans by its estimates, which know nothing of what
-// folding Czech text costs or of a table's visibility map: turning off its
-// choice of reading the whole table makes a search take the trigram index and a
-// count take the key's index, where the table has them.
-std::size_t pgAddWithout(std::vector<PgCommand> &commands, PgCommand command,
-                         std::initializer_list<const char *> settings);
 
 // The number of rows of a whole table (`sql` a count(*) of it), by the key's
 // index alone: one round trip. Left to itself the server reads the table with

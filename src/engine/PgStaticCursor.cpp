@@ -1,5 +1,3 @@
-#include <libpq-fe.h>
-
 #include "engine/PgEngine.h"
 #include "engine/PgRows.h"
 
@@ -34,15 +32,15 @@ public:
             result = pgCountWholeTable(engine->connection(), text);
         } else if (text.contains(QLatin1String(" LIKE "))) {
             std::vector<PgCommand> commands;
-            const std::size_t at = pgAddWithout(commands, PgCommand(text, sql.params), {"enable_seqscan = off"});
+            const std::size_t at = PgTransaction::inTrip(commands, PgCommand(text, sql.params),
+                                                                {"enable_seqscan = off"});
             result = std::move(engine->connection().run(commands, PgRepeat::IfLost)[at]);
         } else {
             result = engine->connection().run(PgCommand(text, sql.params), PgRepeat::IfLost);
         }
         columns_ = pgColumns(result.get(), table);
-        const int n = PQnfields(result.get());
-        for (int i = 0; i < PQntuples(result.get()); ++i)
-            rows_.push_back(pgRow(result.get(), i, n));
+        for (int i = 0; i < PgRowView::count(result); ++i)
+            rows_.push_back(PgRowView(result, i).values(int(columns_.size())));
     }
 };
 

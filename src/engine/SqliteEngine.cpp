@@ -1,13 +1,11 @@
 #include "engine/SqliteEngine.h"
 
 #include <atomic>
-#include <limits>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 #include <QFileInfo>
-#include <QStringList>
 
 #include <sqlite3.h>
 
@@ -19,7 +17,6 @@
 namespace zeplo {
 
 namespace {
-
 
 std::string_view utf8(sqlite3_value *v)
 {
@@ -177,7 +174,7 @@ SqliteConnection SqliteEngine::openConnection(bool forReading)
     connection.execQuietly("PRAGMA cache_size=-512");   // in KB; without it only sorting is slower
     const int registered = registerFunctions(db);
     if (registered != SQLITE_OK)
-        raise(db, registered);
+        SqliteConnection::raise(db, registered);
     return connection;
 }
 
@@ -186,110 +183,6 @@ sqlite3 *SqliteEngine::reader()
     if (!reader_.get())
         reader_ = openConnection(true);
     return reader_.get();
-}
-
-SqliteConnection::SqliteConnection(const QString &path, Mode mode)
-{
-    const int flags = mode == Mode::ReadOnly    ? SQLITE_OPEN_READONLY
-                      : mode == Mode::ReadWrite ? SQLITE_OPEN_READWRITE
-                                                : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    // Each connection is used by one thread at a time.
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        const QString text = SqliteEngine::errorText(db_, rc);
-        close();
-        throw EngineError(text);
-    }
-    sqlite3_busy_timeout(db_, Engine::lockWaitMs());
-}
-
-SqliteConnection &SqliteConnection::operator=(SqliteConnection &&other) noexcept
-{
-    if (this != &other) {
-        close();
-        db_ = other.db_;
-        other.db_ = nullptr;
-    }
-    return *this;
-}
-
-void SqliteConnection::exec(const char *sql)
-{
-    SqliteEngine::check(db_, sqlite3_exec(db_, sql, nullptr, nullptr, nullptr));
-}
-
-bool SqliteConnection::execQuietly(const char *sql) noexcept
-{
-    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
-void SqliteConnection::rollBack() noexcept
-{
-    // SQLite may have rolled back already. A journal its rollback could not
-    // play back stays hot, and in rollback-journal mode the failed write then
-    // stays in the file itself until a reader plays the journal back: this
-    // one reads at once.
-    if (!sqlite3_get_autocommit(db_))
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_exec(db_, "SELECT 1 FROM sqlite_master LIMIT 1", nullptr, nullptr, nullptr);
-}
-
-void SqliteConnection::commit(const std::function<bool()> &stored)
-{
-    try {
-        exec("COMMIT");
-    } catch (const EngineError &) {
-        rollBack();
-        if (!holds(stored))
-            throw;
-    }
-}
-
-bool SqliteConnection::holds(const std::function<bool()> &stored) noexcept
-{
-    try {
-        return stored();
-    } catch (const std::exception &) {
-        return false;   // not known: the failure stands
-    }
-}
-
-void SqliteConnection::close() noexcept
-{
-    if (db_)
-        sqlite3_close_v2(db_);
-    db_ = nullptr;
-}
-
-QString SqliteEngine::errorText(sqlite3 *db, int rc)
-{
-    const int primary = rc & 0xff;
-    QString main = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString();
-    if (main.isEmpty() || main == QLatin1String("not an error"))
-        main = QString::fromUtf8(sqlite3_errstr(rc));
-    QStringList lines;
-    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
-        lines << Engine::lockedMessage();
-    for (const QString &line : main.split(QLatin1Char('\n'))) {
-        const QString t = line.trimmed();
-        if (!t.isEmpty() && !lines.contains(t))
-            lines << t;
-    }
-    if (lines.isEmpty())
-        return QStringLiteral("SQLite database engine error $%1").arg(rc & 0xffff, 4, 16, QLatin1Char('0')).toUpper();
-    return lines.join(QLatin1Char('\n'));
-}
-
-void SqliteEngine::raise(sqlite3 *db, int rc)
-{
-    throw EngineError(errorText(db, rc));
-}
-
-void SqliteEngine::check(sqlite3 *db, int rc)
-{
-    const int primary = rc & 0xff;
-    if (primary != SQLITE_OK && primary != SQLITE_ROW && primary != SQLITE_DONE)
-        raise(db, rc);
 }
 
 std::unique_ptr<Cursor> SqliteEngine::openCursor(const QString &dialectSql, bool live)
@@ -308,18 +201,6 @@ Statement SqliteEngine::prepare(sqlite3 *db, const QString &sql)
     return Statement(db, sql, &pool_);
 }
 
-void SqliteEngine::commit(const std::function<bool()> &stored)
-{
-    try {
-        exec("COMMIT");
-    } catch (const EngineError &) {
-        db_.rollBack();
-        if (!SqliteConnection::holds(stored))
-            throw;
-    }
-    ++commits_;
-}
-
 qint64 SqliteEngine::othersDataVersion(bool refresh)
 {
     if (refresh) {
@@ -329,188 +210,7 @@ qint64 SqliteEngine::othersDataVersion(bool refresh)
     unsigned int version = 0;
     if (sqlite3_file_control(db(), "main", SQLITE_FCNTL_DATA_VERSION, &version) != SQLITE_OK)
         return -1;
-    return qint64(version) - commits_;
-}
-
-void SqliteEngine::exec(const char *sql)
-{
-    Statement statement = prepare(db(), QString::fromLatin1(sql));
-    statement.step();
-}
-
-sqlite3_stmt *StatementPool::take(sqlite3 *db, const QByteArray &sql)
-{
-    for (auto it = kept_.begin(); it != kept_.end(); ++it) {
-        if (it->db == db && it->sql == sql) {
-            sqlite3_stmt *stmt = it->stmt;
-            kept_.erase(it);
-            return stmt;
-        }
-    }
-    return nullptr;
-}
-
-void StatementPool::give(sqlite3 *db, const QByteArray &sql, sqlite3_stmt *stmt)
-{
-    constexpr std::size_t kLimit = 32;
-    sqlite3_reset(stmt);
-    sqlite3_clear_bindings(stmt);
-    for (const Kept &k : kept_) {
-        if (k.db == db && k.sql == sql) {   // a twin is kept already
-            sqlite3_finalize(stmt);
-            return;
-        }
-    }
-    if (kept_.size() >= kLimit) {
-        sqlite3_finalize(kept_.front().stmt);
-        kept_.erase(kept_.begin());
-    }
-    kept_.push_back({db, sql, stmt});
-}
-
-void StatementPool::clear()
-{
-    for (const Kept &k : kept_)
-        sqlite3_finalize(k.stmt);
-    kept_.clear();
-}
-
-Statement::Statement(sqlite3 *db, const QString &sql, StatementPool *pool) : db_(db), pool_(pool)
-{
-    const QByteArray text = sql.toUtf8();
-    if (pool_) {
-        sql_ = text;
-        stmt_ = pool_->take(db, text);
-        reused_ = stmt_ != nullptr;
-        if (stmt_)
-            return;
-    }
-    const int rc = sqlite3_prepare_v3(db, text.constData(), int(text.size()), 0, &stmt_, nullptr);
-    if (rc != SQLITE_OK) {
-        sqlite3_finalize(stmt_);
-        stmt_ = nullptr;
-        SqliteEngine::raise(db, rc);
-    }
-    if (!stmt_)
-        throw EngineError(QStringLiteral("No SQL statement available"));
-}
-
-Statement::~Statement()
-{
-    finalize();
-}
-
-Statement &Statement::operator=(Statement &&other) noexcept
-{
-    if (this != &other) {
-        finalize();
-        stmt_ = other.stmt_;
-        db_ = other.db_;
-        pool_ = other.pool_;
-        sql_ = std::move(other.sql_);
-        reused_ = other.reused_;
-        other.stmt_ = nullptr;
-    }
-    return *this;
-}
-
-bool Statement::step()
-{
-    const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW)
-        return true;
-    if (rc == SQLITE_DONE)
-        return false;
-    const QString text = SqliteEngine::errorText(db_, rc);
-    sqlite3_reset(stmt_);
-    throw EngineError(text);
-}
-
-void Statement::reset()
-{
-    if (stmt_)
-        sqlite3_reset(stmt_);
-}
-
-void Statement::finalize()
-{
-    if (stmt_ && pool_)
-        pool_->give(db_, sql_, stmt_);
-    else if (stmt_)
-        sqlite3_finalize(stmt_);
-    stmt_ = nullptr;
-}
-
-void Statement::bindText(int index, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    SqliteEngine::check(db_, sqlite3_bind_text(stmt_, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT));
-}
-
-void Statement::bind(const TranslatedSql &sql)
-{
-    for (qsizetype i = 0; i < sql.params.size(); ++i) {
-        const QByteArray name = QStringLiteral(":zl%1").arg(i + 1).toLatin1();
-        const int index = sqlite3_bind_parameter_index(stmt_, name.constData());
-        if (index > 0)
-            bindText(index, sql.params.at(i));
-    }
-}
-
-void Statement::bindNull(int index)
-{
-    SqliteEngine::check(db_, sqlite3_bind_null(stmt_, index));
-}
-
-void Statement::bindInt64(int index, qint64 value)
-{
-    SqliteEngine::check(db_, sqlite3_bind_int64(stmt_, index, value));
-}
-
-void Statement::bindUtf8(int index, std::string_view text)
-{
-    if (text.size() > std::size_t(std::numeric_limits<int>::max()))
-        throw EngineError(QString::fromUtf8(sqlite3_errstr(SQLITE_TOOBIG)));
-    SqliteEngine::check(db_, sqlite3_bind_text(stmt_, index, text.data(), int(text.size()), SQLITE_STATIC));
-}
-
-Statement::Type Statement::columnType(int column) const
-{
-    switch (sqlite3_column_type(stmt_, column)) {
-    case SQLITE_INTEGER:
-        return Type::Integer;
-    case SQLITE_FLOAT:
-        return Type::Real;
-    case SQLITE_TEXT:
-        return Type::Text;
-    case SQLITE_BLOB:
-        return Type::Blob;
-    default:
-        return Type::Null;
-    }
-}
-
-qint64 Statement::columnInt64(int column) const
-{
-    return sqlite3_column_int64(stmt_, column);
-}
-
-double Statement::columnDouble(int column) const
-{
-    return sqlite3_column_double(stmt_, column);
-}
-
-std::string_view Statement::columnUtf8(int column) const
-{
-    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, column));
-    return text ? std::string_view(text, std::size_t(sqlite3_column_bytes(stmt_, column))) : std::string_view();
-}
-
-void Statement::bindNamed(const char *name, qint64 value)
-{
-    const int index = sqlite3_bind_parameter_index(stmt_, name);
-    if (index > 0)
-        SqliteEngine::check(db_, sqlite3_bind_int64(stmt_, index, value));
+    return qint64(version) - db_.commits();
 }
 
 } // namespace zeplo

@@ -105,9 +105,8 @@ public:
         out.reserve(ids.size());
         if (carried(ids, snapshotBeginsNow, out))
             return out;
-        // One read transaction for them all: starting one costs more than
-        // reading a row.
-        ReadTransaction txn(*engine_);
+        // One read transaction for them all.
+        SqliteTransaction txn(engine_->connection(), SqliteTransaction::Kind::Read);
         const auto [low, high] = std::minmax_element(ids.begin(), ids.end());
         if (ids.size() >= 4 && quint64(*high - *low) < 2 * ids.size()) {
             // Ids close together (a list in row id order) are read in one
@@ -130,7 +129,7 @@ public:
         for (int i : setColumns)
             sets << QStringLiteral("%1 = ?").arg(quoted(columns_[size_t(i)].origin));
         beforeWrite();
-        Transaction txn(*engine_);
+        SqliteTransaction txn(engine_->connection(), SqliteTransaction::Kind::Write);
         const std::vector<int> sameColumns = comparedColumns(original);
         Statement stmt = engine_->prepare(engine_->db(), QStringLiteral("update %1 set %2 where %3")
                                                              .arg(table_, sets.join(QStringLiteral(", ")),
@@ -160,7 +159,7 @@ public:
             marks << QStringLiteral("?");
         }
         beforeWrite();
-        Transaction txn(*engine_);
+        SqliteTransaction txn(engine_->connection(), SqliteTransaction::Kind::Write);
         Statement stmt = engine_->prepare(engine_->db(), names.isEmpty()
                                                              ? QStringLiteral("insert into %1 default values").arg(table_)
                                                              : QStringLiteral("insert into %1 (%2) values (%3)")
@@ -189,7 +188,7 @@ public:
     {
         const qint64 id = keys_.at(index);
         beforeWrite();
-        Transaction txn(*engine_);
+        SqliteTransaction txn(engine_->connection(), SqliteTransaction::Kind::Write);
         const std::vector<int> sameColumns = comparedColumns(original);
         Statement stmt = engine_->prepare(engine_->db(), QStringLiteral("delete from %1 where %2")
                                                              .arg(table_, asRead(sameColumns)));
@@ -208,55 +207,6 @@ public:
     }
 
 private:
-    // BEGIN IMMEDIATE takes the write lock at once, so a busy catalogue is
-    // reported before anything is changed; an exception rolls back.
-    class Transaction {
-    public:
-        explicit Transaction(SqliteEngine &engine) : engine_(engine) { engine_.exec("BEGIN IMMEDIATE"); }
-        ~Transaction()
-        {
-            if (!done_)
-                engine_.rollBack();
-        }
-        // `stored` tells from the file whether a write whose COMMIT reported
-        // a failure is there all the same.
-        void commit(const std::function<bool()> &stored)
-        {
-            done_ = true;   // ended either way: a failed commit rolls back
-            engine_.commit(stored);
-        }
-
-    private:
-        SqliteEngine &engine_;
-        bool done_ = false;
-    };
-
-    // Several reads as one transaction on the writing connection, unless it
-    // is inside one already.
-    class ReadTransaction {
-    public:
-        explicit ReadTransaction(SqliteEngine &engine) : engine_(engine)
-        {
-            if (sqlite3_get_autocommit(engine_.db())) {
-                engine_.exec("BEGIN");
-                open_ = true;
-            }
-        }
-        ~ReadTransaction()
-        {
-            // Ending a transaction that only read changes nothing: a failure
-            // leaves no lock that the next statement would not end.
-            if (open_)
-                sqlite3_exec(engine_.db(), "COMMIT", nullptr, nullptr, nullptr);
-        }
-        ReadTransaction(const ReadTransaction &) = delete;
-        ReadTransaction &operator=(const ReadTransaction &) = delete;
-
-    private:
-        SqliteEngine &engine_;
-        bool open_ = false;
-    };
-
     // Whether the row `id` holds `values` in `columns`.
     bool rowHolds(qint64 id, const std::vector<int> &columns, const RowValues &values)
     {

@@ -2,7 +2,7 @@
 
 #include <sqlite3.h>
 
-#include "engine/SqliteEngine.h"
+#include "engine/SqliteConnection.h"
 
 namespace zeplo {
 
@@ -63,7 +63,7 @@ void bindValue(sqlite3 *db, sqlite3_stmt *stmt, int index, const QVariant &v)
         }
         }
     }
-    SqliteEngine::check(db, rc);
+    SqliteConnection::check(db, rc);
 }
 
 std::vector<ColumnInfo> describeColumns(sqlite3 *db, sqlite3_stmt *stmt)

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QTemporaryFile>
 #include <QtEndian>
 
@@ -57,6 +58,7 @@ void PageStore::begin()
     QMutexLocker lock(&mutex_);
     if (status_ == Status::Ready)
         status_ = Status::Busy;
+    checkState();
 }
 
 int PageStore::pageCount() const
@@ -161,6 +163,7 @@ void PageStore::writeHeader()
 void PageStore::appendPage(const QByteArray &emf)
 {
     QMutexLocker lock(&mutex_);
+    const auto checked = qScopeGuard([this] { checkState(); });
     if (status_ == Status::Finished)
         throw Error(QStringLiteral("No page can be added to a finished report"));
     if (size_ == 0)
@@ -192,6 +195,7 @@ QByteArray PageStore::page(int n) const
 void PageStore::finish()
 {
     QMutexLocker lock(&mutex_);
+    const auto checked = qScopeGuard([this] { checkState(); });
     if (status_ == Status::Finished)
         return;
     writeHeader();
@@ -304,7 +308,37 @@ std::unique_ptr<PageStore> PageStore::loadFromFile(const QString &path)
         damagedFile(QStringLiteral("there is data after the last page"));
     store->status_ = Status::Finished;
     store->loaded_ = true;
+    store->checkState();
     return store;
+}
+
+void PageStore::checkState() const
+{
+#ifndef QT_NO_DEBUG
+    if (index_.isEmpty()) {
+        Q_ASSERT(size_ == 0 || size_ == headerSize_);
+    } else {
+        const Record &last = index_.last();
+        const qint64 lastStarts = index_.size() == 1 ? qint64(headerSize_)
+                                                     : index_.at(index_.size() - 2).start + RecordOverhead
+                                                           + index_.at(index_.size() - 2).size;
+        Q_ASSERT(last.start == lastStarts);
+        Q_ASSERT(size_ == last.start + RecordOverhead + last.size);
+    }
+    Q_ASSERT(file_ ? memory_.isEmpty() : memory_.size() == size_);
+    Q_ASSERT(!file_ || !noTemporaryFile_);
+    switch (status_) {
+    case Status::Ready:
+        Q_ASSERT(size_ == 0 && index_.isEmpty() && !loaded_);
+        break;
+    case Status::Busy:
+        Q_ASSERT(!loaded_);
+        break;
+    case Status::Finished:
+        Q_ASSERT(size_ >= headerSize_);
+        break;
+    }
+#endif
 }
 
 } // namespace zeplo

@@ -16,8 +16,31 @@ class QTemporaryFile;
 namespace zeplo {
 
 // The rendered pages of one report, in order. The pages are kept as one stream
-// laid out exactly as a saved report file (ReportFileFormat.h). The stream stays in memory while it is small and moves to a
-// temporary file once it grows beyond MemoryLimit bytes.
+// laid out exactly as a saved report file (ReportFileFormat.h). The stream
+// stays in memory while it is small and moves to a temporary file once it
+// grows beyond MemoryLimit bytes (for good in memory when no temporary file
+// can be made).
+//
+// Its states, and what moves between them:
+//
+//   status    holds                                   entered by                left by
+//   Ready     nothing: no header, no page             construction              begin(), appendPage() -> Busy;
+//                                                                               finish() -> Finished
+//   Busy      a rendering's pages so far: once the    begin(); appendPage()     appendPage() -> Busy; finish()
+//             first is stored, the header and a                                 -> Finished
+//             record per page
+//   Finished  the header with the final page count,   finish();                 none: no page is added
+//             and every page; it may be saved         loadFromFile()            (appendPage() throws)
+//
+// Invariants, asserted by checkState() when each transition ends, however it
+// ends (in the Debug builds):
+// - The stream is the header and then the pages' records back to back: the
+//   first record starts where the header ends, each other where the one
+//   before it ends, and the stream ends with the last one. Without a page it
+//   is empty or the header alone (a finished store always has the header).
+// - In memory, the stream is every byte kept; in the temporary file, nothing
+//   is kept in memory, and there is no such file once one could not be made.
+// - Ready: nothing stored. Only a finished store comes from a file (loaded()).
 class PageStore {
 public:
     enum class Status { Ready, Busy, Finished };
@@ -73,6 +96,7 @@ private:
     QByteArray readAt(qint64 pos, qint64 length) const;
     void writeHeader();
     void moveToTemporaryFile();
+    void checkState() const;   // Q_ASSERT only: compiled out of release builds
 
     mutable QMutex mutex_;
     Status status_ = Status::Ready;

@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QLocale>
 #include <QRect>
+#include <QScopeGuard>
 #include <QStringList>
 
 #include <algorithm>
@@ -19,29 +20,24 @@ ReportRenderer::ReportRenderer(const ReportLayout &layout, ResultSet *query) : l
 
 bool ReportRenderer::render(ReportOutput &output, const PrinterSettings &printer)
 {
-    if (busy_)
+    if (stage_ != Stage::Idle)
         return false;
-    busy_ = true;
-    // Cleared on every way out, a failure included: a report left marked busy
-    // would ignore every later print command.
-    struct Idle {
-        bool &busy;
-        ReportRenderer *self;
-        ~Idle()
-        {
-            busy = false;
-            self->output_ = nullptr;
-            self->canvas_ = nullptr;
-        }
-    } idle{busy_, this};
-
+    // Idle again on every way out, a failure included: a report left marked
+    // busy would ignore every later print command.
+    const auto idle = qScopeGuard([this] {
+        stage_ = Stage::Idle;
+        output_ = nullptr;
+        canvas_ = nullptr;
+        checkStage();
+    });
+    stage_ = Stage::Open;
     cancelled_ = false;
     pageCount_ = 0;
     detailNumber_ = 0;
-    pageInProgress_ = false;
     position_ = 0;
     canvas_ = nullptr;
     output_ = &output;
+    checkStage();
 
     page_ = layout_.page;
     page_.copies = printer.copies;
@@ -132,14 +128,14 @@ void ReportRenderer::endDocument()
         output_->abandonDocument();
         return;
     }
-    if (pageInProgress_)
+    if (stage_ == Stage::Page)
         finishPage();
     output_->closeDocument();
 }
 
 void ReportRenderer::printBand(const ReportBand &band)
 {
-    if (!pageInProgress_) {
+    if (stage_ != Stage::Page) {
         startPage();
     } else {
         const double spaceLeft = paper_.height() - page_.bottomMargin - position_;
@@ -154,12 +150,13 @@ void ReportRenderer::printBand(const ReportBand &band)
 
 void ReportRenderer::startPage()
 {
-    if (pageInProgress_)
+    if (stage_ == Stage::Page)
         finishPage();
     ++pageCount_;
     canvas_ = output_->beginPage(pageCount_);
-    pageInProgress_ = true;
+    stage_ = Stage::Page;
     position_ = page_.topMargin;
+    checkStage();
     // The first page's column header follows the title; later pages open with it.
     if (pageCount_ > 1)
         if (const ReportBand *header = layout_.band(BandKind::ColumnHeader))
@@ -169,9 +166,27 @@ void ReportRenderer::startPage()
 void ReportRenderer::finishPage()
 {
     position_ = paper_.height() - page_.bottomMargin;
-    pageInProgress_ = false;
+    stage_ = Stage::Open;
     canvas_ = nullptr;
+    checkStage();
     output_->endPage();
+}
+
+void ReportRenderer::checkStage() const
+{
+#ifndef QT_NO_DEBUG
+    switch (stage_) {
+    case Stage::Idle:
+        Q_ASSERT(!output_ && !canvas_);
+        break;
+    case Stage::Open:
+        Q_ASSERT(output_ && !canvas_);
+        break;
+    case Stage::Page:
+        Q_ASSERT(output_ && pageCount_ >= 1);
+        break;
+    }
+#endif
 }
 
 double ReportRenderer::leftEdge() const

@@ -18,6 +18,22 @@ class ResultSet;
 // Lays a report out over the rows of a result set, page by page, onto an
 // output. One rendering runs inside one call and hands control to the message
 // loop before each row, so the caller's windows stay alive meanwhile.
+//
+// Its stages, and what moves between them:
+//
+//   stage   holds                                      entered by               left by
+//   Idle    no output, no canvas; the counts of the    construction; the end    render() -> Open
+//           last rendering                             of render(), however
+//                                                      it ends
+//   Open    the output, whose document is being        render(); finishPage()   startPage() -> Page; the end of
+//           opened, walked or closed; no page in                                render() -> Idle
+//           progress, so no canvas
+//   Page    a page begun on the output: its canvas     startPage()              finishPage() -> Open; the end
+//           (none for a page drawn nowhere), the                                of render() -> Idle, the document
+//           position on it; at least one page begun                             abandoned
+//
+// checkStage() asserts each stage's invariants after every transition (in the
+// Debug builds).
 class ReportRenderer {
 public:
     ReportRenderer(const ReportLayout &layout, ResultSet *query);
@@ -30,7 +46,7 @@ public:
     // The result set is left on its last row.
     bool render(ReportOutput &output, const PrinterSettings &printer);
 
-    bool busy() const { return busy_; }
+    bool busy() const { return stage_ != Stage::Idle; }
     // Stops the rendering before its next row.
     void cancel() { cancelled_ = true; }
     bool cancelled() const { return cancelled_; }
@@ -48,6 +64,7 @@ private:
     void startPage();
     void finishPage();
     void endDocument();
+    void checkStage() const;   // Q_ASSERT only: compiled out of release builds
     QString textOf(const Printable &printable) const;
     const Field *boundField(const Printable &printable) const;
     qsizetype detailCount() const;
@@ -61,7 +78,8 @@ private:
     // Bound printables' fields, with the opening of the result set they belong to.
     mutable std::unordered_map<const Printable *, std::pair<quint64, const Field *>> boundFields_;
 
-    bool busy_ = false;
+    enum class Stage { Idle, Open, Page };
+    Stage stage_ = Stage::Idle;
     bool cancelled_ = false;
     int pageCount_ = 0;
     int detailNumber_ = 0;
@@ -72,7 +90,6 @@ private:
     PageSettings page_;
     QSizeF paper_;
     QPointF unprintable_;
-    bool pageInProgress_ = false;
     double position_ = 0;
 };
 

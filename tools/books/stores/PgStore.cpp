@@ -6,6 +6,7 @@
 #include <deque>
 #include <optional>
 #include <set>
+#include <type_traits>
 
 #include "engine/CatalogueSchema.h"
 #include "engine/PgConnection.h"
@@ -46,19 +47,18 @@ std::optional<std::string> value(PgConnection &c, const std::string &name, const
     const PgResult result = run(c, name, sql, params, repeat);
     if (PgRowView::count(result) < 1)
         return std::nullopt;
-    const PgRowView row(result.get(), 0);
+    const PgRowView row(result, 0);
     if (row.isNull(0))
         return std::nullopt;
     return std::string(row.text(0));
 }
 
+// The same as a whole number; 0 for none.
 std::int64_t number(PgConnection &c, const std::string &name, const QString &sql, const QStringList &params = {},
                     PgRepeat repeat = PgRepeat::Never)
 {
-    const std::string text = value(c, name, sql, params, repeat).value_or("0");
-    std::int64_t n = 0;
-    std::from_chars(text.data(), text.data() + text.size(), n);
-    return n;
+    const PgResult result = run(c, name, sql, params, repeat);
+    return PgRowView::count(result) < 1 ? 0 : PgRowView(result, 0).integer(0);
 }
 
 // Books streamed into COPY ... FROM STDIN in the text format. Ids are given here:
@@ -166,12 +166,8 @@ private:
                                        {seq});
             blockSize_ = std::min(blockSize_ * 4, kMostIds);
             ids_.clear();
-            for (int i = 0; i < PgRowView::count(block); ++i) {
-                const std::string_view text = PgRowView(block.get(), i).text(0);
-                std::int64_t id = 0;
-                std::from_chars(text.data(), text.data() + text.size(), id);
-                ids_.push_back(id);
-            }
+            for (int i = 0; i < PgRowView::count(block); ++i)
+                ids_.push_back(PgRowView(block, i).integer(0));
             begin();
         }
         const std::int64_t id = ids_.front();
@@ -261,10 +257,21 @@ private:
     {
         return value(c, name_, QStringLiteral("SELECT to_regclass('zeplo') IS NOT NULL"), {}, repeat) == "t";
     }
-    // Commits the write; when the answer does not come, asks the server what became of it.
-    void commit(PgConnection &c, const std::string &transaction, int pid) const;
-    // Ends the server's side of a lost session.
-    void endLost(int pid) const;
+    // A transaction on the session; what becomes of a lost one is learnt on new sessions.
+    std::unique_ptr<PgTransaction> begin(PgConnection &c) const
+    {
+        return refused([&] { return std::make_unique<PgTransaction>(c, [this] { return connect(); }); });
+    }
+    // The server's refusals of a transaction, told as those of any command.
+    template <class Work>
+    std::invoke_result_t<Work> refused(Work &&work) const
+    {
+        try {
+            return work();
+        } catch (const EngineError &e) {
+            failOn(name_, e, say("the server refused", "server odmítl"));
+        }
+    }
     void addSearchIndexes(PgConnection &c) const;
     bool addChangeNotices(PgConnection &c, bool renewFunction) const;
     void tryChangeNotices(PgConnection &c) const;
@@ -289,22 +296,18 @@ void PgStore::readAll(const std::function<void(const Book &)> &each)
                 value.setNull();
                 continue;
             }
-            const std::string_view text = row.text(column);
             switch (kColumns[i].kind) {
             case Kind::Text:
             case Kind::Memo:
-                value.setText(text);
+                value.setText(row.text(column));
                 break;
             case Kind::Logical:
-                value.setNumber(!text.empty() && text[0] == 't' ? 1 : 0);
+                value.setNumber(row.flag(column) ? 1 : 0);
                 break;
             case Kind::Id:
-            case Kind::Year: {
-                std::int64_t n = 0;
-                std::from_chars(text.data(), text.data() + text.size(), n);
-                value.setNumber(n);
+            case Kind::Year:
+                value.setNumber(row.integer(column));
                 break;
-            }
             }
         }
         try {
@@ -335,13 +338,9 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
 {
     const std::unique_ptr<PgConnection> session = connect();
     PgConnection &c = *session;
-    // The session's server process and its transaction, by which a write
-    // whose session was lost is ended, and its fate learnt.
-    const int pid = c.backendPid();
-    run(c, name_, QStringLiteral("BEGIN"));
+    const std::unique_ptr<PgTransaction> transaction = begin(c);
     std::optional<CopyIn> copy;
     try {
-        const std::string transaction = value(c, name_, QStringLiteral("SELECT pg_current_xact_id()")).value_or("");
         // The same bounded wait for a lock as on a catalogue file.
         run(c, name_, QStringLiteral("SET LOCAL lock_timeout = %1").arg(Engine::lockWaitMs()));
         const bool exists = tableExists(c);
@@ -390,18 +389,12 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
             run(c, name_, QStringLiteral("SELECT setval($1::regclass, $2::bigint) WHERE $2::bigint > "
                                          "coalesce(pg_sequence_last_value($1::regclass), 0)"),
                 {QString::fromStdString(*sequence), QString::number(copy->nextId() - 1)});
-        commit(c, transaction, pid);
+        refused([&] { transaction->commit(); });
     } catch (...) {
+        // Out of the COPY first: the session takes no other command meanwhile.
         if (copy)
             copy->abandon();
-        // The failure that led here is the one to report. A session that was
-        // lost may live on at the server, holding the table: it is ended from
-        // a new one; otherwise a rollback that fails leaves nothing either,
-        // as the session ends unfinished.
-        if (c.broken())
-            endLost(pid);
-        else
-            runQuietly(c, "ROLLBACK");
+        transaction->rollBack();
         throw;
     }
     // Outside the transaction, as the server requires: statistics for the
@@ -410,34 +403,6 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
     // does not own the table is only warned by the server; nothing depends on it.
     runQuietly(c, "SET client_min_messages = error");
     runQuietly(c, "VACUUM (ANALYZE) zeplo");
-}
-
-void PgStore::commit(PgConnection &c, const std::string &transaction, int pid) const
-{
-    try {
-        c.run(PgCommand(QStringLiteral("COMMIT")));
-    } catch (const PgSessionLost &e) {
-        // What was lost may be the answer alone: the server knows whether the
-        // books went in, once the lost session has ended.
-        endLost(pid);
-        const std::unique_ptr<PgConnection> other = connect();
-        if (value(*other, name_, QStringLiteral("SELECT pg_xact_status($1::xid8)"), {QString::fromStdString(transaction)})
-            != "committed")
-            failOn(name_, e, say("the server refused", "server odmítl"));
-    } catch (const EngineError &e) {
-        failOn(name_, e, say("the server refused", "server odmítl"));
-    }
-}
-
-void PgStore::endLost(int pid) const
-{
-    try {
-        const std::unique_ptr<PgConnection> other = connect();
-        other->run(PgCommand(QStringLiteral("SELECT pg_terminate_backend(pid, 10000) FROM pg_stat_activity WHERE pid = $1"),
-                             {QString::number(pid)}));
-    } catch (const std::exception &) {
-        // A server that cannot be reached ends the session itself when it notices.
-    }
 }
 
 void PgStore::addSearchIndexes(PgConnection &c) const
@@ -470,7 +435,7 @@ bool PgStore::addChangeNotices(PgConnection &c, bool renewFunction) const
     std::set<std::string, std::less<>> present;
     const PgResult result = run(c, name_, schema::changeNoticeTriggersPresent());
     for (int i = 0; i < PgRowView::count(result); ++i)
-        present.emplace(PgRowView(result.get(), i).text(0));
+        present.emplace(PgRowView(result, i).text(0));
     const std::vector<schema::Trigger> triggers = schema::changeNoticeTriggers();
     if (present.size() == triggers.size() && !renewFunction)
         return false;
@@ -508,20 +473,15 @@ bool PgStore::upgrade()
 {
     const std::unique_ptr<PgConnection> session = connect();
     PgConnection &c = *session;
-    run(c, name_, QStringLiteral("BEGIN"));
-    try {
-        run(c, name_, QStringLiteral("SET LOCAL lock_timeout = %1").arg(Engine::lockWaitMs()));
-        if (!tableExists(c))
-            fail(name_ + say(": there is no catalogue (table zeplo) on this server",
-                             ": na tomto serveru není katalog (tabulka zeplo)"));
-        // The function is made anew, so that an older one is replaced too.
-        const bool added = addChangeNotices(c, true);
-        run(c, name_, QStringLiteral("COMMIT"));
-        return added;
-    } catch (...) {
-        runQuietly(c, "ROLLBACK");
-        throw;
-    }
+    const std::unique_ptr<PgTransaction> transaction = begin(c);
+    run(c, name_, QStringLiteral("SET LOCAL lock_timeout = %1").arg(Engine::lockWaitMs()));
+    if (!tableExists(c))
+        fail(name_ + say(": there is no catalogue (table zeplo) on this server",
+                         ": na tomto serveru není katalog (tabulka zeplo)"));
+    // The function is made anew, so that an older one is replaced too.
+    const bool added = addChangeNotices(c, true);
+    refused([&] { transaction->commit(); });
+    return added;
 }
 
 } // namespace

@@ -8,7 +8,8 @@
 
 #include <QFile>
 
-#include "engine/SqliteEngine.h"
+#include "engine/SqliteConnection.h"
+#include "engine/SqliteStatement.h"
 
 namespace fs = std::filesystem;
 
@@ -237,21 +238,16 @@ void SqliteStore::readAllFrom(const SqliteConnection &db, const std::function<vo
 void SqliteStore::addTo(WriteMode mode, const std::function<void(BookSink &)> &fill)
 {
     SqliteConnection db = openExisting(file_, false);
-    db.exec("BEGIN IMMEDIATE");
-    try {
-        if (mode == WriteMode::FillEmpty) {
-            if (const std::uint64_t n = countIn(db))
-                fail(name_ + say(" already holds ", " už obsahuje ") + bookCount(n)
-                     + say("; only a new or empty catalogue is filled", "; naplnit lze jen nový nebo prázdný katalog"));
-        }
-        Inserter inserter(db);
-        fill(inserter);
-        db.commit([&] { return inserter.lastIsStored(); });
-    } catch (...) {
-        // The failure that led here is the one to report.
-        db.rollBack();
-        throw;
+    // Whatever fails or is thrown, the write is rolled back.
+    SqliteTransaction txn(db, SqliteTransaction::Kind::Write);
+    if (mode == WriteMode::FillEmpty) {
+        if (const std::uint64_t n = countIn(db))
+            fail(name_ + say(" already holds ", " už obsahuje ") + bookCount(n)
+                 + say("; only a new or empty catalogue is filled", "; naplnit lze jen nový nebo prázdný katalog"));
     }
+    Inserter inserter(db);
+    fill(inserter);
+    txn.commit([&] { return inserter.lastIsStored(); });
 }
 
 void SqliteStore::makeAndFill(const std::function<void(BookSink &)> &fill)
@@ -264,12 +260,16 @@ void SqliteStore::makeAndFill(const std::function<void(BookSink &)> &fill)
         // The long texts are TEXT: under MEMO's numeric affinity SQLite would
         // store a description such as "007" or "1e3" as a number.
         db.exec(schema::createTable(schema::Flavour::File).toUtf8().constData());
-        db.exec("BEGIN");
         {
-            Inserter inserter(db);
-            fill(inserter);
+            // Without a journal a COMMIT that failed may have left anything
+            // in the file: only one that succeeded keeps it.
+            SqliteTransaction txn(db, SqliteTransaction::Kind::Write);
+            {
+                Inserter inserter(db);
+                fill(inserter);
+            }
+            txn.commit();
         }
-        db.exec("COMMIT");
         // The program reads while it writes; WAL keeps readers from blocking the writer.
         setJournalMode(db, file_, "WAL");
     } catch (...) {
