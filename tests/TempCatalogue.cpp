@@ -130,7 +130,8 @@ void TempCatalogue::lockWriters(bool readersToo)
 {
     if (!onServer()) {
         sqlite3_open(QFile::encodeName(file()).constData(), &fileLock_);
-        if (sqlite3_exec(fileLock_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        if (sqlite3_exec(fileLock_, readersToo ? "BEGIN EXCLUSIVE" : "BEGIN IMMEDIATE", nullptr, nullptr, nullptr)
+            != SQLITE_OK)
             throw std::runtime_error("cannot lock the test catalogue");
     } else {
         serverLock_ = PQconnectdb(uri_.toUtf8().constData());

@@ -62,7 +62,8 @@ public:
     QString readOnlyUri() const;   // the same database as the role that may only read
 
     // Keeps every other writer out, as another program's long write would, until
-    // unlock(); on the server with `readersToo` readers as well, as VACUUM FULL would.
+    // unlock(); with `readersToo` readers as well, as VACUUM FULL would on the
+    // server (a file keeps them out only with the rollback journal).
     void lockWriters(bool readersToo = false);
     void unlock();
 

@@ -127,21 +127,16 @@ void LikePattern::placeAnchor(Anchor &anchor)
     for (std::size_t i = 0; i < forms.size(); ++i) {
         Form &f = anchor.forms[i];
         const char32_t c = forms[i];
+        // Every form is in the plane, as foldedForms() gives them: two or three bytes.
         if (c < 0x800) {
             f.bytes[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
             f.bytes[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
             f.length = 2;
-        } else if (c < 0x10000) {
+        } else {
             f.bytes[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
             f.bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
             f.bytes[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
             f.length = 3;
-        } else {
-            f.bytes[0] = static_cast<unsigned char>(0xF0 | (c >> 18));
-            f.bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-            f.bytes[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-            f.bytes[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-            f.length = 4;
         }
         if (i > 0 && f.bytes[0] != lead)
             return;

@@ -103,11 +103,7 @@ constexpr std::size_t kLatinCount = (kLatinEnd - kLatinFirst) + (kAdditionalEnd 
 void decomposeFully(char32_t c, QList<char32_t> &out)
 {
     const QChar::Decomposition tag = QChar::decompositionTag(c);
-    if (tag != QChar::Canonical && tag != QChar::Compat) {
-        out.append(c);
-        return;
-    }
-    const QString parts = QChar::decomposition(c);
+    const QString parts = tag == QChar::Canonical || tag == QChar::Compat ? QChar::decomposition(c) : QString();
     if (parts.isEmpty()) {
         out.append(c);
         return;
@@ -151,16 +147,15 @@ LatinLetter placeLatinLetter(char32_t c)
     decomposeFully(lower, parts);
     if (parts.size() == 1 && parts.front() == lower)
         return {};
+    // A base letter first (the only capital among the parts is İ's I), then
+    // a second letter or accents.
     int units = 0;
     for (char32_t part : parts) {
-        if (part >= 'a' && part <= 'z') {
+        const bool lowerCase = part >= 'a' && part <= 'z';
+        if (lowerCase || (part >= 'A' && part <= 'Z')) {
             if (units == 2)
-                return {};
-            letter.primary[units++] = letterWeight(static_cast<char>(part));
-        } else if (part >= 'A' && part <= 'Z') {
-            if (units == 2)
-                return {};
-            letter.primary[units++] = letterWeight(static_cast<char>(part - 'A' + 'a'));
+                return {};   // three letters in one: no character of the tables' ranges
+            letter.primary[units++] = letterWeight(static_cast<char>(lowerCase ? part : part - 'A' + 'a'));
         } else if (isCombiningMark(part) && units > 0) {
             // Only the first accent counts; č, ř, š, ž are letters of their own.
             if (letter.secondary != kPlain)
@@ -174,8 +169,6 @@ LatinLetter placeLatinLetter(char32_t c)
             return {};
         }
     }
-    if (units == 0)
-        return {};
     return letter;
 }
 

@@ -34,11 +34,21 @@ QString withPlainRowCount(sqlite3 *db, const QString &sql)
     return count->rowCount(QLatin1Char('"') + expression.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"'));
 }
 
+// A list of one table is sorted by the Czech rules, as the keyset cursors
+// and the server sort every list.
+QString inCzechOrder(const QString &sql)
+{
+    const std::optional<SimpleSelect> select = parseSimpleSelect(sql);
+    if (!select)
+        return sql;
+    return QStringLiteral("select %1 from %2 %3").arg(select->columns, select->table, keysetOrder(select->rest).forward);
+}
+
 class SqliteStaticCursor final : public StaticCursor {
 public:
     SqliteStaticCursor(const std::shared_ptr<SqliteEngine> &engine, const TranslatedSql &sql)
     {
-        Statement stmt(engine->db(), withPlainRowCount(engine->db(), sql.sql));
+        Statement stmt(engine->db(), inCzechOrder(withPlainRowCount(engine->db(), sql.sql)));
         stmt.bind(sql);
         columns_ = describeColumns(engine->db(), stmt.get());
         while (stmt.step())

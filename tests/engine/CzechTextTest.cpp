@@ -101,6 +101,16 @@ TEST(CzechTextLike, IgnoresCaseOfEveryCzechLetter)
     // Accents are not ignored.
     EXPECT_FALSE(likeMatch("%capek%", "Čapek"));
     EXPECT_FALSE(likeMatch("dama", "dáma"));
+    // The letter after a '%' is looked for first, by its forms: of three
+    // bytes, of first bytes that differ (ß, ẞ), beyond the Basic Multilingual
+    // Plane; a first byte it shares with another letter, also cut off at the end.
+    EXPECT_TRUE(likeMatch("%ⓐ%", "xⒶx"));
+    EXPECT_TRUE(likeMatch("%ß%", "STRAẞE"));
+    EXPECT_TRUE(likeMatch("%\U00010428%", "x\U00010400"));   // Deseret
+    EXPECT_TRUE(likeMatch("%ž%", "řeka Žije"));
+    EXPECT_FALSE(likeMatch("%ž%", "řeka\xc5"));
+    EXPECT_TRUE(likeMatch("%_b%c", "abxC"));
+    EXPECT_FALSE(likeMatch("%_b%c", "bxc"));
 }
 
 TEST(CzechTextLike, UnderscoreIsOneWholeCharacter)
@@ -173,6 +183,10 @@ TEST(CzechTextSortKey, AccentsAndCaseDecideOnlyBetweenEqualLetters)
     expectAscending({"Muller", "Müller", "Mullerová"});
     expectAscending({"Lukas", "Łukasz", "Lukáš"});
     expectAscending({"Strasse", "Straße", "Strassen"});
+    expectAscending({"Nguyen", "Nguyễn", "Nguyenová"});   // Latin Extended Additional
+    expectAscending({"Istanbul", "İstanbul", "Istanbuly"});
+    // A capital in a long text, as in a short one.
+    expectAscending({longText + "e", longText + "E", "E" + longText});
 }
 
 TEST(CzechTextSortKey, PunctuationThenDigitsThenLettersThenOtherScripts)
@@ -180,6 +194,8 @@ TEST(CzechTextSortKey, PunctuationThenDigitsThenLettersThenOtherScripts)
     expectAscending({"", " ", "!", "-", "0", "1", "10", "2", "9", "a", "ž", "Ωmega", "Алёна"});
     expectAscending({"Jan Neruda", "Jan-Neruda", "Jana"});
     expectAscending({"Алёна", "алёнка"});
+    // Other spaces, controls, punctuation and symbols before the digits, by code point.
+    expectAscending({"~", "\u0080", "\u00a0", "\u00a7", "\u200b", "\u2013", "\u201e", "\u20ac", "0"});
     EXPECT_TRUE(sortKey("").empty());
 }
 

@@ -113,3 +113,31 @@ TEST(Keyset, RowsPostedAndDeletedBeforeTheEndsMeetKeepTheirPlaces)
     EXPECT_EQ(deletedBack.addFront(4), Keyset::Step::Met);   // the back's last, deleted or not
     EXPECT_EQ(ids(deletedBack), (QList<qint64>{1, 2, 3, 5}));
 }
+
+// Read in steps that each see the table as it is, a row may come again from
+// either end after its sort values moved: it keeps its first place, once. Rows
+// that slipped between the two positions join where the ends meet.
+TEST(Keyset, ReadInStepsEveryIdIsHeldOnceAndMissedRowsJoinWhereTheEndsMeet)
+{
+    constexpr qint64 kLarge = qint64(1) << 40;   // keys of any size and sign
+    Keyset keys(false);
+    addFront(keys, {1, 2, 3});
+    addBack(keys, {kLarge, -5});
+    EXPECT_EQ(keys.addBack(2), Keyset::Step::Skipped);
+    EXPECT_EQ(keys.addFront(-5), Keyset::Step::Skipped);
+    EXPECT_TRUE(keys.holds(kLarge));
+    EXPECT_FALSE(keys.holds(4));
+    keys.remove(-1);   // kLarge, deleted here: a later step does not bring it back
+    EXPECT_FALSE(keys.holds(kLarge));
+    EXPECT_EQ(keys.addBack(kLarge), Keyset::Step::Skipped);
+    keys.remove(0);    // 1
+    keys.meet({7, 3, 8});
+    ASSERT_TRUE(keys.complete());
+    EXPECT_EQ(ids(keys), (QList<qint64>{2, 3, 7, 8, -5}));
+    // Complete, an index below zero still counts from the end.
+    keys.insert(-1, 9);
+    keys.remove(-2);
+    EXPECT_EQ(ids(keys), (QList<qint64>{2, 3, 7, 8, 9}));
+    EXPECT_FALSE(keys.holds(-5));
+    EXPECT_TRUE(keys.holds(9) && keys.holds(7));
+}

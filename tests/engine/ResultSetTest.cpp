@@ -4,6 +4,7 @@
 
 #include <QMap>
 
+#include "ErrorOf.h"
 #include "TempCatalogue.h"
 #include "WindowLink.h"
 #include "engine/ResultSet.h"
@@ -357,4 +358,51 @@ TEST_P(ResultSetTest, RequiredColumnStopsThePostAndKeepsThePendingRow)
     query.fieldByName(QStringLiteral("autor"))->setAsText(QStringLiteral("Někdo"));
     query.post();
     EXPECT_EQ(catalogue.count(), 1);
+}
+
+// A list asked for as one that cannot be changed is read whole at once: on
+// every engine the same rows in the same Czech order, searched, grouped or
+// counted; neither the list nor its engine's cursor takes a write.
+TEST_P(ResultSetTest, AListThatCannotBeChangedGivesTheSameRowsOnEveryEngineAndTakesNoWrite)
+{
+    Fixture f(GetParam(), 0);
+    for (const char *title : {"Zeman", "chata", "Čapek", "Hrad", "Cibulka"})
+        f.catalogue.addBook(QStringLiteral("Autor"), QString::fromUtf8(title), QStringLiteral("Beletrie"));
+    f.catalogue.addBook(QStringLiteral("Jiný"), QStringLiteral("Kniha"), QStringLiteral("Poezie"));
+    const auto rows = [](const QStringList &sql) {
+        ResultSet list(QStringLiteral("Query2"));
+        list.setSql(sql);
+        list.open();
+        EXPECT_FALSE(list.canModify());
+        QStringList out;
+        for (list.first(); !list.eof(); list.next()) {
+            QStringList values;
+            for (const auto &field : list.fields())
+                values << field->displayText();
+            out << values.join(QLatin1Char('|'));
+        }
+        return out;
+    };
+    EXPECT_EQ(rows({QStringLiteral("select nazev from zeplo"), QStringLiteral("where (autor like\"%UT%\")"),
+                    QStringLiteral("order by nazev")}),
+              (QStringList{QStringLiteral("Cibulka"), QStringLiteral("Čapek"), QStringLiteral("Hrad"),
+                           QStringLiteral("chata"), QStringLiteral("Zeman")}));
+    EXPECT_EQ(rows({QStringLiteral("select zanr, count(*) as pocet from zeplo group by zanr order by zanr")}),
+              (QStringList{QStringLiteral("Beletrie|5"), QStringLiteral("Poezie|1")}));
+    EXPECT_EQ(rows({QStringLiteral("select count(distinct(id)) as pocet from zeplo")}), QStringList{QStringLiteral("6")});
+
+    ResultSet list(QStringLiteral("Query2"));
+    list.setSql({kBase});
+    list.open();
+    EXPECT_EQ(errorOf([&] { list.append(); }), QStringLiteral("Query2: Cannot modify a read-only dataset"));
+        const std::unique_ptr<Cursor> cursor = Engine::openDefault()->openCursor(kBase, false);
+    EXPECT_FALSE(cursor->updatable());
+    const RowValues row = cursor->row(0);
+    const QString refused = QStringLiteral("The result of this query cannot be changed");
+    EXPECT_EQ(errorOf([&] { cursor->update(0, row, row); }), refused);
+    EXPECT_EQ(errorOf([&] { cursor->insert(0, row); }), refused);
+    EXPECT_EQ(errorOf([&] { cursor->remove(0, row); }), refused);
+    EXPECT_EQ(errorOf([&] { list.deleteRecord(); }), refused);
+    EXPECT_EQ(list.state(), DataSetState::Browse);
+    EXPECT_EQ(f.catalogue.count(), 6);
 }
