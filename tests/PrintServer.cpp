@@ -8,6 +8,8 @@
 
 #include <optional>
 
+#include <gtest/gtest.h>
+
 namespace {
 
 // The folder of this process's print servers, one after another; the
@@ -175,4 +177,13 @@ QString PrintServer::serverLog() const
         return QString();
     const QStringList lines = QString::fromLocal8Bit(log.readAll()).split(QLatin1Char('\n'));
     return lines.mid(qMax(0, int(lines.size()) - 30)).join(QLatin1Char('\n'));
+}
+
+std::unique_ptr<PrintServer> printServerWith(const QStringList &queues, bool withDefault)
+{
+    auto server = std::make_unique<PrintServer>();
+    EXPECT_TRUE(server->started()) << server->problem().toStdString();
+    for (const QString &queue : queues)
+        EXPECT_TRUE(server->addQueue(queue, withDefault && queue == queues.first())) << queue.toStdString();
+    return server;
 }

@@ -3,6 +3,9 @@
 #include <QProcess>
 #include <QSize>
 #include <QString>
+#include <QStringList>
+
+#include <memory>
 
 // A CUPS print server of the test's own (scripts/print-server), whose queues
 // write their jobs to files. The program reaches it the way it reaches any
@@ -63,3 +66,7 @@ private:
     bool started_ = false;
     QString problem_;
 };
+
+// A started print server with the queues named, the first of them its default
+// one unless `withDefault` is false; what fails to start fails the test.
+std::unique_ptr<PrintServer> printServerWith(const QStringList &queues, bool withDefault = true);

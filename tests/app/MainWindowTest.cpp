@@ -23,7 +23,7 @@
 
 #include "Children.h"
 #include "ModalAnswerer.h"
-#include "Poller.h"
+#include "PreviewDriver.h"
 #include "PrintServer.h"
 #include "TempCatalogue.h"
 #include "WindowLink.h"
@@ -553,12 +553,9 @@ TEST(MainWindow, ComingBackFromThePreviewRefreshesTheCountAndAModalWindowDoesNot
     } progressWatch;
     qApp->installEventFilter(&progressWatch);
     QStringList countWhilePrinting;
-    Poller poller([&] {
-        ReportPreview *p = tisk.previewWindow();
-        if (!p || !child<QAction>(*p, "Print")->isEnabled())
-            return false;
+    const bool driven = drivePreview(tisk, [&] { form.printList(); }, [&](ReportPreview &p) {
         if (step == 0) {
-            child<QAction>(*p, "Print")->trigger();
+            child<QAction>(p, "Print")->trigger();
             step = 1;
             return false;
         }
@@ -573,18 +570,17 @@ TEST(MainWindow, ComingBackFromThePreviewRefreshesTheCountAndAModalWindowDoesNot
         }
         if (step == 2) {
             countWhilePrinting << child<QLabel>(form, "Panel1")->text();
-            QApplication::setActiveWindow(p);   // the user goes back to the preview...
+            QApplication::setActiveWindow(&p);   // the user goes back to the preview...
             step = 3;
             return false;
         }
-        if (QApplication::activeWindow() != p)
+        if (QApplication::activeWindow() != &p)
             return false;
-        p->close();   // ...and closes it
+        p.close();   // ...and closes it
         return true;
     });
-    form.printList();
     qApp->removeEventFilter(&progressWatch);
-    ASSERT_TRUE(poller.done());
+    ASSERT_TRUE(driven);
     ASSERT_TRUE(server.waitForEndedJobs(QStringLiteral("Laser"), 1)) << server.problem().toStdString();
     countWhilePrinting.removeDuplicates();
     EXPECT_EQ(countWhilePrinting, QStringList{before});

@@ -12,7 +12,7 @@
 #include <functional>
 
 #include "Children.h"
-#include "Poller.h"
+#include "PreviewDriver.h"
 #include "PrintServer.h"
 #include "TempCatalogue.h"
 #include "app/MainWindow.h"
@@ -25,19 +25,6 @@
 using namespace zeplo;
 
 namespace {
-
-QStringList qrpTempFiles()
-{
-    return QDir(QDir::tempPath()).entryList({QStringLiteral("QRP*")}, QDir::Files);
-}
-
-PrintProgressWindow *visibleProgressWindow()
-{
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *p = dynamic_cast<PrintProgressWindow *>(w); p && p->isVisible())
-            return p;
-    return nullptr;
-}
 
 // Points the temporary folder elsewhere for the life of the object.
 class TemporaryFolder {
@@ -84,18 +71,14 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileThePreviewRendersEndsCleanly)
     const QStringList before = qrpTempFiles();
     Program program(1500);
     QString spilled;
-    Poller poller([&] {
-        ReportPreview *p = program.tisk->previewWindow();
-        // Wait until the pages have moved to a temporary file.
-        if (!p || !p->store() || p->store()->inMemory())
+    // Once the pages have moved to a temporary file; the command returns once the preview has gone.
+    ASSERT_TRUE(drivePreview(*program.tisk, [&] { program.form->printList(); }, [&](ReportPreview &p) {
+        if (!p.store() || p.store()->inMemory())
             return false;
-        spilled = p->store()->temporaryFileName();
+        spilled = p.store()->temporaryFileName();
         EXPECT_TRUE(program.tisk->busy());
-        program.form->close();
-        return true;
-    });
-    program.form->printList(); // returns once the preview has gone
-    ASSERT_TRUE(poller.done());
+        return program.form->close();
+    }, anyPreview));
     ASSERT_FALSE(spilled.isEmpty());
     EXPECT_FALSE(QFile::exists(spilled));
     EXPECT_EQ(qrpTempFiles(), before);
@@ -119,12 +102,9 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileAPrintRunsEndsCleanly)
         Program program(900);
         int step = 0;
         bool closedWhilePrinting = false;
-        Poller poller([&] {
-            ReportPreview *p = program.tisk->previewWindow();
+        ASSERT_TRUE(drivePreview(*program.tisk, [&] { program.form->printList(); }, [&](ReportPreview &p) {
             if (step == 0) {
-                if (!p || !child<QAction>(*p, "Print")->isEnabled())
-                    return false;
-                child<QAction>(*p, "Print")->trigger();
+                child<QAction>(p, "Print")->trigger();
                 step = 1;
                 return false;
             }
@@ -132,11 +112,8 @@ TEST(ClosingDuringWork, ClosingTheMainWindowWhileAPrintRunsEndsCleanly)
             if (!w || child<QProgressBar>(*w, "ProgressBar1")->value() < 10)
                 return false;
             closedWhilePrinting = program.tisk->busy();
-            program.form->close();
-            return true;
-        });
-        program.form->printList();
-        ASSERT_TRUE(poller.done());
+            return program.form->close();
+        }));
         EXPECT_TRUE(closedWhilePrinting);
         // The stopped printout winds down.
         EXPECT_TRUE(QTest::qWaitFor([&] { return !program.tisk->busy() && !visibleProgressWindow(); }));
@@ -158,19 +135,13 @@ TEST(ClosingDuringWork, WithoutAWritableTemporaryFolderThePreviewKeepsItsPagesIn
     const TemporaryFolder folder(unwritable);
     int pages = 0;
     bool inMemory = false, shown = false;
-    Poller poller([&] {
-        ReportPreview *p = program.tisk->previewWindow();
-        if (!p || !child<QAction>(*p, "Print")->isEnabled())
-            return false;
-        pages = p->pageCount();
-        inMemory = p->store()->inMemory();
-        p->lastPage();
-        shown = p->pageShown();
-        p->close();
-        return true;
-    });
-    program.form->printList();
-    ASSERT_TRUE(poller.done());
+    ASSERT_TRUE(drivePreview(*program.tisk, [&] { program.form->printList(); }, [&](ReportPreview &p) {
+        pages = p.pageCount();
+        inMemory = p.store()->inMemory();
+        p.lastPage();
+        shown = p.pageShown();
+        return p.close();
+    }));
     EXPECT_EQ(pages, 20);
     EXPECT_TRUE(inMemory);
     EXPECT_TRUE(shown);

@@ -3,6 +3,7 @@
 #include "report/EmfRecords.h"
 #include "report/EmfWriter.h"
 #include "report/PaperSizes.h"
+#include "report/ReportOutput.h"
 
 using namespace zeplo;
 
@@ -91,4 +92,23 @@ TEST(PaperSizes, RecognisedFromPagePictures)
     // Letter at 600 dpi.
     EmfHeaderInfo letter = readEmfHeader(EmfCanvas(QSize(5100, 6600), 600).finish());
     EXPECT_EQ(recognisePaper(letter.widthMm(), letter.heightMm()).id, PaperSize::Note);
+}
+
+TEST(ReportLayout, PaperIsA4WhenThePrinterOffersItOrThereIsNoPrinterAndOtherwiseThePrintersOwn)
+{
+    const QPageSize a4(QPageSize::A4);
+    const QPageSize letter(QPageSize::Letter);
+    EXPECT_EQ(choosePaper(a4, false, {}, letter).id(), QPageSize::A4);
+    EXPECT_EQ(choosePaper(a4, true, {letter, a4}, letter).id(), QPageSize::A4);
+    EXPECT_EQ(choosePaper(a4, true, {letter, QPageSize(QPageSize::Legal)}, letter).id(), QPageSize::Letter);
+    // A driver's own name for the same sheet still counts as A4.
+    const QPageSize named(QSizeF(210, 297), QPageSize::Millimeter, QStringLiteral("ISO A4 sheet"),
+                          QPageSize::ExactMatch);
+    EXPECT_EQ(choosePaper(a4, true, {named}, letter).id(), QPageSize::A4);
+
+    EXPECT_TRUE(pageInRange(1, 0, 0));
+    EXPECT_FALSE(pageInRange(1, 2, 3));
+    EXPECT_TRUE(pageInRange(3, 2, 3));
+    EXPECT_FALSE(pageInRange(4, 2, 3));
+    EXPECT_TRUE(pageInRange(40, 2, 0));
 }

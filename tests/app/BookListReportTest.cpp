@@ -1,3 +1,5 @@
+// The book list's report: its layout, the pages the renderer lays out over the
+// list, and its printout.
 #include <gtest/gtest.h>
 
 #include <QDate>
@@ -13,6 +15,7 @@
 #include <functional>
 #include <memory>
 
+#include "PreviewDriver.h"
 #include "TempCatalogue.h"
 #include "app/BookListLayout.h"
 #include "app/BookListReport.h"
@@ -172,22 +175,6 @@ void expectAt(const PageContent &page, const QString &text, double x, double y)
     EXPECT_NEAR(t->y, y, kPixel) << text.toStdString();
 }
 
-int pdfPageCount(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray pdf = f.readAll();
-    static const QRegularExpression page(QStringLiteral("/Type\\s*/Page[^s]"));
-    int count = 0;
-    auto it = page.globalMatch(QString::fromLatin1(pdf));
-    while (it.hasNext()) {
-        it.next();
-        ++count;
-    }
-    return count;
-}
-
 } // namespace
 
 // ---- the definition --------------------------------------------------------
@@ -235,25 +222,6 @@ TEST(ReportLayout, TheReportHolderNamesEveryPartAndStartsWithOneCopyPortraitAllP
     EXPECT_EQ(tisk.printerSettings().firstPage, 0);
     EXPECT_EQ(tisk.printerSettings().lastPage, 0);
     EXPECT_FALSE(tisk.busy());
-}
-
-TEST(ReportLayout, PaperIsA4WhenThePrinterOffersItOrThereIsNoPrinterAndOtherwiseThePrintersOwn)
-{
-    const QPageSize a4(QPageSize::A4);
-    const QPageSize letter(QPageSize::Letter);
-    EXPECT_EQ(choosePaper(a4, false, {}, letter).id(), QPageSize::A4);
-    EXPECT_EQ(choosePaper(a4, true, {letter, a4}, letter).id(), QPageSize::A4);
-    EXPECT_EQ(choosePaper(a4, true, {letter, QPageSize(QPageSize::Legal)}, letter).id(), QPageSize::Letter);
-    // A driver's own name for the same sheet still counts as A4.
-    const QPageSize named(QSizeF(210, 297), QPageSize::Millimeter, QStringLiteral("ISO A4 sheet"),
-                          QPageSize::ExactMatch);
-    EXPECT_EQ(choosePaper(a4, true, {named}, letter).id(), QPageSize::A4);
-
-    EXPECT_TRUE(pageInRange(1, 0, 0));
-    EXPECT_FALSE(pageInRange(1, 2, 3));
-    EXPECT_TRUE(pageInRange(3, 2, 3));
-    EXPECT_FALSE(pageInRange(4, 2, 3));
-    EXPECT_TRUE(pageInRange(40, 2, 0));
 }
 
 // ---- pages -----------------------------------------------------------------
@@ -641,71 +609,6 @@ TEST(ReportWalk, AnEngineErrorDuringTheWalkReachesTheCallerAndTheReportStaysUsab
 }
 
 // ---- printer ---------------------------------------------------------------
-
-namespace {
-
-struct PdfPrinter {
-    QTemporaryDir dir;
-    QString file;
-    QPrinter printer{QPrinter::HighResolution};
-    explicit PdfPrinter(const QString &name = QStringLiteral("report.pdf"))
-    {
-        file = dir.filePath(name);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(file);
-    }
-};
-
-} // namespace
-
-TEST(ReportPrinter, PrintsEveryPageOnA4AndOnlyThePagesOfTheChosenRange)
-{
-    Catalogue cat(118);
-    {
-        PdfPrinter pdf;
-        PrinterOutput out(pdf.printer);
-        ASSERT_TRUE(cat.tisk.render(out));
-        EXPECT_EQ(out.pagesPrinted(), 3);
-        EXPECT_EQ(pdfPageCount(pdf.file), 3);
-        EXPECT_NEAR(out.paper().width(), 2100, 1);
-        EXPECT_NEAR(out.paper().height(), 2970, 1);
-    }
-    {
-        PdfPrinter pdf;
-        PrinterOutput out(pdf.printer);
-        cat.tisk.printerSettings().firstPage = 2;
-        cat.tisk.printerSettings().lastPage = 3;
-        ASSERT_TRUE(cat.tisk.render(out));
-        EXPECT_EQ(cat.tisk.pageCount(), 3); // all laid out
-        EXPECT_EQ(out.pagesPrinted(), 2);
-        EXPECT_EQ(pdfPageCount(pdf.file), 2);
-    }
-    {
-        PdfPrinter pdf;
-        PrinterOutput out(pdf.printer);
-        cat.tisk.printerSettings().firstPage = 5;
-        cat.tisk.printerSettings().lastPage = 6;
-        ASSERT_TRUE(cat.tisk.render(out));
-        EXPECT_EQ(out.pagesPrinted(), 0);
-        EXPECT_FALSE(QFile::exists(pdf.file)); // no print job at all
-    }
-}
-
-TEST(ReportPrinter, ACancelledPrintoutStillDeliversThePagesMadeSoFar)
-{
-    Catalogue cat(100);
-    PdfPrinter pdf;
-    PrinterOutput out(pdf.printer);
-    int rows = 0;
-    out.progress = [&](int) {
-        if (++rows == 60)
-            cat.tisk.cancel();
-    };
-    ASSERT_TRUE(cat.tisk.render(out));
-    EXPECT_TRUE(cat.tisk.cancelled());
-    EXPECT_EQ(out.pagesPrinted(), 2);
-    EXPECT_EQ(pdfPageCount(pdf.file), 2);
-}
 
 // Writes pages 1 and 2 of a printed report where they can be looked at, when
 // ZEPLO_REPORT_PDF names a file.
