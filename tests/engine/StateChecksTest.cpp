@@ -40,9 +40,10 @@ TEST(StateChecks, AreOnInTheSanitizerBuildAndAsTheBuildTypeSays)
     EXPECT_EQ(stateChecksOn(), kDebugBuild) << "the engine was built otherwise than its tests";
 }
 
-// A command sent while a query's rows are still coming would mix its answers
-// with theirs: the session's mode check stops it before anything is sent.
-TEST(StateChecks, ACommandInTheMiddleOfAStreamedQueryIsCaught)
+// A COPY's data sent on a session that began no COPY would reach the server
+// as garbage among its commands: the session's mode check stops it before
+// anything is sent.
+TEST(StateChecks, DataOfACopyOnASessionInNoCopyIsCaught)
 {
     if (!stateChecksOn())
         GTEST_SKIP() << "this build asserts no state";
@@ -52,8 +53,8 @@ TEST(StateChecks, ACommandInTheMiddleOfAStreamedQueryIsCaught)
     EXPECT_DEATH(
         {
             PgConnection c(uri);
-            c.stream(PgCommand(QStringLiteral("select n from generate_series(1, 3) as n")),
-                     [&](const PgRowView &) { c.run(PgCommand(QStringLiteral("select 1"))); });
+            c.run(PgCommand(QStringLiteral("select 1")));
+            c.copyData("1\tKniha\n");
         },
-        "ASSERT.*mode_ == Mode::Pipeline");
+        "ASSERT.*mode_ == Mode::Copy");
 }

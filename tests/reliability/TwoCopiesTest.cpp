@@ -4,6 +4,7 @@
 // on its own connection, stand for two computers.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QSet>
 
 
@@ -205,7 +206,12 @@ TEST_P(TwoCopies, ALockedCatalogueGivesAClearErrorAfterABoundedWaitAndWorksOnceF
     c.query.append();
     c.field("autor")->setAsText(QStringLiteral("Nový"));
     c.field("nazev")->setAsText(QStringLiteral("Za zámkem"));
+    QElapsedTimer waited;
+    waited.start();
     const QString error = c.postError();
+    // It waited the whole bound, and not much past it.
+    EXPECT_GE(waited.elapsed(), 300);
+    EXPECT_LT(waited.elapsed(), 4000);
     EXPECT_TRUE(error.startsWith(QStringLiteral("The catalogue is locked by another program and stayed locked for 0.3 "
                                                 "seconds; try again when it has finished")))
         << error.toStdString();
