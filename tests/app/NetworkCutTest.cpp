@@ -10,11 +10,13 @@
 
 #include <QWidget>
 
+#include "ErrorOf.h"
 #include "NetworkCuts.h"
 #include "app/BookQueries.h"
 #include "engine/DataSource.h"
 #include "engine/Field.h"
 #include "engine/ResultSet.h"
+#include "engine/WaitObserver.h"
 #include "widgets/DataGrid.h"
 
 using namespace zeplo;
@@ -290,3 +292,71 @@ INSTANTIATE_TEST_SUITE_P(Commands, NetworkCuts,
                          [](const testing::TestParamInfo<std::tuple<int, Cut>> &info) {
                              return testName(kActions[std::get<0>(info.param)].name, std::get<1>(info.param));
                          });
+
+namespace {
+
+// Stops every path through the relay once its armed cut was made, so that
+// the command's own repeat on a new session cannot be had either.
+class FreezeOnceCut : public WaitObserver {
+public:
+    explicit FreezeOnceCut(TcpRelay &relay) : relay_(relay) { setWaitObserver(this); }
+    ~FreezeOnceCut() override { setWaitObserver(nullptr); }
+    void stillWaiting(int) override
+    {
+        if (relay_.cut())
+            relay_.freeze(true);
+    }
+    void doneWaiting() override {}
+
+private:
+    TcpRelay &relay_;
+};
+
+} // namespace
+
+// A new book whose insert the server committed, its answer lost and the
+// repeat on a new session failing too: the user is told it failed and keeps
+// the row; the title corrected and OK pressed again, the book the first try
+// stored takes the corrected title and stays one book.
+TEST(LostAnswer, ANewBookCorrectedAfterItsAnswerWasLostIsStoredOnceWithTheCorrection)
+{
+    CutCatalogue c(kBooks, kDeadlineMs);
+    ResultSet list(QStringLiteral("Query1"));
+    list.setRequestLive(true);
+    list.setSql(mainQuery({}, QString()));
+    list.open();
+    const auto append = [&](const char *title) {
+        list.append();
+        list.fieldByName(QStringLiteral("nazev"))->setAsText(QString::fromUtf8(title));
+    };
+
+    // A clean append + post shows where the insert's answer begins: after the
+    // answer to the reservation of its key, the first trip of the post.
+    append("Zkouška");
+    c.relay->arm(TcpRelay::Direction::ToClient, 1 << 20, TcpRelay::Cut::Drop);
+    list.post();
+    const std::string answers = c.relay->messageTypes(TcpRelay::Direction::ToClient);
+    c.relay->disarm();
+    const std::size_t reserved = answers.find('Z');
+    ASSERT_NE(reserved, std::string::npos);
+    ASSERT_NE(answers.find('Z', reserved + 1), std::string::npos) << answers;
+
+    append("Jen jednou");
+    {
+        FreezeOnceCut freeze(*c.relay);
+        c.relay->arm(TcpRelay::Direction::ToClient, int(reserved) + 2, TcpRelay::Cut::Silence);
+        EXPECT_NE(errorOf([&] { list.post(); }), QString());
+    }
+    c.relay->disarm();
+    c.relay->freeze(false);
+    EXPECT_EQ(list.state(), DataSetState::Insert);
+    EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select count(*) from zeplo where nazev = 'Jen jednou'")).toInt(), 1);
+
+    list.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Jen jednou, opraveno"));
+    EXPECT_EQ(errorOf([&] { list.post(); }), QString());
+    EXPECT_EQ(list.state(), DataSetState::Browse);
+    EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select count(*) from zeplo where nazev like 'Jen jednou%'")).toInt(), 1);
+    EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select id from zeplo where nazev = 'Jen jednou, opraveno'")).toLongLong(),
+              list.fieldByName(QStringLiteral("id"))->asInteger());
+    EXPECT_EQ(c.catalogue.count(), kBooks + 2);
+}

@@ -90,12 +90,13 @@ TEST(ServerNetwork, APostWhoseAnswerWasLostIsNotStoredTwiceNorTakenForAnotherUse
     RelayedCatalogue c(50);
     c.query.append();
     c.query.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Jen jednou"));
-    c.relay->freezeAnswers(true);   // the insert arrives and is committed; its answer does not come back
+    // The post's first trip, the reservation of the new book's key, gets no
+    // answer: nothing is stored (LostAnswer.* loses the insert's own answer).
+    c.relay->freezeAnswers(true);
     EXPECT_TRUE(errorOf([&] { c.query.post(); }).startsWith(kNoAnswer));
     c.relay->freezeAnswers(false);
     EXPECT_EQ(c.query.state(), DataSetState::Insert);
-    // The title corrected before OK is pressed again: the book stored by the
-    // first try takes it, and stays one book.
+    // The title corrected before OK is pressed again: one book, corrected.
     c.query.fieldByName(QStringLiteral("nazev"))->setAsText(QStringLiteral("Jen jednou, opraveno"));
     c.query.post();
     EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select count(*) from zeplo where nazev like 'Jen jednou%'")).toInt(), 1);
