@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -19,6 +22,7 @@
 #include "engine/PgDialect.h"
 #include "engine/PgEngine.h"
 #include "engine/ResultSet.h"
+#include "engine/ServerUri.h"
 
 using namespace zeplo;
 
@@ -59,6 +63,12 @@ TEST(ServerDialect, TheCatalogueShowsNoPasswordAndNetworkFileSystemsAreKnownByTy
     EXPECT_EQ(PgEngine::displayUri(QStringLiteral("postgresql://ann:pa/ss@db/books")), QStringLiteral("postgresql://ann@db/books"));
     EXPECT_EQ(PgEngine::displayUri(QStringLiteral("postgresql://db/books?pass%77ord=secret&sslpassword=key&user=ann")),
               QStringLiteral("postgresql://db/books?user=ann"));
+    // The parts libpq reads, the password among them, with one of "?" and "@" unencoded.
+    using Parameters = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(connectionParameters("postgresql://ann:p?a@ss@db:5433/books?sslmode=require"),
+              (Parameters{{"user", "ann"}, {"password", "p?a@ss"}, {"dbname", "books"}, {"host", "db"},
+                          {"port", "5433"}, {"sslmode", "require"}}));
+    EXPECT_TRUE(connectionParameters("postgresql://db/books?nonsense=1").empty());
     EXPECT_TRUE(PgEngine::isServerUri(QStringLiteral("postgresql:///books")));
     EXPECT_FALSE(PgEngine::isServerUri(QStringLiteral("postgresql.db")));
     EXPECT_TRUE(isNetworkFileSystemType(0x6969));       // NFS

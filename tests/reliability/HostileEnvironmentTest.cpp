@@ -257,6 +257,16 @@ TEST(HostileCatalogue, AtStartUpABrokenCatalogueStopsTheProgramWithTheEnginesMes
         for (const char *piece : {"t?a", "j#n", "n/e", "e%"})
             EXPECT_FALSE(awkward.contains(QLatin1String(piece))) << awkward.toStdString();
         EXPECT_THROW(chooseCatalogue({QStringLiteral("zeplo"), QStringLiteral("--catalogue")}), Error);
+        EXPECT_THROW(chooseCatalogue({QStringLiteral("zeplo"), QStringLiteral("--catalogue=")}), Error);
+        // Without the option, the environment's choice; an empty one is a mistake to name.
+        qputenv("ZEPLO_CATALOGUE", "");
+        EXPECT_THROW(chooseCatalogue({QStringLiteral("zeplo")}), Error);
+        qputenv("ZEPLO_CATALOGUE", "odjinud.db");
+        chooseCatalogue({QStringLiteral("zeplo")});
+        EXPECT_EQ(Engine::catalogue(), QStringLiteral("odjinud.db"));
+        chooseCatalogue({QStringLiteral("zeplo"), QStringLiteral("--catalogue=zde.db")});
+        EXPECT_EQ(Engine::catalogue(), QStringLiteral("zde.db"));
+        qunsetenv("ZEPLO_CATALOGUE");
         Engine::setCatalogue(QString());
     }
 }
