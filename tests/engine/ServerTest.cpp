@@ -17,10 +17,12 @@
 #include "ServerDatabase.h"
 #include "TempCatalogue.h"
 #include "engine/CatalogueSchema.h"
+#include "engine/Field.h"
 #include "engine/FileSystem.h"
 #include "engine/PgConnection.h"
 #include "engine/PgDialect.h"
 #include "engine/PgEngine.h"
+#include "engine/PgMessages.h"
 #include "engine/ResultSet.h"
 #include "engine/ServerUri.h"
 
@@ -75,6 +77,19 @@ TEST(ServerDialect, TheCatalogueShowsNoPasswordAndNetworkFileSystemsAreKnownByTy
     EXPECT_TRUE(isNetworkFileSystemType(0xff534d42));   // CIFS
     EXPECT_FALSE(isNetworkFileSystemType(0xef53));      // ext4
     EXPECT_FALSE(onNetworkFileSystem(QDir::tempPath()));
+}
+
+// A refusal at connecting is told by its code; a failure with no text at all
+// still says something, by its status.
+TEST(ServerDialect, RefusalsAreToldByTheirCodeAndAFailureWithoutTextByItsStatus)
+{
+    EXPECT_EQ(pg::problemOfCode(QStringLiteral("28000"), true), ServerProblem::PasswordRefused);
+    EXPECT_EQ(pg::problemOfCode(QStringLiteral("28000"), false), ServerProblem::NoPermission);
+    EXPECT_EQ(pg::problemOfCode(QStringLiteral("57P03"), false), ServerProblem::Unreachable);   // starting up
+    EXPECT_EQ(pg::problemOfCode(QStringLiteral("XX000"), false), ServerProblem::Other);
+    EXPECT_EQ(pg::lostText(ServerProblem::Unreachable, QStringLiteral("  why  ")),
+              QStringLiteral("The catalogue server cannot be reached; the next command tries again\nwhy"));
+    EXPECT_EQ(pg::commandErrorText(nullptr, nullptr), QStringLiteral("PostgreSQL database engine error $0007"));
 }
 
 TEST(Server, ARoleThatMayOnlyReadGetsAResultThatCannotBeModified)
@@ -172,6 +187,31 @@ TEST(Server, AServerRestartedUnderTheProgramIsSimplyUsedAgain)
     EXPECT_EQ(errorOf([&] { query.post(); }), QString());
     EXPECT_EQ(errorOf([&] { EXPECT_EQ(query.recordCount(), 300); }), QString());
     Engine::setCatalogue(QString());
+}
+
+// A list sorted by what the table has no column for cannot be resumed by
+// position: it is read whole, in the server's order, and can still be changed.
+TEST(Server, AListSortedByAnExpressionIsReadWholeInTheServersOrderAndCanBeChanged)
+{
+    TempCatalogue catalogue(CatalogueEngine::Server);
+    for (const char *title : {"Pět", "Jedna", "Tři", "Dvanáct"})
+        catalogue.addBook(QStringLiteral("Autor"), QString::fromUtf8(title));
+    ResultSet query(QStringLiteral("Query1"));
+    query.setRequestLive(true);
+    query.setSql({TempCatalogue::kBaseQuery, QString(), QStringLiteral("order by length(nazev) desc")});
+    query.open();
+    Field *title = query.fieldByName(QStringLiteral("nazev"));
+    QStringList titles;
+    for (; !query.eof(); query.next())
+        titles << title->displayText();
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("Dvanáct"), QStringLiteral("Jedna"), QStringLiteral("Pět"),
+                                   QStringLiteral("Tři")}));
+    EXPECT_EQ(query.recordCount(), 4);
+    query.first();
+    query.edit();
+    title->setAsText(QStringLiteral("Dvanáctero"));
+    query.post();
+    EXPECT_EQ(catalogue.scalar(QStringLiteral("select count(*) from zeplo where nazev = 'Dvanáctero'")).toInt(), 1);
 }
 
 TEST(Server, AListOpenedWhileAnotherReadsItsKeysSeesWhatWasCommittedSince)
