@@ -277,6 +277,9 @@ public:
     // table has them.
     static std::size_t inTrip(std::vector<PgCommand> &commands, PgCommand command,
                               std::initializer_list<const char *> settings);
+    // The same alone: its one trip run, read again once on a new session if lost.
+    static PgResult runInTrip(PgConnection &connection, PgCommand command,
+                              std::initializer_list<const char *> settings);
 
     // Another session with the same server, for ending a lost one and for
     // asking what became of a commit whose answer was lost.

@@ -134,10 +134,8 @@ bool pgComparedAsText(unsigned type)
 
 PgResult pgCountWholeTable(PgConnection &connection, const QString &sql)
 {
-    std::vector<PgCommand> commands;
-    const std::size_t at = PgTransaction::inTrip(commands, PgCommand(sql, {}, true),
-                                                 {"enable_seqscan = off", "max_parallel_workers_per_gather = 0"});
-    return std::move(connection.run(commands, PgRepeat::IfLost)[at]);
+    return PgTransaction::runInTrip(connection, PgCommand(sql, {}, true),
+                                    {"enable_seqscan = off", "max_parallel_workers_per_gather = 0"});
 }
 
 std::vector<ColumnInfo> pgColumns(const pg_result *result, const PgTable *table, int count)

@@ -31,10 +31,7 @@ public:
         if (wholeTable) {
             result = pgCountWholeTable(engine->connection(), text);
         } else if (text.contains(QLatin1String(" LIKE "))) {
-            std::vector<PgCommand> commands;
-            const std::size_t at = PgTransaction::inTrip(commands, PgCommand(text, sql.params),
-                                                                {"enable_seqscan = off"});
-            result = std::move(engine->connection().run(commands, PgRepeat::IfLost)[at]);
+            result = PgTransaction::runInTrip(engine->connection(), PgCommand(text, sql.params), {"enable_seqscan = off"});
         } else {
             result = engine->connection().run(PgCommand(text, sql.params), PgRepeat::IfLost);
         }

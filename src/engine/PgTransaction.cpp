@@ -25,6 +25,14 @@ std::size_t PgTransaction::inTrip(std::vector<PgCommand> &commands, PgCommand co
     return at;
 }
 
+PgResult PgTransaction::runInTrip(PgConnection &connection, PgCommand command,
+                                  std::initializer_list<const char *> settings)
+{
+    std::vector<PgCommand> commands;
+    const std::size_t at = inTrip(commands, std::move(command), settings);
+    return std::move(connection.run(commands, PgRepeat::IfLost)[at]);
+}
+
 PgTransaction::PgTransaction(PgConnection &connection, Another another)
     : connection_(connection), another_(std::move(another)), pid_(connection.backendPid())
 {

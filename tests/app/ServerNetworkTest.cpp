@@ -21,6 +21,17 @@ namespace {
 
 const QString kNoAnswer = QStringLiteral("The catalogue server did not answer; the next command connects again");
 
+// A grid of the main window's height over a list, as the main window has it.
+struct GridOver {
+    explicit GridOver(ResultSet &list)
+    {
+        source.setDataSet(&list);
+        link.setDataSource(&source);
+    }
+    WindowLink link{18};
+    DataSource source;
+};
+
 } // namespace
 
 TEST(ServerNetwork, APathThatStopsAnsweringFailsTheCommandByItsDeadlineAndTheNextOneConnectsAgain)
@@ -44,10 +55,7 @@ TEST(ServerNetwork, APathThatStopsAnsweringFailsTheCommandByItsDeadlineAndTheNex
 TEST(ServerNetwork, ACommandTheNetworkFailsLeavesTheListWhereItStood)
 {
     RelayedCatalogue c(500);
-    WindowLink grid(18);
-    DataSource source;
-    source.setDataSet(&c.query);
-    grid.setDataSource(&source);
+    const GridOver grid(c.query);
     c.query.moveBy(3);
     c.relay->freeze(true);
     EXPECT_TRUE(errorOf([&] { c.query.last(); }).startsWith(kNoAnswer));
@@ -122,10 +130,7 @@ TEST(ServerNetwork, APostWhoseAnswerWasLostIsNotStoredTwiceNorTakenForAnotherUse
 TEST(ServerNetwork, ARereadOfTheRowsOnScreenThatTheNetworkFailsChangesNothing)
 {
     RelayedCatalogue c(50);
-    WindowLink grid(18);
-    DataSource source;
-    source.setDataSet(&c.query);
-    grid.setDataSource(&source);
+    const GridOver grid(c.query);
     c.query.moveBy(3);
     const int title = c.query.fieldByName(QStringLiteral("nazev"))->index();
     c.catalogue.exec(QStringLiteral("update zeplo set nazev = 'Jinde' where id = 5"));

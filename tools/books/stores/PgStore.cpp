@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <set>
 #include <type_traits>
@@ -18,15 +19,40 @@ namespace zeplo::tool {
 
 namespace {
 
+// The server's refusals of `work`, told as the failure that stops the work.
+template <class Work>
+std::invoke_result_t<Work> refused(const std::string &name, Work &&work)
+{
+    try {
+        return work();
+    } catch (const EngineError &e) {
+        failOn(name, e, say("the server refused", "server odmítl"));
+    }
+}
+
 // A command whose failure stops the work. Only a read outside a transaction
 // may be made again on a new session.
 PgResult run(PgConnection &c, const std::string &name, const QString &sql, const QStringList &params = {},
              PgRepeat repeat = PgRepeat::Never)
 {
+    return refused(name, [&] { return c.run(PgCommand(sql, params), repeat); });
+}
+
+// A step of a write that the catalogue can do without: under a savepoint,
+// undone alone when it fails, with `lacking` (what is missed without it) as a
+// note. A stop asked for by the user undoes the whole write instead.
+void optionalStep(PgConnection &c, const std::string &name, const char *savepoint, const char *lacking,
+                  const std::function<void()> &step)
+{
+    run(c, name, QStringLiteral("SAVEPOINT %1").arg(QLatin1String(savepoint)));
     try {
-        return c.run(PgCommand(sql, params), repeat);
-    } catch (const EngineError &e) {
-        failOn(name, e, say("the server refused", "server odmítl"));
+        step();
+        run(c, name, QStringLiteral("RELEASE SAVEPOINT %1").arg(QLatin1String(savepoint)));
+    } catch (const std::exception &e) {
+        if (stopRequested())
+            throw;
+        run(c, name, QStringLiteral("ROLLBACK TO SAVEPOINT %1").arg(QLatin1String(savepoint)));
+        std::fprintf(stderr, "zeplo-catalogue: note: %s; %s\n", e.what(), lacking);
     }
 }
 
@@ -260,17 +286,7 @@ private:
     // A transaction on the session; what becomes of a lost one is learnt on new sessions.
     std::unique_ptr<PgTransaction> begin(PgConnection &c) const
     {
-        return refused([&] { return std::make_unique<PgTransaction>(c, [this] { return connect(); }); });
-    }
-    // The server's refusals of a transaction, told as those of any command.
-    template <class Work>
-    std::invoke_result_t<Work> refused(Work &&work) const
-    {
-        try {
-            return work();
-        } catch (const EngineError &e) {
-            failOn(name_, e, say("the server refused", "server odmítl"));
-        }
+        return refused(name_, [&] { return std::make_unique<PgTransaction>(c, [this] { return connect(); }); });
     }
     void addSearchIndexes(PgConnection &c) const;
     bool addChangeNotices(PgConnection &c, bool renewFunction) const;
@@ -389,7 +405,7 @@ void PgStore::write(WriteMode mode, const std::function<void(BookSink &)> &fill)
             run(c, name_, QStringLiteral("SELECT setval($1::regclass, $2::bigint) WHERE $2::bigint > "
                                          "coalesce(pg_sequence_last_value($1::regclass), 0)"),
                 {QString::fromStdString(*sequence), QString::number(copy->nextId() - 1)});
-        refused([&] { transaction->commit(); });
+        refused(name_, [&] { transaction->commit(); });
     } catch (...) {
         // Out of the COPY first: the session takes no other command meanwhile.
         if (copy)
@@ -414,20 +430,12 @@ void PgStore::addSearchIndexes(PgConnection &c) const
     // same, only searching a large one is slower.
     // What is already there is skipped without a notice.
     run(c, name_, QStringLiteral("SET LOCAL client_min_messages = warning"));
-    run(c, name_, QStringLiteral("SAVEPOINT zeplo_search"));
-    try {
+    optionalStep(c, name_, "zeplo_search", "searching a large catalogue there will be slow", [&] {
         run(c, name_, QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm"));
         for (const char *column : {"nazev", "autor", "zanr"})
             run(c, name_, QStringLiteral("CREATE INDEX IF NOT EXISTS zeplo_%1_search ON zeplo USING gin (%2 gin_trgm_ops)")
                               .arg(QLatin1String(column), pg::folded(QString::fromLatin1(column))));
-        run(c, name_, QStringLiteral("RELEASE SAVEPOINT zeplo_search"));
-    } catch (const std::exception &e) {
-        // Stopped by the user: the whole write is undone, not only the indexes.
-        if (stopRequested())
-            throw;
-        run(c, name_, QStringLiteral("ROLLBACK TO SAVEPOINT zeplo_search"));
-        std::fprintf(stderr, "zeplo-catalogue: note: %s; searching a large catalogue there will be slow\n", e.what());
-    }
+    });
 }
 
 bool PgStore::addChangeNotices(PgConnection &c, bool renewFunction) const
@@ -454,19 +462,10 @@ void PgStore::tryChangeNotices(PgConnection &c) const
 {
     // Without them (a role that may not make them) the catalogue works the
     // same; the programs showing it learn of changes at their next list command.
-    run(c, name_, QStringLiteral("SAVEPOINT zeplo_notices"));
-    try {
-        addChangeNotices(c, false);
-        run(c, name_, QStringLiteral("RELEASE SAVEPOINT zeplo_notices"));
-    } catch (const std::exception &e) {
-        if (stopRequested())
-            throw;
-        run(c, name_, QStringLiteral("ROLLBACK TO SAVEPOINT zeplo_notices"));
-        std::fprintf(stderr,
-                     "zeplo-catalogue: note: %s; the programs showing this catalogue show others' changes only "
-                     "at their next list command (zeplo-catalogue upgrade adds what they need)\n",
-                     e.what());
-    }
+    optionalStep(c, name_, "zeplo_notices",
+                 "the programs showing this catalogue show others' changes only at their next list command "
+                 "(zeplo-catalogue upgrade adds what they need)",
+                 [&] { addChangeNotices(c, false); });
 }
 
 bool PgStore::upgrade()
@@ -480,7 +479,7 @@ bool PgStore::upgrade()
                          ": na tomto serveru není katalog (tabulka zeplo)"));
     // The function is made anew, so that an older one is replaced too.
     const bool added = addChangeNotices(c, true);
-    refused([&] { transaction->commit(); });
+    refused(name_, [&] { transaction->commit(); });
     return added;
 }
 
