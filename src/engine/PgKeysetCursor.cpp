@@ -59,10 +59,8 @@ qsizetype PgKeysetCursor::countRows()
     if (countsWholeTable_ && !reading_.resumable)
         return qsizetype(PgRowView(pgCountWholeTable(engine_->connection(), count_.sql), 0).integer(0));
     std::vector<PgCommand> commands;
-    const std::size_t count =
-        countsWholeTable_ ? PgTransaction::inTrip(commands, PgCommand(count_.sql, {}, true),
-                                                  {"enable_seqscan = off", "max_parallel_workers_per_gather = 0"})
-                          : addStatement(commands, PgCommand(count_.sql, count_.params, true));
+    const std::size_t count = countsWholeTable_ ? pgAddWholeTableCount(commands, count_.sql)
+                                                : addStatement(commands, PgCommand(count_.sql, count_.params, true));
     std::optional<Read> next;
     std::size_t at = 0;
     if (reading_.resumable) {

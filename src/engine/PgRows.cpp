@@ -132,10 +132,17 @@ bool pgComparedAsText(unsigned type)
     }
 }
 
+std::size_t pgAddWholeTableCount(std::vector<PgCommand> &commands, const QString &sql)
+{
+    return PgTransaction::inTrip(commands, PgCommand(sql, {}, true),
+                                 {"enable_seqscan = off", "max_parallel_workers_per_gather = 0"});
+}
+
 PgResult pgCountWholeTable(PgConnection &connection, const QString &sql)
 {
-    return PgTransaction::runInTrip(connection, PgCommand(sql, {}, true),
-                                    {"enable_seqscan = off", "max_parallel_workers_per_gather = 0"});
+    std::vector<PgCommand> commands;
+    const std::size_t at = pgAddWholeTableCount(commands, sql);
+    return std::move(connection.run(commands, PgRepeat::IfLost)[at]);
 }
 
 std::vector<ColumnInfo> pgColumns(const pg_result *result, const PgTable *table, int count)

@@ -35,6 +35,8 @@ std::vector<ColumnInfo> pgColumns(const pg_result *result, const PgTable *table,
 // index alone: one round trip. Left to itself the server reads the table with
 // parallel workers, which on a table of a million rows cost more than they save.
 PgResult pgCountWholeTable(PgConnection &connection, const QString &sql);
+// The same count added to the commands of a trip; where its result will be.
+std::size_t pgAddWholeTableCount(std::vector<PgCommand> &commands, const QString &sql);
 
 std::unique_ptr<Cursor> openPgStaticCursor(const std::shared_ptr<PgEngine> &engine, const TranslatedSql &sql);
 std::unique_ptr<Cursor> openPgKeysetCursor(const std::shared_ptr<PgEngine> &engine, const TranslatedSql &sql,
