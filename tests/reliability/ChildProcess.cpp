@@ -92,7 +92,9 @@ QString childRole()
 
 QStringList childArguments()
 {
-    return qEnvironmentVariable("ZEPLO_TEST_CHILD_ARGS").split(QLatin1Char('\x1f'));
+    // No arguments are none, not one empty one.
+    const QString args = qEnvironmentVariable("ZEPLO_TEST_CHILD_ARGS");
+    return args.isEmpty() ? QStringList() : args.split(QLatin1Char('\x1f'));
 }
 
 void ChildProcess::kill()
