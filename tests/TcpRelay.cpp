@@ -305,7 +305,9 @@ void TcpRelay::run()
                 }
             }
         }
-        for (auto [pair, flow] : flows) {
+        for (const auto &entry : flows) {
+            Pair *const pair = entry.first;
+            Flow *const flow = entry.second;
             if (pair->path != Pair::Path::Open) {
                 if (flow->ended || drain(flow->from))
                     continue;

@@ -31,11 +31,15 @@ int compareKeys(const std::string &a, const std::string &b)
     return ::testing::AssertionFailure() << '"' << a << "\" does not sort before \"" << b << '"';
 }
 
-// Checks that every text sorts strictly before the next one.
+// Checks that every text sorts strictly before the next one, as it is and
+// after a beginning long enough that the keys take their long form.
 void expectAscending(const std::vector<std::string> &texts)
 {
-    for (std::size_t i = 1; i < texts.size(); ++i)
+    const std::string beginning(150, 'e');
+    for (std::size_t i = 1; i < texts.size(); ++i) {
         EXPECT_TRUE(sortsBefore(texts[i - 1], texts[i]));
+        EXPECT_TRUE(sortsBefore(beginning + texts[i - 1], beginning + texts[i]));
+    }
 }
 
 } // namespace
@@ -209,8 +213,9 @@ TEST(CzechTextSortKey, InvalidUtf8AndControlCharactersAreSafe)
         EXPECT_EQ(key.find('\0'), std::string::npos);
         EXPECT_EQ(key, sortKey(text));
     }
-    // Bytes that are no character sort after every letter.
-    EXPECT_TRUE(sortsBefore("ž", "\xff"));
-    EXPECT_TRUE(sortsBefore("\xfe", "\xff"));
-    EXPECT_TRUE(sortsBefore("ab", "ab\xe2\x82"));
+    // Bytes that are no character sort after every letter, in short keys and long ones.
+    expectAscending({"ab", "ab\xe2\x82", "ž", "\xfe", "\xff"});
+    // A combining mark with no letter before it is a sign of its own, after the letters.
+    EXPECT_TRUE(sortsBefore("ž", "\xcc\x81"));
+    expectAscending({"a\xff", "a\xff\xcc\x81"});
 }

@@ -28,7 +28,9 @@ TEST(FieldValues, ValuesOfOtherTypesAreReadByTheColumnsKindAndSuchARowStillPosts
         "(1, 'reals', 1936.6, 2.5, 0.0, x'4b6e69686121', 12),"
         "(2, 'texts', char(160) || '42', 'Yes', 'F', 'popis', NULL),"
         "(3, 'nonsense', 'abc', 'maybe', 't', NULL, ''),"
-        "(4, 'words', '-7', '1', 'no', NULL, NULL)"));
+        "(4, 'words', '-7', '1', 'no', NULL, NULL),"
+        "(5, 'spelled', ' 5 ', ' TRUE ', 'false', NULL, NULL),"
+        "(6, 'digits', '6', ' 1 ', ' 0 ', NULL, NULL)"));
     ResultSet query(QStringLiteral("Query1"));
     query.setRequestLive(true);
     query.setSql({TempCatalogue::kBaseQuery, QString(), QStringLiteral("order by id")});
@@ -39,7 +41,9 @@ TEST(FieldValues, ValuesOfOtherTypesAreReadByTheColumnsKindAndSuchARowStillPosts
     for (const Expected &e : {Expected{"1937", "True", "False", "(MEMO)", "(MEMO)"},
                               Expected{"42", "True", "False", "(MEMO)", "(Memo)"},
                               Expected{"", "", "True", "(Memo)", "(MEMO)"},
-                              Expected{"-7", "True", "False", "(Memo)", "(Memo)"}}) {
+                              Expected{"-7", "True", "False", "(Memo)", "(Memo)"},
+                              Expected{"5", "True", "False", "(Memo)", "(Memo)"},
+                              Expected{"6", "True", "False", "(Memo)", "(Memo)"}}) {
         SCOPED_TRACE(display(query, "nazev").toStdString());
         EXPECT_EQ(display(query, "rok_vydani"), QLatin1String(e.rok));
         EXPECT_EQ(display(query, "vlastnim"), QLatin1String(e.vlastnim));
@@ -63,7 +67,7 @@ TEST(FieldValues, ValuesOfOtherTypesAreReadByTheColumnsKindAndSuchARowStillPosts
                   .toString(),
               QStringLiteral("Někdo|real|blob"));
     query.deleteRecord();
-    EXPECT_EQ(catalogue.scalar(QStringLiteral("select group_concat(id) from zeplo")).toString(), QStringLiteral("2,3,4"));
+    EXPECT_EQ(catalogue.scalar(QStringLiteral("select group_concat(id) from zeplo")).toString(), QStringLiteral("2,3,4,5,6"));
 }
 
 TEST(FieldValues, LogicalAndIntegerFieldsTakeTextAsTheyShowIt)

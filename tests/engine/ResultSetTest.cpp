@@ -130,24 +130,31 @@ TEST_P(ResultSetTest, AppendOnAFullWindowPutsTheNewRowOnTheBottomLine)
 // deleted at the end meanwhile.
 TEST_P(ResultSetTest, ReadFromBothEndsTheListIsOneListInOneOrder)
 {
-    for (const QString &order : {QString(), QStringLiteral("order by nazev")}) {
+    // In row id order, by title, and by year from the latest, books without a year last.
+    for (const QString &order : {QString(), QStringLiteral("order by nazev"), QStringLiteral("order by rok_vydani desc, nazev")}) {
         // More books than a server reads at once, so that the ends are read apart.
         constexpr int kBooks = 200;
         Fixture f(GetParam(), 0, 5);
         f.catalogue.exec(QStringLiteral("with recursive n(i) as (select 1 union all select i + 1 from n where i < %1) "
-                                        "insert into zeplo (autor, nazev) select 'A', 'Kniha ' || (i % 7) from n order by i")
+                                        "insert into zeplo (autor, nazev, rok_vydani) select 'A', 'Kniha ' || (i % 7), "
+                                        "case when i % 5 = 0 then null else 1900 + i % 3 end from n order by i")
                              .arg(kBooks));   // seven titles over the books
         // Ids of one and of two base-64 digits among equal titles.
         f.catalogue.exec(QStringLiteral("update zeplo set id = id + 1000 where id > 20"));
         f.query.setSql({kBase, QString(), order});
         f.query.open();
-        QMap<qint64, int> title;
-        for (qint64 i = 1; i <= kBooks; ++i)
+        QMap<qint64, int> title, year;   // no year is 0
+        for (qint64 i = 1; i <= kBooks; ++i) {
             title[i > 20 ? i + 1000 : i] = int(i % 7);
+            year[i > 20 ? i + 1000 : i] = i % 5 == 0 ? 0 : int(1900 + i % 3);
+        }
+        const bool byYear = order.contains(QStringLiteral("rok_vydani"));
         const auto inOrder = [&] {
             QList<qint64> ids = title.keys();
             if (!order.isEmpty())
-                std::stable_sort(ids.begin(), ids.end(), [&](qint64 a, qint64 b) { return title[a] < title[b]; });
+                std::stable_sort(ids.begin(), ids.end(), [&](qint64 a, qint64 b) {
+                    return byYear && year[a] != year[b] ? year[a] > year[b] : title[a] < title[b];
+                });
             return ids;
         };
         const auto id = [&] { return f.query.fieldByName(QStringLiteral("id"))->asInteger(); };
@@ -182,7 +189,9 @@ TEST_P(ResultSetTest, ReadFromBothEndsTheListIsOneListInOneOrder)
 
         // Opened again, the rows read forwards meet the ones read from the end.
         title.remove(gone);
+        year.remove(gone);
         title[added] = 0;
+        year[added] = 0;
         f.query.close();
         f.query.open();
         f.query.last();

@@ -71,6 +71,19 @@ TEST(ServerDialect, TheCatalogueShowsNoPasswordAndNetworkFileSystemsAreKnownByTy
               (Parameters{{"user", "ann"}, {"password", "p?a@ss"}, {"dbname", "books"}, {"host", "db"},
                           {"port", "5433"}, {"sslmode", "require"}}));
     EXPECT_TRUE(connectionParameters("postgresql://db/books?nonsense=1").empty());
+    EXPECT_EQ(connectionParameters("postgresql://db/books?application_name="), (Parameters{{"dbname", "books"}, {"host", "db"}}));
+    EXPECT_TRUE(connectionParameters("books.db").empty());
+    // A password blotted from a message in every form it may take there, escapes in either case;
+    // a "%" that begins no escape is only itself. An empty password leaves the message alone.
+    EXPECT_EQ(withoutPasswordOf("a: s%4a%4Bret b: sJKret c: s%zzret", "postgresql://ann:s%4a%4Bret@db/books"),
+              "a: *** b: *** c: s%zzret");
+    EXPECT_EQ(withoutPasswordOf("ann@db", "postgresql://ann:@db/books"), "ann@db");
+    // An "@" after which no host list stands, or before which a path begins, is no user's end.
+    EXPECT_EQ(withoutPassword("postgresql://ann:pw@db/books?application_name=a@b c"),
+              "postgresql://ann@db/books?application_name=a@b c");
+    EXPECT_EQ(withoutPassword("postgresql://db/bo:ok@s"), "postgresql://db/bo:ok@s");
+    EXPECT_EQ(withoutPassword("books?password=x&user=ann"), "books?user=ann");
+    EXPECT_TRUE(PgEngine::isServerUri(QStringLiteral("postgres://db/books")));
     EXPECT_TRUE(PgEngine::isServerUri(QStringLiteral("postgresql:///books")));
     EXPECT_FALSE(PgEngine::isServerUri(QStringLiteral("postgresql.db")));
     EXPECT_TRUE(isNetworkFileSystemType(0x6969));       // NFS

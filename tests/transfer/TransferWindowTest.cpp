@@ -423,7 +423,7 @@ TEST_F(TransferWindowTest, AServerThatCannotBeHadIsOneCzechSentenceWithTheClient
     for (const auto &[where, typed, says] : cases) {
         SCOPED_TRACE(where);
         ModalAnswerer answerer;
-        runAndWait([&] { window().copyWithServer(where, typed, true); });
+        runAndWait([&, &where = where, &typed = typed] { window().copyWithServer(where, typed, true); });
         ASSERT_EQ(answerer.count(), 1);
         EXPECT_EQ(answerer.titles[0], QStringLiteral("Zeplo – převod knih"));
         const QStringList lines = answerer.texts[0].split(QLatin1Char('\n'));

@@ -144,10 +144,10 @@ ImportDialog::ImportDialog(const std::filesystem::path &file, QWidget *parent) :
     tool::ReadOptions found;
     found.ignoreUnknown = true; // shown as not used
     if (!encodingBox_) {
-        open(found); // a workbook that cannot be read fails
+        readFile(found); // a workbook that cannot be read fails
     } else {
         try {
-            open(found);
+            readFile(found);
         } catch (const std::exception &e) {
             showProblem(failureText(e)); // perhaps readable as another encoding
         }
@@ -158,7 +158,7 @@ ImportDialog::ImportDialog(const std::filesystem::path &file, QWidget *parent) :
 
 ImportDialog::~ImportDialog() = default;
 
-void ImportDialog::open(const tool::ReadOptions &options)
+void ImportDialog::readFile(const tool::ReadOptions &options)
 {
     const WaitCursor wait(this);
     file_.reset();
@@ -195,7 +195,7 @@ void ImportDialog::readAnotherWay()
     options.encoding = encodingBox_->currentText().toStdString();
     options.separator = static_cast<char>(separatorBox_->currentData().toInt());
     try {
-        open(options);
+        readFile(options);
     } catch (const std::exception &e) {
         formatLabel_->clear();
         showProblem(failureText(e));

@@ -44,7 +44,7 @@ public:
     static constexpr int kMostListedColumns = 200;
 
 private:
-    void open(const tool::ReadOptions &options);
+    void readFile(const tool::ReadOptions &options);
     void readAnotherWay();
     void fillMapping();
     void mappingChanged(int fileColumn);
