@@ -303,6 +303,37 @@ TEST_P(ResultSetTest, ReplacingTheTextClosesAndAFailedOpeningStaysClosed)
     EXPECT_THROW(f.query.open(), EngineError);
     EXPECT_FALSE(f.query.active());
     EXPECT_EQ(f.query.sql().size(), 3);
+    // A quote doubled in a literal is part of it, to the text's very end; a literal left open is refused.
+    f.query.setSql({kBase, QStringLiteral("where (nazev like\"%1%\") and nazev <> 'O''Brien'"), QString()});
+    f.query.open();
+    EXPECT_EQ(f.nazev(), QStringLiteral("Kniha 1"));
+    f.query.setSql({kBase, QStringLiteral("where nazev = 'Kniha 1"), QString()});
+    EXPECT_EQ(errorOf([&] { f.query.open(); }), QStringLiteral("unterminated string literal in the SQL text"));
+    EXPECT_FALSE(f.query.active());
+}
+
+// More different searches than the engine keeps prepared, and two lists of one
+// text open at once: each gives its own rows, the first search once more too.
+TEST_P(ResultSetTest, ManySearchesInTurnAndTwoListsOfOneTextEachGiveTheirOwnRows)
+{
+    Fixture f(GetParam(), 130);
+    const auto search = [&](int from) {
+        f.query.setSql({kBase, QStringLiteral("where id >= %1").arg(from), QString()});
+        f.query.open();
+        return f.query.fieldByName(QStringLiteral("id"))->asInteger();
+    };
+    for (int from = 1; from <= 125; ++from)
+        ASSERT_EQ(search(from), from);
+    EXPECT_EQ(search(1), 1);
+    ResultSet twin(QStringLiteral("Query2"));
+    twin.setSql(f.query.sql());
+    twin.open();
+    twin.last();
+    f.query.last();
+    EXPECT_EQ(twin.fieldByName(QStringLiteral("id"))->asInteger(), f.query.fieldByName(QStringLiteral("id"))->asInteger());
+    twin.close();
+    f.query.close();
+    EXPECT_EQ(search(2), 2);
 }
 
 TEST_P(ResultSetTest, IntegerFieldsRejectWhatIsNotAWholeNumberInRange)
