@@ -144,6 +144,15 @@ TEST(CzechTextLike, InvalidUtf8ComparesByteForByte)
     // An overlong "A" is two invalid bytes, not a letter.
     EXPECT_FALSE(likeMatch("a", "\xc1\x81"));
     EXPECT_TRUE(likeMatch("__", "\xc1\x81"));
+    // So is every byte of an overlong "€", a surrogate, a sequence cut short and one past the last
+    // character; the real "€" and a real four-byte character are one character each.
+    for (const std::string odd : {"\xe0\x82\xac", "\xed\xa0\x80", "\xe2\x82" "a", "\xe2" "aa", "\xf0\x9f\x98" "a",
+                                  "\xf0" "aaa", "\xf4\x90\x80\x80"}) {
+        EXPECT_TRUE(likeMatch(std::string(odd.size(), '_'), odd)) << odd;
+        EXPECT_FALSE(likeMatch(std::string(odd.size() - 1, '_'), odd)) << odd;
+    }
+    EXPECT_TRUE(likeMatch("_", "\xe2\x82\xac"));
+    EXPECT_TRUE(likeMatch("_", "\xf0\x9f\x98\x80"));
 }
 
 TEST(CzechTextSortKey, AlphabetIsInCzechOrder)

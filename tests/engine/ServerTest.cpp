@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include <libpq-fe.h>
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -103,6 +105,19 @@ TEST(ServerDialect, RefusalsAreToldByTheirCodeAndAFailureWithoutTextByItsStatus)
     EXPECT_EQ(pg::lostText(ServerProblem::Unreachable, QStringLiteral("  why  ")),
               QStringLiteral("The catalogue server cannot be reached; the next command tries again\nwhy"));
     EXPECT_EQ(pg::commandErrorText(nullptr, nullptr), QStringLiteral("PostgreSQL database engine error $0007"));
+
+    // An answer that carries no text says its status; a deadlock is told as the lock it is.
+    ServerDatabase server;
+    ASSERT_TRUE(server.ok());
+    PGconn *conn = PQconnectdb(normalizedUri(server.uri()).c_str());
+    ASSERT_EQ(PQstatus(conn), CONNECTION_OK);
+    PGresult *bare = PQmakeEmptyPGresult(conn, PGRES_NONFATAL_ERROR);
+    EXPECT_EQ(pg::commandErrorText(conn, bare), QStringLiteral("PostgreSQL database engine error $0006"));
+    PQclear(bare);
+    PGresult *deadlock = PQexec(conn, "do $$ begin raise exception 'waits for itself' using errcode = '40P01'; end $$");
+    EXPECT_EQ(pg::commandErrorText(conn, deadlock), Engine::lockedMessage() + QStringLiteral("\nwaits for itself"));
+    PQclear(deadlock);
+    PQfinish(conn);
 }
 
 TEST(Server, ARoleThatMayOnlyReadGetsAResultThatCannotBeModified)
