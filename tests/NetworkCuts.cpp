@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
+#include "LibpqRefusals.h"
 #include "engine/Engine.h"
 #include "engine/PgConnection.h"
 
@@ -53,6 +55,13 @@ CutCatalogue::~CutCatalogue()
     PgConnection::setDeadlineMs(previousDeadline_);
     Engine::setCatalogue(catalogue.uri());   // the engine through the relay goes before the relay
     PQfinish(direct_);
+}
+
+bool CutCatalogue::serverQuiet()
+{
+    return run(QStringLiteral("select count(*) from pg_stat_activity where datname = current_database() "
+                              "and pid <> pg_backend_pid() and state = 'active'"))
+        == QLatin1String("0");
 }
 
 QString CutCatalogue::run(const QString &sql)
@@ -146,9 +155,12 @@ QString difference(const QStringList &now, const QStringList &expected)
     return lines.join(QStringLiteral("; "));
 }
 
+// A sweep cuts the connection at its messages, or has the client library
+// refuse its calls: then the n-th call counts as the n-th message "to the
+// server", and a run of calls of one function as a run of one message type.
 class Sweep {
 public:
-    Sweep(CutCatalogue &catalogue, const QString &name, CutAction &action, Cut cut)
+    Sweep(CutCatalogue &catalogue, const QString &name, CutAction &action, std::optional<Cut> cut)
         : c_(catalogue), relay_(*catalogue.relay), name_(name), action_(action), cut_(cut)
     {
     }
@@ -158,18 +170,20 @@ public:
         if (!clean())
             return;
         for (Direction direction : kDirections) {
+            if (!cut_ && direction == Direction::ToClient)
+                continue;
             const int count = cleanMessages_[int(direction)];
             for (int n = 1;; ++n) {
                 if (n <= count && !worthCutting(direction, n))
                     continue;
-                const Run run = runOnce(cut_, direction, n);
+                const Run run = runOnce(direction, n);
                 if (testing::Test::HasFatalFailure())
                     return;
                 if (!run.reached && run.told.isEmpty())
                     break;   // done without reaching the n-th message
                 if (!run.reached) {
                     // Failed with nothing cut: told, and the sweep goes on.
-                    problem(cut_, direction, n, QStringLiteral("failed before the cut: ") + oneLine(run.told));
+                    problem(direction, n, QStringLiteral("failed before the cut: ") + oneLine(run.told));
                     if (n > count)
                         break;
                     continue;
@@ -178,7 +192,7 @@ public:
                 if (hung_)
                     break;   // each more cut would wait as long
                 if (n > count + 100) {
-                    problem(cut_, direction, n,
+                    problem(direction, n,
                             QStringLiteral("the action goes on sending long after a clean run's %1 messages").arg(count));
                     break;
                 }
@@ -203,6 +217,8 @@ private:
         const std::size_t i = std::size_t(n - 1);
         if (i == 0 || i + 1 >= types.size())
             return true;
+        if (!cut_)
+            return types[i] != types[i - 1] || types[i] != types[i + 1];
         const auto ends = [direction](char type) {
             return direction == Direction::ToServer ? std::string_view("SQpcfX").find(type) != std::string_view::npos
                                                     : type == 'Z';
@@ -216,13 +232,22 @@ private:
     {
         action_.begin();
         before_ = c_.table();
-        relay_.arm(Direction::ToServer, INT_MAX, Cut::Drop);
+        if (cut_)
+            relay_.arm(Direction::ToServer, INT_MAX, Cut::Drop);
+        else
+            libpq_refusals::arm(0);
         const QString error = act();
-        for (Direction d : kDirections) {
-            cleanMessages_[int(d)] = relay_.messages(d);
-            cleanTypes_[int(d)] = relay_.messageTypes(d);
+        if (cut_) {
+            for (Direction d : kDirections) {
+                cleanMessages_[int(d)] = relay_.messages(d);
+                cleanTypes_[int(d)] = relay_.messageTypes(d);
+            }
+        } else {
+            cleanTypes_[0] = libpq_refusals::calls();
+            cleanMessages_[0] = int(cleanTypes_[0].size());
         }
         relay_.disarm();
+        libpq_refusals::disarm();
         EXPECT_TRUE(error.isEmpty()) << name_.toStdString() << " fails with no cut: " << error.toStdString();
         EXPECT_GT(cleanMessages_[0], 0) << name_.toStdString() << " asks the server nothing";
         seen_ = action_.seen();
@@ -269,47 +294,53 @@ private:
         bool reached = false;   // the cut was made
         QString told;           // what the action told the user
     };
-    Run runOnce(Cut cut, Direction direction, int n)
+    Run runOnce(Direction direction, int n)
     {
         action_.begin();
-        relay_.arm(direction, n, cut);
+        if (cut_)
+            relay_.arm(direction, n, *cut_);
+        else
+            libpq_refusals::arm(n);
         const QString error = act();
-        const bool reached = relay_.cut();
+        const bool reached = cut_ ? relay_.cut() : libpq_refusals::refused();
         relay_.disarm();
+        libpq_refusals::disarm();
         // Whatever reached the server is done with before the table is looked at.
-        if (reached && !within(5000 + c_.deadlineMs(), [&] { return relay_.settled(); })) {
-            problem(cut, direction, n, QStringLiteral("the session cut off is still open on the server 5 s later"));
+        if (reached && !cut_ && !within(5000 + c_.deadlineMs(), [&] { return c_.serverQuiet(); }))
+            problem(direction, n, QStringLiteral("a command of the session given up still runs on the server 5 s later"));
+        if (reached && cut_ && !within(5000 + c_.deadlineMs(), [&] { return relay_.settled(); })) {
+            problem(direction, n, QStringLiteral("the session cut off is still open on the server 5 s later"));
             relay_.closeAll();
             within(5000, [&] { return relay_.settled(); });
         }
         const auto check = [&](const QString &when, const QString &told) {
             if (const QString broken = action_.broken(); !broken.isEmpty())
-                problem(cut, direction, n, when + QStringLiteral(": broken invariant: ") + broken);
+                problem(direction, n, when + QStringLiteral(": broken invariant: ") + broken);
             const QStringList now = c_.table();
             const bool asBefore = now == before_, asAfter = now == after_;
             if (!asBefore && !asAfter) {
-                problem(cut, direction, n, when + QStringLiteral(": the table is neither as before nor as after: ")
+                problem(direction, n, when + QStringLiteral(": the table is neither as before nor as after: ")
                                                + difference(now, after_));
             } else if (action_.writes() && told.isEmpty() && !asAfter) {
-                problem(cut, direction, n, when + QStringLiteral(": told it succeeded, but nothing was stored"));
+                problem(direction, n, when + QStringLiteral(": told it succeeded, but nothing was stored"));
             } else if (action_.writes() && !told.isEmpty() && asAfter) {
-                problem(cut, direction, n, when + QStringLiteral(": stored, but told: ") + oneLine(told));
+                problem(direction, n, when + QStringLiteral(": stored, but told: ") + oneLine(told));
             }
             if (!action_.writes() && told.isEmpty()) {
                 if (const QString seen = action_.seen(); seen != seen_)
-                    problem(cut, direction, n, when + QStringLiteral(": shows\n") + seen
+                    problem(direction, n, when + QStringLiteral(": shows\n") + seen
                                                    + QStringLiteral("\ninstead of\n") + seen_);
             }
         };
         if (hung_)
-            problem(cut, direction, n, QStringLiteral("waits for ever: ") + oneLine(error));
+            problem(direction, n, QStringLiteral("waits for ever: ") + oneLine(error));
         else if (!action_.writes() && !error.isEmpty())
-            problem(cut, direction, n, QStringLiteral("a read told the user: ") + oneLine(error));
+            problem(direction, n, QStringLiteral("a read told the user: ") + oneLine(error));
         check(QStringLiteral("after the action"), error);
         if (!error.isEmpty() && !hung_) {
             const QString again = act(&CutAction::again);
             if (!again.isEmpty())
-                problem(cut, direction, n, QStringLiteral("tried again, it fails: ") + oneLine(again));
+                problem(direction, n, QStringLiteral("tried again, it fails: ") + oneLine(again));
             check(QStringLiteral("tried again"), again);
         }
         action_.end();
@@ -318,21 +349,26 @@ private:
         return {reached, error};
     }
 
-    void problem(Cut cut, Direction direction, int n, const QString &text)
+    void problem(Direction direction, int n, const QString &text)
     {
-        problems_[{int(cut), int(direction)}].push_back({n, text});
+        problems_[int(direction)].push_back({n, text});
     }
+
+    const char *kind() const { return cut_ ? TcpRelay::name(*cut_) : "refused by the client library"; }
 
     void report()
     {
         const int points = tried_[0] + tried_[1];
-        std::printf("network cuts: %s, %s at %d points: %d of its %d messages to the server, %d of its %d to the "
-                    "client\n",
-                    qPrintable(name_), TcpRelay::name(cut_), points, tried_[0], cleanMessages_[0], tried_[1],
-                    cleanMessages_[1]);
+        if (cut_)
+            std::printf("network cuts: %s, %s at %d points: %d of its %d messages to the server, %d of its %d to the "
+                        "client\n",
+                        qPrintable(name_), kind(), points, tried_[0], cleanMessages_[0], tried_[1], cleanMessages_[1]);
+        else
+            std::printf("network cuts: %s, %s at %d points of its %d calls\n", qPrintable(name_), kind(), points,
+                        cleanMessages_[0]);
         std::fflush(stdout);
         testing::Test::RecordProperty("cut_points", points);
-        for (const auto &[key, list] : problems_) {
+        for (const auto &[direction, list] : problems_) {
             QStringList ns;
             QStringList texts;
             for (const auto &[n, text] : list) {
@@ -341,8 +377,10 @@ private:
                 if (texts.size() < 4 && !texts.contains(text))
                     texts << text;
             }
-            ADD_FAILURE() << name_.toStdString() << ", the message " << TcpRelay::name(Direction(key.second))
-                          << " " << TcpRelay::name(Cut(key.first)) << ", at n = " << ns.join(QStringLiteral(", ")).toStdString()
+            const QString where = cut_ ? QStringLiteral("message ") + QLatin1String(TcpRelay::name(Direction(direction)))
+                                       : QStringLiteral("call");
+            ADD_FAILURE() << name_.toStdString() << ", the " << where.toStdString() << " " << kind()
+                          << ", at n = " << ns.join(QStringLiteral(", ")).toStdString()
                           << ":\n  " << texts.join(QStringLiteral("\n  ")).toStdString();
         }
     }
@@ -351,14 +389,14 @@ private:
     TcpRelay &relay_;
     QString name_;
     CutAction &action_;
-    Cut cut_;
+    std::optional<Cut> cut_;   // none: the client library refuses
     QStringList before_, after_;
     QString seen_;
     int cleanMessages_[2] = {0, 0};
     std::string cleanTypes_[2];
     int tried_[2] = {0, 0};
     bool hung_ = false;
-    std::map<std::pair<int, int>, std::vector<std::pair<int, QString>>> problems_;
+    std::map<int, std::vector<std::pair<int, QString>>> problems_;   // by direction
 };
 
 } // namespace
@@ -368,12 +406,23 @@ void sweepCuts(CutCatalogue &catalogue, const QString &name, CutAction &action, 
     Sweep(catalogue, name, action, cut).run();
 }
 
-std::string testName(const char *action, Cut cut)
+void sweepRefusals(CutCatalogue &catalogue, const QString &name, CutAction &action)
+{
+    Sweep(catalogue, name, action, std::nullopt).run();
+}
+
+std::string testName(const char *action)
 {
     std::string name;
     for (const char *c = action; *c; ++c)
         if (std::isalnum(static_cast<unsigned char>(*c)))
             name += *c;
+    return name;
+}
+
+std::string testName(const char *action, Cut cut)
+{
+    const std::string name = testName(action);
     switch (cut) {
     case Cut::Drop: return name + "_Dropped";
     case Cut::DeliverThenDrop: return name + "_AnswerLost";

@@ -33,6 +33,8 @@ public:
     // The program's next command starts a new session: the engine goes with
     // the last result set that holds it.
     void newSession();
+    // No session of the program's runs a command on the server.
+    bool serverQuiet();
 
     TempCatalogue catalogue{CatalogueEngine::Server};
     std::unique_ptr<TcpRelay> relay;
@@ -82,7 +84,13 @@ public:
 // and records how many cut points were tried.
 void sweepCuts(CutCatalogue &catalogue, const QString &name, CutAction &action, TcpRelay::Cut cut);
 
-// A test's name for an action and a kind of cut: "titlesearch_Silent".
+// The same with the client library refusing the n-th call that sends,
+// flushes, reads input, switches the pipeline or carries a COPY, at every
+// call where a run of calls of one function begins or ends.
+void sweepRefusals(CutCatalogue &catalogue, const QString &name, CutAction &action);
+
+// A test's name for an action, "titlesearch", and with a kind of cut: "titlesearch_Silent".
+std::string testName(const char *action);
 std::string testName(const char *action, TcpRelay::Cut cut);
 inline void PrintTo(TcpRelay::Cut cut, std::ostream *os)
 {

@@ -293,6 +293,19 @@ INSTANTIATE_TEST_SUITE_P(Commands, NetworkCuts,
                              return testName(kActions[std::get<0>(info.param)].name, std::get<1>(info.param));
                          });
 
+class LibraryRefusals : public testing::TestWithParam<int> {};
+
+TEST_P(LibraryRefusals, AtEveryCall)
+{
+    const ListAction::Command &command = kActions[GetParam()];
+    CutCatalogue catalogue(command.books, kDeadlineMs);
+    ListAction action(catalogue, command);
+    sweepRefusals(catalogue, QString::fromUtf8(command.name), action);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, LibraryRefusals, testing::Range(0, int(std::size(kActions))),
+                         [](const testing::TestParamInfo<int> &info) { return testName(kActions[info.param].name); });
+
 namespace {
 
 // Stops every path through the relay once its armed cut was made, so that

@@ -160,3 +160,16 @@ INSTANTIATE_TEST_SUITE_P(Tool, ToolNetworkCuts,
                          [](const testing::TestParamInfo<std::tuple<int, Cut>> &info) {
                              return testName(kCommands[std::get<0>(info.param)].name, std::get<1>(info.param));
                          });
+
+class ToolLibraryRefusals : public testing::TestWithParam<int> {};
+
+TEST_P(ToolLibraryRefusals, AtEveryCall)
+{
+    const ToolCommand &command = kCommands[GetParam()];
+    CutCatalogue catalogue(command.books, kDeadlineMs);
+    ToolAction action(catalogue, command.kind);
+    sweepRefusals(catalogue, QString::fromUtf8(command.name), action);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tool, ToolLibraryRefusals, testing::Range(0, int(std::size(kCommands))),
+                         [](const testing::TestParamInfo<int> &info) { return testName(kCommands[info.param].name); });
