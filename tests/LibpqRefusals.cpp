@@ -8,6 +8,7 @@
 namespace {
 
 std::atomic<bool> counting{false};
+std::atomic<libpq_refusals::Kind> armedKind{libpq_refusals::Kind::Failure};
 std::atomic<int> armedAt{0};
 std::atomic<bool> madeRefusal{false};
 std::mutex callsMutex;
@@ -19,6 +20,8 @@ bool refuse(char letter)
 {
     if (!counting.load())
         return false;
+    if (armedKind.load() == libpq_refusals::Kind::FullBuffer && letter != 'd' && letter != 'c' && letter != 'f')
+        return false;
     const std::lock_guard lock(callsMutex);
     made += letter;
     if (++counted != armedAt.load())
@@ -27,17 +30,24 @@ bool refuse(char letter)
     return true;
 }
 
+// A refusal of each call is its failure value, or for a full buffer its "not now".
+bool fullBuffer()
+{
+    return armedKind.load() == libpq_refusals::Kind::FullBuffer;
+}
+
 } // namespace
 
 namespace libpq_refusals {
 
-void arm(int n)
+void arm(int n, Kind kind)
 {
     const std::lock_guard lock(callsMutex);
     made.clear();
     counted = 0;
     madeRefusal = false;
     armedAt = n;
+    armedKind = kind;
     counting = true;
 }
 
@@ -112,7 +122,7 @@ int __wrap_PQpipelineSync(PGconn *conn)
 
 int __wrap_PQflush(PGconn *conn)
 {
-    return refuse('f') ? -1 : __real_PQflush(conn);
+    return refuse('f') ? (fullBuffer() ? 1 : -1) : __real_PQflush(conn);
 }
 
 int __wrap_PQconsumeInput(PGconn *conn)
@@ -137,12 +147,12 @@ int __wrap_PQsetSingleRowMode(PGconn *conn)
 
 int __wrap_PQputCopyData(PGconn *conn, const char *buffer, int nbytes)
 {
-    return refuse('d') ? -1 : __real_PQputCopyData(conn, buffer, nbytes);
+    return refuse('d') ? (fullBuffer() ? 0 : -1) : __real_PQputCopyData(conn, buffer, nbytes);
 }
 
 int __wrap_PQputCopyEnd(PGconn *conn, const char *errormsg)
 {
-    return refuse('c') ? -1 : __real_PQputCopyEnd(conn, errormsg);
+    return refuse('c') ? (fullBuffer() ? 0 : -1) : __real_PQputCopyEnd(conn, errormsg);
 }
 
 } // extern "C"

@@ -9,8 +9,13 @@
 // the n-th of them after arming fails with the library's failure value.
 namespace libpq_refusals {
 
+// A refusal fails the call; a full buffer only says "not now", as a network
+// slower than the program says: a COPY's data or end not queued, a flush
+// that sent only part (then only those calls count).
+enum class Kind { Failure, FullBuffer };
+
 // Counts the calls from now on and refuses the n-th (n = 0: none).
-void arm(int n);
+void arm(int n, Kind kind = Kind::Failure);
 void disarm();
 // Whether the armed call was made and refused.
 bool refused();

@@ -160,8 +160,9 @@ QString difference(const QStringList &now, const QStringList &expected)
 // server", and a run of calls of one function as a run of one message type.
 class Sweep {
 public:
-    Sweep(CutCatalogue &catalogue, const QString &name, CutAction &action, std::optional<Cut> cut)
-        : c_(catalogue), relay_(*catalogue.relay), name_(name), action_(action), cut_(cut)
+    Sweep(CutCatalogue &catalogue, const QString &name, CutAction &action, std::optional<Cut> cut,
+          libpq_refusals::Kind refusal = libpq_refusals::Kind::Failure)
+        : c_(catalogue), relay_(*catalogue.relay), name_(name), action_(action), cut_(cut), refusal_(refusal)
     {
     }
 
@@ -235,7 +236,7 @@ private:
         if (cut_)
             relay_.arm(Direction::ToServer, INT_MAX, Cut::Drop);
         else
-            libpq_refusals::arm(0);
+            libpq_refusals::arm(0, refusal_);
         const QString error = act();
         if (cut_) {
             for (Direction d : kDirections) {
@@ -300,7 +301,7 @@ private:
         if (cut_)
             relay_.arm(direction, n, *cut_);
         else
-            libpq_refusals::arm(n);
+            libpq_refusals::arm(n, refusal_);
         const QString error = act();
         const bool reached = cut_ ? relay_.cut() : libpq_refusals::refused();
         relay_.disarm();
@@ -354,7 +355,13 @@ private:
         problems_[int(direction)].push_back({n, text});
     }
 
-    const char *kind() const { return cut_ ? TcpRelay::name(*cut_) : "refused by the client library"; }
+    const char *kind() const
+    {
+        if (cut_)
+            return TcpRelay::name(*cut_);
+        return refusal_ == libpq_refusals::Kind::Failure ? "refused by the client library"
+                                                         : "the client library's buffer full";
+    }
 
     void report()
     {
@@ -390,6 +397,7 @@ private:
     QString name_;
     CutAction &action_;
     std::optional<Cut> cut_;   // none: the client library refuses
+    libpq_refusals::Kind refusal_;
     QStringList before_, after_;
     QString seen_;
     int cleanMessages_[2] = {0, 0};
@@ -406,9 +414,9 @@ void sweepCuts(CutCatalogue &catalogue, const QString &name, CutAction &action, 
     Sweep(catalogue, name, action, cut).run();
 }
 
-void sweepRefusals(CutCatalogue &catalogue, const QString &name, CutAction &action)
+void sweepRefusals(CutCatalogue &catalogue, const QString &name, CutAction &action, libpq_refusals::Kind kind)
 {
-    Sweep(catalogue, name, action, std::nullopt).run();
+    Sweep(catalogue, name, action, std::nullopt, kind).run();
 }
 
 std::string testName(const char *action)

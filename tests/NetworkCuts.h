@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "LibpqRefusals.h"
 #include "TcpRelay.h"
 #include "TempCatalogue.h"
 
@@ -86,8 +87,10 @@ void sweepCuts(CutCatalogue &catalogue, const QString &name, CutAction &action, 
 
 // The same with the client library refusing the n-th call that sends,
 // flushes, reads input, switches the pipeline or carries a COPY, at every
-// call where a run of calls of one function begins or ends.
-void sweepRefusals(CutCatalogue &catalogue, const QString &name, CutAction &action);
+// call where a run of calls of one function begins or ends; or, for a full
+// buffer, saying "not now" to the n-th that flushes or carries a COPY.
+void sweepRefusals(CutCatalogue &catalogue, const QString &name, CutAction &action,
+                   libpq_refusals::Kind kind = libpq_refusals::Kind::Failure);
 
 // A test's name for an action, "titlesearch", and with a kind of cut: "titlesearch_Silent".
 std::string testName(const char *action);

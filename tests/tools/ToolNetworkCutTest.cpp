@@ -161,15 +161,23 @@ INSTANTIATE_TEST_SUITE_P(Tool, ToolNetworkCuts,
                              return testName(kCommands[std::get<0>(info.param)].name, std::get<1>(info.param));
                          });
 
-class ToolLibraryRefusals : public testing::TestWithParam<int> {};
+using Refusal = libpq_refusals::Kind;
+class ToolLibraryRefusals : public testing::TestWithParam<std::tuple<int, Refusal>> {};
 
+// A full buffer is what a network slower than the tool gives its copies: each
+// must go on as if nothing happened.
 TEST_P(ToolLibraryRefusals, AtEveryCall)
 {
-    const ToolCommand &command = kCommands[GetParam()];
+    const ToolCommand &command = kCommands[std::get<0>(GetParam())];
     CutCatalogue catalogue(command.books, kDeadlineMs);
     ToolAction action(catalogue, command.kind);
-    sweepRefusals(catalogue, QString::fromUtf8(command.name), action);
+    sweepRefusals(catalogue, QString::fromUtf8(command.name), action, std::get<1>(GetParam()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Tool, ToolLibraryRefusals, testing::Range(0, int(std::size(kCommands))),
-                         [](const testing::TestParamInfo<int> &info) { return testName(kCommands[info.param].name); });
+INSTANTIATE_TEST_SUITE_P(Tool, ToolLibraryRefusals,
+                         testing::Combine(testing::Range(0, int(std::size(kCommands))),
+                                          testing::Values(Refusal::Failure, Refusal::FullBuffer)),
+                         [](const testing::TestParamInfo<std::tuple<int, Refusal>> &info) {
+                             return testName(kCommands[std::get<0>(info.param)].name)
+                                 + (std::get<1>(info.param) == Refusal::Failure ? "_Refused" : "_FullBuffer");
+                         });
