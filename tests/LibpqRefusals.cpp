@@ -20,7 +20,7 @@ bool refuse(char letter)
 {
     if (!counting.load())
         return false;
-    if (armedKind.load() == libpq_refusals::Kind::FullBuffer && letter != 'd' && letter != 'c' && letter != 'f')
+    if (armedKind.load() == libpq_refusals::Kind::FullBuffer && letter != 'd' && letter != 'c')
         return false;
     const std::lock_guard lock(callsMutex);
     made += letter;
@@ -30,7 +30,7 @@ bool refuse(char letter)
     return true;
 }
 
-// A refusal of each call is its failure value, or for a full buffer its "not now".
+// A refusal of a call is its failure value, or for a full buffer its "not now".
 bool fullBuffer()
 {
     return armedKind.load() == libpq_refusals::Kind::FullBuffer;
@@ -122,7 +122,7 @@ int __wrap_PQpipelineSync(PGconn *conn)
 
 int __wrap_PQflush(PGconn *conn)
 {
-    return refuse('f') ? (fullBuffer() ? 1 : -1) : __real_PQflush(conn);
+    return refuse('f') ? -1 : __real_PQflush(conn);
 }
 
 int __wrap_PQconsumeInput(PGconn *conn)

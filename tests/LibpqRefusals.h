@@ -10,8 +10,8 @@
 namespace libpq_refusals {
 
 // A refusal fails the call; a full buffer only says "not now", as a network
-// slower than the program says: a COPY's data or end not queued, a flush
-// that sent only part (then only those calls count).
+// slower than the program says: a COPY's data or end not queued (then only
+// those calls count, so that each is reached whatever the flushes do).
 enum class Kind { Failure, FullBuffer };
 
 // Counts the calls from now on and refuses the n-th (n = 0: none).

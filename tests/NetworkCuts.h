@@ -88,7 +88,7 @@ void sweepCuts(CutCatalogue &catalogue, const QString &name, CutAction &action, 
 // The same with the client library refusing the n-th call that sends,
 // flushes, reads input, switches the pipeline or carries a COPY, at every
 // call where a run of calls of one function begins or ends; or, for a full
-// buffer, saying "not now" to the n-th that flushes or carries a COPY.
+// buffer, saying "not now" to the n-th that carries a COPY's data or end.
 void sweepRefusals(CutCatalogue &catalogue, const QString &name, CutAction &action,
                    libpq_refusals::Kind kind = libpq_refusals::Kind::Failure);
 
