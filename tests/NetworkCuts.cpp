@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <exception>
 #include <map>
-#include <optional>
 #include <thread>
+#include <variant>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -160,9 +160,9 @@ QString difference(const QStringList &now, const QStringList &expected)
 // server", and a run of calls of one function as a run of one message type.
 class Sweep {
 public:
-    Sweep(CutCatalogue &catalogue, const QString &name, CutAction &action, std::optional<Cut> cut,
-          libpq_refusals::Kind refusal = libpq_refusals::Kind::Failure)
-        : c_(catalogue), relay_(*catalogue.relay), name_(name), action_(action), cut_(cut), refusal_(refusal)
+    Sweep(CutCatalogue &catalogue, const QString &name, CutAction &action, Fault fault)
+        : c_(catalogue), relay_(*catalogue.relay), name_(name), action_(action), fault_(fault),
+          cut_(std::get_if<Cut>(&fault_)), refusal_(std::get_if<libpq_refusals::Kind>(&fault_))
     {
     }
 
@@ -236,7 +236,7 @@ private:
         if (cut_)
             relay_.arm(Direction::ToServer, INT_MAX, Cut::Drop);
         else
-            libpq_refusals::arm(0, refusal_);
+            libpq_refusals::arm(0, *refusal_);
         const QString error = act();
         if (cut_) {
             for (Direction d : kDirections) {
@@ -301,7 +301,7 @@ private:
         if (cut_)
             relay_.arm(direction, n, *cut_);
         else
-            libpq_refusals::arm(n, refusal_);
+            libpq_refusals::arm(n, *refusal_);
         const QString error = act();
         const bool reached = cut_ ? relay_.cut() : libpq_refusals::refused();
         relay_.disarm();
@@ -359,8 +359,8 @@ private:
     {
         if (cut_)
             return TcpRelay::name(*cut_);
-        return refusal_ == libpq_refusals::Kind::Failure ? "refused by the client library"
-                                                         : "the client library's buffer full";
+        return *refusal_ == libpq_refusals::Kind::Failure ? "refused by the client library"
+                                                          : "the client library's buffer full";
     }
 
     void report()
@@ -396,8 +396,9 @@ private:
     TcpRelay &relay_;
     QString name_;
     CutAction &action_;
-    std::optional<Cut> cut_;   // none: the client library refuses
-    libpq_refusals::Kind refusal_;
+    const Fault fault_;
+    const Cut *const cut_;                           // one of these two is set
+    const libpq_refusals::Kind *const refusal_;
     QStringList before_, after_;
     QString seen_;
     int cleanMessages_[2] = {0, 0};
@@ -409,32 +410,23 @@ private:
 
 } // namespace
 
-void sweepCuts(CutCatalogue &catalogue, const QString &name, CutAction &action, Cut cut)
+void sweep(CutCatalogue &catalogue, const QString &name, CutAction &action, Fault fault)
 {
-    Sweep(catalogue, name, action, cut).run();
+    Sweep(catalogue, name, action, fault).run();
 }
 
-void sweepRefusals(CutCatalogue &catalogue, const QString &name, CutAction &action, libpq_refusals::Kind kind)
-{
-    Sweep(catalogue, name, action, std::nullopt, kind).run();
-}
-
-std::string testName(const char *action)
+std::string testName(const char *action, Fault fault)
 {
     std::string name;
     for (const char *c = action; *c; ++c)
         if (std::isalnum(static_cast<unsigned char>(*c)))
             name += *c;
-    return name;
-}
-
-std::string testName(const char *action, Cut cut)
-{
-    const std::string name = testName(action);
-    switch (cut) {
-    case Cut::Drop: return name + "_Dropped";
-    case Cut::DeliverThenDrop: return name + "_AnswerLost";
-    case Cut::Silence: return name + "_Silent";
+    if (const Cut *cut = std::get_if<Cut>(&fault)) {
+        switch (*cut) {
+        case Cut::Drop: return name + "_Dropped";
+        case Cut::DeliverThenDrop: return name + "_AnswerLost";
+        case Cut::Silence: return name + "_Silent";
+        }
     }
-    return name;
+    return name + (std::get<libpq_refusals::Kind>(fault) == libpq_refusals::Kind::Failure ? "_Refused" : "_FullBuffer");
 }

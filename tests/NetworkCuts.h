@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <variant>
 
 #include <QString>
 #include <QStringList>
@@ -74,28 +75,23 @@ public:
     virtual bool onItsOwnThread() const { return false; }
 };
 
-// Runs `action` with the connection cut in the way `cut` at the n-th message,
-// n = 1, 2, ... until the action completes without reaching it, in each
-// direction (a run of messages of one type is cut at its first and its last
-// only: a cut anywhere between fails the action the same way); after each run the invariants hold, the table is exactly
-// as before or exactly as after the action, the user was told the truth (a
-// success exactly when the action's effect is stored; a read shows no error,
-// since one repeat on a new session answers it), and the action tried again
-// succeeds. The failures of one kind and direction are told together. Prints
-// and records how many cut points were tried.
-void sweepCuts(CutCatalogue &catalogue, const QString &name, CutAction &action, TcpRelay::Cut cut);
+// What a sweep does at its n-th step: the connection cut in one of the
+// relay's ways at the n-th message, or the client library refusing the n-th
+// call that sends, flushes, reads input, switches the pipeline or carries a
+// COPY (for a full buffer: saying "not now" to the n-th that carries a COPY's
+// data or end).
+using Fault = std::variant<TcpRelay::Cut, libpq_refusals::Kind>;
 
-// The same with the client library refusing the n-th call that sends,
-// flushes, reads input, switches the pipeline or carries a COPY, at every
-// call where a run of calls of one function begins or ends; or, for a full
-// buffer, saying "not now" to the n-th that carries a COPY's data or end.
-void sweepRefusals(CutCatalogue &catalogue, const QString &name, CutAction &action,
-                   libpq_refusals::Kind kind = libpq_refusals::Kind::Failure);
+// Runs `action` with `fault` at the n-th step, n = 1, 2, ... until the action
+// completes without reaching it, for messages in each direction (a run of
+// messages of one type, or of calls of one function, is cut at its first and
+// its last only: a cut anywhere between fails the action the same way); after
+// each run the invariants hold, the table is exactly as before or exactly as
+// after the action, the user was told the truth (a success exactly when the
+// action's effect is stored; a read shows no error, since one repeat on a new
+// session answers it), and the action tried again succeeds. The failures of
+// one direction are told together. Prints and records how many points were tried.
+void sweep(CutCatalogue &catalogue, const QString &name, CutAction &action, Fault fault);
 
-// A test's name for an action, "titlesearch", and with a kind of cut: "titlesearch_Silent".
-std::string testName(const char *action);
-std::string testName(const char *action, TcpRelay::Cut cut);
-inline void PrintTo(TcpRelay::Cut cut, std::ostream *os)
-{
-    *os << TcpRelay::name(cut);
-}
+// A test's name for an action and a fault: "titlesearch_Silent", "import_FullBuffer".
+std::string testName(const char *action, Fault fault);

@@ -276,35 +276,24 @@ const ListAction::Command kActions[] = {
 } // namespace
 
 using Cut = TcpRelay::Cut;
-class NetworkCuts : public testing::TestWithParam<std::tuple<int, Cut>> {};
+using Refusal = libpq_refusals::Kind;
+class NetworkCuts : public testing::TestWithParam<std::tuple<int, Fault>> {};
 
 TEST_P(NetworkCuts, AtEveryMessage)
 {
     const ListAction::Command &command = kActions[std::get<0>(GetParam())];
     CutCatalogue catalogue(command.books, kDeadlineMs);
     ListAction action(catalogue, command);
-    sweepCuts(catalogue, QString::fromUtf8(command.name), action, std::get<1>(GetParam()));
+    sweep(catalogue, QString::fromUtf8(command.name), action, std::get<1>(GetParam()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, NetworkCuts,
                          testing::Combine(testing::Range(0, int(std::size(kActions))),
-                                          testing::Values(Cut::Drop, Cut::DeliverThenDrop, Cut::Silence)),
-                         [](const testing::TestParamInfo<std::tuple<int, Cut>> &info) {
+                                          testing::Values(Fault(Cut::Drop), Fault(Cut::DeliverThenDrop),
+                                                          Fault(Cut::Silence), Fault(Refusal::Failure))),
+                         [](const testing::TestParamInfo<std::tuple<int, Fault>> &info) {
                              return testName(kActions[std::get<0>(info.param)].name, std::get<1>(info.param));
                          });
-
-class LibraryRefusals : public testing::TestWithParam<int> {};
-
-TEST_P(LibraryRefusals, AtEveryCall)
-{
-    const ListAction::Command &command = kActions[GetParam()];
-    CutCatalogue catalogue(command.books, kDeadlineMs);
-    ListAction action(catalogue, command);
-    sweepRefusals(catalogue, QString::fromUtf8(command.name), action);
-}
-
-INSTANTIATE_TEST_SUITE_P(Commands, LibraryRefusals, testing::Range(0, int(std::size(kActions))),
-                         [](const testing::TestParamInfo<int> &info) { return testName(kActions[info.param].name); });
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
+#include <vector>
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -144,43 +146,33 @@ const ToolCommand kCommands[] = {
 } // namespace
 
 using Cut = TcpRelay::Cut;
-class ToolNetworkCuts : public testing::TestWithParam<std::tuple<int, Cut>> {};
+using Refusal = libpq_refusals::Kind;
+class ToolNetworkCuts : public testing::TestWithParam<std::tuple<int, Fault>> {};
 
 TEST_P(ToolNetworkCuts, AtEveryMessage)
 {
     const ToolCommand &command = kCommands[std::get<0>(GetParam())];
     CutCatalogue catalogue(command.books, kDeadlineMs);
     ToolAction action(catalogue, command.kind);
-    sweepCuts(catalogue, QString::fromUtf8(command.name), action, std::get<1>(GetParam()));
+    sweep(catalogue, QString::fromUtf8(command.name), action, std::get<1>(GetParam()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Tool, ToolNetworkCuts,
-                         testing::Combine(testing::Range(0, int(std::size(kCommands))),
-                                          testing::Values(Cut::Drop, Cut::DeliverThenDrop, Cut::Silence)),
-                         [](const testing::TestParamInfo<std::tuple<int, Cut>> &info) {
-                             return testName(kCommands[std::get<0>(info.param)].name, std::get<1>(info.param));
-                         });
-
-using Refusal = libpq_refusals::Kind;
-class ToolLibraryRefusals : public testing::TestWithParam<std::tuple<int, Refusal>> {};
-
-// A full buffer is what a network slower than the tool gives its copies: each
-// must go on as if nothing happened.
-TEST_P(ToolLibraryRefusals, AtEveryCall)
+// Every command with every fault; a full buffer, what a network slower than
+// the tool gives, only for the two that send a COPY (import, copy to the
+// server): they must go on as if nothing happened.
+std::vector<std::tuple<int, Fault>> toolFaults()
 {
-    const ToolCommand &command = kCommands[std::get<0>(GetParam())];
-    CutCatalogue catalogue(command.books, kDeadlineMs);
-    ToolAction action(catalogue, command.kind);
-    sweepRefusals(catalogue, QString::fromUtf8(command.name), action, std::get<1>(GetParam()));
+    std::vector<std::tuple<int, Fault>> out;
+    for (int command = 0; command < int(std::size(kCommands)); ++command) {
+        for (Fault fault : {Fault(Cut::Drop), Fault(Cut::DeliverThenDrop), Fault(Cut::Silence), Fault(Refusal::Failure)})
+            out.emplace_back(command, fault);
+        if (kCommands[command].kind == ToolAction::Kind::Import || kCommands[command].kind == ToolAction::Kind::CopyToServer)
+            out.emplace_back(command, Refusal::FullBuffer);
+    }
+    return out;
 }
 
-// Every command refused; the two that send a COPY (import, copy to the server) with a full buffer.
-const std::tuple<int, Refusal> kRefusals[] = {{0, Refusal::Failure},    {1, Refusal::Failure},
-                                              {2, Refusal::Failure},    {3, Refusal::Failure},
-                                              {0, Refusal::FullBuffer}, {1, Refusal::FullBuffer}};
-
-INSTANTIATE_TEST_SUITE_P(Tool, ToolLibraryRefusals, testing::ValuesIn(kRefusals),
-                         [](const testing::TestParamInfo<std::tuple<int, Refusal>> &info) {
-                             return testName(kCommands[std::get<0>(info.param)].name)
-                                 + (std::get<1>(info.param) == Refusal::Failure ? "_Refused" : "_FullBuffer");
+INSTANTIATE_TEST_SUITE_P(Tool, ToolNetworkCuts, testing::ValuesIn(toolFaults()),
+                         [](const testing::TestParamInfo<std::tuple<int, Fault>> &info) {
+                             return testName(kCommands[std::get<0>(info.param)].name, std::get<1>(info.param));
                          });
