@@ -145,14 +145,14 @@ QString oneLine(QString text)
 
 QString difference(const QStringList &now, const QStringList &expected)
 {
-    QStringList lines;
+    // Row by row, so that a book stored twice shows as one line too many.
+    QStringList missing = expected, lines;
     for (const QString &row : now)
-        if (!expected.contains(row))
+        if (!missing.removeOne(row))
             lines << QStringLiteral("+ ") + row;
-    for (const QString &row : expected)
-        if (!now.contains(row))
-            lines << QStringLiteral("- ") + row;
-    return lines.join(QStringLiteral("; "));
+    for (const QString &row : missing)
+        lines << QStringLiteral("- ") + row;
+    return lines.isEmpty() ? QStringLiteral("the same rows in another order") : lines.join(QStringLiteral("; "));
 }
 
 // A sweep cuts the connection at its messages, or has the client library

@@ -29,9 +29,16 @@ void PgKeysetCursor::insert(qsizetype index, const RowValues &values)
                 throw;
             continue;
         } catch (const PgCommandFailed &e) {
+            if (!reserved || e.code != QLatin1String("23505") || ++collisions > 2)
+                throw;
+            // The lost session's try, still running at the server when this
+            // one looked, may have stored the book under the key meanwhile:
+            // the next try reads whose book the key now holds.
+            if (reserved->maybeUsed)
+                continue;
             // A key that another book took meanwhile (one given by hand,
             // or by another program) is given up for a new one.
-            if (!reserved || e.code != QLatin1String("23505") || ++collisions > 2 || !keyTakenElsewhere(reserved->key))
+            if (!keyTakenElsewhere(reserved->key))
                 throw;
             engine_->dropReservedKey(table_);
             continue;

@@ -5,9 +5,12 @@
 // works. A read never shows an error, since one repeat on a new session
 // answers it.
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 
+#include <algorithm>
 #include <functional>
 
+#include <QScopeGuard>
 #include <QWidget>
 
 #include "ErrorOf.h"
@@ -361,4 +364,92 @@ TEST(LostAnswer, ANewBookCorrectedAfterItsAnswerWasLostIsStoredOnceWithTheCorrec
     EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select id from zeplo where nazev = 'Jen jednou, opraveno'")).toLongLong(),
               list.fieldByName(QStringLiteral("id"))->asInteger());
     EXPECT_EQ(c.catalogue.count(), kBooks + 2);
+}
+
+namespace {
+
+// Lets the server's held inserts go once a session waits for one of them:
+// an insert of the new book whose trip was lost holds until the post's own
+// try on a new session has run into it.
+class ReleaseWhenAnotherWaits : public WaitObserver {
+public:
+    ReleaseWhenAnotherWaits(TcpRelay &relay, pg_conn *holder) : relay_(relay), holder_(holder)
+    {
+        setWaitObserver(this);
+    }
+    ~ReleaseWhenAnotherWaits() override { setWaitObserver(nullptr); }
+    void stillWaiting(int) override
+    {
+        if (released_ || !relay_.cut() || value(holder_, "select count(*) from pg_locks where locktype = "
+                                                          "'transactionid' and not granted") == "0")
+            return;
+        released_ = value(holder_, "select pg_advisory_unlock(4242)") == "t";
+    }
+    void doneWaiting() override {}
+    bool released() const { return released_; }
+
+    static std::string value(pg_conn *session, const char *sql)
+    {
+        PGresult *result = PQexec(session, sql);
+        const std::string text = PQntuples(result) == 1 ? PQgetvalue(result, 0, 0) : "";
+        PQclear(result);
+        return text;
+    }
+
+private:
+    TcpRelay &relay_;
+    pg_conn *holder_;
+    bool released_ = false;
+};
+
+} // namespace
+
+// The try whose trip was lost is still storing the book at the server when
+// the post tries again on a new session: the second try waits for the
+// first, and the book is stored once, not again under a new key.
+TEST(LostAnswer, AFirstTryStillRunningWhenThePostTriesAgainStoresTheBookOnce)
+{
+    CutCatalogue c(kBooks, kDeadlineMs);
+    // Each new book's insert holds, its row made but not committed, while
+    // the test's own session holds a lock.
+    c.catalogue.exec(QStringLiteral("create function held_insert() returns trigger language plpgsql as "
+                                    "$$ begin perform pg_advisory_xact_lock_shared(4242); return null; end $$"));
+    c.catalogue.exec(QStringLiteral(
+        "create trigger held_insert after insert on zeplo for each row execute function held_insert()"));
+    pg_conn *holder = PQconnectdb(c.catalogue.uri().toUtf8().constData());
+    const auto done = qScopeGuard([&] { PQfinish(holder); });
+    ResultSet list(QStringLiteral("Query1"));
+    list.setRequestLive(true);
+    list.setSql(mainQuery({}, QString()));
+    list.open();
+    const auto append = [&](const char *title) {
+        list.append();
+        list.fieldByName(QStringLiteral("nazev"))->setAsText(QString::fromUtf8(title));
+    };
+
+    // Two clean posts, the second with every statement prepared as the
+    // third's will be: its messages end with the insert's trip.
+    append("Zkouška");
+    list.post();
+    append("Zkouška 2");
+    c.relay->arm(TcpRelay::Direction::ToServer, 1 << 20, TcpRelay::Cut::Drop);
+    list.post();
+    const std::string sent = c.relay->messageTypes(TcpRelay::Direction::ToServer);
+    c.relay->disarm();
+    ASSERT_EQ(std::count(sent.begin(), sent.end(), 'S'), 2) << "a reservation and an insert: " << sent;
+
+    ASSERT_EQ(ReleaseWhenAnotherWaits::value(holder, "select pg_advisory_lock(4242)"), "");
+    append("Jen jednou");
+    {
+        ReleaseWhenAnotherWaits release(*c.relay, holder);
+        c.relay->arm(TcpRelay::Direction::ToServer, int(sent.size()), TcpRelay::Cut::DeliverThenDrop);
+        EXPECT_EQ(errorOf([&] { list.post(); }), QString());
+        EXPECT_TRUE(release.released()) << "the second try never waited for the first";
+    }
+    c.relay->disarm();
+    EXPECT_EQ(list.state(), DataSetState::Browse);
+    EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select count(*) from zeplo where nazev = 'Jen jednou'")).toInt(), 1);
+    EXPECT_EQ(c.catalogue.scalar(QStringLiteral("select id from zeplo where nazev = 'Jen jednou'")).toLongLong(),
+              list.fieldByName(QStringLiteral("id"))->asInteger());
+    EXPECT_EQ(c.catalogue.count(), kBooks + 3);
 }
