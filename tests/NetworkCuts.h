@@ -26,6 +26,7 @@ public:
     // The catalogue through the relay, as the program and the tool name it.
     QString uri() const { return uri_; }
     int deadlineMs() const { return deadlineMs_; }
+    void setDeadlineMs(int ms);
     // Every book, one line each in id order; a book added since the last
     // keepTable() shows "new" for its id, whatever key it was given.
     QStringList table();
