@@ -319,6 +319,26 @@ private:
 
 } // namespace
 
+namespace {
+
+// The main window's list, open for writing, and a new book with a title.
+struct TitledAppends {
+    TitledAppends()
+    {
+        list.setRequestLive(true);
+        list.setSql(mainQuery({}, QString()));
+        list.open();
+    }
+    void append(const char *title)
+    {
+        list.append();
+        list.fieldByName(QStringLiteral("nazev"))->setAsText(QString::fromUtf8(title));
+    }
+    ResultSet list{QStringLiteral("Query1")};
+};
+
+} // namespace
+
 // A new book whose insert the server committed, its answer lost and the
 // repeat on a new session failing too: the user is told it failed and keeps
 // the row; the title corrected and OK pressed again, the book the first try
@@ -326,14 +346,9 @@ private:
 TEST(LostAnswer, ANewBookCorrectedAfterItsAnswerWasLostIsStoredOnceWithTheCorrection)
 {
     CutCatalogue c(kBooks, kDeadlineMs);
-    ResultSet list(QStringLiteral("Query1"));
-    list.setRequestLive(true);
-    list.setSql(mainQuery({}, QString()));
-    list.open();
-    const auto append = [&](const char *title) {
-        list.append();
-        list.fieldByName(QStringLiteral("nazev"))->setAsText(QString::fromUtf8(title));
-    };
+    TitledAppends live;
+    ResultSet &list = live.list;
+    const auto append = [&](const char *title) { live.append(title); };
 
     // A clean append + post shows where the insert's answer begins: after the
     // answer to the reservation of its key, the first trip of the post.
@@ -418,14 +433,9 @@ TEST(LostAnswer, AFirstTryStillRunningWhenThePostTriesAgainStoresTheBookOnce)
         "create trigger held_insert after insert on zeplo for each row execute function held_insert()"));
     pg_conn *holder = PQconnectdb(c.catalogue.uri().toUtf8().constData());
     const auto done = qScopeGuard([&] { PQfinish(holder); });
-    ResultSet list(QStringLiteral("Query1"));
-    list.setRequestLive(true);
-    list.setSql(mainQuery({}, QString()));
-    list.open();
-    const auto append = [&](const char *title) {
-        list.append();
-        list.fieldByName(QStringLiteral("nazev"))->setAsText(QString::fromUtf8(title));
-    };
+    TitledAppends live;
+    ResultSet &list = live.list;
+    const auto append = [&](const char *title) { live.append(title); };
 
     // Two clean posts, the second with every statement prepared as the
     // third's will be: its messages end with the insert's trip.
